@@ -1,0 +1,42 @@
+// Loads the oska shader library by file name, as a host does, and finds its
+// nine exports.
+#ifndef OSKA_STANDIN_LIBRARY_H
+#define OSKA_STANDIN_LIBRARY_H
+
+#include <oska/host_api.h>
+#include <oska/standin/host.h>
+
+#include <string>
+
+namespace oska::host {
+
+struct OSKA_STANDIN_API Library {
+    void *module = nullptr;
+    std::string error; // why loading failed; empty when loaded
+
+    oska_set_module_handle_fn miSetModuleHandle = nullptr;
+    oska_version_fn oskacolor_version = nullptr;
+    oska_version_fn oskalight_version = nullptr;
+    decltype(&::oskacolor) oskacolor = nullptr;
+    decltype(&::oskacolor_init) oskacolor_init = nullptr;
+    decltype(&::oskacolor_exit) oskacolor_exit = nullptr;
+    decltype(&::oskalight) oskalight = nullptr;
+    decltype(&::oskalight_init) oskalight_init = nullptr;
+    decltype(&::oskalight_exit) oskalight_exit = nullptr;
+
+    // Loads `path` and resolves all nine exports; false (with `error` set)
+    // when the file cannot be loaded or an export is missing.
+    bool load(const std::string &path);
+    void unload();
+    ~Library() { unload(); }
+    Library() = default;
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+};
+
+// Where the library that this build made lies (tests load this one).
+OSKA_STANDIN_API std::string built_library_path();
+
+} // namespace oska::host
+
+#endif

@@ -1,0 +1,369 @@
+/*
+ * oska host interface: everything a host renderer and the oska shader library
+ * share. A host compiles against this header alone.
+ *
+ * The library is not linked against its host. The host loads it by file name,
+ * calls miSetModuleHandle with its own module handle, and then the shaders'
+ * exports. The library calls back into the host through the mi_ functions,
+ * which it looks up by name in that module at their first use; a host
+ * therefore defines and exports every function of OSKA_HOST_FUNCTIONS below.
+ *
+ * Every record that crosses the boundary is laid out here and its layout is
+ * checked at compile time, for the 32-bit Windows build as for 64-bit Linux.
+ * The header compiles as C and as C++.
+ */
+#ifndef OSKA_HOST_API_H
+#define OSKA_HOST_API_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* Calling convention of every function that crosses the boundary, in either
+ * direction. On 32-bit Windows both sides must agree on cdecl. */
+#if defined(_WIN32)
+#define OSKA_CALL __cdecl
+#define OSKA_EXPORT __declspec(dllexport)
+#else
+#define OSKA_CALL
+#define OSKA_EXPORT __attribute__((visibility("default")))
+#endif
+
+/* A host defines OSKA_BUILDING_HOST so that its mi_ functions are exported by
+ * name from its module. The library defines OSKA_BUILDING_LIBRARY so that its
+ * nine entry points are exported; its own mi_ bindings stay internal. */
+#if defined(OSKA_BUILDING_HOST)
+#define OSKA_HOST_API OSKA_EXPORT
+#else
+#define OSKA_HOST_API
+#endif
+#if defined(OSKA_BUILDING_LIBRARY)
+#define OSKA_LIBRARY_API OSKA_EXPORT
+#else
+#define OSKA_LIBRARY_API
+#endif
+
+#if defined(__cplusplus)
+#define OSKA_STATIC_ASSERT(cond, text) static_assert(cond, text)
+#else
+#define OSKA_STATIC_ASSERT(cond, text) _Static_assert(cond, text)
+#endif
+
+#if defined(__cplusplus)
+extern "C" {
+#endif
+
+/* ---- Scalar types --------------------------------------------------------
+ * A zeroed value of any of them means: 0, false, no element. */
+typedef float oska_scalar;
+typedef int32_t oska_boolean; /* 0 false, anything else true */
+typedef int32_t oska_integer;
+typedef uint32_t oska_tag; /* names an element of the host's scene database; 0 none */
+
+typedef struct oska_color {
+    float r, g, b, a;
+} oska_color;
+
+typedef struct oska_vector {
+    float x, y, z;
+} oska_vector;
+
+/* ---- Codes ------------------------------------------------------------- */
+
+/* Ray kinds (oska_state.ray_kind). Only the light ray has a meaning to the
+ * shaders; a host numbers its other kinds as it likes. */
+enum { OSKA_RAY_EYE = 0, OSKA_RAY_LIGHT = 4 };
+
+/* Request codes of mi_query. Each writes its answer at the result address.
+ * Requests other than OSKA_QUERY_EXTRA_15 and OSKA_QUERY_EXTRA_127 take four
+ * argument words; those two take a fifth, which the binding forwards. */
+enum {
+    OSKA_QUERY_INSTANCE_LIGHT = 7,   /* tag: light held by a light instance (tag argument) */
+    OSKA_QUERY_EXTRA_15 = 15,        /* takes a fifth word; not used by the shaders */
+    OSKA_QUERY_LIGHT_AREA = 24,      /* integer: area kind of a light (tag argument) */
+    OSKA_QUERY_LIGHT_EXPONENT = 25,  /* scalar: distance exponent of a light (tag argument) */
+    OSKA_QUERY_SETTINGS_SLOT = 51,   /* void **: the current shader instance's settings slot */
+    OSKA_QUERY_EMIT_DIVISOR = 125,   /* scalar: emit divisor of a light instance (tag argument) */
+    OSKA_QUERY_EXTRA_127 = 127       /* takes a fifth word; not used by the shaders */
+};
+
+/* Area kind of a light whose emitting area is an object instance's surface. */
+enum { OSKA_AREA_OBJECT = 5 };
+
+/* Type codes returned by mi_db_type. */
+enum { OSKA_TYPE_LIGHT = 4, OSKA_TYPE_INSTANCE = 10 };
+
+/* ---- Shading state -----------------------------------------------------
+ * The host's record of the shader function being called. attach_offset is
+ * the distance in bytes from a parameter to the word that says whether the
+ * parameter is attached to another shader (non-zero) or holds its value in
+ * place (zero); 0 means no parameter of this call is attached. A host may
+ * embed this record at the start of a larger one of its own. */
+typedef struct oska_function {
+    int32_t attach_offset;
+    int32_t reserved;
+} oska_function;
+
+/* One record per call. The shaders read:
+ *  - from the call's state: function, ray_kind, distance, light_instance,
+ *    sample and parent;
+ *  - from the sample state (the sampled point on the emitting object):
+ *    vectors/vector_count (entry 0 the texture coordinate, entry 2n the vertex
+ *    vector of channel n), emission_dot (the emission cosine is its negation)
+ *    and orientation (non-zero: the sample faces the illuminated point);
+ *  - from the parent state: reflection_level and refraction_level.
+ * A state may be its own sample or parent state. host_data is the host's. */
+typedef struct oska_state {
+    double distance;               /* light sample to illuminated point */
+    int32_t ray_kind;              /* OSKA_RAY_... */
+    int32_t reflection_level;      /* read from the parent state */
+    int32_t refraction_level;      /* read from the parent state */
+    oska_tag light_instance;       /* light instance being served */
+    float emission_dot;            /* read from the sample state */
+    int32_t vector_count;          /* entries in vectors; read from the sample state */
+    unsigned char orientation;     /* read from the sample state */
+    unsigned char reserved[7];
+    const oska_function *function; /* shader function being called */
+    struct oska_state *parent;
+    struct oska_state *sample;
+    const oska_vector *vectors; /* read from the sample state */
+    void *host_data;
+    void *host_data2;
+} oska_state;
+
+/* ---- Editable scene records -------------------------------------------
+ * What mi_scene_edit returns for a light and an instance. A host may keep
+ * more after these fields. */
+typedef struct oska_light {
+    int32_t area_kind;        /* OSKA_AREA_OBJECT for an object light */
+    oska_tag object_instance; /* instance whose surface emits */
+    uint16_t samples[5];      /* sample counts, first to fifth */
+    uint16_t reserved;
+    int32_t extra; /* the 32-bit field that follows the sample counts */
+} oska_light;
+
+typedef struct oska_instance {
+    oska_tag item;          /* element the instance places: object or light */
+    unsigned char flags[8]; /* the instance flag bytes */
+} oska_instance;
+
+/* ---- Host functions ----------------------------------------------------
+ * X(kind, result type, name, parameters, arguments). kind PLAIN forwards its
+ * arguments unchanged; QUERY and MESSAGE take variable arguments.
+ * The message functions take printf conventions; the library hands them its
+ * formatted text as the argument of a "%s" format, so a host prints it as is. */
+#define OSKA_HOST_FUNCTIONS(X)                                                                     \
+    X(PLAIN, void *, mi_scene_edit, (oska_tag tag), (tag))                                         \
+    X(PLAIN, void, mi_scene_edit_end, (oska_tag tag), (tag))                                       \
+    X(PLAIN, oska_boolean, mi_trace_shadow, (oska_color * transmission, oska_state * state),       \
+      (transmission, state))                                                                       \
+    X(PLAIN, void *, mi_phen_eval, (oska_state * state, void *param), (state, param))              \
+    X(PLAIN, void *, mi_mem_int_allocate, (const char *file, int line, int size),                 \
+      (file, line, size))                                                                          \
+    X(PLAIN, void, mi_mem_int_release, (const char *file, int line, void *block),                 \
+      (file, line, block))                                                                         \
+    X(PLAIN, float, mi_luminance, (oska_state * state, oska_color * color), (state, color))       \
+    X(QUERY, oska_boolean, mi_query,                                                               \
+      (int request, oska_state *state, oska_tag tag, void *result, ...), ())                       \
+    X(PLAIN, oska_boolean, mi_lookup_color_texture,                                                \
+      (oska_color * result, oska_state * state, oska_tag texture, oska_vector * coord),          \
+      (result, state, texture, coord))                                                             \
+    X(MESSAGE, void, mi_error, (const char *format, ...), ())                                      \
+    X(MESSAGE, void, mi_warning, (const char *format, ...), ())                                    \
+    X(MESSAGE, void, mi_info, (const char *format, ...), ())                                       \
+    X(PLAIN, int, mi_db_type, (oska_tag tag), (tag))                                               \
+    X(PLAIN, const char *, mi_api_tag_lookup, (oska_tag tag), (tag))
+
+/* The prototypes a host defines, and a pointer type for each. */
+#define OSKA_DECLARE_HOST_FUNCTION(kind, result, name, params, args)                              \
+    OSKA_HOST_API result OSKA_CALL name params;                                                    \
+    typedef result(OSKA_CALL *name##_fn) params;
+OSKA_HOST_FUNCTIONS(OSKA_DECLARE_HOST_FUNCTION)
+#undef OSKA_DECLARE_HOST_FUNCTION
+
+/* ---- Parameter records -------------------------------------------------
+ * The host fills them from the shaders' declarations (oska.decl beside the
+ * library), which list the parameters in this order with these types. */
+
+/* oskacolor: 35 fields, 164 bytes. Read: init (i) or every evaluation (e). */
+typedef struct oskacolor_params {
+    oska_color color;                  /* e  base emission colour; alpha is the intensity */
+    oska_boolean shadows;              /* i  trace shadows */
+    oska_color shadow_color;           /* e  colour where the shadow is complete */
+    oska_integer decay;                /* i  1 linear, 2 inverse power, 3 physical, else none */
+    oska_scalar decay_start;           /* e  range start; mode 3: exponent of the emission cosine */
+    oska_scalar decay_end;             /* e  range end */
+    oska_tag texture;                  /* i  colour texture on the emitting surface */
+    oska_boolean use_texture;          /* i  colour source is the texture */
+    oska_boolean use_alpha;            /* i  texture alpha scales colour and range */
+    oska_scalar alpha_scale;           /* e  factor on the texture alpha */
+    oska_boolean burn;                 /* i  highlight burn of the colour source */
+    oska_scalar burn_multiplier;       /* e */
+    oska_scalar burn_threshold;        /* e */
+    oska_scalar burn_power;            /* e */
+    oska_boolean hsv_adjust;           /* i  scale hue, saturation, value of the colour source */
+    oska_scalar hue;                   /* e */
+    oska_scalar saturation;            /* e */
+    oska_scalar value;                 /* e */
+    oska_boolean texture_range;        /* i  decay range scaled by the texture */
+    oska_scalar range_gamma;           /* e */
+    oska_boolean tint_shadow;          /* i  shadow colour tinted by the colour source */
+    oska_boolean use_vertex_color;     /* i  vertex data; wins over use_texture */
+    oska_boolean directional;          /* i  one-sided emission with cutoff */
+    oska_boolean cosine;               /* i  weight by the emission cosine */
+    oska_scalar cutoff;                /* e  emission cosine must exceed it */
+    oska_scalar threshold;             /* i  brightness threshold; 0 off */
+    oska_integer max_level;            /* i  shadow trace depth limit */
+    oska_boolean vc_color;             /* i */
+    oska_integer vc_color_channel;     /* i */
+    oska_boolean vc_intensity;         /* i */
+    oska_integer vc_intensity_channel; /* i */
+    oska_boolean vc_range;             /* i */
+    oska_integer vc_range_channel;     /* i */
+    oska_boolean vc_shadow;            /* i */
+    oska_integer vc_shadow_channel;    /* i */
+} oskacolor_params;
+
+/* oskalight: a fixed part of fourteen 32-bit slots, 56 bytes. lights is an
+ * array parameter in the host's form: its elements start lights_start
+ * elements after the slot at offset 20 and may lie past the fixed part. */
+typedef struct oskalight_params {
+    int32_t reserved;
+    oska_boolean enable;
+    oska_tag instance;
+    oska_integer lights_start;
+    oska_integer lights_count;
+    oska_tag lights[1];
+    oska_boolean override_samples;
+    oska_integer samples_1;
+    oska_integer samples_2;
+    oska_integer samples_3;
+    oska_integer samples_4;
+    oska_integer samples_5;
+    oska_integer extra_value;
+    oska_boolean set_instance_flags; /* read in place, never evaluated */
+} oskalight_params;
+
+/* ---- The library's exports --------------------------------------------- */
+typedef int(OSKA_CALL *oska_set_module_handle_fn)(void *module);
+typedef int(OSKA_CALL *oska_version_fn)(void);
+typedef oska_boolean(OSKA_CALL *oska_shader_fn)(void *result, oska_state *state, void *params);
+typedef void(OSKA_CALL *oska_init_fn)(oska_state *state, void *params, oska_boolean *init_req);
+typedef void(OSKA_CALL *oska_exit_fn)(oska_state *state, void *params);
+
+OSKA_LIBRARY_API int OSKA_CALL miSetModuleHandle(void *module);
+OSKA_LIBRARY_API int OSKA_CALL oskacolor_version(void);
+OSKA_LIBRARY_API oska_boolean OSKA_CALL oskacolor(oska_color *result, oska_state *state,
+                                                  oskacolor_params *params);
+OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_params *params,
+                                               oska_boolean *init_req);
+OSKA_LIBRARY_API void OSKA_CALL oskacolor_exit(oska_state *state, oskacolor_params *params);
+OSKA_LIBRARY_API int OSKA_CALL oskalight_version(void);
+OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *result, oska_state *state,
+                                                  oskalight_params *params);
+OSKA_LIBRARY_API void OSKA_CALL oskalight_init(oska_state *state, oskalight_params *params,
+                                               oska_boolean *init_req);
+OSKA_LIBRARY_API void OSKA_CALL oskalight_exit(oska_state *state, oskalight_params *params);
+
+#if defined(__cplusplus)
+}
+#endif
+
+/* ---- Layout checks ------------------------------------------------------
+ * P picks the offset for the pointer size of the build: 32-bit Windows or
+ * 64-bit Linux. */
+#define OSKA_P(off32, off64) (sizeof(void *) == 4 ? (off32) : (off64))
+#define OSKA_CHECK_OFFSET(type, field, off)                                                        \
+    OSKA_STATIC_ASSERT(offsetof(type, field) == (off), #type "." #field " moved")
+#define OSKA_CHECK_SIZE(type, size) OSKA_STATIC_ASSERT(sizeof(type) == (size), #type " resized")
+
+OSKA_CHECK_SIZE(oska_scalar, 4);
+OSKA_CHECK_SIZE(oska_boolean, 4);
+OSKA_CHECK_SIZE(oska_integer, 4);
+OSKA_CHECK_SIZE(oska_tag, 4);
+OSKA_CHECK_SIZE(oska_color, 16);
+OSKA_CHECK_OFFSET(oska_color, a, 12);
+OSKA_CHECK_SIZE(oska_vector, 12);
+OSKA_CHECK_OFFSET(oska_vector, z, 8);
+
+OSKA_CHECK_SIZE(oska_function, 8);
+OSKA_CHECK_OFFSET(oska_function, attach_offset, 0);
+
+OSKA_CHECK_OFFSET(oska_state, distance, 0);
+OSKA_CHECK_OFFSET(oska_state, ray_kind, 8);
+OSKA_CHECK_OFFSET(oska_state, reflection_level, 12);
+OSKA_CHECK_OFFSET(oska_state, refraction_level, 16);
+OSKA_CHECK_OFFSET(oska_state, light_instance, 20);
+OSKA_CHECK_OFFSET(oska_state, emission_dot, 24);
+OSKA_CHECK_OFFSET(oska_state, vector_count, 28);
+OSKA_CHECK_OFFSET(oska_state, orientation, 32);
+OSKA_CHECK_OFFSET(oska_state, function, 40);
+OSKA_CHECK_OFFSET(oska_state, parent, OSKA_P(44, 48));
+OSKA_CHECK_OFFSET(oska_state, sample, OSKA_P(48, 56));
+OSKA_CHECK_OFFSET(oska_state, vectors, OSKA_P(52, 64));
+OSKA_CHECK_OFFSET(oska_state, host_data, OSKA_P(56, 72));
+OSKA_CHECK_OFFSET(oska_state, host_data2, OSKA_P(60, 80));
+OSKA_CHECK_SIZE(oska_state, OSKA_P(64, 88));
+
+OSKA_CHECK_SIZE(oska_light, 24);
+OSKA_CHECK_OFFSET(oska_light, area_kind, 0);
+OSKA_CHECK_OFFSET(oska_light, object_instance, 4);
+OSKA_CHECK_OFFSET(oska_light, samples, 8);
+OSKA_CHECK_OFFSET(oska_light, extra, 20);
+OSKA_CHECK_SIZE(oska_instance, 12);
+OSKA_CHECK_OFFSET(oska_instance, item, 0);
+OSKA_CHECK_OFFSET(oska_instance, flags, 4);
+
+OSKA_CHECK_SIZE(oskacolor_params, 164);
+OSKA_CHECK_OFFSET(oskacolor_params, color, 0);
+OSKA_CHECK_OFFSET(oskacolor_params, shadows, 16);
+OSKA_CHECK_OFFSET(oskacolor_params, shadow_color, 20);
+OSKA_CHECK_OFFSET(oskacolor_params, decay, 36);
+OSKA_CHECK_OFFSET(oskacolor_params, decay_start, 40);
+OSKA_CHECK_OFFSET(oskacolor_params, decay_end, 44);
+OSKA_CHECK_OFFSET(oskacolor_params, texture, 48);
+OSKA_CHECK_OFFSET(oskacolor_params, use_texture, 52);
+OSKA_CHECK_OFFSET(oskacolor_params, use_alpha, 56);
+OSKA_CHECK_OFFSET(oskacolor_params, alpha_scale, 60);
+OSKA_CHECK_OFFSET(oskacolor_params, burn, 64);
+OSKA_CHECK_OFFSET(oskacolor_params, burn_multiplier, 68);
+OSKA_CHECK_OFFSET(oskacolor_params, burn_threshold, 72);
+OSKA_CHECK_OFFSET(oskacolor_params, burn_power, 76);
+OSKA_CHECK_OFFSET(oskacolor_params, hsv_adjust, 80);
+OSKA_CHECK_OFFSET(oskacolor_params, hue, 84);
+OSKA_CHECK_OFFSET(oskacolor_params, saturation, 88);
+OSKA_CHECK_OFFSET(oskacolor_params, value, 92);
+OSKA_CHECK_OFFSET(oskacolor_params, texture_range, 96);
+OSKA_CHECK_OFFSET(oskacolor_params, range_gamma, 100);
+OSKA_CHECK_OFFSET(oskacolor_params, tint_shadow, 104);
+OSKA_CHECK_OFFSET(oskacolor_params, use_vertex_color, 108);
+OSKA_CHECK_OFFSET(oskacolor_params, directional, 112);
+OSKA_CHECK_OFFSET(oskacolor_params, cosine, 116);
+OSKA_CHECK_OFFSET(oskacolor_params, cutoff, 120);
+OSKA_CHECK_OFFSET(oskacolor_params, threshold, 124);
+OSKA_CHECK_OFFSET(oskacolor_params, max_level, 128);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_color, 132);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_color_channel, 136);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_intensity, 140);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_intensity_channel, 144);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_range, 148);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_range_channel, 152);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_shadow, 156);
+OSKA_CHECK_OFFSET(oskacolor_params, vc_shadow_channel, 160);
+
+OSKA_CHECK_SIZE(oskalight_params, 56);
+OSKA_CHECK_OFFSET(oskalight_params, reserved, 0);
+OSKA_CHECK_OFFSET(oskalight_params, enable, 4);
+OSKA_CHECK_OFFSET(oskalight_params, instance, 8);
+OSKA_CHECK_OFFSET(oskalight_params, lights_start, 12);
+OSKA_CHECK_OFFSET(oskalight_params, lights_count, 16);
+OSKA_CHECK_OFFSET(oskalight_params, lights, 20);
+OSKA_CHECK_OFFSET(oskalight_params, override_samples, 24);
+OSKA_CHECK_OFFSET(oskalight_params, samples_1, 28);
+OSKA_CHECK_OFFSET(oskalight_params, samples_2, 32);
+OSKA_CHECK_OFFSET(oskalight_params, samples_3, 36);
+OSKA_CHECK_OFFSET(oskalight_params, samples_4, 40);
+OSKA_CHECK_OFFSET(oskalight_params, samples_5, 44);
+OSKA_CHECK_OFFSET(oskalight_params, extra_value, 48);
+OSKA_CHECK_OFFSET(oskalight_params, set_instance_flags, 52);
+
+#endif /* OSKA_HOST_API_H */

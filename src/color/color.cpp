@@ -1,0 +1,2 @@
+// Colour helpers. (Being filled in.)
+#include "color/color.h"

@@ -1,0 +1,1 @@
+#include <oska/host_api.h>
