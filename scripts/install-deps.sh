@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what building and testing oska needs on Debian 12, and nothing
+# when it is all there already. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(
+  # the library, its tests and benchmarks
+  cmake ninja-build g++ clang googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the 32-bit Windows DLL, and Wine to run its tests
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
+  # oska-render
+  libembree-dev libopenimageio-dev openimageio-tools nlohmann-json3-dev libtinyobjloader-dev
+  # checking: sanitizer runtimes for clang, fuzzing, memory, coverage, static analysis
+  libclang-rt-14-dev valgrind lcov gcovr clang-tidy cppcheck
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
