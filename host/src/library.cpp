@@ -1,1 +1,111 @@
-// (being written)
+// Loading the shader library by file name and finding its exports.
+#include <oska/standin/library.h>
+
+#include "module.h"
+
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#if !defined(OSKA_LIBRARY_FILE)
+#error "OSKA_LIBRARY_FILE names the library file this build makes"
+#endif
+
+namespace oska::host {
+
+namespace {
+
+#if defined(_WIN32)
+void *open_module(const std::string &path, std::string &error) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) {
+        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    }
+    return module;
+}
+void *find_symbol(void *module, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+void close_module(void *module) { FreeLibrary(static_cast<HMODULE>(module)); }
+#else
+void *open_module(const std::string &path, std::string &error) {
+    // Local: the library's own symbols must not satisfy anyone else's lookups.
+    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        const char *text = dlerror();
+        error = text != nullptr ? text : "cannot load " + path;
+    }
+    return module;
+}
+void *find_symbol(void *module, const char *name) { return dlsym(module, name); }
+void close_module(void *module) { dlclose(module); }
+#endif
+
+template <class Fn> bool find(void *module, const char *name, Fn &slot, std::string &error) {
+    slot = reinterpret_cast<Fn>(find_symbol(module, name));
+    if (slot == nullptr && error.empty()) {
+        error = std::string("the library does not export ") + name;
+    }
+    return slot != nullptr;
+}
+
+} // namespace
+
+bool Library::load(const std::string &path) {
+    unload();
+    error.clear();
+    module = open_module(path, error);
+    if (module == nullptr) {
+        return false;
+    }
+    bool all = true;
+    all &= find(module, "miSetModuleHandle", miSetModuleHandle, error);
+    all &= find(module, "oskacolor_version", oskacolor_version, error);
+    all &= find(module, "oskalight_version", oskalight_version, error);
+    all &= find(module, "oskacolor", oskacolor, error);
+    all &= find(module, "oskacolor_init", oskacolor_init, error);
+    all &= find(module, "oskacolor_exit", oskacolor_exit, error);
+    all &= find(module, "oskalight", oskalight, error);
+    all &= find(module, "oskalight_init", oskalight_init, error);
+    all &= find(module, "oskalight_exit", oskalight_exit, error);
+    if (!all) {
+        const std::string why = error;
+        unload();
+        error = why;
+        return false;
+    }
+    return true;
+}
+
+void Library::unload() {
+    if (module != nullptr) {
+        close_module(module);
+    }
+    module = nullptr;
+    error.clear();
+    miSetModuleHandle = nullptr;
+    oskacolor_version = nullptr;
+    oskalight_version = nullptr;
+    oskacolor = nullptr;
+    oskacolor_init = nullptr;
+    oskacolor_exit = nullptr;
+    oskalight = nullptr;
+    oskalight_init = nullptr;
+    oskalight_exit = nullptr;
+}
+
+std::string built_library_path() {
+    const std::string self =
+        detail::module_path_of(reinterpret_cast<const void *>(&built_library_path));
+    const std::size_t slash = self.find_last_of("/\\");
+    if (slash == std::string::npos) {
+        return OSKA_LIBRARY_FILE;
+    }
+    return self.substr(0, slash + 1) + OSKA_LIBRARY_FILE;
+}
+
+} // namespace oska::host

@@ -1,1 +1,413 @@
-// (being written)
+// The fourteen mi_ functions the library looks up by name, all serving the
+// process-wide host(). Each is counted; each is logged while logging is on.
+// With logging off, the functions a renderer calls per sample (query,
+// parameter evaluation, shadow, texture, luminance) take no lock.
+#include "host_impl.h"
+#include "module.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define OSKA_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define OSKA_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define OSKA_POISON(address, size) ((void)(address), (void)(size))
+#define OSKA_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
+using oska::host::Host;
+using oska::host::HostFunction;
+
+namespace {
+
+// Every byte of a released block holds this value until reset() frees it.
+constexpr unsigned char kReleasedBlockByte = 0xDD;
+
+Host::Impl &impl() { return oska::host::host().impl(); }
+
+// Counts a call of `function` and, while logging, checks the state and logs
+// the text that `describe` gives.
+template <class Describe>
+void note(Host::Impl &host, HostFunction function, const oska_state *state, Describe describe) {
+    host.count(function);
+    if (host.logging_on()) {
+        host.check_state(state);
+        host.log(describe());
+    }
+}
+
+std::string label_of(const char *file) { return file != nullptr ? file : "(null)"; }
+
+// The whole text, however long: printf conventions.
+std::string format_text(const char *format, va_list args) {
+    if (format == nullptr) {
+        return {};
+    }
+    char small[256];
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(small, sizeof small, format, measure);
+    va_end(measure);
+    if (length < 0) {
+        return {};
+    }
+    if (std::size_t(length) < sizeof small) {
+        return std::string(small, std::size_t(length));
+    }
+    std::string text(std::size_t(length), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+void store_message(HostFunction function, oska::host::Level level, const char *format,
+                   va_list args) {
+    Host::Impl &host = impl();
+    host.count(function);
+    std::string text = format_text(format, args);
+    std::lock_guard<std::mutex> lock(host.mutex);
+    if (host.logging_on()) {
+        host.calls.push_back(std::string(oska::host::kFunctionNames[function]) + "(" + text + ")");
+    }
+    host.messages.push_back({level, std::move(text)});
+}
+
+template <class T> void write_result(void *result, const T &value) {
+    std::memcpy(result, &value, sizeof value);
+}
+
+// Nearest texel of `image` at (x, y) in [0,1]^2, clamped at the edges;
+// false for an empty image or a coordinate that is not a number.
+bool nearest_texel(const oska::host::Image &image, const oska_vector &coord, oska_color *texel) {
+    if (image.width <= 0 || image.height <= 0 ||
+        image.texels.size() < std::size_t(image.width) * std::size_t(image.height)) {
+        return false;
+    }
+    if (std::isnan(coord.x) || std::isnan(coord.y)) {
+        return false;
+    }
+    auto index = [](float at, int size) {
+        const float scaled = at * float(size);
+        if (!(scaled > 0.0f)) {
+            return 0;
+        }
+        if (scaled >= float(size)) {
+            return size - 1;
+        }
+        return int(scaled);
+    };
+    const int column = index(coord.x, image.width);
+    const int row = index(coord.y, image.height);
+    *texel = image.texels[std::size_t(row) * std::size_t(image.width) + std::size_t(column)];
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+// ---- Queries -----------------------------------------------------------------
+
+oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, void *result, ...) {
+    Host::Impl &host = impl();
+    if (request == OSKA_QUERY_EXTRA_15 || request == OSKA_QUERY_EXTRA_127) {
+        va_list extra;
+        va_start(extra, result);
+        void *fifth = va_arg(extra, void *);
+        va_end(extra);
+        std::lock_guard<std::mutex> lock(host.mutex);
+        host.fifth_words.push_back(fifth);
+    }
+    note(host, oska::host::fn_mi_query, state,
+         [&] { return "mi_query(" + std::to_string(request) + ", " + std::to_string(tag) + ")"; });
+    if (result == nullptr || (!host.silenced.empty() && host.silenced.count(request) != 0)) {
+        return 0;
+    }
+
+    const Host::Impl::Element *element = host.element(tag);
+    const bool light = element != nullptr && element->type == OSKA_TYPE_LIGHT;
+    const bool instance = element != nullptr && element->type == OSKA_TYPE_INSTANCE;
+    switch (request) {
+    case OSKA_QUERY_SETTINGS_SLOT:
+        if (oska::host::ShaderInstance *shader = host.shader_of(state)) {
+            write_result(result, &shader->settings);
+            return 1;
+        }
+        return 0;
+    case OSKA_QUERY_INSTANCE_LIGHT:
+        // Whatever the instance places: a light, or an element that a
+        // type check will refuse.
+        if (instance) {
+            write_result(result, element->instance.item);
+            return 1;
+        }
+        return 0;
+    case OSKA_QUERY_LIGHT_AREA:
+        if (light) {
+            write_result(result, element->light.area_kind);
+            return 1;
+        }
+        return 0;
+    case OSKA_QUERY_LIGHT_EXPONENT:
+        if (light) {
+            write_result(result, element->desc.exponent);
+            return 1;
+        }
+        return 0;
+    case OSKA_QUERY_EMIT_DIVISOR:
+        if (instance) {
+            write_result(result, element->emit_divisor);
+            return 1;
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+// ---- Attached parameters -----------------------------------------------------
+
+void *OSKA_CALL mi_phen_eval(oska_state *state, void *param) {
+    Host::Impl &host = impl();
+    oska::host::ShaderInstance *shader = host.shader_of(state);
+    // Offset of the parameter in its shader's storage; -1 when it lies
+    // outside (a record the host does not know).
+    long offset = -1;
+    if (shader != nullptr && param != nullptr) {
+        const auto base = reinterpret_cast<std::uintptr_t>(shader->storage.data());
+        const auto at = reinterpret_cast<std::uintptr_t>(param);
+        if (at >= base && at < base + shader->storage.size()) {
+            offset = long(at - base);
+        }
+    }
+    note(host, oska::host::fn_mi_phen_eval, state, [&] {
+        return offset < 0 ? std::string("mi_phen_eval(?)")
+                          : "mi_phen_eval(+" + std::to_string(offset) + ")";
+    });
+    if (offset < 0) {
+        return nullptr;
+    }
+    auto found = shader->attached.find(std::size_t(offset));
+    if (found == shader->attached.end()) {
+        return nullptr;
+    }
+    oska::host::ShaderInstance::Attached &attached = *found->second;
+    attached.evaluations.fetch_add(1, std::memory_order_relaxed);
+    return attached.answer_null ? nullptr : attached.value.data();
+}
+
+// ---- Allocator ---------------------------------------------------------------
+
+void *OSKA_CALL mi_mem_int_allocate(const char *file, int line, int size) {
+    Host::Impl &host = impl();
+    host.count(oska::host::fn_mi_mem_int_allocate);
+    const std::string label = label_of(file);
+    std::lock_guard<std::mutex> lock(host.mutex);
+    if (host.logging_on()) {
+        host.calls.push_back("mi_mem_int_allocate(" + label + ", " + std::to_string(line) + ", " +
+                             std::to_string(size) + ")");
+    }
+    if (host.failing_allocations > 0) {
+        --host.failing_allocations;
+        return nullptr;
+    }
+    if (size < 0) {
+        host.allocator_errors.push_back("mi_mem_int_allocate(" + label + ", " +
+                                        std::to_string(line) + "): negative size " +
+                                        std::to_string(size));
+        return nullptr;
+    }
+    void *block = std::malloc(size > 0 ? std::size_t(size) : 1);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    std::memset(block, oska::host::kFreshBlockByte, std::size_t(size));
+    host.blocks[block] = oska::host::Block{block, label, line, size};
+    ++host.allocations;
+    return block;
+}
+
+// A null block is accepted and ignored, as free() does; an unknown block or
+// one released before is recorded and left alone. A released block is kept
+// (filled with kReleasedBlockByte, and poisoned under AddressSanitizer) until
+// reset(), so that its address cannot come back and hide a second release.
+void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
+    Host::Impl &host = impl();
+    host.count(oska::host::fn_mi_mem_int_release);
+    const std::string label = label_of(file);
+    const std::string call = "mi_mem_int_release(" + label + ", " + std::to_string(line) + ")";
+    std::lock_guard<std::mutex> lock(host.mutex);
+    if (host.logging_on()) {
+        host.calls.push_back(call);
+    }
+    if (block == nullptr) {
+        return;
+    }
+    auto found = host.blocks.find(block);
+    if (found == host.blocks.end()) {
+        host.allocator_errors.push_back(call + (host.released.count(block) != 0
+                                                    ? ": block released twice"
+                                                    : ": unknown block"));
+        return;
+    }
+    const std::size_t size = std::size_t(found->second.size);
+    std::memset(block, kReleasedBlockByte, size);
+    OSKA_POISON(block, size);
+    host.blocks.erase(found);
+    host.released.insert(block);
+    ++host.releases;
+}
+
+// ---- Messages ----------------------------------------------------------------
+
+void OSKA_CALL mi_error(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    store_message(oska::host::fn_mi_error, oska::host::Level::error, format, args);
+    va_end(args);
+}
+
+void OSKA_CALL mi_warning(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    store_message(oska::host::fn_mi_warning, oska::host::Level::warning, format, args);
+    va_end(args);
+}
+
+void OSKA_CALL mi_info(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    store_message(oska::host::fn_mi_info, oska::host::Level::info, format, args);
+    va_end(args);
+}
+
+// ---- Shading services --------------------------------------------------------
+
+oska_boolean OSKA_CALL mi_trace_shadow(oska_color *transmission, oska_state *state) {
+    Host::Impl &host = impl();
+    note(host, oska::host::fn_mi_trace_shadow, state,
+         [] { return std::string("mi_trace_shadow()"); });
+    if (host.tracer) {
+        return host.tracer(transmission, state);
+    }
+    if (transmission != nullptr) {
+        *transmission = host.shadow_transmission;
+    }
+    return host.shadow_result;
+}
+
+oska_boolean OSKA_CALL mi_lookup_color_texture(oska_color *result, oska_state *state,
+                                               oska_tag texture, oska_vector *coord) {
+    Host::Impl &host = impl();
+    note(host, oska::host::fn_mi_lookup_color_texture, state,
+         [&] { return "mi_lookup_color_texture(" + std::to_string(texture) + ")"; });
+    if (host.texture_lookup) {
+        return host.texture_lookup(result, state, texture, coord);
+    }
+    const Host::Impl::Element *element = host.element(texture);
+    if (host.fail_texture_lookups || element == nullptr || !element->is_texture ||
+        result == nullptr || coord == nullptr) {
+        return 0;
+    }
+    return nearest_texel(element->image, *coord, result) ? 1 : 0;
+}
+
+// The host's own weights, summed red, green, then blue in single precision.
+float OSKA_CALL mi_luminance(oska_state *state, oska_color *color) {
+    Host::Impl &host = impl();
+    note(host, oska::host::fn_mi_luminance, state, [] { return std::string("mi_luminance()"); });
+    if (color == nullptr) {
+        return 0.0f;
+    }
+    return color->r * oska::host::kLuminanceRed + color->g * oska::host::kLuminanceGreen +
+           color->b * oska::host::kLuminanceBlue;
+}
+
+// ---- Scene database ----------------------------------------------------------
+
+int OSKA_CALL mi_db_type(oska_tag tag) {
+    Host::Impl &host = impl();
+    note(host, oska::host::fn_mi_db_type, nullptr,
+         [&] { return "mi_db_type(" + std::to_string(tag) + ")"; });
+    const Host::Impl::Element *element = host.element(tag);
+    return element != nullptr ? element->type : 0;
+}
+
+const char *OSKA_CALL mi_api_tag_lookup(oska_tag tag) {
+    Host::Impl &host = impl();
+    note(host, oska::host::fn_mi_api_tag_lookup, nullptr,
+         [&] { return "mi_api_tag_lookup(" + std::to_string(tag) + ")"; });
+    const Host::Impl::Element *element = host.element(tag);
+    return element != nullptr && element->has_name ? element->name.c_str() : nullptr;
+}
+
+// Opens a light or an instance for editing. One element at a time per
+// thread: opening a second before ending the first is a protocol fault.
+void *OSKA_CALL mi_scene_edit(oska_tag tag) {
+    Host::Impl &host = impl();
+    host.count(oska::host::fn_mi_scene_edit);
+    const std::string call = "mi_scene_edit(" + std::to_string(tag) + ")";
+    std::lock_guard<std::mutex> lock(host.mutex);
+    if (host.logging_on()) {
+        host.calls.push_back(call);
+    }
+    host.edits.push_back({true, tag});
+    Host::Impl::OpenEdit &mine = host.open_edits[std::this_thread::get_id()];
+    if (mine.open != 0) {
+        host.edit_errors.push_back(call + " while " + std::to_string(mine.open) + " is open");
+    }
+    void *record = nullptr;
+    if (Host::Impl::Element *element = host.element(tag);
+        element != nullptr && !host.refuse_edits) {
+        if (element->type == OSKA_TYPE_LIGHT) {
+            record = &element->light;
+        } else if (element->type == OSKA_TYPE_INSTANCE) {
+            record = &element->instance;
+        }
+    }
+    if (record != nullptr) {
+        mine.open = tag;
+        mine.refused = 0;
+    } else {
+        mine.refused = tag; // its end is expected, and harmless
+    }
+    return record;
+}
+
+void OSKA_CALL mi_scene_edit_end(oska_tag tag) {
+    Host::Impl &host = impl();
+    host.count(oska::host::fn_mi_scene_edit_end);
+    const std::string call = "mi_scene_edit_end(" + std::to_string(tag) + ")";
+    std::lock_guard<std::mutex> lock(host.mutex);
+    if (host.logging_on()) {
+        host.calls.push_back(call);
+    }
+    host.edits.push_back({false, tag});
+    Host::Impl::OpenEdit &mine = host.open_edits[std::this_thread::get_id()];
+    if (mine.open != 0 && mine.open == tag) {
+        mine.open = 0;
+    } else if (mine.refused != 0 && mine.refused == tag) {
+        mine.refused = 0;
+    } else if (mine.open != 0) {
+        host.edit_errors.push_back(call + " while " + std::to_string(mine.open) + " is open");
+    } else {
+        host.edit_errors.push_back(call + " with nothing open");
+    }
+}
+
+} // extern "C"
+
+namespace oska::host {
+
+// The module holding mi_query holds all fourteen.
+void *module_handle() {
+    return detail::module_handle_of(reinterpret_cast<const void *>(&mi_query));
+}
+
+} // namespace oska::host

@@ -83,9 +83,13 @@ struct Image {
 // The host's record of one shader instance. Its oska_function is what a
 // state's `function` points to; request 51 answers with &settings.
 struct OSKA_STANDIN_API ShaderInstance {
-    oska_function function{};  // must stay the first member
-    void *settings = nullptr;  // the settings slot
-    std::string name;          // shader name, e.g. "oskacolor"
+    ShaderInstance() = default;
+    ShaderInstance(const ShaderInstance &) = delete; // the host hands out references
+    ShaderInstance &operator=(const ShaderInstance &) = delete;
+
+    oska_function function{};           // must stay the first member
+    void *settings = nullptr;           // the settings slot
+    std::string name;                   // shader name, e.g. "oskacolor"
     std::vector<unsigned char> storage; // parameter record, then attachment words
     std::size_t record_size = 0;
     // Attached parameters by byte offset: the value mi_phen_eval returns and
@@ -113,6 +117,11 @@ struct OSKA_STANDIN_API ShaderInstance {
 
 class OSKA_STANDIN_API Host {
   public:
+    Host();
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
     // Forgets everything: scene, shader instances, messages, log, counters,
     // hooks and fault settings. Blocks still allocated are kept as leaks until
     // `release_leaks` (so a test can see them).
@@ -135,22 +144,25 @@ class OSKA_STANDIN_API Host {
     // ---- Shader instances. `record_size` bytes of parameter record (zeroed)
     // plus `extra` bytes after it (array elements).
     ShaderInstance &add_shader(const char *name, std::size_t record_size, std::size_t extra = 0);
-    // A state for calling `shader`: its own sample and parent state (the
-    // returned state is both), ray kind light, the given light instance.
-    oska_state make_state(ShaderInstance &shader, oska_tag light_instance = 0);
+    // A state for calling `shader`: ray kind light, the given light instance,
+    // and its own sample and parent state. The host owns it (it lives until
+    // reset()), so its sample and parent links stay valid: keep a reference,
+    // `oska_state &state = host.make_state(shader);`. A copy still links to
+    // the original, so sample and parent fields set on a copy are not seen.
+    oska_state &make_state(ShaderInstance &shader, oska_tag light_instance = 0);
 
     // ---- Allocator.
-    std::vector<Block> leaks() const;     // blocks not released
-    void release_leaks();                 // frees them (after a test looked)
-    long allocations() const;             // successful allocations so far
+    std::vector<Block> leaks() const; // blocks not released
+    void release_leaks();             // frees them (after a test looked)
+    long allocations() const;         // successful allocations so far
     long releases() const;
     std::vector<std::string> allocator_errors() const; // double or unknown releases
-    void fail_allocations(int count);     // the next `count` allocations return null
+    void fail_allocations(int count);                  // the next `count` allocations return null
 
     // ---- Messages and the call log.
     std::vector<Message> messages() const;
     std::vector<std::string> texts(Level level) const;
-    void set_logging(bool on);            // on after reset()
+    void set_logging(bool on); // on after reset()
     std::vector<Call> calls() const;
     void clear_calls();
     long count(const char *function) const; // calls of an mi_ function so far
@@ -163,8 +175,8 @@ class OSKA_STANDIN_API Host {
 
     // ---- Textures: nearest texel of the image, unless a lookup hook is set;
     // an unknown tag fails. fail_texture_lookups makes every lookup fail.
-    using TextureLookup = std::function<oska_boolean(oska_color *, oska_state *, oska_tag,
-                                                     const oska_vector *)>;
+    using TextureLookup =
+        std::function<oska_boolean(oska_color *, oska_state *, oska_tag, const oska_vector *)>;
     void set_texture_lookup(TextureLookup lookup);
     void fail_texture_lookups(bool on);
 
@@ -177,7 +189,7 @@ class OSKA_STANDIN_API Host {
     // Protocol faults seen: an element opened while another is open, an end
     // for an element not open. Empty when the library behaved.
     std::vector<std::string> edit_errors() const;
-    bool edit_open() const; // an element is open now
+    bool edit_open() const;     // an element is open now
     void refuse_edits(bool on); // mi_scene_edit returns null
 
     // ---- Queries that write nothing (fault injection), by request code.

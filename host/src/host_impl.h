@@ -1,0 +1,134 @@
+// The stand-in host's inner state, shared by its set-up API (host.cpp) and
+// the mi_ functions that serve the library (mi_exports.cpp).
+//
+// Locking: `mutex` guards the log, the messages, the allocator, the scene
+// edits and the extra query words. The scene, the shader instances, the
+// states, the hooks and the fault settings are written only during set-up
+// and read without a lock while the library runs.
+#ifndef OSKA_STANDIN_HOST_IMPL_H
+#define OSKA_STANDIN_HOST_IMPL_H
+
+#include <oska/standin/host.h>
+
+#include <array>
+#include <atomic>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace oska::host {
+
+// The mi_ functions, in the order of the host interface's list.
+enum HostFunction : int {
+#define OSKA_STANDIN_FUNCTION_ENUM(kind, result, name, params, args) fn_##name,
+    OSKA_HOST_FUNCTIONS(OSKA_STANDIN_FUNCTION_ENUM)
+#undef OSKA_STANDIN_FUNCTION_ENUM
+        host_function_count
+};
+
+constexpr const char *kFunctionNames[host_function_count] = {
+#define OSKA_STANDIN_FUNCTION_NAME(kind, result, name, params, args) #name,
+    OSKA_HOST_FUNCTIONS(OSKA_STANDIN_FUNCTION_NAME)
+#undef OSKA_STANDIN_FUNCTION_NAME
+};
+
+// Every byte of a new block holds this value, so that a field the library
+// reads without having written it shows as garbage rather than as zero.
+constexpr unsigned char kFreshBlockByte = 0xA5;
+
+struct Host::Impl {
+    // One element of the scene database; its tag is its index + 1.
+    struct Element {
+        int type = 0;
+        bool has_name = false;
+        std::string name;
+        oska_light light{};       // type OSKA_TYPE_LIGHT
+        LightDesc desc;           // type OSKA_TYPE_LIGHT; desc.name points into `name`
+        oska_instance instance{}; // type OSKA_TYPE_INSTANCE
+        float emit_divisor = 1.0f;
+        bool is_texture = false;
+        Image image;
+    };
+
+    // What one thread has open for editing. A refused edit is remembered so
+    // that its matching end is not taken for a protocol fault.
+    struct OpenEdit {
+        oska_tag open = 0;
+        oska_tag refused = 0;
+    };
+
+    Impl();
+
+    // Element of `tag`, nullptr for 0 and unknown tags. No lock: the scene is
+    // built during set-up.
+    Element *element(oska_tag tag);
+    const Element *element(oska_tag tag) const;
+
+    // The shader instance whose function record the state points to; nullptr
+    // when the state or its function is not one of this host's.
+    ShaderInstance *shader_of(const oska_state *state) const;
+
+    // Counts a call (always) and logs it (when logging is on).
+    void count(HostFunction function) { counts[function].fetch_add(1, std::memory_order_relaxed); }
+    bool logging_on() const { return logging.load(std::memory_order_relaxed); }
+    void log(std::string call);
+
+    // A copy of a state from make_state() still links to the original as its
+    // sample and parent; when sample or parent fields were set on the copy,
+    // the library never sees them: say so once, on standard error.
+    void check_state(const oska_state *state);
+
+    void clear();
+
+    mutable std::mutex mutex;
+
+    // Scene and shaders (set-up only).
+    std::deque<Element> elements;
+    std::deque<std::unique_ptr<ShaderInstance>> shaders;
+    std::unordered_map<const oska_function *, ShaderInstance *> shader_by_function;
+    std::deque<oska_state> states;
+    std::unordered_set<const oska_state *> made_states;
+    std::atomic<bool> copied_state_reported{false};
+
+    // Allocator (under the lock).
+    std::map<void *, Block> blocks; // live
+    std::set<void *> released;      // freed at reset(): never reused meanwhile
+    long allocations = 0;
+    long releases = 0;
+    int failing_allocations = 0;
+    std::vector<std::string> allocator_errors;
+
+    // Messages and the call log (under the lock).
+    std::vector<Message> messages;
+    std::vector<Call> calls;
+    std::atomic<bool> logging{true};
+    std::array<std::atomic<long>, host_function_count> counts{};
+
+    // Shadows and textures (set-up only).
+    oska_boolean shadow_result = 1;
+    oska_color shadow_transmission{1.0f, 1.0f, 1.0f, 1.0f};
+    ShadowTracer tracer;
+    TextureLookup texture_lookup;
+    bool fail_texture_lookups = false;
+
+    // Scene edits (under the lock).
+    std::vector<Edit> edits;
+    std::vector<std::string> edit_errors;
+    std::map<std::thread::id, OpenEdit> open_edits;
+    bool refuse_edits = false;
+
+    // Queries (silenced: set-up only; fifth words: under the lock).
+    std::unordered_set<int> silenced;
+    std::vector<void *> fifth_words;
+};
+
+} // namespace oska::host
+
+#endif
