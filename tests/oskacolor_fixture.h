@@ -1,0 +1,104 @@
+// Fixture of the oskacolor tests: one object light with one oskacolor
+// instance in the stand-in host, a light-ray state for it, and helpers to
+// initialise, evaluate and look at the instance's settings block.
+#ifndef OSKA_TESTS_OSKACOLOR_FIXTURE_H
+#define OSKA_TESTS_OSKACOLOR_FIXTURE_H
+
+#include "oskacolor/settings.h"
+#include "support/oska_test.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace oska::test {
+
+#define OSKACOLOR_AT(field) offsetof(oskacolor_params, field)
+
+class OskacolorTest : public OskaTest {
+  protected:
+    void SetUp() override {
+        OskaTest::SetUp();
+        make_light({}, 1.0f);
+    }
+
+    // Replaces the scene by one light as described, one instance of it with
+    // the given emit divisor and one fresh oskacolor instance (base colour
+    // white, every other parameter 0).
+    void make_light(const host::LightDesc &desc, float emit_divisor) {
+        light_ = host.add_light(desc);
+        light_instance_ = host.add_instance(light_, "lamp", emit_divisor);
+        shader_ = &host.add_shader("oskacolor", sizeof(oskacolor_params));
+        params().color = {1.0f, 1.0f, 1.0f, 1.0f};
+        state_ = &host.make_state(*shader_, light_instance_);
+    }
+
+    oskacolor_params &params() { return *shader_->params<oskacolor_params>(); }
+    oska_state &state() { return *state_; }
+
+    // The sample's vector list: entry 0 the texture coordinate, entry 2n the
+    // vertex vector of channel n.
+    void set_vectors(std::vector<oska_vector> vectors) {
+        vectors_ = std::move(vectors);
+        state_->vectors = vectors_.data();
+        state_->vector_count = static_cast<int32_t>(vectors_.size());
+    }
+
+    void init() {
+        oska_boolean init_req = 7;
+        lib.oskacolor_init(state_, &params(), &init_req);
+        EXPECT_EQ(init_req, 7) << "a per-instance init never writes the flag";
+    }
+    void end_instance() { lib.oskacolor_exit(state_, &params()); }
+
+    // One evaluation; the result starts from `start` so that an untouched
+    // result can be told apart.
+    oska_boolean shade(oska_color &result, oska_color start = {-7.0f, -7.0f, -7.0f, -7.0f}) {
+        result = start;
+        return lib.oskacolor(&result, state_, &params());
+    }
+
+    const oskacolor_data *settings() const {
+        return static_cast<const oskacolor_data *>(shader_->settings);
+    }
+
+    // The call log without the entries a test does not look at.
+    std::vector<std::string> calls_of(const char *prefix) const {
+        std::vector<std::string> kept;
+        for (const std::string &call : host.calls()) {
+            if (call.rfind(prefix, 0) == 0) {
+                kept.push_back(call);
+            }
+        }
+        return kept;
+    }
+
+    oska_tag light_ = 0;
+    oska_tag light_instance_ = 0;
+    host::ShaderInstance *shader_ = nullptr;
+    oska_state *state_ = nullptr;
+    std::vector<oska_vector> vectors_;
+};
+
+// Expect a colour channel by channel, exactly.
+#define EXPECT_COLOR_EQ(actual, r_, g_, b_, a_)                                                    \
+    do {                                                                                           \
+        const oska_color actual_ = (actual);                                                       \
+        EXPECT_EQ(actual_.r, (r_));                                                                \
+        EXPECT_EQ(actual_.g, (g_));                                                                \
+        EXPECT_EQ(actual_.b, (b_));                                                                \
+        EXPECT_EQ(actual_.a, (a_));                                                                \
+    } while (0)
+
+#define EXPECT_COLOR_NEAR(actual, r_, g_, b_, a_)                                                  \
+    do {                                                                                           \
+        const oska_color actual_ = (actual);                                                       \
+        EXPECT_FLOAT_EQ(actual_.r, (r_));                                                          \
+        EXPECT_FLOAT_EQ(actual_.g, (g_));                                                          \
+        EXPECT_FLOAT_EQ(actual_.b, (b_));                                                          \
+        EXPECT_FLOAT_EQ(actual_.a, (a_));                                                          \
+    } while (0)
+
+} // namespace oska::test
+
+#endif
