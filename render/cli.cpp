@@ -1,0 +1,237 @@
+#include "cli.h"
+
+#include "error.h"
+#include "image_output.h"
+#include "integrator.h"
+#include "scene.h"
+#include "session.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace oska::render {
+
+namespace {
+
+const char *const kUsage =
+    "usage: oska-render [SCENE.json] [-o OUT.exr|OUT.png] [--threads N] [--spp N]\n"
+    "                   [--light-samples N] [--size WxH] [--library FILE] [--quiet] [--verbose]\n"
+    "Renders SCENE.json (without one, the built-in showcase) with direct lighting from\n"
+    "oska object lights, and writes OUT (default: the scene's name with .png).\n";
+
+struct Usage {
+    std::string what;
+};
+
+struct Arguments {
+    std::string scene; // empty: the showcase
+    std::string output;
+    std::string library;
+    int threads = 0, spp = 0, light_samples = 0, width = 0, height = 0;
+    bool quiet = false, verbose = false;
+};
+
+// A count given on the command line: a whole number from 1 to `high`.
+int parse_count(const std::string &option, const std::string &text, long high) {
+    errno = 0;
+    char *end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > high) {
+        throw Usage{option + ": expected a whole number from 1 to " + std::to_string(high) +
+                    ", got '" + text + "'"};
+    }
+    return static_cast<int>(value);
+}
+
+Arguments parse(int argc, const char *const *argv) {
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                throw Usage{arg + ": needs a value"};
+            }
+            return argv[++i];
+        };
+        if (arg == "-o" || arg == "--output") {
+            args.output = value();
+        } else if (arg == "--threads") {
+            args.threads = parse_count(arg, value(), 256);
+        } else if (arg == "--spp") {
+            args.spp = parse_count(arg, value(), 65536);
+        } else if (arg == "--light-samples") {
+            args.light_samples = parse_count(arg, value(), 65535);
+        } else if (arg == "--size") {
+            std::string size = value();
+            auto x = size.find('x');
+            if (x == std::string::npos) {
+                throw Usage{"--size: expected WIDTHxHEIGHT, got '" + size + "'"};
+            }
+            args.width = parse_count("--size", size.substr(0, x), 16384);
+            args.height = parse_count("--size", size.substr(x + 1), 16384);
+        } else if (arg == "--library") {
+            args.library = value();
+        } else if (arg == "--quiet" || arg == "-q") {
+            args.quiet = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            args.verbose = true;
+        } else if (arg == "--help" || arg == "-h") {
+            throw Usage{};
+        } else if (!arg.empty() && arg[0] == '-') {
+            throw Usage{"unknown option '" + arg + "'"};
+        } else if (args.scene.empty()) {
+            args.scene = arg;
+        } else {
+            throw Usage{"one scene at a time ('" + args.scene + "' and '" + arg + "')"};
+        }
+    }
+    if (args.output.empty()) {
+        std::string stem = args.scene.empty() ? "showcase" : args.scene;
+        if (auto slash = stem.rfind('/'); slash != std::string::npos) {
+            stem = stem.substr(slash + 1);
+        }
+        if (auto dot = stem.rfind('.'); dot != std::string::npos && dot > 0) {
+            stem.erase(dot);
+        }
+        args.output = stem + ".png";
+    }
+    return args;
+}
+
+// 1234567 as "1,234,567".
+std::string grouped(long value) {
+    std::string digits = std::to_string(value);
+    std::string out;
+    int count = 0;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        if (count > 0 && count % 3 == 0 && *it != '-') {
+            out.insert(out.begin(), ',');
+        }
+        out.insert(out.begin(), *it);
+        ++count;
+    }
+    return out;
+}
+
+std::string rate(double per_second) {
+    char text[32];
+    if (per_second >= 1e6) {
+        std::snprintf(text, sizeof text, "%.2fM", per_second / 1e6);
+    } else if (per_second >= 1e3) {
+        std::snprintf(text, sizeof text, "%.1fk", per_second / 1e3);
+    } else {
+        std::snprintf(text, sizeof text, "%.0f", per_second);
+    }
+    return text;
+}
+
+void draw_progress(std::ostream &err, const Progress &p) {
+    constexpr int kWidth = 30;
+    double done = p.rows > 0 ? static_cast<double>(p.rows_done) / p.rows : 1.0;
+    int filled = static_cast<int>(done * kWidth);
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kWidth - filled), '-');
+    double per_second = p.seconds > 0 ? p.light_samples / p.seconds : 0;
+    double left = done > 0 ? p.seconds * (1 - done) / done : 0;
+    char line[160];
+    std::snprintf(line, sizeof line, "\r[%s] %3.0f%%  %s light samples/s  %.0f s left   ",
+                  bar.c_str(), done * 100, rate(per_second).c_str(), left);
+    err << line << std::flush;
+}
+
+void summarise(std::ostream &err, const Scene &scene, const RenderSettings &settings,
+               const Stats &stats, const std::string &output) {
+    err << "oska-render: " << scene.file << ", " << settings.width << "x" << settings.height << ", "
+        << settings.spp << " spp, " << settings.light_samples << " light samples, "
+        << settings.threads << (settings.threads == 1 ? " thread\n" : " threads\n");
+    err << "  light samples " << grouped(stats.light_samples) << " (" << grouped(stats.facing_away)
+        << " behind the receiving surface), shader calls " << grouped(stats.shader_calls)
+        << ", shadow rays " << grouped(stats.shadow_rays) << "\n";
+    err << "  rejected " << grouped(stats.rejections());
+    const char *separator = ": ";
+    for (int i = 0; i < kRejectionCount; ++i) {
+        if (stats.rejected[i] > 0) {
+            err << separator << rejection_name(static_cast<Rejection>(i)) << " "
+                << grouped(stats.rejected[i]);
+            separator = ", ";
+        }
+    }
+    char time[96];
+    std::snprintf(time, sizeof time, "\n  %.2f s, %s light samples/s -> ", stats.seconds,
+                  rate(stats.seconds > 0 ? stats.light_samples / stats.seconds : 0).c_str());
+    err << time << output << "\n";
+}
+
+} // namespace
+
+int run_cli(int argc, const char *const *argv, std::ostream &err) {
+    Arguments args;
+    try {
+        args = parse(argc, argv);
+    } catch (const Usage &usage) {
+        if (!usage.what.empty()) {
+            err << "oska-render: " << usage.what << "\n";
+        }
+        err << kUsage;
+        return usage.what.empty() ? 0 : 2;
+    }
+    try {
+        LoadOptions load;
+        load.library = args.library;
+        Scene scene = args.scene.empty() ? load_scene_text(kShowcaseScene, "showcase", ".", load)
+                                         : load_scene_file(args.scene, load);
+        check_output(args.output);
+
+        RenderSettings settings;
+        settings.width = args.width > 0 ? args.width : scene.width;
+        settings.height = args.height > 0 ? args.height : scene.height;
+        settings.spp = args.spp > 0 ? args.spp : scene.spp;
+        settings.light_samples = args.light_samples > 0 ? args.light_samples : scene.light_samples;
+        settings.threads = args.threads > 0
+                               ? args.threads
+                               : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+
+        SessionOptions options;
+        options.verbose = args.verbose;
+        options.report = [&err, &args](const std::string &line) {
+            if (!args.quiet) {
+                err << line << "\n";
+            }
+        };
+        Session session(scene, options);
+        session.open();
+
+        bool bar = !args.quiet && &err == &std::cerr && isatty(STDERR_FILENO);
+        Stats stats;
+        Framebuffer image = render(session, settings, &stats, [&](const Progress &p) {
+            if (bar) {
+                draw_progress(err, p);
+            }
+        });
+        if (bar) {
+            err << "\n";
+        }
+        session.close();
+        write_image(args.output, image);
+        if (!args.quiet) {
+            summarise(err, scene, settings, stats, args.output);
+        }
+        return 0;
+    } catch (const Error &e) {
+        err << "oska-render: " << e.what() << "\n";
+        return 1;
+    } catch (const std::exception &e) {
+        err << "oska-render: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+} // namespace oska::render

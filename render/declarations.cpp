@@ -1,0 +1,150 @@
+#include "declarations.h"
+
+#include "error.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace oska::render {
+
+namespace {
+
+bool parse_type(const std::string &word, ParamType *type) {
+    static const struct {
+        const char *name;
+        ParamType type;
+    } kTypes[] = {{"color", ParamType::color},
+                  {"scalar", ParamType::scalar},
+                  {"boolean", ParamType::boolean},
+                  {"integer", ParamType::integer},
+                  {"tag", ParamType::tag}};
+    for (const auto &entry : kTypes) {
+        if (word == entry.name) {
+            *type = entry.type;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t type_size(ParamType type) { return type == ParamType::color ? 16 : 4; }
+
+} // namespace
+
+const char *type_name(ParamType type) {
+    switch (type) {
+    case ParamType::color:
+        return "color";
+    case ParamType::scalar:
+        return "scalar";
+    case ParamType::boolean:
+        return "boolean";
+    case ParamType::integer:
+        return "integer";
+    case ParamType::tag:
+        return "tag";
+    }
+    return "?";
+}
+
+const ParamDecl *ShaderDecl::find(const std::string &param) const {
+    for (const ParamDecl &decl : params) {
+        if (decl.name == param) {
+            return &decl;
+        }
+    }
+    return nullptr;
+}
+
+const ShaderDecl *Declarations::find(const std::string &shader) const {
+    for (const ShaderDecl &decl : shaders) {
+        if (decl.name == shader) {
+            return &decl;
+        }
+    }
+    return nullptr;
+}
+
+Declarations parse_declarations(const std::string &text, const std::string &file) {
+    Declarations result;
+    ShaderDecl *open = nullptr;
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    auto fail = [&](const std::string &what) {
+        throw Error(file + ":" + std::to_string(number) + ": " + what);
+    };
+    while (std::getline(lines, line)) {
+        ++number;
+        if (auto hash = line.find('#'); hash != std::string::npos) {
+            line.erase(hash);
+        }
+        std::istringstream words(line);
+        std::vector<std::string> w;
+        for (std::string word; words >> word;) {
+            w.push_back(word);
+        }
+        if (w.empty()) {
+            continue;
+        }
+        if (w[0] == "shader") {
+            if (open != nullptr) {
+                fail("shader '" + open->name + "' has no 'end'");
+            }
+            if (w.size() != 3) {
+                fail("expected 'shader NAME RESULT'");
+            }
+            if (result.find(w[1]) != nullptr) {
+                fail("shader '" + w[1] + "' declared twice");
+            }
+            result.shaders.push_back({w[1], w[2], {}, 0});
+            open = &result.shaders.back();
+            continue;
+        }
+        if (open == nullptr) {
+            fail("'" + w[0] + "' outside a shader");
+        }
+        if (w[0] == "end") {
+            if (w.size() != 1) {
+                fail("unexpected text after 'end'");
+            }
+            open = nullptr;
+            continue;
+        }
+        ParamDecl param;
+        std::size_t name_at = 1;
+        if (w[0] == "array") {
+            param.array = true;
+            name_at = 2;
+            if (w.size() != 3 || !parse_type(w[1], &param.type)) {
+                fail("expected 'array TYPE NAME'");
+            }
+        } else if (w.size() != 2 || !parse_type(w[0], &param.type)) {
+            fail("expected 'TYPE NAME' with TYPE color, scalar, boolean, integer or tag");
+        }
+        param.name = w[name_at];
+        if (open->find(param.name) != nullptr) {
+            fail("parameter '" + param.name + "' declared twice");
+        }
+        param.offset = open->record_size;
+        param.size = param.array ? 12 : type_size(param.type);
+        open->record_size += param.size;
+        open->params.push_back(param);
+    }
+    if (open != nullptr) {
+        fail("shader '" + open->name + "' has no 'end'");
+    }
+    return result;
+}
+
+Declarations load_declarations(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw Error(path + ": cannot read the shader declarations");
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_declarations(text.str(), path);
+}
+
+} // namespace oska::render

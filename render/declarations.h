@@ -1,0 +1,51 @@
+// Shader declarations: the parameter names and types of each shader, from
+// which the host lays out parameter records and sets parameters by name.
+//
+// The file lists, for each shader, "shader NAME RESULT", one "TYPE NAME" line
+// per parameter in record order, and "end"; '#' starts a comment. A colour
+// takes 16 bytes; a scalar, boolean, integer or tag 4; "array TYPE NAME" 12
+// (start index, count, element slot), its elements laid after the record.
+#ifndef OSKA_RENDER_DECLARATIONS_H
+#define OSKA_RENDER_DECLARATIONS_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace oska::render {
+
+enum class ParamType { color, scalar, boolean, integer, tag };
+
+struct ParamDecl {
+    std::string name;
+    ParamType type = ParamType::integer;
+    bool array = false;     // array of `type`: start index, count, element slot
+    std::size_t offset = 0; // bytes from the start of the record
+    std::size_t size = 0;   // bytes in the record (12 for an array)
+};
+
+struct ShaderDecl {
+    std::string name;
+    std::string result;
+    std::vector<ParamDecl> params;
+    std::size_t record_size = 0;
+
+    const ParamDecl *find(const std::string &param) const;
+};
+
+struct Declarations {
+    std::vector<ShaderDecl> shaders;
+
+    const ShaderDecl *find(const std::string &shader) const;
+};
+
+// Parses declarations; `file` names the source in errors ("FILE:LINE: ...").
+Declarations parse_declarations(const std::string &text, const std::string &file);
+// Reads and parses a declaration file.
+Declarations load_declarations(const std::string &path);
+
+const char *type_name(ParamType type);
+
+} // namespace oska::render
+
+#endif

@@ -1,0 +1,173 @@
+#include "geometry.h"
+
+#include "error.h"
+
+#include <embree3/rtcore.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace oska::render {
+
+namespace {
+
+void vertices_of(const Mesh &mesh, uint32_t triangle, uint32_t v[3]) {
+    for (int i = 0; i < 3; ++i) {
+        v[i] = mesh.indices[3 * static_cast<std::size_t>(triangle) + i];
+    }
+}
+
+template <class T> T blend(const std::vector<T> &values, const uint32_t v[3], float b1, float b2) {
+    return values[v[0]] * (1 - b1 - b2) + values[v[1]] * b1 + values[v[2]] * b2;
+}
+
+} // namespace
+
+SurfacePoint surface_point(const Mesh &mesh, uint32_t triangle, float b1, float b2) {
+    uint32_t v[3];
+    vertices_of(mesh, triangle, v);
+    SurfacePoint point;
+    point.position = blend(mesh.positions, v, b1, b2);
+    point.uv = blend(mesh.uvs, v, b1, b2);
+    Vec3 ng = normalize(cross(mesh.positions[v[1]] - mesh.positions[v[0]],
+                              mesh.positions[v[2]] - mesh.positions[v[0]]));
+    Vec3 n = normalize(blend(mesh.normals, v, b1, b2));
+    if (!(length(n) > 0.5f)) {
+        n = ng;
+    }
+    point.normal = n;
+    point.geometric_normal = dot(ng, n) < 0 ? -ng : ng;
+    return point;
+}
+
+Vec3 channel_at(const Mesh &mesh, std::size_t n, uint32_t triangle, float b1, float b2) {
+    if (n >= mesh.channels.size() || mesh.channels[n].empty()) {
+        return {};
+    }
+    uint32_t v[3];
+    vertices_of(mesh, triangle, v);
+    return blend(mesh.channels[n], v, b1, b2);
+}
+
+Geometry::Geometry(const std::vector<ObjectDesc> &objects) {
+    RTCDevice device = rtcNewDevice(nullptr);
+    if (device == nullptr) {
+        throw Error("cannot start Embree (error " + std::to_string(rtcGetDeviceError(nullptr)) +
+                    ")");
+    }
+    device_ = device;
+    RTCScene scene = rtcNewScene(device);
+    scene_ = scene;
+    float extent = 0;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        const Mesh &mesh = objects[i].mesh;
+        RTCGeometry geometry = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_TRIANGLE);
+        auto *positions = static_cast<float *>(
+            rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
+                                    3 * sizeof(float), mesh.vertex_count()));
+        for (std::size_t v = 0; v < mesh.vertex_count(); ++v) {
+            positions[3 * v] = mesh.positions[v].x;
+            positions[3 * v + 1] = mesh.positions[v].y;
+            positions[3 * v + 2] = mesh.positions[v].z;
+            extent = std::max({extent, std::fabs(mesh.positions[v].x),
+                               std::fabs(mesh.positions[v].y), std::fabs(mesh.positions[v].z)});
+        }
+        auto *indices = static_cast<uint32_t *>(
+            rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
+                                    3 * sizeof(uint32_t), mesh.triangle_count()));
+        std::copy(mesh.indices.begin(), mesh.indices.end(), indices);
+        rtcCommitGeometry(geometry);
+        rtcAttachGeometryByID(scene, geometry, static_cast<unsigned>(i));
+        rtcReleaseGeometry(geometry);
+    }
+    rtcCommitScene(scene);
+    // Offsets for rays leaving a surface grow with the scene's size, so that
+    // float rounding of far-off points does not make a surface shadow itself.
+    epsilon_ = std::max(1e-4f, extent * 1e-5f);
+}
+
+Geometry::~Geometry() {
+    rtcReleaseScene(static_cast<RTCScene>(scene_));
+    rtcReleaseDevice(static_cast<RTCDevice>(device_));
+}
+
+Hit Geometry::intersect(Vec3 origin, Vec3 direction) const {
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit rh{};
+    rh.ray.org_x = origin.x;
+    rh.ray.org_y = origin.y;
+    rh.ray.org_z = origin.z;
+    rh.ray.dir_x = direction.x;
+    rh.ray.dir_y = direction.y;
+    rh.ray.dir_z = direction.z;
+    rh.ray.tnear = 0;
+    rh.ray.tfar = std::numeric_limits<float>::infinity();
+    rh.ray.mask = 0xFFFFFFFFu;
+    rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(static_cast<RTCScene>(scene_), &context, &rh);
+    Hit hit;
+    if (rh.hit.geomID != RTC_INVALID_GEOMETRY_ID) {
+        hit.object = static_cast<int>(rh.hit.geomID);
+        hit.triangle = rh.hit.primID;
+        hit.b1 = rh.hit.u;
+        hit.b2 = rh.hit.v;
+        hit.distance = rh.ray.tfar;
+    }
+    return hit;
+}
+
+bool Geometry::occluded(Vec3 from, Vec3 to) const {
+    Vec3 d = to - from;
+    float distance = length(d);
+    if (!(distance > 2 * epsilon_)) {
+        return false;
+    }
+    d = d / distance;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRay ray{};
+    ray.org_x = from.x;
+    ray.org_y = from.y;
+    ray.org_z = from.z;
+    ray.dir_x = d.x;
+    ray.dir_y = d.y;
+    ray.dir_z = d.z;
+    ray.tnear = epsilon_;
+    ray.tfar = distance - epsilon_;
+    ray.mask = 0xFFFFFFFFu;
+    rtcOccluded1(static_cast<RTCScene>(scene_), &context, &ray);
+    return ray.tfar < 0; // Embree marks an occluded ray with tfar = -inf
+}
+
+AreaSampler::AreaSampler(const Mesh &mesh) {
+    cdf_.reserve(mesh.triangle_count());
+    double running = 0;
+    for (std::size_t t = 0; t < mesh.triangle_count(); ++t) {
+        const Vec3 &a = mesh.positions[mesh.indices[3 * t]];
+        const Vec3 &b = mesh.positions[mesh.indices[3 * t + 1]];
+        const Vec3 &c = mesh.positions[mesh.indices[3 * t + 2]];
+        running += 0.5 * length(cross(b - a, c - a));
+        cdf_.push_back(static_cast<float>(running));
+    }
+    total_ = static_cast<float>(running);
+    for (float &value : cdf_) {
+        value = running > 0 ? static_cast<float>(value / running) : 1.0f;
+    }
+}
+
+void AreaSampler::sample(float u1, float u2, float u3, uint32_t *triangle, float *b1,
+                         float *b2) const {
+    auto found = std::upper_bound(cdf_.begin(), cdf_.end(), u1);
+    if (found == cdf_.end()) {
+        --found;
+    }
+    *triangle = static_cast<uint32_t>(found - cdf_.begin());
+    // Uniform over the triangle: fold the unit square onto it.
+    float s = std::sqrt(u2);
+    *b1 = s * (1 - u3);
+    *b2 = s * u3;
+}
+
+} // namespace oska::render

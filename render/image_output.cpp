@@ -1,0 +1,126 @@
+#include "image_output.h"
+
+#include "error.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oska::render {
+
+namespace {
+
+std::string extension_of(const std::string &path) {
+    auto slash = path.rfind('/');
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return "";
+    }
+    std::string ext = path.substr(dot + 1);
+    for (char &c : ext) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ext;
+}
+
+bool float_format(const std::string &ext) { return ext == "exr" || ext == "hdr"; }
+
+std::string first_line(std::string text) {
+    if (auto end = text.find('\n'); end != std::string::npos) {
+        text.erase(end);
+    }
+    return text;
+}
+
+} // namespace
+
+void check_output(const std::string &path) {
+    std::string ext = extension_of(path);
+    if (ext.empty()) {
+        throw Error(path + ": the output needs an extension (.exr, .png, ...)");
+    }
+    auto output = OIIO::ImageOutput::create(path);
+    if (!output) {
+        (void)OIIO::geterror();
+        throw Error(path + ": cannot write ." + ext + " images (use .exr or .png)");
+    }
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    struct stat info;
+    if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        throw Error(path + ": the folder " + dir + " does not exist");
+    }
+    if (access(dir.c_str(), W_OK) != 0) {
+        throw Error(path + ": the folder " + dir + " is not writable");
+    }
+}
+
+float tone_map(float value) {
+    constexpr float knee = 0.8f;
+    if (!(value > 0)) {
+        return 0;
+    }
+    if (value <= knee) {
+        return value;
+    }
+    return knee + (1 - knee) * (1 - std::exp(-(value - knee) / (1 - knee)));
+}
+
+float linear_to_srgb(float value) {
+    if (value <= 0.0031308f) {
+        return 12.92f * std::max(value, 0.0f);
+    }
+    return 1.055f * std::pow(std::min(value, 1.0f), 1 / 2.4f) - 0.055f;
+}
+
+uint8_t display_value(float radiance) {
+    float encoded = linear_to_srgb(tone_map(radiance));
+    return static_cast<uint8_t>(std::lround(std::clamp(encoded, 0.0f, 1.0f) * 255.0f));
+}
+
+void write_image(const std::string &path, const Framebuffer &image) {
+    check_output(path);
+    std::string ext = extension_of(path);
+    // The temporary file keeps the extension: it picks the file format.
+    std::string temporary = path.substr(0, path.size() - ext.size() - 1) + ".tmp-" +
+                            std::to_string(getpid()) + "." + ext;
+    auto output = OIIO::ImageOutput::create(temporary);
+    bool floats = float_format(ext);
+    OIIO::ImageSpec spec(image.width, image.height, 3,
+                         floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    if (!floats) {
+        spec.attribute("oiio:ColorSpace", "sRGB");
+    }
+    std::vector<uint8_t> display;
+    const void *pixels = image.rgb.data();
+    if (!floats) {
+        display.resize(image.rgb.size());
+        for (std::size_t i = 0; i < image.rgb.size(); ++i) {
+            display[i] = display_value(image.rgb[i]);
+        }
+        pixels = display.data();
+    }
+    bool ok = output && output->open(temporary, spec) &&
+              output->write_image(floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8, pixels);
+    std::string why = output ? output->geterror() : OIIO::geterror();
+    if (output) {
+        ok = output->close() && ok;
+        if (why.empty()) {
+            why = output->geterror();
+        }
+    }
+    if (!ok) {
+        std::remove(temporary.c_str());
+        throw Error(path + ": cannot write the image" +
+                    (why.empty() ? "" : ": " + first_line(why)));
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw Error(path + ": cannot move the finished image into place");
+    }
+}
+
+} // namespace oska::render

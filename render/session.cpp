@@ -1,0 +1,397 @@
+#include "session.h"
+
+#include "error.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace oska::render {
+
+namespace {
+
+// The host's type code for an object (what an instance of geometry places):
+// neither a light nor an instance.
+constexpr int kObjectType = 1;
+
+host::Host &the_host() { return host::host(); }
+
+} // namespace
+
+// One shader of the library: its exports, whether it wants per-instance
+// init calls, and its instances in the order they were made.
+struct Session::Shader {
+    std::string name;
+    const ShaderDecl *decl = nullptr;
+    oska_version_fn version = nullptr;
+    oska_init_fn init = nullptr;
+    oska_exit_fn exit = nullptr;
+    oska_shader_fn call = nullptr;
+    oska_state *wide_state = nullptr; // for the shader-wide init and exit
+    bool per_instance = false;        // the shader-wide init asked for instance inits
+    bool started = false;
+
+    struct Instance {
+        host::ShaderInstance *shader;
+        oska_state *state;
+        std::string where;
+        bool initialised;
+    };
+    std::vector<Instance> instances;
+};
+
+Session::Session(const Scene &scene, SessionOptions options)
+    : scene_(scene), options_(std::move(options)) {}
+
+Session::~Session() { teardown(); }
+
+oska_tag Session::tag_of(const std::string &name) const {
+    if (int i = scene_.find_object(name); i >= 0) {
+        return object_instances_[i];
+    }
+    if (int i = scene_.find_light(name); i >= 0) {
+        return light_instances_[i];
+    }
+    if (int i = scene_.find_texture(name); i >= 0) {
+        return texture_tags_[i];
+    }
+    return 0;
+}
+
+void Session::take_messages(const std::string &where) {
+    std::vector<host::Message> messages = the_host().messages();
+    std::string first_error;
+    for (std::size_t i = messages_seen_; i < messages.size(); ++i) {
+        const host::Message &m = messages[i];
+        std::string line = scene_.file + ": " + where + ": " + m.text;
+        if (m.level == host::Level::error) {
+            if (first_error.empty()) {
+                first_error = line;
+            }
+        } else if (options_.report && (m.level == host::Level::warning || options_.verbose)) {
+            options_.report(m.level == host::Level::warning
+                                ? scene_.file + ": " + where + ": warning: " + m.text
+                                : line);
+        }
+    }
+    messages_seen_ = messages.size();
+    if (!first_error.empty()) {
+        throw Error(first_error);
+    }
+}
+
+Session::Shader &Session::shader(const std::string &name, const std::string &where) {
+    for (auto &known : shaders_) {
+        if (known->name == name) {
+            return *known;
+        }
+    }
+    auto made = std::make_unique<Shader>();
+    made->name = name;
+    made->decl = scene_.declarations.find(name);
+    // The library's shaders, by name; the host calls them through the
+    // generic types of the interface.
+    if (name == "oskacolor") {
+        made->version = library_.oskacolor_version;
+        made->init = reinterpret_cast<oska_init_fn>(library_.oskacolor_init);
+        made->exit = reinterpret_cast<oska_exit_fn>(library_.oskacolor_exit);
+        made->call = reinterpret_cast<oska_shader_fn>(library_.oskacolor);
+    } else if (name == "oskalight") {
+        made->version = library_.oskalight_version;
+        made->init = reinterpret_cast<oska_init_fn>(library_.oskalight_init);
+        made->exit = reinterpret_cast<oska_exit_fn>(library_.oskalight_exit);
+        made->call = reinterpret_cast<oska_shader_fn>(library_.oskalight);
+    } else {
+        throw Error(scene_.file + ": " + where + ": the library " + scene_.library +
+                    " has no shader '" + name + "'");
+    }
+    // 1. The version, then the shader-wide init (no record).
+    int version = made->version();
+    protocol_.push_back(name + "_version");
+    if (version != 1) {
+        throw Error(scene_.library + ": " + name + "_version is " + std::to_string(version) +
+                    "; this host knows version 1");
+    }
+    host::ShaderInstance &wide = the_host().add_shader(name.c_str(), made->decl->record_size);
+    made->wide_state = &the_host().make_state(wide);
+    oska_boolean wanted = 0;
+    made->init(made->wide_state, nullptr, &wanted);
+    made->per_instance = wanted != 0;
+    made->started = true;
+    protocol_.push_back(name + "_init(0)");
+    Shader &added = *made;
+    shaders_.push_back(std::move(made));
+    take_messages(where);
+    return added;
+}
+
+void Session::fill_record(host::ShaderInstance &instance, const ShaderCall &call) {
+    unsigned char *record = static_cast<unsigned char *>(instance.record());
+    std::size_t next_element = call.decl->record_size;
+    for (const ParamSetting &setting : call.params) {
+        const ParamDecl &decl = *setting.decl;
+        unsigned char *at = record + decl.offset;
+        if (decl.array) {
+            // Start index (counted from the element slot), count, element
+            // slot; the elements themselves after the record.
+            auto start = static_cast<int32_t>((next_element - (decl.offset + 8)) / 4);
+            auto count = static_cast<int32_t>(setting.names.size());
+            std::memcpy(at, &start, 4);
+            std::memcpy(at + 4, &count, 4);
+            for (const std::string &name : setting.names) {
+                oska_tag tag = tag_of(name);
+                std::memcpy(record + next_element, &tag, 4);
+                next_element += 4;
+            }
+            continue;
+        }
+        switch (decl.type) {
+        case ParamType::color:
+            std::memcpy(at, setting.numbers, 16);
+            break;
+        case ParamType::scalar:
+            std::memcpy(at, setting.numbers, 4);
+            break;
+        case ParamType::boolean:
+        case ParamType::integer:
+            std::memcpy(at, &setting.integer, 4);
+            break;
+        case ParamType::tag: {
+            oska_tag tag = tag_of(setting.names.at(0));
+            std::memcpy(at, &tag, 4);
+            break;
+        }
+        }
+    }
+}
+
+namespace {
+
+std::size_t array_bytes(const ShaderCall &call) {
+    std::size_t bytes = 0;
+    for (const ParamSetting &setting : call.params) {
+        if (setting.decl->array) {
+            bytes += 4 * setting.names.size();
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+void Session::open() {
+    host::Host &host = the_host();
+    host.reset();
+    down_ = false;
+    messages_seen_ = 0;
+
+    // 1. The library, bound to this program's mi_ functions.
+    if (!library_.load(scene_.library)) {
+        throw Error(scene_.file + ": library: " + library_.error);
+    }
+    library_.miSetModuleHandle(host::module_handle());
+    protocol_.push_back("miSetModuleHandle");
+
+    // 2. Geometry and textures, and the host's scene database.
+    geometry_ = std::make_unique<Geometry>(scene_.objects);
+    textures_ = std::make_unique<Textures>(scene_.textures);
+    for (const TextureDesc &texture : scene_.textures) {
+        oska_tag tag = host.add_texture(host::Image{}, texture.name.c_str());
+        texture_tags_.push_back(tag);
+        texture_of_tag_.resize(tag + 1, -1);
+        texture_of_tag_[tag] = static_cast<int>(texture_tags_.size() - 1);
+    }
+    for (const ObjectDesc &object : scene_.objects) {
+        oska_tag tag = host.add_element(kObjectType, object.name.c_str());
+        object_tags_.push_back(tag);
+        object_instances_.push_back(host.add_instance(tag, object.name.c_str()));
+    }
+    for (const LightDesc &light : scene_.lights) {
+        // A plain light until a scene shader binds it to an object.
+        host::LightDesc desc;
+        desc.area_kind = 0;
+        desc.exponent = light.exponent;
+        desc.name = light.name.c_str();
+        oska_tag tag = host.add_light(desc);
+        host.light(tag)->samples[0] = static_cast<uint16_t>(light.samples);
+        light_tags_.push_back(tag);
+        light_instances_.push_back(host.add_instance(tag, light.name.c_str(), light.emit_divisor));
+    }
+
+    // 3. Texture lookups and shadow rays of the library go to the renderer.
+    const Textures *textures = textures_.get();
+    const std::vector<int> *texture_of_tag = &texture_of_tag_;
+    host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *,
+                                                       oska_tag tag, const oska_vector *coord) {
+        if (result == nullptr || coord == nullptr || tag >= texture_of_tag->size() ||
+            (*texture_of_tag)[tag] < 0) {
+            return oska_boolean(0);
+        }
+        return oska_boolean(
+            textures->lookup((*texture_of_tag)[tag], coord->x, coord->y, false, result) ? 1 : 0);
+    });
+    const Geometry *geometry = geometry_.get();
+    host.set_shadow_tracer([geometry](oska_color *transmission, oska_state *state) {
+        // A state without a query (not one of the renderer's light samples)
+        // sees nothing in the way.
+        const auto *query =
+            state != nullptr ? static_cast<ShadowQuery *>(state->host_data) : nullptr;
+        if (transmission == nullptr || query == nullptr) {
+            return oska_boolean(1);
+        }
+        ++*query->shadow_rays;
+        if (geometry->occluded(query->from, query->to)) {
+            *transmission = {0, 0, 0, 1};
+        }
+        return oska_boolean(1);
+    });
+
+    // 4. Scene shaders, in order: they bind lights to objects.
+    for (const ShaderCall &call : scene_.shaders) {
+        Shader &s = shader(call.shader, call.where);
+        host::ShaderInstance &instance =
+            host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
+        fill_record(instance, call);
+        oska_state &state = host.make_state(instance);
+        state.ray_kind = OSKA_RAY_EYE;
+        s.instances.push_back({&instance, &state, call.where, false});
+        if (s.per_instance) {
+            oska_boolean flag = 1; // an instance init does not change the shader's choice
+            s.init(&state, instance.record(), &flag);
+            s.instances.back().initialised = true;
+            protocol_.push_back(call.shader + "_init(" + call.where + ")");
+            take_messages(call.where);
+        }
+        int32_t result = 0;
+        s.call(&result, &state, instance.record());
+        protocol_.push_back(call.shader + "(" + call.where + ")");
+        take_messages(call.where);
+    }
+
+    // 5. Each light: its emitting object, then its shader's instance init.
+    by_object_.assign(scene_.objects.size(), {});
+    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
+        const LightDesc &desc = scene_.lights[i];
+        const ShaderCall &call = desc.shader;
+        if (call.decl->result != "color" || call.shader != "oskacolor") {
+            throw Error(scene_.file + ": " + desc.where + ": '" + call.shader +
+                        "' is not a light shader");
+        }
+        Shader &s = shader(call.shader, desc.where);
+        light_shader_ = s.call;
+        BoundLight bound;
+        bound.desc = &desc;
+        bound.light = light_tags_[i];
+        bound.instance = light_instances_[i];
+        bound.shader =
+            &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
+        fill_record(*bound.shader, call);
+        bound.params = bound.shader->params<oskacolor_params>();
+        const oska_light &record = *host.light(bound.light);
+        bound.samples = record.samples[0];
+        if (record.area_kind == OSKA_AREA_OBJECT) {
+            auto found = std::find(object_instances_.begin(), object_instances_.end(),
+                                   record.object_instance);
+            if (found == object_instances_.end()) {
+                throw Error(scene_.file + ": " + desc.where +
+                            ": bound to an element that is not an object");
+            }
+            bound.object = static_cast<int>(found - object_instances_.begin());
+            const Mesh &mesh = scene_.objects[bound.object].mesh;
+            bound.sampler = std::make_unique<AreaSampler>(mesh);
+            if (!(bound.sampler->area() > 0)) {
+                throw Error(scene_.file + ": " + desc.where + ": its object '" +
+                            scene_.objects[bound.object].name + "' has no area to emit from");
+            }
+            bound.vector_count =
+                static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
+            // The shader reads the vector list at twice the channel numbers
+            // it is given; a channel the object lacks would be read past the
+            // list's end.
+            const oskacolor_params &p = *bound.params;
+            const struct {
+                const char *name;
+                oska_boolean on;
+                oska_integer channel;
+            } uses[] = {{"vc_color_channel", p.vc_color, p.vc_color_channel},
+                        {"vc_intensity_channel", p.vc_intensity, p.vc_intensity_channel},
+                        {"vc_range_channel", p.vc_range, p.vc_range_channel},
+                        {"vc_shadow_channel", p.vc_shadow, p.vc_shadow_channel}};
+            for (const auto &use : uses) {
+                if (!p.use_vertex_color || !use.on) {
+                    continue;
+                }
+                bool present = use.channel == 0 ||
+                               (use.channel > 0 &&
+                                static_cast<std::size_t>(use.channel) < mesh.channels.size() &&
+                                !mesh.channels[use.channel].empty());
+                if (!present) {
+                    throw Error(scene_.file + ": " + desc.where + ": " + use.name + " " +
+                                std::to_string(use.channel) + ": object '" +
+                                scene_.objects[bound.object].name + "' has no vertex channel " +
+                                std::to_string(use.channel));
+                }
+            }
+        }
+        oska_state &state = host.make_state(*bound.shader, bound.instance);
+        s.instances.push_back({bound.shader, &state, desc.where, false});
+        if (s.per_instance) {
+            oska_boolean flag = 1;
+            s.init(&state, bound.shader->record(), &flag);
+            s.instances.back().initialised = true;
+            protocol_.push_back(call.shader + "_init(" + desc.where + ")");
+            take_messages(desc.where); // the shader refuses lights that are not object lights
+        }
+        if (bound.object < 0) {
+            throw Error(scene_.file + ": " + desc.where +
+                        ": not bound to an object (give it an 'object', or bind it with "
+                        "oskalight in 'shaders')");
+        }
+        by_object_[bound.object].push_back(static_cast<int>(lights_.size()));
+        lights_.push_back(std::move(bound));
+    }
+
+    // 6. From here on the library is called from many threads: no logging.
+    host.set_logging(false);
+    opened_ = true;
+}
+
+void Session::teardown() {
+    if (down_) {
+        return;
+    }
+    down_ = true;
+    // Instances end before their shader, the last made first.
+    for (auto shader = shaders_.rbegin(); shader != shaders_.rend(); ++shader) {
+        Shader &s = **shader;
+        for (auto it = s.instances.rbegin(); it != s.instances.rend(); ++it) {
+            if (it->initialised) {
+                s.exit(it->state, it->shader->record());
+                protocol_.push_back(s.name + "_exit(" + it->where + ")");
+            }
+        }
+        if (s.started) {
+            s.exit(s.wide_state, nullptr);
+            protocol_.push_back(s.name + "_exit(0)");
+        }
+    }
+    the_host().set_texture_lookup(nullptr);
+    the_host().set_shadow_tracer(nullptr);
+    library_.unload();
+}
+
+void Session::close() {
+    teardown();
+    std::vector<host::Block> leaks = the_host().leaks();
+    std::vector<std::string> faults = the_host().allocator_errors();
+    if (!leaks.empty()) {
+        std::string where = leaks[0].file + ":" + std::to_string(leaks[0].line);
+        throw Error(scene_.library + ": " + std::to_string(leaks.size()) +
+                    " block(s) allocated by the library were never released (first from " + where +
+                    ", " + std::to_string(leaks[0].size) + " bytes)");
+    }
+    if (!faults.empty()) {
+        throw Error(scene_.library + ": allocator misuse: " + faults[0]);
+    }
+}
+
+} // namespace oska::render

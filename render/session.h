@@ -1,0 +1,111 @@
+// The host side of a render: loads the shader library, lays the scene out in
+// the host's database, runs the scene shaders, initialises each light's
+// shader, and at the end takes everything down in the library's calling
+// protocol, checking that every block the library allocated came back.
+//
+// The host core is process-wide: one session at a time.
+#ifndef OSKA_RENDER_SESSION_H
+#define OSKA_RENDER_SESSION_H
+
+#include "geometry.h"
+#include "scene.h"
+#include "textures.h"
+
+#include <oska/host_api.h>
+#include <oska/standin/host.h>
+#include <oska/standin/library.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oska::render {
+
+// A light ready to be sampled: bound to its emitting object, its shader
+// initialised.
+struct BoundLight {
+    const LightDesc *desc = nullptr;
+    oska_tag light = 0;
+    oska_tag instance = 0; // the light instance the shader serves
+    host::ShaderInstance *shader = nullptr;
+    const oskacolor_params *params = nullptr; // the shader's record, as set
+    int object = -1;                          // emitting object, index into the scene's objects
+    int samples = 0;      // light samples per shading point; 0: the render's default
+    int vector_count = 1; // entries in a sample's vector list
+    std::unique_ptr<AreaSampler> sampler;
+};
+
+// What a light sample's state carries for the shadow tracer (host_data): the
+// segment from the shaded point to the sample, and the thread's ray counter.
+struct ShadowQuery {
+    Vec3 from, to;
+    long *shadow_rays = nullptr;
+};
+
+struct SessionOptions {
+    // Receives each message of the library, as a line ready to print.
+    std::function<void(const std::string &)> report;
+    bool verbose = false; // report the library's info messages too
+};
+
+class Session {
+  public:
+    Session(const Scene &scene, SessionOptions options);
+    // Takes the session down (exits); reports nothing.
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // Loads the library, builds the host's scene, runs the scene shaders and
+    // initialises the light shaders. Throws Error; the destructor still
+    // releases what was set up.
+    void open();
+    // Ends every shader instance and the shaders, unloads the library, and
+    // throws Error when the library left blocks allocated.
+    void close();
+
+    const Scene &scene() const { return scene_; }
+    const Geometry &geometry() const { return *geometry_; }
+    const Textures &textures() const { return *textures_; }
+    const std::vector<BoundLight> &lights() const { return lights_; }
+    oska_shader_fn light_shader() const { return light_shader_; }
+
+    // The library's exports called so far, in order: "oskacolor_version",
+    // "oskacolor_init(0)", "oskacolor_init(lights[0] 'a')", "oskalight(shaders[0])", ...
+    const std::vector<std::string> &protocol() const { return protocol_; }
+
+    // Lights bound to object `index` (the emitter the camera may see).
+    const std::vector<int> &lights_of_object(int index) const { return by_object_[index]; }
+
+  private:
+    struct Shader; // one shader of the library and its instances
+    Shader &shader(const std::string &name, const std::string &where);
+    void fill_record(host::ShaderInstance &instance, const ShaderCall &call);
+    oska_tag tag_of(const std::string &name) const;
+    // Passes on the library's messages since the last call; throws the
+    // first error as an Error located at `where`.
+    void take_messages(const std::string &where);
+    void teardown();
+
+    const Scene &scene_;
+    SessionOptions options_;
+    host::Library library_;
+    std::unique_ptr<Geometry> geometry_;
+    std::unique_ptr<Textures> textures_;
+    std::vector<std::unique_ptr<Shader>> shaders_;
+    std::vector<BoundLight> lights_;
+    std::vector<std::vector<int>> by_object_;
+    std::vector<oska_tag> object_tags_, object_instances_, light_tags_, light_instances_,
+        texture_tags_;
+    std::vector<int> texture_of_tag_; // texture index by tag, -1 for other tags
+    oska_shader_fn light_shader_ = nullptr;
+    std::vector<std::string> protocol_;
+    std::size_t messages_seen_ = 0;
+    bool opened_ = false;
+    bool down_ = true;
+};
+
+} // namespace oska::render
+
+#endif

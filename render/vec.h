@@ -1,0 +1,69 @@
+// Three-component vectors for points, directions and linear RGB colours.
+#ifndef OSKA_RENDER_VEC_H
+#define OSKA_RENDER_VEC_H
+
+#include <cmath>
+
+namespace oska::render {
+
+struct Vec3 {
+    float x = 0, y = 0, z = 0;
+
+    Vec3() = default;
+    constexpr Vec3(float x_, float y_, float z_) : x(x_), y(y_), z(z_) {}
+
+    float operator[](int i) const { return i == 0 ? x : (i == 1 ? y : z); }
+    Vec3 operator-() const { return {-x, -y, -z}; }
+    Vec3 &operator+=(const Vec3 &o) {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+};
+
+inline Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline Vec3 operator*(Vec3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+inline Vec3 operator*(float s, Vec3 a) { return a * s; }
+// Channel by channel: colour times colour.
+inline Vec3 operator*(Vec3 a, Vec3 b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
+inline Vec3 operator/(Vec3 a, float s) { return {a.x / s, a.y / s, a.z / s}; }
+
+inline float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Vec3 cross(Vec3 a, Vec3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline float length(Vec3 a) { return std::sqrt(dot(a, a)); }
+inline Vec3 normalize(Vec3 a) {
+    float len = length(a);
+    return len > 0 ? a / len : a;
+}
+inline bool finite(Vec3 a) {
+    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
+
+// Column-major 3x4 affine transform: linear part `m`, then `t`.
+struct Transform {
+    float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // m[row][column]
+    Vec3 t;
+
+    Vec3 point(Vec3 p) const { return linear(p) + t; }
+    Vec3 linear(Vec3 v) const {
+        return {m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
+                m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+                m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
+    }
+    // Normals go through the inverse transpose of the linear part.
+    Vec3 normal(Vec3 n) const;
+    // `this` after `first`.
+    Transform after(const Transform &first) const;
+
+    static Transform translate(Vec3 d);
+    static Transform scale(Vec3 s);
+    static Transform rotate(int axis, float degrees);
+};
+
+} // namespace oska::render
+
+#endif
