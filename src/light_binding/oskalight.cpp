@@ -1,18 +1,21 @@
 // oskalight: turns a light into an object light bound to an object instance,
 // by editing both in the host's scene database.
 //
-// Parameters (oskalight_params), all read at every call:
-//   reserved            integer    never read
-//   enable              boolean    false: the call does nothing
-//   instance            tag        instance whose surface the light emits from;
-//                                  its flag bytes are set
-//   lights              array tag  light instances; only the first element
-//                                  (at the start index) is bound; empty: nothing
-//   override_samples    boolean    write the sample counts and extra_value
-//   samples_1 .. _5     integer    sample counts 1, 2, 5, 3, 4 (low 16 bits)
-//   extra_value         integer    the light's 32-bit field after the counts
-//   set_instance_flags  boolean    set the instance flag bytes; read in place,
-//                                  an attached shader is never evaluated
+// Parameters (oskalight_params), read during the call, never at init:
+//   name                type       read               what it does
+//   reserved            integer    never
+//   enable              boolean    first              false: the call does nothing
+//   instance            tag        second             instance whose surface the light
+//                                                     emits from; its flag bytes are set
+//   lights              array tag  unless disabled    light instances; only the element
+//                                                     at the start index is bound
+//   override_samples    boolean    light bound        write the counts and extra_value
+//   samples_1 .. _5     integer    overriding         sample counts 1, 2, 5, 3, 4 (low
+//                                                     16 bits)
+//   extra_value         integer    overriding         the light's 32-bit field after the
+//                                                     counts
+//   set_instance_flags  boolean    instance edited    set the instance flag bytes; read in
+//                                                     place, never evaluated when attached
 //
 // Every call returns 1 and leaves the result alone; what cannot be edited is
 // reported with mi_warning, what is edited is named with mi_info.
