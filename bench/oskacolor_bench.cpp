@@ -1,0 +1,130 @@
+// Evaluations of oskacolor per second, through the export of the library the
+// host loads and the stand-in host with its call log off, for a few typical
+// configurations of the shader.
+#include <oska/host_api.h>
+#include <oska/standin/host.h>
+#include <oska/standin/library.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using oska::host::host;
+
+oska::host::Library &library() {
+    static oska::host::Library *loaded = [] {
+        auto *lib = new oska::host::Library;
+        if (!lib->load(oska::host::built_library_path())) {
+            std::fprintf(stderr, "cannot load the library: %s\n", lib->error.c_str());
+            std::exit(1);
+        }
+        return lib;
+    }();
+    return *loaded;
+}
+
+// A 4 x 4 texture of varied colours.
+oska::host::Image gradient() {
+    oska::host::Image image{4, 4, {}};
+    for (int i = 0; i < 16; ++i) {
+        const float t = static_cast<float>(i) / 15.0f;
+        image.texels.push_back({0.2f + 0.8f * t, 0.9f - 0.5f * t, 0.4f, 1.0f});
+    }
+    return image;
+}
+
+// One object light with one initialised oskacolor instance, sampled at a
+// point 3 units away, facing the illuminated point at an emission cosine of
+// 0.8. `configure` sets the parameters.
+template <class Configure> void evaluate(benchmark::State &bench, Configure configure) {
+    oska::host::Library &lib = library();
+    host().reset();
+    lib.miSetModuleHandle(oska::host::module_handle());
+    const oska_tag light = host().add_light();
+    const oska_tag light_instance = host().add_instance(light, "lamp", 1.0f);
+    const oska_tag texture = host().add_texture(gradient());
+    oska::host::ShaderInstance &shader = host().add_shader("oskacolor", sizeof(oskacolor_params));
+    auto *params = shader.params<oskacolor_params>();
+    params->color = {1.0f, 0.9f, 0.8f, 2.0f};
+    params->texture = texture;
+    configure(*params);
+
+    oska_state &state = host().make_state(shader, light_instance);
+    const std::vector<oska_vector> vectors = {
+        {0.3f, 0.6f, 0.0f}, {0, 0, 0}, {0.9f, 0.5f, 0.2f}, {0, 0, 0}, {0.7f, 0.7f, 0.7f}};
+    state.vectors = vectors.data();
+    state.vector_count = static_cast<int32_t>(vectors.size());
+    state.distance = 3.0;
+    state.emission_dot = -0.8f;
+    state.orientation = 1;
+    host().set_shadow(1, {0.5f, 0.5f, 0.5f, 1.0f});
+
+    oska_boolean init_req = 0;
+    lib.oskacolor_init(&state, params, &init_req);
+    host().set_logging(false);
+    oska_color first;
+    if (lib.oskacolor(&first, &state, params) != 1) {
+        bench.SkipWithError("the sample is rejected: the configuration measures the wrong path");
+    }
+
+    for (auto _ : bench) {
+        oska_color result;
+        benchmark::DoNotOptimize(lib.oskacolor(&result, &state, params));
+        benchmark::DoNotOptimize(result);
+    }
+    bench.SetItemsProcessed(bench.iterations());
+
+    lib.oskacolor_exit(&state, params);
+    if (!host().leaks().empty()) {
+        bench.SkipWithError("the instance's settings leaked");
+    }
+}
+
+void BM_oskacolor_plain(benchmark::State &bench) {
+    evaluate(bench, [](oskacolor_params &) {});
+}
+
+void BM_oskacolor_directional_cosine(benchmark::State &bench) {
+    evaluate(bench, [](oskacolor_params &p) {
+        p.directional = p.cosine = 1;
+        p.cutoff = 0.1f;
+    });
+}
+
+void BM_oskacolor_texture_hsv_burn_linear(benchmark::State &bench) {
+    evaluate(bench, [](oskacolor_params &p) {
+        p.use_texture = p.hsv_adjust = p.burn = 1;
+        p.hue = 0.1f;
+        p.saturation = -0.2f;
+        p.value = 0.3f;
+        p.burn_multiplier = 1.5f;
+        p.burn_threshold = 0.2f;
+        p.burn_power = 2.0f;
+        p.decay = 1;
+        p.decay_start = 1.0f;
+        p.decay_end = 10.0f;
+    });
+}
+
+void BM_oskacolor_vertex_physical_shadows(benchmark::State &bench) {
+    evaluate(bench, [](oskacolor_params &p) {
+        p.use_vertex_color = p.vc_color = p.vc_shadow = 1;
+        p.vc_color_channel = 1;
+        p.vc_shadow_channel = 2;
+        p.decay = 3;
+        p.decay_start = 2.0f;
+        p.shadows = 1;
+        p.max_level = 4;
+    });
+}
+
+BENCHMARK(BM_oskacolor_plain);
+BENCHMARK(BM_oskacolor_directional_cosine);
+BENCHMARK(BM_oskacolor_texture_hsv_burn_linear);
+BENCHMARK(BM_oskacolor_vertex_physical_shadows);
+
+} // namespace
