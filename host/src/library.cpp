@@ -98,14 +98,34 @@ void Library::unload() {
     oskalight_exit = nullptr;
 }
 
-std::string built_library_path() {
+std::string built_file_path(const std::string &file_name) {
     const std::string self =
-        detail::module_path_of(reinterpret_cast<const void *>(&built_library_path));
+        detail::module_path_of(reinterpret_cast<const void *>(&built_file_path));
     const std::size_t slash = self.find_last_of("/\\");
     if (slash == std::string::npos) {
-        return OSKA_LIBRARY_FILE;
+        return file_name;
     }
-    return self.substr(0, slash + 1) + OSKA_LIBRARY_FILE;
+    return self.substr(0, slash + 1) + file_name;
+}
+
+std::string built_library_path() { return built_file_path(OSKA_LIBRARY_FILE); }
+
+bool Module::load(const std::string &path) {
+    unload();
+    handle = open_module(path, error);
+    return handle != nullptr;
+}
+
+void *Module::symbol(const char *name) const {
+    return handle != nullptr && name != nullptr ? find_symbol(handle, name) : nullptr;
+}
+
+void Module::unload() {
+    if (handle != nullptr) {
+        close_module(handle);
+    }
+    handle = nullptr;
+    error.clear();
 }
 
 } // namespace oska::host

@@ -37,6 +37,29 @@ struct OSKA_STANDIN_API Library {
 // Where the library that this build made lies (tests load this one).
 OSKA_STANDIN_API std::string built_library_path();
 
+// A file of this build that lies beside the stand-in host (the module holding
+// this code): other libraries the tests load.
+OSKA_STANDIN_API std::string built_file_path(const std::string &file_name);
+
+// Any shared library, loaded by path as Library loads the shader library,
+// with its exports found by name.
+struct OSKA_STANDIN_API Module {
+    void *handle = nullptr;
+    std::string error; // why loading failed; empty when loaded
+
+    bool load(const std::string &path);
+    // The export `name`; nullptr when not loaded or not exported.
+    void *symbol(const char *name) const;
+    template <class Fn> Fn function(const char *name) const {
+        return reinterpret_cast<Fn>(symbol(name));
+    }
+    void unload();
+    ~Module() { unload(); }
+    Module() = default;
+    Module(const Module &) = delete;
+    Module &operator=(const Module &) = delete;
+};
+
 } // namespace oska::host
 
 #endif
