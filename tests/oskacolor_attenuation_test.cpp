@@ -277,6 +277,7 @@ TEST_F(OskacolorAttenuation, ConcurrentEvaluationsAgreeWithOneThread) {
     constexpr int kEvaluations = 2000;
     int mismatches[kThreads] = {};
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             oska_state own = state(); // links to the shared sample and parent

@@ -43,7 +43,7 @@ struct oskacolor_data {
     oska_boolean vc_shadow; // shadow colour from a vertex vector
     oska_integer vc_shadow_space;
 };
-static_assert(sizeof(oskacolor_data) == 25 * 4, "oskacolor_data is 25 words of 32 bits");
+static_assert(sizeof(oskacolor_data) == 100, "oskacolor_data is 25 words of 32 bits");
 
 // Allocator labels: the host's leak reports name this source and these lines.
 constexpr const char *kAllocatorLabel = "oskacolor";
