@@ -1,1 +1,124 @@
+// The command line: writes EXR and PNG images, says what it did, and on bad
+// input fails with one line and a non-zero status, leaving no file behind.
+#include "image_output.h"
 #include "render_test.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <sstream>
+
+namespace oska::render::test {
+namespace {
+
+struct CliRun {
+    int status;
+    std::string err;
+};
+
+CliRun run(std::vector<std::string> args) {
+    args.insert(args.begin(), "oska-render");
+    std::vector<const char *> argv;
+    for (const std::string &arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    std::ostringstream err;
+    int status = run_cli(static_cast<int>(argv.size()), argv.data(), err);
+    return {status, err.str()};
+}
+
+std::string tiny_scene(const TempDir &dir) {
+    json scene = floor_scene({{"color", {1, 1, 1, 1}}, {"shadows", true}, {"max_level", 1}});
+    scene["image"] = {{"width", 24}, {"height", 16}, {"spp", 1}, {"light_samples", 2}};
+    return dir.write("tiny.json", scene.dump());
+}
+
+TEST(Cli, WritesFloatExrAndDisplayPng) {
+    TempDir dir;
+    std::string scene = tiny_scene(dir);
+    for (const char *name : {"out.exr", "out.png"}) {
+        CliRun r = run({scene, "-o", dir.file(name), "--threads", "2"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        auto in = OIIO::ImageInput::open(dir.file(name));
+        ASSERT_TRUE(in) << name;
+        EXPECT_EQ(in->spec().width, 24);
+        EXPECT_EQ(in->spec().height, 16);
+        EXPECT_EQ(in->spec().format == OIIO::TypeDesc::FLOAT, std::string(name) == "out.exr");
+        // The summary: counts and time.
+        EXPECT_NE(r.err.find("shader calls"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("shadow rays"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("light samples/s"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(dir.list().size(), 3u); // the scene and the two images
+}
+
+TEST(Cli, QuietSaysNothing) {
+    TempDir dir;
+    CliRun r = run({tiny_scene(dir), "-o", dir.file("out.png"), "--quiet"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Cli, BadCountsAreUsageErrors) {
+    const struct {
+        std::vector<std::string> args;
+        const char *fragment;
+    } cases[] = {
+        {{"--spp", "nan"}, "--spp: expected a whole number from 1"},
+        {{"--spp", "0"}, "--spp"},
+        {{"--threads", "-2"}, "--threads"},
+        {{"--light-samples", "1.5"}, "--light-samples"},
+        {{"--size", "32"}, "--size: expected WIDTHxHEIGHT"},
+        {{"--size", "32x-1"}, "--size"},
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--spp"}, "--spp: needs a value"},
+    };
+    for (const auto &c : cases) {
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+    }
+}
+
+TEST(Cli, FailureLeavesNoOutputFile) {
+    TempDir dir;
+    json bad = floor_scene({{"color", "white"}});
+    std::string scene = dir.write("bad.json", bad.dump());
+    const struct {
+        std::vector<std::string> args;
+        const char *fragment;
+    } cases[] = {
+        {{scene, "-o", dir.file("a.png")}, "bad.json: lights[0] 'lamp'"},
+        {{tiny_scene(dir), "-o", dir.file("none/a.png")}, "does not exist"},
+        {{tiny_scene(dir), "-o", dir.file("a.xyz")}, "cannot write .xyz images"},
+        {{dir.file("absent.json"), "-o", dir.file("a.png")}, "absent.json: cannot read"},
+    };
+    for (const auto &c : cases) {
+        CliRun r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    std::vector<std::string> files = dir.list();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"bad.json", "tiny.json"}));
+}
+
+TEST(ImageOutput, DisplayValuesRollOffAndEncodeAsSrgb) {
+    EXPECT_EQ(display_value(0.0f), 0);
+    EXPECT_EQ(display_value(-1.0f), 0);
+    EXPECT_EQ(display_value(std::nanf("")), 0);
+    EXPECT_EQ(display_value(1000.0f), 255);
+    EXPECT_EQ(display_value(0.5f), 188); // sRGB of 0.5, below the knee
+    EXPECT_FLOAT_EQ(tone_map(0.8f), 0.8f);
+    // Monotonic and below 1 past the knee.
+    float previous = 0;
+    for (float v = 0.01f; v < 4; v *= 1.3f) {
+        float mapped = tone_map(v);
+        EXPECT_GT(mapped, previous);
+        EXPECT_LT(mapped, 1.0f);
+        previous = mapped;
+    }
+}
+
+} // namespace
+} // namespace oska::render::test

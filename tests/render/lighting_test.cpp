@@ -1,1 +1,256 @@
+// Rendered light follows the light shader's laws: the decays against
+// distance, shadows in the shadow colour, one-sided emission, the
+// brightness threshold, textured light; the emitter shows its own
+// brightness; the image does not depend on the thread count; the library is
+// driven through its calling protocol and leaves nothing allocated.
 #include "render_test.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <cmath>
+#include <cstring>
+#include <dlfcn.h>
+
+namespace oska::render::test {
+namespace {
+
+constexpr double kFourPi = 12.566371;
+
+// The middle row of a floor_scene render.
+float row_value(const Outcome &outcome, int px, int channel = 0) {
+    Vec3 pixel = outcome.image.at(px, 1);
+    return channel == 0 ? pixel.x : (channel == 1 ? pixel.y : pixel.z);
+}
+
+// A tiny emitter 1 above a white floor: each pixel is colour x decay(d) x
+// cos(receiver), where d is the distance to the emitter and the receiver
+// cosine is 1 / d. The expected decay factor comes from the light's law.
+TEST(Lighting, BrightnessAgainstDistanceFollowsEachDecayLaw) {
+    const struct {
+        const char *law;
+        json params;
+        std::function<double(double)> factor; // of the distance d (emission cosine 1/d)
+    } laws[] = {
+        {"no decay", {{"color", {0.5, 0.5, 0.5, 1}}}, [](double) { return 0.5; }},
+        {"linear range",
+         {{"color", {1, 1, 1, 1}}, {"decay", 1}, {"decay_start", 1.2}, {"decay_end", 2.2}},
+         [](double d) { return d <= 1.2 ? 1.0 : (d >= 2.2 ? 0.0 : 1 - (d - 1.2) / 1.0); }},
+        {"inverse power",
+         {{"color", {1, 1, 1, 1}}, {"decay", 2}, {"decay_start", 0}, {"decay_end", 100}},
+         [](double d) { return 1 / (d * d); }},
+        {"physical",
+         {{"color", {1, 1, 1, 100}}, {"decay", 3}},
+         [](double d) { return 100 * (1 / d) / (d * d * kFourPi); }},
+    };
+    for (const auto &law : laws) {
+        SCOPED_TRACE(law.law);
+        Outcome outcome = render_json(floor_scene(law.params, 1, 0.004f));
+        ASSERT_EQ(outcome.error, "");
+        for (int px = 0; px < 64; px += 3) {
+            double x = floor_x(px), d = std::sqrt(x * x + 1);
+            double expected = law.factor(d) * (1 / d);
+            double got = row_value(outcome, px);
+            EXPECT_NEAR(got, expected, 0.02 * expected + 1e-4) << "x " << x;
+        }
+    }
+}
+
+TEST(Lighting, BlockerCastsAShadowInTheShadowColour) {
+    // The emitter at x = 0 shines past a small blocker at x = 1, half-way
+    // down, onto the floor around x = 2.
+    auto scene_with = [](bool shadows) {
+        json scene = floor_scene({{"color", {1, 1, 1, 1}},
+                                  {"shadows", shadows},
+                                  {"max_level", 2},
+                                  {"shadow_color", {0.5, 0.25, 0.1}}},
+                                 1, 0.02f, 1.5f, 2.5f);
+        scene["objects"].push_back({{"name", "blocker"},
+                                    {"shape", "quad"},
+                                    {"size", {0.2, 0.2}},
+                                    {"translate", {1, 0.5, 0}}});
+        return scene;
+    };
+    Outcome lit = render_json(scene_with(false));
+    Outcome shadowed = render_json(scene_with(true));
+    ASSERT_EQ(lit.error, "");
+    ASSERT_EQ(shadowed.error, "");
+    EXPECT_GT(shadowed.stats.shadow_rays, 0);
+    const float shadow_color[3] = {0.5f, 0.25f, 0.1f};
+    for (int px = 0; px < 64; ++px) {
+        float x = floor_x(px, 1.5f, 2.5f);
+        for (int c = 0; c < 3; ++c) {
+            float ratio = row_value(shadowed, px, c) / row_value(lit, px, c);
+            if (x > 1.85f && x < 2.15f) { // the umbra
+                EXPECT_NEAR(ratio, shadow_color[c], 1e-4) << "x " << x;
+            } else if (x < 1.7f || x > 2.3f) { // in the open
+                EXPECT_NEAR(ratio, 1.0f, 1e-4) << "x " << x;
+            }
+        }
+    }
+}
+
+TEST(Lighting, DirectionalLightIsBlackBehindItsSurface) {
+    auto scene_with = [](bool directional) {
+        json scene = floor_scene(
+            {{"color", {1, 1, 1, 1}}, {"directional", directional}, {"cutoff", 0.0}}, 1, 0.3f);
+        scene["objects"][1]["rotate"] = {0, 0, -90}; // faces +X
+        return scene;
+    };
+    Outcome one_sided = render_json(scene_with(true));
+    Outcome both_sided = render_json(scene_with(false));
+    ASSERT_EQ(one_sided.error, "");
+    for (int px = 0; px < 64; ++px) {
+        float x = floor_x(px);
+        if (x < -0.2f) {
+            EXPECT_EQ(row_value(one_sided, px), 0.0f) << "x " << x;
+            EXPECT_GT(row_value(both_sided, px), 0.0f) << "x " << x;
+        } else if (x > 0.2f) {
+            EXPECT_GT(row_value(one_sided, px), 0.0f) << "x " << x;
+        }
+    }
+    EXPECT_GT(one_sided.stats.rejected[static_cast<int>(Rejection::behind)], 0);
+}
+
+TEST(Lighting, ThresholdCutsDimSamples) {
+    // Inverse square from 1 above: 1 / d^2 falls below 0.4 beyond d = 1.58.
+    auto scene_with = [](double threshold) {
+        return floor_scene(
+            {{"color", {1, 1, 1, 1}}, {"decay", 2}, {"decay_end", 100}, {"threshold", threshold}});
+    };
+    Outcome cut = render_json(scene_with(0.4));
+    Outcome full = render_json(scene_with(0.0));
+    ASSERT_EQ(cut.error, "");
+    for (int px = 0; px < 64; ++px) {
+        float x = floor_x(px);
+        double d = std::sqrt(x * x + 1.0);
+        if (d > 1.62) {
+            EXPECT_EQ(row_value(cut, px), 0.0f) << "x " << x;
+            EXPECT_GT(row_value(full, px), 0.0f) << "x " << x;
+        } else if (d < 1.54) {
+            EXPECT_EQ(row_value(cut, px), row_value(full, px)) << "x " << x;
+        }
+    }
+    EXPECT_GT(cut.stats.rejected[static_cast<int>(Rejection::threshold)], 0);
+}
+
+TEST(Lighting, TextureOnTheEmitterTintsTheLight) {
+    TempDir dir;
+    // A 4x4 texture, pure green, 8-bit: sRGB 255 is linear 1.
+    std::vector<unsigned char> texels(4 * 4 * 3, 0);
+    for (std::size_t i = 1; i < texels.size(); i += 3) {
+        texels[i] = 255;
+    }
+    auto out = OIIO::ImageOutput::create(dir.file("green.png"));
+    ASSERT_TRUE(out);
+    ASSERT_TRUE(out->open(dir.file("green.png"), OIIO::ImageSpec(4, 4, 3, OIIO::TypeDesc::UINT8)));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, texels.data()));
+    out->close();
+
+    json scene = floor_scene({{"color", {1, 1, 1, 1}}, {"use_texture", true}, {"texture", "green"}},
+                             1, 0.2f);
+    scene["textures"] = {{"green", "green.png"}};
+    Outcome outcome = render_json(scene, 1, dir.path());
+    ASSERT_EQ(outcome.error, "");
+    Outcome plain = render_json(floor_scene({{"color", {1, 1, 1, 1}}}, 1, 0.2f));
+    for (int px = 0; px < 64; px += 5) {
+        if (std::fabs(floor_x(px)) < 0.15f) {
+            continue; // the emitter itself
+        }
+        EXPECT_EQ(row_value(outcome, px, 0), 0.0f);
+        EXPECT_EQ(row_value(outcome, px, 2), 0.0f);
+        EXPECT_NEAR(row_value(outcome, px, 1), row_value(plain, px, 1),
+                    1e-3 * row_value(plain, px, 1));
+    }
+}
+
+TEST(Lighting, VertexColoursColourTheLight) {
+    json scene = floor_scene({{"color", {1, 1, 1, 1}},
+                              {"use_vertex_color", true},
+                              {"vc_color", true},
+                              {"vc_color_channel", 1}},
+                             1, 0.2f);
+    scene["objects"][1]["channels"] = {{"1", {0.25, 0.5, 1}}};
+    Outcome outcome = render_json(scene);
+    ASSERT_EQ(outcome.error, "");
+    Vec3 pixel = outcome.image.at(20, 1);
+    EXPECT_NEAR(pixel.x / pixel.z, 0.25f, 1e-4);
+    EXPECT_NEAR(pixel.y / pixel.z, 0.5f, 1e-4);
+}
+
+TEST(Lighting, CameraSeesTheEmittersOwnBrightness) {
+    // Looking straight at a large emitter: the shader's eye-ray answer, the
+    // colour as given, divided by emit_divisor for a physical light.
+    const struct {
+        json params;
+        double divisor;
+        Vec3 expected;
+    } cases[] = {
+        {{{"color", {1, 0.5, 0.25, 3}}}, 1, {1, 0.5f, 0.25f}},
+        {{{"color", {1, 0.5, 0.25, 3}}, {"decay", 3}}, 2, {0.5f, 0.25f, 0.125f}},
+    };
+    for (const auto &c : cases) {
+        json scene = floor_scene(c.params, 1, 3.0f);
+        scene["lights"][0]["emit_divisor"] = c.divisor;
+        Outcome outcome = render_json(scene);
+        ASSERT_EQ(outcome.error, "");
+        Vec3 pixel = outcome.image.at(32, 1);
+        EXPECT_NEAR(pixel.x, c.expected.x, 1e-6);
+        EXPECT_NEAR(pixel.y, c.expected.y, 1e-6);
+        EXPECT_NEAR(pixel.z, c.expected.z, 1e-6);
+    }
+}
+
+TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
+    json showcase = json::parse(kShowcaseScene);
+    showcase["image"] = {{"width", 40}, {"height", 30}, {"spp", 2}, {"light_samples", 2}};
+    Outcome one = render_json(showcase, 1);
+    Outcome two = render_json(showcase, 2);
+    ASSERT_EQ(one.error, "");
+    ASSERT_EQ(two.error, "");
+    ASSERT_EQ(one.image.rgb.size(), two.image.rgb.size());
+    EXPECT_EQ(std::memcmp(one.image.rgb.data(), two.image.rgb.data(),
+                          one.image.rgb.size() * sizeof(float)),
+              0);
+    EXPECT_EQ(one.stats.shader_calls, two.stats.shader_calls);
+    EXPECT_EQ(one.stats.shadow_rays, two.stats.shadow_rays);
+}
+
+TEST(Protocol, LibraryIsDrivenInOrderAndLeavesNothingAllocated) {
+    json scene = floor_scene({{"color", {1, 1, 1, 1}}});
+    scene["objects"].push_back({{"name", "second"}, {"shape", "quad"}, {"translate", {3, 1, 0}}});
+    scene["lights"].push_back(
+        {{"name", "other"}, {"object", "second"}, {"params", {{"color", {1, 1, 1, 1}}}}});
+    Outcome outcome = render_json(scene);
+    ASSERT_EQ(outcome.error, "");
+    const std::vector<std::string> expected = {
+        "miSetModuleHandle",
+        "oskalight_version",
+        "oskalight_init(0)",
+        "oskalight(lights[0] 'lamp': object)",
+        "oskalight(lights[1] 'other': object)",
+        "oskacolor_version",
+        "oskacolor_init(0)",
+        "oskacolor_init(lights[0] 'lamp')",
+        "oskacolor_init(lights[1] 'other')",
+        "oskacolor_exit(lights[1] 'other')",
+        "oskacolor_exit(lights[0] 'lamp')",
+        "oskacolor_exit(0)",
+        "oskalight_exit(0)",
+    };
+    EXPECT_EQ(outcome.protocol, expected);
+    EXPECT_EQ(host::host().allocations(), 2);
+    EXPECT_EQ(host::host().releases(), 2);
+    EXPECT_TRUE(host::host().leaks().empty());
+    EXPECT_TRUE(host::host().allocator_errors().empty());
+}
+
+TEST(Protocol, ProgramExportsTheHostFunctions) {
+    // The library finds the mi_ functions in this program, by name.
+    void *self = host::module_handle();
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(dlsym(self, "mi_query"), reinterpret_cast<void *>(&mi_query));
+    EXPECT_EQ(dlsym(self, "mi_trace_shadow"), reinterpret_cast<void *>(&mi_trace_shadow));
+}
+
+} // namespace
+} // namespace oska::render::test

@@ -1,1 +1,188 @@
+// Bad scenes stop with one line that names the scene file and the thing at
+// fault, before anything is rendered, and leave nothing allocated.
 #include "render_test.h"
+
+namespace oska::render::test {
+namespace {
+
+json good_scene() { return floor_scene({{"color", {1, 1, 1, 1}}}); }
+
+// The line must name the file and every fragment given.
+void expect_error(const std::string &error, std::initializer_list<const char *> fragments) {
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    for (const char *fragment : fragments) {
+        EXPECT_NE(error.find(fragment), std::string::npos)
+            << "'" << error << "' lacks '" << fragment << "'";
+    }
+}
+
+TEST(SceneErrors, AGoodSceneRenders) {
+    Outcome outcome = render_json(good_scene());
+    EXPECT_EQ(outcome.error, "");
+    EXPECT_GT(outcome.stats.shader_calls, 0);
+}
+
+TEST(SceneErrors, MalformedJsonNamesTheFile) {
+    TempDir dir;
+    std::string file = dir.write("broken.json", "{\"objects\": [ }");
+    try {
+        load_scene_file(file, {});
+        ADD_FAILURE();
+    } catch (const Error &e) {
+        expect_error(e.what(), {"broken.json", "not valid JSON"});
+    }
+    try {
+        load_scene_file(dir.file("absent.json"), {});
+        ADD_FAILURE();
+    } catch (const Error &e) {
+        expect_error(e.what(), {"absent.json", "cannot read"});
+    }
+}
+
+// Each case breaks one thing of a good scene.
+TEST(SceneErrors, EachFaultIsNamed) {
+    struct Case {
+        const char *what;
+        std::function<void(json &)> spoil;
+        std::initializer_list<const char *> fragments;
+    };
+    const Case cases[] = {
+        {"unknown parameter",
+         [](json &s) {
+             s["lights"][0]["params"]["colour"] = {1, 1, 1};
+         },
+         {"test.json", "lights[0] 'lamp'", "unknown parameter 'colour'"}},
+        {"colour given as a number",
+         [](json &s) { s["lights"][0]["params"]["color"] = 1; },
+         {"test.json", "parameter 'color'", "expected a colour"}},
+        {"boolean given as a number",
+         [](json &s) { s["lights"][0]["params"]["shadows"] = 1; },
+         {"parameter 'shadows'", "expected true or false"}},
+        {"integer given a fraction",
+         [](json &s) { s["lights"][0]["params"]["decay"] = 1.5; },
+         {"parameter 'decay'", "whole number"}},
+        {"scalar given a string",
+         [](json &s) { s["lights"][0]["params"]["cutoff"] = "wide"; },
+         {"parameter 'cutoff'", "expected a number"}},
+        {"tag naming nothing",
+         [](json &s) { s["lights"][0]["params"]["texture"] = "nothing"; },
+         {"parameter 'texture'", "'nothing'"}},
+        {"negative sample count",
+         [](json &s) { s["lights"][0]["samples"] = -4; },
+         {"lights[0] 'lamp': samples", "from 0 to 65535"}},
+        {"zero pixels", [](json &s) { s["image"]["width"] = 0; }, {"image: width", "from 1"}},
+        {"fractional spp",
+         [](json &s) { s["image"]["spp"] = 2.5; },
+         {"image: spp", "whole number"}},
+        {"unknown key",
+         [](json &s) {
+             s["objects"][0]["colour"] = {1, 1, 1};
+         },
+         {"objects[0] 'floor'", "unknown key 'colour'"}},
+        {"unknown shape",
+         [](json &s) { s["objects"][0]["shape"] = "torus"; },
+         {"objects[0] 'floor': shape", "unknown shape 'torus'"}},
+        {"missing mesh file",
+         [](json &s) {
+             s["objects"][0].erase("shape");
+             s["objects"][0].erase("size");
+             s["objects"][0]["mesh"] = "nowhere.obj";
+         },
+         {"objects[0] 'floor'", "nowhere.obj"}},
+        {"missing texture file",
+         [](json &s) {
+             s["textures"] = {{"wood", "nowhere.png"}};
+         },
+         {"textures: 'wood'", "nowhere.png"}},
+        {"unknown shader",
+         [](json &s) { s["lights"][0]["shader"] = "glow"; },
+         {"lights[0] 'lamp'", "unknown shader 'glow'"}},
+        {"light bound to nothing",
+         [](json &s) { s["lights"][0]["object"] = "ghost"; },
+         {"lights[0] 'lamp': object", "no object named 'ghost'"}},
+        {"name used twice",
+         [](json &s) { s["objects"][1]["name"] = "floor"; },
+         {"objects[1] 'floor'", "the name 'floor' is taken"}},
+        {"vertex channel the object lacks",
+         [](json &s) {
+             s["lights"][0]["params"]["use_vertex_color"] = true;
+             s["lights"][0]["params"]["vc_color"] = true;
+             s["lights"][0]["params"]["vc_color_channel"] = 2;
+         },
+         {"lights[0] 'lamp'", "vc_color_channel 2", "no vertex channel 2"}},
+        {"negative vertex channel",
+         [](json &s) {
+             s["lights"][0]["params"]["use_vertex_color"] = true;
+             s["lights"][0]["params"]["vc_intensity"] = true;
+             s["lights"][0]["params"]["vc_intensity_channel"] = -1;
+         },
+         {"vc_intensity_channel -1"}},
+        {"channel list of the wrong length",
+         [](json &s) {
+             s["objects"][1]["channels"] = {{"1", {{"vertices", {{1, 1, 1}}}}}};
+         },
+         {"objects[1] 'panel': channels: '1'", "expected 4 vertex values"}},
+        {"camera looking nowhere",
+         [](json &s) { s["camera"]["look_at"] = s["camera"]["position"]; },
+         {"camera", "same point"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        json scene = good_scene();
+        c.spoil(scene);
+        expect_error(error_of(scene), c.fragments);
+        EXPECT_TRUE(host::host().leaks().empty());
+    }
+}
+
+TEST(SceneErrors, UnreadableImageIsNamed) {
+    TempDir dir;
+    dir.write("fake.png", "this is not an image");
+    json scene = good_scene();
+    scene["textures"] = {{"fake", "fake.png"}};
+    expect_error(error_of(scene, dir.path()), {"test.json", "textures: 'fake'", "fake.png"});
+}
+
+TEST(SceneErrors, LibraryThatCannotBeLoadedOrLacksExports) {
+    std::string stub = default_library_path();
+    stub = stub.substr(0, stub.rfind('/')) + "/librender_test_stub.so";
+    const struct {
+        std::string library;
+        const char *fragment;
+    } cases[] = {{"/nowhere/liboska.so", "/nowhere/liboska.so"},
+                 {stub, "does not export oskacolor_version"}};
+    for (const auto &c : cases) {
+        json scene = good_scene();
+        scene["library"] = c.library;
+        scene["declarations"] =
+            default_library_path().substr(0, default_library_path().rfind('/')) + "/oska.decl";
+        expect_error(error_of(scene), {"test.json: library", c.fragment});
+    }
+}
+
+TEST(SceneErrors, LightShaderRefusesALightThatIsNotAnObjectLight) {
+    json scene = good_scene();
+    scene["lights"][0].erase("object"); // never bound: stays a plain light
+    Outcome outcome = render_json(scene);
+    expect_error(outcome.error, {"test.json: lights[0] 'lamp'",
+                                 "oskacolor-> this shader works only with object lights"});
+    // Its settings block was still released at the end.
+    EXPECT_TRUE(host::host().leaks().empty());
+    EXPECT_GT(host::host().allocations(), 0);
+    EXPECT_EQ(host::host().allocations(), host::host().releases());
+}
+
+TEST(SceneErrors, BindingWarningsReachTheUser) {
+    json scene = good_scene();
+    // A second binding call naming a light instance and no object.
+    scene["shaders"] = {
+        {{"shader", "oskalight"}, {"params", {{"enable", true}, {"lights", {"lamp"}}}}}};
+    Outcome outcome = render_json(scene);
+    EXPECT_EQ(outcome.error, "");
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    EXPECT_EQ(outcome.messages[0], "test.json: shaders[0]: warning: -> no instance found");
+}
+
+} // namespace
+} // namespace oska::render::test
