@@ -77,7 +77,9 @@ bool diverged_copy(const oska_state &copy, const oska_state &original, bool as_s
         return false; // a state of its own that uses a made state: fine
     }
     if (as_sample) {
+        // Bits, not values: a NaN dot product that was left alone matches itself.
         return copy.vectors != original.vectors || copy.vector_count != original.vector_count ||
+               // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison,cert-exp42-c,cert-flp37-c)
                std::memcmp(&copy.emission_dot, &original.emission_dot, sizeof(float)) != 0 ||
                copy.orientation != original.orientation;
     }
@@ -110,7 +112,8 @@ void Host::Impl::clear() {
     made_states.clear();
     copied_state_reported = false;
 
-    for (void *block : released) {
+    for (const auto &[block, size] : released) {
+        OSKA_STANDIN_UNPOISON(block, size);
         std::free(block);
     }
     released.clear();

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Hardening checks, one stage per kind of evidence:
+#   tidy      clang-tidy (checks in .clang-tidy) over src/ and host/
+#   cppcheck  cppcheck over src/ and host/
+#   valgrind  the linux test suite under valgrind memcheck: no error, no leak
+#   coverage  the test suite built with gcov; line and branch figures of src/
+#   fuzz      every libFuzzer harness for a short, fixed time (ASan + UBSan)
+# Usage: scripts/check.sh [stage...]   (default: every stage)
+# Environment:
+#   OSKA_CHECK_BUILD    folder for the build trees (default: build)
+#   OSKA_FUZZ_SECONDS   seconds per harness (default: 30)
+#   OSKA_FUZZ_JOBS      harnesses run side by side (default: 1)
+# Figures and how to read them: docs/hardening.md.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(tidy cppcheck valgrind coverage fuzz)
+
+build="${OSKA_CHECK_BUILD:-build}"
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
+jobs=2
+
+# The library's own code and the stand-in host.
+sources() {
+    find src host/src -name '*.cpp' | sort
+}
+
+stage_tidy() {
+    local dir="$build/tidy"
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DOSKA_BUILD_TESTS=OFF >/dev/null
+    # Every file on its own, two at a time; any finding fails the stage.
+    sources | xargs -P "$jobs" -n 1 clang-tidy -p "$dir" --quiet
+}
+
+stage_cppcheck() {
+    # constParameter: the exported functions' prototypes are fixed by the
+    #   public header, which a host compiles against.
+    # useStlAlgorithm: a matter of taste, not of correctness.
+    # missingIncludeSystem: the standard headers are not cppcheck's to read.
+    # shellcheck disable=SC2046
+    cppcheck --enable=warning,style,performance,portability --std=c++17 --inline-suppr \
+        --error-exitcode=1 --quiet -I include -I src -I host/include -I host/src \
+        --suppress=missingIncludeSystem --suppress=constParameter --suppress=useStlAlgorithm \
+        $(sources)
+    echo "cppcheck: no findings"
+}
+
+stage_valgrind() {
+    # The linux build of scripts/test.sh, reused when it is there.
+    local dir="$build/linux"
+    cmake --preset linux -B "$dir" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    local options="--error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect,possible"
+    options+=" --errors-for-leak-kinds=definite,indirect,possible --track-origins=yes"
+    options+=" --num-callers=40"
+    local log="$dir/memcheck.log"
+    # The million-cycle allocator test runs a hundredth of its cycles here.
+    OSKA_HARDENING_CYCLES=10000 ctest --test-dir "$dir" -T memcheck --output-on-failure \
+        --overwrite MemoryCheckCommand="$(command -v valgrind)" \
+        --overwrite MemoryCheckCommandOptions="$options" | tee "$log"
+    # ctest lists every defect kind it found after this line; none is allowed.
+    if sed -n '/^Memory checking results:/,$p' "$log" | grep -q ' - [0-9]'; then
+        echo "valgrind: defects found (logs in $dir/Testing/Temporary)" >&2
+        return 1
+    fi
+    echo "valgrind: no errors, no leaks"
+}
+
+stage_coverage() {
+    local dir="$build/coverage"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSKA_COVERAGE=ON >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    find "$dir" -name '*.gcda' -delete
+    OSKA_HARDENING_CYCLES=10000 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+    mkdir -p "$dir/report"
+    gcovr --root . --object-directory "$dir" --filter 'src/' \
+        --exclude-unreachable-branches --exclude-throw-branches \
+        --html-details "$dir/report/index.html" --txt "$dir/report/coverage.txt" \
+        --print-summary
+    cat "$dir/report/coverage.txt"
+}
+
+stage_fuzz() {
+    local dir="$build/fuzz"
+    local seconds="${OSKA_FUZZ_SECONDS:-30}"
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DOSKA_BUILD_FUZZ=ON -DOSKA_BUILD_TESTS=OFF -DOSKA_SANITIZE=address,undefined >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    local failed=0
+    run_one() {
+        local name="$1"
+        local work="$dir/run/$name"
+        rm -rf "$work"
+        mkdir -p "$work/corpus" "$work/artifacts"
+        # New inputs land in the scratch corpus; the seeds in the repository
+        # are read, never written.
+        local options=(-max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=4096
+            -artifact_prefix="$work/artifacts/" -close_fd_mask=1)
+        if [ -f "fuzz/$name.options" ]; then
+            mapfile -t extra <"fuzz/$name.options"
+            options+=("${extra[@]}")
+        fi
+        if "$dir/bin/fuzz_$name" "${options[@]}" "$work/corpus" "fuzz/corpus/$name" \
+            >"$work/log" 2>&1; then
+            echo "fuzz $name: $(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "$work/log" | tail -1)"
+        else
+            echo "fuzz $name: FAILED, see $work/log and $work/artifacts" >&2
+            tail -40 "$work/log" >&2
+            return 1
+        fi
+    }
+    for harness in "$dir"/bin/fuzz_*; do
+        run_one "${harness##*/fuzz_}" || failed=1
+    done
+    return "$failed"
+}
+
+for stage in "${stages[@]}"; do
+    echo "=== check $stage"
+    start=$SECONDS
+    "stage_$stage"
+    echo "=== check $stage passed in $((SECONDS - start)) s"
+done
