@@ -33,6 +33,7 @@ TEST_F(OskacolorAttenuation, DecayLaws) {
         {"end 0, distance 0", 1, 2, 0, 0, 0.0, 0, 0, 0},
         {"linear at the start", 1, 2, 2, 10, 2.0, 0, 1, 1.0f},
         {"linear before the start", 1, 2, 2, 10, 1.0, 0, 1, 1.0f},
+        {"power at the start", 2, 2, 2, 10, 2.0, 0, 1, 1.0f},
         {"range narrower than 0.0001", 1, 2, 5, 5.00005f, 5.00001, 0, 1, 1.0f},
         // Narrowed to a float this distance would equal the range end.
         {"distance kept double", 1, 2, 0, 1, 1.0 - 0x1p-30, 0, 1, 0x1p-30f},
@@ -93,8 +94,8 @@ TEST_F(OskacolorAttenuation, RangeScaling) {
         params().decay_end = 10.0f;
         if (c.texel_alpha) {
             params().use_texture = params().use_alpha = params().texture_range = 1;
-            params().alpha_scale = 1.0f;
-            params().texture = host.add_texture({1, 1, {{2, 2, 2, 0.5f}}}); // white once scaled
+            params().alpha_scale = 2.0f; // alpha 0.5, and the texel white once scaled
+            params().texture = host.add_texture({1, 1, {{2, 2, 2, 0.25f}}});
         } else {
             params().use_vertex_color = params().vc_range = 1;
             params().vc_range_channel = 1;
@@ -177,6 +178,7 @@ TEST_F(OskacolorAttenuation, ShadowMix) {
         {"black shadow halved", 1, {0.5f, 0.5f, 0.5f, 0}, {0, 0, 0, 0}, 0.5f, 0.5f, 0.5f},
         {"white shadow", 1, {0.3f, 0.1f, 0.9f, 0}, {1, 1, 1, 1}, 1, 1, 1},
         {"red through", 1, {0.5f, 0, 0, 0}, {0.2f, 0.2f, 0.2f, 0}, 0.6f, 0.2f, 0.2f},
+        {"blue through", 1, {0, 0, 0.5f, 0}, {0.2f, 0.2f, 0.2f, 0}, 0.2f, 0.2f, 0.6f},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -213,7 +213,7 @@ TEST_F(OskacolorInit, RefusesLightsThatAreNotObjectLights) {
         host.reset();
         make_light({silent ? OSKA_AREA_OBJECT : 2, 3.0f}, 2.0f);
         host.silence_query(OSKA_QUERY_LIGHT_AREA, silent);
-        params().decay = 2;
+        params().decay = 3;
         params().use_vertex_color = params().directional = params().cosine = params().shadows = 1;
         params().threshold = 0.5f;
         init();
@@ -226,15 +226,14 @@ TEST_F(OskacolorInit, RefusesLightsThatAreNotObjectLights) {
         ASSERT_NE(settings(), nullptr);
         oskacolor_data expected{};
         expected.exponent = 3.0f;
-        expected.decay = 2;
+        expected.decay = 3;
         EXPECT_EQ(std::memcmp(settings(), &expected, sizeof expected), 0);
 
-        // Decay 2 still applies; no threshold rejects and no shadow is traced.
-        params().decay_end = 100.0f;
+        // Not physical, so decay 3 does not apply; no threshold, no shadow.
         state().distance = 2.0;
         oska_color result;
         EXPECT_EQ(shade(result), 1);
-        EXPECT_COLOR_EQ(result, 0.125f, 0.125f, 0.125f, 1.0f);
+        EXPECT_COLOR_EQ(result, 1.0f, 1.0f, 1.0f, 1.0f);
         EXPECT_EQ(host.count("mi_trace_shadow"), 0);
         end_instance();
         EXPECT_TRUE(host.leaks().empty());
