@@ -112,8 +112,7 @@ void Host::Impl::clear() {
     made_states.clear();
     copied_state_reported = false;
 
-    for (const auto &[block, size] : released) {
-        OSKA_STANDIN_UNPOISON(block, size);
+    for (void *block : released) {
         std::free(block);
     }
     released.clear();
