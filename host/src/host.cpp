@@ -112,7 +112,8 @@ void Host::Impl::clear() {
     made_states.clear();
     copied_state_reported = false;
 
-    for (void *block : released) {
+    for (const auto &[block, size] : released) {
+        OSKA_STANDIN_UNPOISON(block, size);
         std::free(block);
     }
     released.clear();

@@ -16,7 +16,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -38,6 +37,17 @@ constexpr const char *kFunctionNames[host_function_count] = {
     OSKA_HOST_FUNCTIONS(OSKA_STANDIN_FUNCTION_NAME)
 #undef OSKA_STANDIN_FUNCTION_NAME
 };
+
+// A released block is kept until reset(); under AddressSanitizer any read
+// of it is reported.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define OSKA_STANDIN_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define OSKA_STANDIN_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define OSKA_STANDIN_POISON(address, size) ((void)(address), (void)(size))
+#define OSKA_STANDIN_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
 
 // Every byte of a new block holds this value, so that a field the library
 // reads without having written it shows as garbage rather than as zero.
@@ -98,8 +108,8 @@ struct Host::Impl {
     std::atomic<bool> copied_state_reported{false};
 
     // Allocator (under the lock).
-    std::map<void *, Block> blocks; // live
-    std::set<void *> released;      // freed at reset(): never reused meanwhile
+    std::map<void *, Block> blocks;         // live
+    std::map<void *, std::size_t> released; // with sizes; freed at reset(), never reused before
     long allocations = 0;
     long releases = 0;
     int failing_allocations = 0;

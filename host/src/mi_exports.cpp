@@ -13,15 +13,6 @@
 #include <cstring>
 #include <string>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define OSKA_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define OSKA_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define OSKA_POISON(address, size) ((void)(address), (void)(size))
-#define OSKA_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
-
 using oska::host::Host;
 using oska::host::HostFunction;
 
@@ -258,9 +249,9 @@ void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
     }
     const std::size_t size = std::size_t(found->second.size);
     std::memset(block, kReleasedBlockByte, size);
-    OSKA_POISON(block, size);
+    OSKA_STANDIN_POISON(block, size);
     host.blocks.erase(found);
-    host.released.insert(block);
+    host.released[block] = size;
     ++host.releases;
 }
 

@@ -1,0 +1,170 @@
+// The stand-in host's own checks, on which the shader tests rely to see a
+// library fault: allocator records, the scene-edit protocol, texture
+// lookups, silenced queries and the module that holds the mi_ functions.
+// The mi_ functions are called directly, as the library would call them.
+#include "support/oska_test.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace oska::test {
+namespace {
+
+class Standin : public ::testing::Test {
+  protected:
+    void SetUp() override { host.reset(); }
+    void TearDown() override { host.release_leaks(); }
+    host::Host &host = host::host();
+};
+
+TEST_F(Standin, AllocatorRecordsWhatALibraryGetsWrong) {
+    void *block = mi_mem_int_allocate("oskacolor", 70, 100);
+    ASSERT_NE(block, nullptr);
+    // A fresh block is not zeroed: a field left unwritten shows.
+    EXPECT_EQ(static_cast<unsigned char *>(block)[99], 0xA5);
+    ASSERT_EQ(host.leaks().size(), 1u);
+    EXPECT_EQ(host.leaks()[0].file, "oskacolor");
+    EXPECT_EQ(host.leaks()[0].line, 70);
+    EXPECT_EQ(host.leaks()[0].size, 100);
+
+    int stranger = 0;
+    mi_mem_int_release("oskacolor", 190, block);
+    mi_mem_int_release("oskacolor", 190, block);
+    mi_mem_int_release("oskacolor", 190, &stranger);
+    mi_mem_int_release("oskacolor", 190, nullptr); // accepted, like free(nullptr)
+    EXPECT_EQ(host.allocator_errors(),
+              (std::vector<std::string>{"mi_mem_int_release(oskacolor, 190): block released twice",
+                                        "mi_mem_int_release(oskacolor, 190): unknown block"}));
+    EXPECT_EQ(host.allocations(), 1);
+    EXPECT_EQ(host.releases(), 1);
+    EXPECT_TRUE(host.leaks().empty());
+
+    host.fail_allocations(2);
+    EXPECT_EQ(mi_mem_int_allocate("oskacolor", 70, 8), nullptr);
+    EXPECT_EQ(mi_mem_int_allocate("oskacolor", 70, 8), nullptr);
+    EXPECT_NE(mi_mem_int_allocate("oskacolor", 70, 8), nullptr);
+    EXPECT_EQ(host.leaks().size(), 1u);
+}
+
+// One element open at a time per thread; a refused edit may be ended.
+TEST_F(Standin, SceneEditProtocolFaultsAreRecorded) {
+    const oska_tag light = host.add_light();
+    const oska_tag instance = host.add_instance(light);
+    EXPECT_EQ(mi_scene_edit(light), host.light(light));
+    EXPECT_TRUE(host.edit_open());
+    EXPECT_EQ(mi_scene_edit(instance), host.instance(instance)); // light still open
+    mi_scene_edit_end(light);                                    // not the open one
+    mi_scene_edit_end(instance);
+    EXPECT_FALSE(host.edit_open());
+    mi_scene_edit_end(instance); // nothing open
+    const std::string l = std::to_string(light), i = std::to_string(instance);
+    EXPECT_EQ(host.edit_errors(),
+              (std::vector<std::string>{"mi_scene_edit(" + i + ") while " + l + " is open",
+                                        "mi_scene_edit_end(" + l + ") while " + i + " is open",
+                                        "mi_scene_edit_end(" + i + ") with nothing open"}));
+
+    host.reset();
+    const oska_tag other = host.add_element(7);
+    const oska_tag lamp = host.add_light();
+    EXPECT_EQ(mi_scene_edit(other), nullptr); // neither a light nor an instance
+    mi_scene_edit_end(other);
+    host.refuse_edits(true);
+    EXPECT_EQ(mi_scene_edit(lamp), nullptr);
+    mi_scene_edit_end(lamp);
+    // Each thread keeps its own open element.
+    host.refuse_edits(false);
+    std::thread worker([&] {
+        mi_scene_edit(lamp);
+        mi_scene_edit_end(lamp);
+    });
+    mi_scene_edit(lamp);
+    worker.join();
+    mi_scene_edit_end(lamp);
+    EXPECT_TRUE(host.edit_errors().empty()) << host.edit_errors().front();
+    EXPECT_EQ(host.edits().size(), 8u);
+}
+
+TEST_F(Standin, TextureLookupTakesTheNearestTexel) {
+    host::Image image;
+    image.width = 2;
+    image.height = 2;
+    image.texels = {{1, 0, 0, 1}, {2, 0, 0, 1}, {3, 0, 0, 1}, {4, 0, 0, 1}};
+    const oska_tag texture = host.add_texture(image);
+    struct Case {
+        oska_vector coord;
+        oska_boolean found;
+        float red;
+    };
+    const Case cases[] = {
+        {{0.25f, 0.25f, 0}, 1, 1}, {{0.75f, 0.25f, 0}, 1, 2}, {{0.25f, 0.75f, 0}, 1, 3},
+        {{1.0f, 1.0f, 0}, 1, 4},   {{-3.0f, 9.0f, 0}, 1, 3},  {{NAN, 0.5f, 0}, 0, -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.coord.x) + ", " + std::to_string(c.coord.y));
+        oska_color texel{-1, -1, -1, -1};
+        oska_vector coord = c.coord;
+        EXPECT_EQ(mi_lookup_color_texture(&texel, nullptr, texture, &coord), c.found);
+        EXPECT_EQ(texel.r, c.red);
+    }
+    oska_color texel{-1, -1, -1, -1};
+    oska_vector centre{0.5f, 0.5f, 0};
+    EXPECT_EQ(mi_lookup_color_texture(&texel, nullptr, texture + 1, &centre), 0);
+    host.fail_texture_lookups(true);
+    EXPECT_EQ(mi_lookup_color_texture(&texel, nullptr, texture, &centre), 0);
+    EXPECT_EQ(texel.r, -1.0f);
+}
+
+// A query about the wrong kind of element, or a silenced one, writes nothing.
+TEST_F(Standin, QueriesWriteOnlyWhatTheyKnow) {
+    const oska_tag light = host.add_light({3, 1.5f, "l"});
+    const oska_tag instance = host.add_instance(light, "i", 2.0f);
+    int32_t word = -7;
+    EXPECT_EQ(mi_query(OSKA_QUERY_LIGHT_AREA, nullptr, instance, &word), 0);
+    EXPECT_EQ(mi_query(OSKA_QUERY_INSTANCE_LIGHT, nullptr, light, &word), 0);
+    EXPECT_EQ(mi_query(OSKA_QUERY_SETTINGS_SLOT, nullptr, 0, &word), 0);
+    EXPECT_EQ(word, -7);
+    EXPECT_EQ(mi_query(OSKA_QUERY_LIGHT_AREA, nullptr, light, &word), 1);
+    EXPECT_EQ(word, 3);
+    host.silence_query(OSKA_QUERY_LIGHT_AREA, true);
+    word = -7;
+    EXPECT_EQ(mi_query(OSKA_QUERY_LIGHT_AREA, nullptr, light, &word), 0);
+    EXPECT_EQ(word, -7);
+
+    host.set_logging(false);
+    mi_query(OSKA_QUERY_LIGHT_AREA, nullptr, light, &word);
+    EXPECT_EQ(host.calls().size(), 5u); // the last one counted, not logged
+    EXPECT_EQ(host.count("mi_query"), 6);
+}
+
+// The module given to the library exports the functions that serve this
+// host, and the library lies beside it.
+TEST_F(Standin, ModuleHandleExportsTheHostFunctions) {
+    void *module = host::module_handle();
+    ASSERT_NE(module, nullptr);
+#if defined(_WIN32)
+    auto find = [&](const char *name) {
+        return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+    };
+#else
+    auto find = [&](const char *name) { return dlsym(module, name); };
+#endif
+    const oska_tag light = host.add_light();
+    auto db_type = reinterpret_cast<mi_db_type_fn>(find("mi_db_type"));
+    ASSERT_NE(db_type, nullptr);
+    EXPECT_EQ(db_type(light), OSKA_TYPE_LIGHT);
+    EXPECT_EQ(host.calls(), std::vector<std::string>{"mi_db_type(" + std::to_string(light) + ")"});
+    host::Library library;
+    EXPECT_TRUE(library.load(host::built_library_path())) << library.error;
+}
+
+} // namespace
+} // namespace oska::test
