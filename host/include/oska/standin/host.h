@@ -68,6 +68,8 @@ struct Block {
 
 // What the host records about a light beyond its editable record.
 struct LightDesc {
+    // The record's area kind at creation. Request 24 answers the record's
+    // current area kind, so an edit by oskalight is seen at once.
     int32_t area_kind = OSKA_AREA_OBJECT;
     float exponent = 2.0f; // request 25
     const char *name = nullptr;
@@ -128,9 +130,11 @@ class OSKA_STANDIN_API Host {
     void reset();
 
     // ---- Scene database: tags start at 1 and are never reused.
+    // Queries about an element of the wrong kind write nothing and answer 0.
     oska_tag add_light(const LightDesc &desc = {});
     // An instance of `item` (a light or an object); emit_divisor answers
-    // request 125 for it.
+    // request 125 for it. Request 7 answers `item` whatever its type, so that
+    // a library's type check of the light can be seen to work.
     oska_tag add_instance(oska_tag item, const char *name = nullptr, float emit_divisor = 1.0f);
     oska_tag add_texture(Image image, const char *name = nullptr);
     // An element of any type code (e.g. to test type checks).
@@ -151,7 +155,11 @@ class OSKA_STANDIN_API Host {
     // the original, so sample and parent fields set on a copy are not seen.
     oska_state &make_state(ShaderInstance &shader, oska_tag light_instance = 0);
 
-    // ---- Allocator.
+    // ---- Allocator. A new block's bytes are 0xA5, not zero. Releasing null
+    // does nothing, as free() does; an unknown block, or one released before,
+    // is recorded in allocator_errors() and left alone. Released blocks stay
+    // reserved (0xDD, and poisoned under AddressSanitizer) until reset(), so
+    // their addresses never come back to hide a second release.
     std::vector<Block> leaks() const; // blocks not released
     void release_leaks();             // frees them (after a test looked)
     long allocations() const;         // successful allocations so far
@@ -165,7 +173,8 @@ class OSKA_STANDIN_API Host {
     void set_logging(bool on); // on after reset()
     std::vector<Call> calls() const;
     void clear_calls();
-    long count(const char *function) const; // calls of an mi_ function so far
+    // Calls of an mi_ function since reset() or clear_calls(), logged or not.
+    long count(const char *function) const;
 
     // ---- Shadows: mi_trace_shadow answers `result` and writes
     // `transmission`, unless a tracer hook is set.
@@ -186,10 +195,12 @@ class OSKA_STANDIN_API Host {
         oska_tag tag;
     };
     std::vector<Edit> edits() const;
-    // Protocol faults seen: an element opened while another is open, an end
-    // for an element not open. Empty when the library behaved.
+    // Protocol faults seen, per thread: an element opened while another is
+    // open, an end for an element not open. The end of an edit that returned
+    // null (refused, or not a light or instance) is expected, not a fault.
+    // Empty when the library behaved.
     std::vector<std::string> edit_errors() const;
-    bool edit_open() const;     // an element is open now
+    bool edit_open() const;     // an element is open now, in any thread
     void refuse_edits(bool on); // mi_scene_edit returns null
 
     // ---- Queries that write nothing (fault injection), by request code.
