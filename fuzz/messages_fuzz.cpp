@@ -64,13 +64,13 @@ struct Message {
 // How a conversion may be written and what it reads.
 struct Conversion {
     char letter;
-    bool is_signed;      // d i: '+' and ' ' allowed
-    bool is_unsigned;    // o u x X: the value must be non-negative in its signed type
-    bool is_float;       // f F e E g G a A
-    bool alternate_ok;   // '#'
-    bool zero_ok;        // '0'
-    bool precision_ok;   // not for c and p
-    bool lengths_ok;     // hh h l ll j z t (integers) or L (floats)
+    bool is_signed;    // d i: '+' and ' ' allowed
+    bool is_unsigned;  // o u x X: the value must be non-negative in its signed type
+    bool is_float;     // f F e E g G a A
+    bool alternate_ok; // '#'
+    bool zero_ok;      // '0'
+    bool precision_ok; // not for c and p
+    bool lengths_ok;   // hh h l ll j z t (integers) or L (floats)
 };
 
 constexpr Conversion kConversions[] = {
