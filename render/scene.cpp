@@ -284,11 +284,22 @@ void read_channel(const Reader &r, const json &j, const std::string &where, Mesh
         }
         Vec3 from = r.vec3(j["from"], where + ": from"), to = r.vec3(j["to"], where + ": to");
         std::string along = j.contains("along") ? r.string(j["along"], where + ": along") : "u";
-        if (along != "u" && along != "v") {
-            r.fail(where + ": along", "expected \"u\" or \"v\"");
+        if (along != "u" && along != "v" && along != "x" && along != "y" && along != "z") {
+            r.fail(where + ": along", "expected \"u\", \"v\", \"x\", \"y\" or \"z\"");
+        }
+        // x, y, z: across the object's own extent on that axis, before it is placed.
+        int axis = along == "x" ? 0 : (along == "y" ? 1 : (along == "z" ? 2 : -1));
+        float low = 0, high = 1;
+        if (axis >= 0) {
+            low = high = mesh.positions.at(0)[axis];
+            for (const Vec3 &p : mesh.positions) {
+                low = std::min(low, p[axis]);
+                high = std::max(high, p[axis]);
+            }
         }
         for (std::size_t v = 0; v < values.size(); ++v) {
-            float t = along == "u" ? mesh.uvs[v].x : mesh.uvs[v].y;
+            float t = axis < 0 ? (along == "u" ? mesh.uvs[v].x : mesh.uvs[v].y)
+                               : (high > low ? (mesh.positions[v][axis] - low) / (high - low) : 0);
             values[v] = from + (to - from) * t;
         }
     } else {
@@ -650,9 +661,10 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
         }
         r.fail("", "not valid JSON: " + why);
     }
+    // "about" describes the scene for people (the gallery shows it).
     r.allow(j, "",
-            {"library", "declarations", "image", "background", "camera", "textures", "materials",
-             "objects", "lights", "shaders"});
+            {"about", "library", "declarations", "image", "background", "camera", "textures",
+             "materials", "objects", "lights", "shaders"});
 
     // The library, and the declarations that ship beside it.
     if (!options.library.empty()) {
