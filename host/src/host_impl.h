@@ -22,6 +22,24 @@
 #include <unordered_set>
 #include <vector>
 
+// A released block is kept until reset(); under AddressSanitizer any read
+// of it is reported.
+#if defined(__SANITIZE_ADDRESS__)
+#define OSKA_STANDIN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) // clang's way of saying it
+#define OSKA_STANDIN_ASAN 1
+#endif
+#endif
+#if defined(OSKA_STANDIN_ASAN)
+#include <sanitizer/asan_interface.h>
+#define OSKA_STANDIN_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define OSKA_STANDIN_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define OSKA_STANDIN_POISON(address, size) ((void)(address), (void)(size))
+#define OSKA_STANDIN_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 namespace oska::host {
 
 // The mi_ functions, in the order of the host interface's list.
@@ -37,17 +55,6 @@ constexpr const char *kFunctionNames[host_function_count] = {
     OSKA_HOST_FUNCTIONS(OSKA_STANDIN_FUNCTION_NAME)
 #undef OSKA_STANDIN_FUNCTION_NAME
 };
-
-// A released block is kept until reset(); under AddressSanitizer any read
-// of it is reported.
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define OSKA_STANDIN_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define OSKA_STANDIN_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define OSKA_STANDIN_POISON(address, size) ((void)(address), (void)(size))
-#define OSKA_STANDIN_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
 
 // Every byte of a new block holds this value, so that a field the library
 // reads without having written it shows as garbage rather than as zero.
