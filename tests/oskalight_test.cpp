@@ -461,6 +461,19 @@ TEST_F(Oskalight, RefusedEditsAreReportedAndClosed) {
     EXPECT_EQ(flags_of(host.instance(object)), kBefore);
 }
 
+// An attached lights array whose shader gives no storage holds no element:
+// nothing is read through it, whatever the start index says.
+TEST_F(Oskalight, AttachedArrayWithoutStorageFindsNoLight) {
+    shader->attach_null(kElementSlot);
+    params->lights_start = 1000;
+    run();
+    EXPECT_EQ(log(), (std::vector<std::string>{"warning: -> no light found",
+                                               "info: oskalight->objname:: cube",
+                                               "info: oskalight->objtype:: 10"}));
+    EXPECT_TRUE(same(*host.light(light), sentinel_light()));
+    EXPECT_EQ(flags_of(host.instance(object)), kSet);
+}
+
 TEST_F(Oskalight, UnnamedInstanceShowsAPlaceholder) {
     host.set_name(object, nullptr);
     run();

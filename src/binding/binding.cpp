@@ -101,7 +101,7 @@ void *host_function(HostSlot slot) {
     return resolve(slot);
 }
 
-const void *param_eval(oska_state *state, const void *param) {
+const void *param_address(oska_state *state, const void *param) {
     const oska_function *function = state != nullptr ? state->function : nullptr;
     const std::int32_t offset = function != nullptr ? function->attach_offset : 0;
     if (offset == 0) {
@@ -112,7 +112,11 @@ const void *param_eval(oska_state *state, const void *param) {
     if (attached == 0) {
         return param;
     }
-    const void *value = mi_phen_eval(state, const_cast<void *>(param));
+    return mi_phen_eval(state, const_cast<void *>(param));
+}
+
+const void *param_eval(oska_state *state, const void *param) {
+    const void *value = param_address(state, param);
     return value != nullptr ? value : kZeroValue;
 }
 

@@ -30,8 +30,11 @@ void *host_function(HostSlot slot);
 
 // Address at which the parameter at `param` is read for this call: in place,
 // or, when the parameter is attached to another shader, what mi_phen_eval
-// gives. Never null: a host that cannot evaluate an attached parameter reads
-// as a zero value.
+// gives; null when the attached shader gives no value.
+const void *param_address(oska_state *state, const void *param);
+
+// The same, never null: a parameter whose attached shader gives no value
+// reads as zero (for every type, colours included).
 const void *param_eval(oska_state *state, const void *param);
 
 // Reads a parameter of the call's record, applying param_eval afresh.

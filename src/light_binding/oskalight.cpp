@@ -25,7 +25,7 @@
 
 namespace {
 
-using oska::param_eval;
+using oska::param_address;
 using oska::read_param;
 
 constexpr unsigned char kInstanceFlags[8] = {1, 4, 4, 4, 3, 16, 16, 16};
@@ -89,6 +89,9 @@ extern "C" {
 
 OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
                                                   oskalight_params *params) {
+    if (params == nullptr) {
+        return 1;
+    }
     // 1. Switch and instance.
     const oska_boolean enable = read_param(state, params->enable);
     const oska_tag instance = read_param(state, params->instance);
@@ -101,13 +104,14 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
     // below 1 holds no element to read.
     const oska_integer lights_start = read_param(state, params->lights_start);
     const oska_integer lights_count = read_param(state, params->lights_count);
-    const auto *lights = static_cast<const oska_tag *>(param_eval(state, params->lights));
+    const auto *lights = static_cast<const oska_tag *>(param_address(state, params->lights));
     if (lights_count < 1) {
         return 1;
     }
 
-    // 3. Its first element, a light instance.
-    const oska_tag light_instance = lights[lights_start];
+    // 3. Its first element, a light instance. An attached array whose shader
+    // gives no storage has no element: no light is found.
+    const oska_tag light_instance = lights != nullptr ? lights[lights_start] : 0;
 
     // 4. The light it holds; a host that knows none may write nothing.
     oska_tag light = 0;
