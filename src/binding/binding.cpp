@@ -141,14 +141,27 @@ void forward_message(HostSlot slot, const char *format, va_list args) {
 using oska::host_function;
 using oska::zero_result;
 
-// Plain bindings: forward the caller's arguments unchanged.
+// Plain bindings: forward the caller's arguments unchanged. The resolved
+// path is a load, a test and a jump to the host; the first call (or one
+// whose function the host lacks) goes through a cold function of its own, so
+// the resolved path needs no stack frame.
 #define OSKA_BIND_PLAIN(result, name, params, args)                                                \
-    extern "C" result OSKA_CALL name params {                                                      \
+    namespace {                                                                                    \
+    [[gnu::noinline, gnu::cold]] result name##_first_call params {                                 \
         auto host = reinterpret_cast<name##_fn>(host_function(oska::slot_##name));                 \
         if (host == nullptr) {                                                                     \
             return zero_result<result>();                                                          \
         }                                                                                          \
         return host args;                                                                          \
+    }                                                                                              \
+    }                                                                                              \
+    extern "C" result OSKA_CALL name params {                                                      \
+        auto host = reinterpret_cast<name##_fn>(                                                   \
+            oska::g_slots[oska::slot_##name].load(std::memory_order_relaxed));                     \
+        if (__builtin_expect(host != nullptr, 1)) {                                                \
+            return host args;                                                                      \
+        }                                                                                          \
+        return name##_first_call args;                                                             \
     }
 #define OSKA_BIND_QUERY(result, name, params, args)
 #define OSKA_BIND_MESSAGE(result, name, params, args)                                              \
