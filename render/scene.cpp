@@ -534,6 +534,16 @@ ShaderCall read_shader_call(const Reader &r, const Scene &scene, const std::stri
             r.fail(where, "unknown parameter '" + it.key() + "' of " + shader);
         }
         ParamSetting setting = read_param(r, *decl, *it, pw);
+        // The light keeps its sample counts in 16 bits: a count beyond them,
+        // or below 0, would reach it cut or wrapped.
+        if (shader == "oskalight" && it.key().rfind("samples_", 0) == 0 &&
+            (setting.integer < 0 || setting.integer > 65535)) {
+            r.fail(pw, "expected a sample count from 0 to 65535, got " + it->dump());
+        }
+        if (decl->type == ParamType::tag && !decl->array && it.key() == "texture" &&
+            scene.find_texture(setting.names.at(0)) < 0) {
+            r.fail(pw, "no texture named '" + setting.names.at(0) + "'");
+        }
         for (const std::string &name : setting.names) {
             if (scene.find_object(name) < 0 && scene.find_light(name) < 0 &&
                 scene.find_texture(name) < 0) {

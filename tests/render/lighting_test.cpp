@@ -244,6 +244,25 @@ TEST(Protocol, LibraryIsDrivenInOrderAndLeavesNothingAllocated) {
     EXPECT_TRUE(host::host().allocator_errors().empty());
 }
 
+TEST(Binding, SceneShaderOverridesTheLightsSampleCount) {
+    // The light takes 4 samples a point by default; an oskalight call that
+    // overrides the counts makes it take 3 (its first count).
+    json scene = floor_scene({{"color", {1, 1, 1, 1}}});
+    Outcome plain = render_json(scene);
+    scene["shaders"] = {{{"shader", "oskalight"},
+                         {"params",
+                          {{"enable", true},
+                           {"instance", "panel"},
+                           {"lights", {"lamp"}},
+                           {"override_samples", true},
+                           {"samples_1", 3}}}}};
+    Outcome overridden = render_json(scene);
+    ASSERT_EQ(plain.error, "");
+    ASSERT_EQ(overridden.error, "");
+    EXPECT_EQ(plain.stats.light_samples % 4, 0);
+    EXPECT_EQ(overridden.stats.light_samples, plain.stats.light_samples / 4 * 3);
+}
+
 TEST(Protocol, ProgramExportsTheHostFunctions) {
     // The library finds the mi_ functions in this program, by name.
     void *self = host::module_handle();

@@ -68,6 +68,19 @@ TEST(SceneErrors, EachFaultIsNamed) {
         {"tag naming nothing",
          [](json &s) { s["lights"][0]["params"]["texture"] = "nothing"; },
          {"parameter 'texture'", "'nothing'"}},
+        {"texture naming an object",
+         [](json &s) { s["lights"][0]["params"]["texture"] = "floor"; },
+         {"parameter 'texture'", "no texture named 'floor'"}},
+        {"binding sample count out of range",
+         [](json &s) {
+             s["shaders"] = {{{"shader", "oskalight"}, {"params", {{"samples_1", 70000}}}}};
+         },
+         {"shaders[0]: parameter 'samples_1'", "sample count from 0 to 65535"}},
+        {"negative binding sample count",
+         [](json &s) {
+             s["shaders"] = {{{"shader", "oskalight"}, {"params", {{"samples_3", -1}}}}};
+         },
+         {"parameter 'samples_3'", "sample count"}},
         {"negative sample count",
          [](json &s) { s["lights"][0]["samples"] = -4; },
          {"lights[0] 'lamp': samples", "from 0 to 65535"}},
