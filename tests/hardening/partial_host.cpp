@@ -24,7 +24,8 @@ void *g_forward_to = nullptr;
 // The forwarded-to module's export `name`.
 template <class Fn> Fn standin(const char *name) {
 #if defined(_WIN32)
-    auto entry = GetProcAddress(static_cast<HMODULE>(g_forward_to), name);
+    void *entry =
+        reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(g_forward_to), name));
 #else
     void *entry = dlsym(g_forward_to, name);
 #endif
