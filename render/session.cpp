@@ -181,6 +181,7 @@ std::size_t array_bytes(const ShaderCall &call) {
 void Session::open() {
     host::Host &host = the_host();
     host.reset();
+    host.release_leaks(); // blocks of an earlier session, reported when it closed
     down_ = false;
     messages_seen_ = 0;
 

@@ -134,32 +134,39 @@ TEST(Lighting, ThresholdCutsDimSamples) {
 }
 
 TEST(Lighting, TextureOnTheEmitterTintsTheLight) {
+    // A 4x4 texture, pure green, in each format: 8-bit sRGB 255 and float
+    // 1.0 are both linear 1.
     TempDir dir;
-    // A 4x4 texture, pure green, 8-bit: sRGB 255 is linear 1.
-    std::vector<unsigned char> texels(4 * 4 * 3, 0);
-    for (std::size_t i = 1; i < texels.size(); i += 3) {
-        texels[i] = 255;
-    }
-    auto out = OIIO::ImageOutput::create(dir.file("green.png"));
-    ASSERT_TRUE(out);
-    ASSERT_TRUE(out->open(dir.file("green.png"), OIIO::ImageSpec(4, 4, 3, OIIO::TypeDesc::UINT8)));
-    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, texels.data()));
-    out->close();
-
-    json scene = floor_scene({{"color", {1, 1, 1, 1}}, {"use_texture", true}, {"texture", "green"}},
-                             1, 0.2f);
-    scene["textures"] = {{"green", "green.png"}};
-    Outcome outcome = render_json(scene, 1, dir.path());
-    ASSERT_EQ(outcome.error, "");
     Outcome plain = render_json(floor_scene({{"color", {1, 1, 1, 1}}}, 1, 0.2f));
-    for (int px = 0; px < 64; px += 5) {
-        if (std::fabs(floor_x(px)) < 0.15f) {
-            continue; // the emitter itself
+    for (const char *file : {"green.png", "green.tif", "green.exr"}) {
+        SCOPED_TRACE(file);
+        std::vector<float> texels(4 * 4 * 3, 0.0f);
+        for (std::size_t i = 1; i < texels.size(); i += 3) {
+            texels[i] = 1.0f;
         }
-        EXPECT_EQ(row_value(outcome, px, 0), 0.0f);
-        EXPECT_EQ(row_value(outcome, px, 2), 0.0f);
-        EXPECT_NEAR(row_value(outcome, px, 1), row_value(plain, px, 1),
-                    1e-3 * row_value(plain, px, 1));
+        bool floats = std::string(file) == "green.exr";
+        auto out = OIIO::ImageOutput::create(dir.file(file));
+        ASSERT_TRUE(out);
+        ASSERT_TRUE(out->open(
+            dir.file(file),
+            OIIO::ImageSpec(4, 4, 3, floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8)));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, texels.data()));
+        out->close();
+
+        json scene = floor_scene(
+            {{"color", {1, 1, 1, 1}}, {"use_texture", true}, {"texture", "green"}}, 1, 0.2f);
+        scene["textures"] = {{"green", file}};
+        Outcome outcome = render_json(scene, 1, dir.path());
+        ASSERT_EQ(outcome.error, "");
+        for (int px = 0; px < 64; px += 5) {
+            if (std::fabs(floor_x(px)) < 0.15f) {
+                continue; // the emitter itself
+            }
+            EXPECT_EQ(row_value(outcome, px, 0), 0.0f);
+            EXPECT_EQ(row_value(outcome, px, 2), 0.0f);
+            EXPECT_NEAR(row_value(outcome, px, 1), row_value(plain, px, 1),
+                        1e-3 * row_value(plain, px, 1));
+        }
     }
 }
 
