@@ -664,7 +664,7 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
     json j;
     try {
         j = json::parse(text);
-    } catch (const json::parse_error &e) {
+    } catch (const json::exception &e) { // parse errors, and numbers beyond a double
         std::string why = e.what();
         if (auto colon = why.find("] "); colon != std::string::npos) {
             why = why.substr(colon + 2);
