@@ -87,8 +87,9 @@ stage_fuzz() {
     local dir="$build/fuzz"
     local seconds="${OSKA_FUZZ_SECONDS:-30}"
     CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DOSKA_BUILD_FUZZ=ON -DOSKA_BUILD_TESTS=OFF -DOSKA_SANITIZE=address,undefined >/dev/null
-    cmake --build "$dir" -j "$jobs"
+        -DOSKA_BUILD_FUZZ=ON -DOSKA_BUILD_TESTS=OFF -DOSKA_BUILD_RENDER=ON \
+        -DOSKA_SANITIZE=address,undefined >/dev/null
+    cmake --build "$dir" -j "$jobs" --target oska_fuzzers
     local failed=0
     run_one() {
         local name="$1"
