@@ -199,3 +199,35 @@ TEST(SceneErrors, BindingWarningsReachTheUser) {
 
 } // namespace
 } // namespace oska::render::test
+
+namespace oska::render::test {
+namespace {
+
+// Every scene of the gallery loads and renders (tiny), with its OBJ model
+// and its textures, and leaves nothing allocated.
+TEST(Examples, EveryGallerySceneRenders) {
+    std::vector<std::string> scenes;
+    if (DIR *dir = opendir(OSKA_EXAMPLES_DIR)) {
+        while (dirent *entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
+                scenes.push_back(name);
+            }
+        }
+        closedir(dir);
+    }
+    EXPECT_GE(scenes.size(), 8u);
+    for (const std::string &name : scenes) {
+        SCOPED_TRACE(name);
+        std::ifstream in(std::string(OSKA_EXAMPLES_DIR) + "/" + name);
+        json scene = json::parse(in);
+        scene["image"] = {{"width", 16}, {"height", 12}, {"spp", 1}, {"light_samples", 1}};
+        Outcome outcome = render_json(scene, 2, OSKA_EXAMPLES_DIR);
+        EXPECT_EQ(outcome.error, "");
+        EXPECT_TRUE(outcome.messages.empty());
+        EXPECT_GT(outcome.stats.shader_calls, 0);
+    }
+}
+
+} // namespace
+} // namespace oska::render::test
