@@ -333,6 +333,14 @@ void Session::open() {
                 }
             }
         }
+        // Camera-visible points are at trace level 0: a limit of 0 or less
+        // turns the light's shadows off, which is rarely what was meant.
+        if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
+            options_.report(scene_.file + ": " + desc.where +
+                            ": warning: shadows is on but max_level is " +
+                            std::to_string(bound.params->max_level) +
+                            ", so no shadow is traced (set max_level to 1 or more)");
+        }
         oska_state &state = host.make_state(*bound.shader, bound.instance);
         s.instances.push_back({bound.shader, &state, desc.where, false});
         if (s.per_instance) {

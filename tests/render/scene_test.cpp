@@ -197,6 +197,18 @@ TEST(SceneErrors, BindingWarningsReachTheUser) {
     EXPECT_EQ(outcome.messages[0], "test.json: shaders[0]: warning: -> no instance found");
 }
 
+TEST(SceneErrors, ShadowsWithoutATraceLevelWarn) {
+    json scene = good_scene();
+    scene["lights"][0]["params"]["shadows"] = true; // max_level left at 0
+    Outcome outcome = render_json(scene);
+    EXPECT_EQ(outcome.error, "");
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    EXPECT_EQ(outcome.messages[0], "test.json: lights[0] 'lamp': warning: shadows is on but "
+                                   "max_level is 0, so no shadow is traced (set max_level to 1 "
+                                   "or more)");
+    EXPECT_EQ(outcome.stats.shadow_rays, 0);
+}
+
 } // namespace
 } // namespace oska::render::test
 
