@@ -24,20 +24,26 @@ template <class T> T blend(const std::vector<T> &values, const uint32_t v[3], fl
 
 } // namespace
 
-SurfacePoint surface_point(const Mesh &mesh, uint32_t triangle, float b1, float b2) {
+SurfacePoint surface_point(const Mesh &mesh, uint32_t triangle, float b1, float b2,
+                           bool geometric) {
     uint32_t v[3];
     vertices_of(mesh, triangle, v);
     SurfacePoint point;
     point.position = blend(mesh.positions, v, b1, b2);
     point.uv = blend(mesh.uvs, v, b1, b2);
-    Vec3 ng = normalize(cross(mesh.positions[v[1]] - mesh.positions[v[0]],
-                              mesh.positions[v[2]] - mesh.positions[v[0]]));
-    Vec3 n = normalize(blend(mesh.normals, v, b1, b2));
-    if (!(length(n) > 0.5f)) {
-        n = ng;
+    Vec3 n = blend(mesh.normals, v, b1, b2);
+    float n2 = dot(n, n);
+    // Opposite vertex normals can cancel out: the triangle's own normal then.
+    if (geometric || !(n2 > 0.25f)) {
+        Vec3 ng = normalize(cross(mesh.positions[v[1]] - mesh.positions[v[0]],
+                                  mesh.positions[v[2]] - mesh.positions[v[0]]));
+        if (!(n2 > 0.25f)) {
+            n = ng;
+            n2 = 1;
+        }
+        point.geometric_normal = dot(ng, n) < 0 ? -ng : ng;
     }
-    point.normal = n;
-    point.geometric_normal = dot(ng, n) < 0 ? -ng : ng;
+    point.normal = n * (1 / std::sqrt(n2));
     return point;
 }
 

@@ -22,11 +22,13 @@ struct Hit {
 struct SurfacePoint {
     Vec3 position;
     Vec3 normal;           // interpolated vertex normal, unit length
-    Vec3 geometric_normal; // of the triangle, unit length, on the normal's side
+    Vec3 geometric_normal; // of the triangle, unit length, on the normal's side (if asked)
     Vec3 uv;
 };
 
-SurfacePoint surface_point(const Mesh &mesh, uint32_t triangle, float b1, float b2);
+// `geometric`: also the triangle's normal (rays leaving the point need it).
+SurfacePoint surface_point(const Mesh &mesh, uint32_t triangle, float b1, float b2,
+                           bool geometric = true);
 // Vertex channel `n` interpolated at the point (0 when the mesh lacks it).
 Vec3 channel_at(const Mesh &mesh, std::size_t n, uint32_t triangle, float b1, float b2);
 

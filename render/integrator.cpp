@@ -131,7 +131,7 @@ struct Worker {
             light.sampler->sample(random.uniform(), random.uniform(), random.uniform(), &triangle,
                                   &b1, &b2);
             ++stats.light_samples;
-            SurfacePoint sample = surface_point(mesh, triangle, b1, b2);
+            SurfacePoint sample = surface_point(mesh, triangle, b1, b2, false);
             Vec3 to_sample = sample.position - at.position;
             float distance = length(to_sample);
             if (!(distance > eps)) {
