@@ -140,7 +140,7 @@ Declarations parse_declarations(const std::string &text, const std::string &file
 Declarations load_declarations(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw Error(path + ": cannot read the shader declarations");
+        throw Error(path + ": cannot read the shader declarations (they ship beside the library)");
     }
     std::ostringstream text;
     text << in.rdbuf();

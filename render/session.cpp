@@ -187,7 +187,7 @@ void Session::open() {
 
     // 1. The library, bound to this program's mi_ functions.
     if (!library_.load(scene_.library)) {
-        throw Error(scene_.file + ": library: " + library_.error);
+        throw Error(scene_.file + ": library '" + scene_.library + "': " + library_.error);
     }
     library_.miSetModuleHandle(host::module_handle());
     protocol_.push_back("miSetModuleHandle");
