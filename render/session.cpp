@@ -252,6 +252,15 @@ void Session::open() {
         host::ShaderInstance &instance =
             host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
         fill_record(instance, call);
+        // oskalight binds the first light of its list and ignores the rest.
+        for (const ParamSetting &setting : call.params) {
+            if (call.shader == "oskalight" && setting.decl->name == "lights" &&
+                setting.names.size() > 1 && options_.report) {
+                options_.report(scene_.file + ": " + call.where + ": warning: one oskalight call " +
+                                "binds only the first of its lights ('" + setting.names[0] +
+                                "'); give each light a call of its own");
+            }
+        }
         oska_state &state = host.make_state(instance);
         state.ray_kind = OSKA_RAY_EYE;
         s.instances.push_back({&instance, &state, call.where, false});

@@ -197,6 +197,23 @@ TEST(SceneErrors, BindingWarningsReachTheUser) {
     EXPECT_EQ(outcome.messages[0], "test.json: shaders[0]: warning: -> no instance found");
 }
 
+TEST(SceneErrors, BindingSeveralLightsInOneCallWarns) {
+    json scene = good_scene();
+    scene["objects"].push_back({{"name", "other_panel"}, {"shape", "quad"}});
+    scene["lights"].push_back({{"name", "other"}, {"params", {{"color", {1, 1, 1}}}}});
+    scene["lights"][0].erase("object");
+    scene["shaders"] = {
+        {{"shader", "oskalight"},
+         {"params", {{"enable", true}, {"instance", "panel"}, {"lights", {"lamp", "other"}}}}}};
+    Outcome outcome = render_json(scene);
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    EXPECT_EQ(outcome.messages[0], "test.json: shaders[0]: warning: one oskalight call binds only "
+                                   "the first of its lights ('lamp'); give each light a call of "
+                                   "its own");
+    // The second light stays a plain light, which its shader refuses.
+    expect_error(outcome.error, {"lights[1] 'other'", "works only with object lights"});
+}
+
 TEST(SceneErrors, ShadowsWithoutATraceLevelWarn) {
     json scene = good_scene();
     scene["lights"][0]["params"]["shadows"] = true; // max_level left at 0
