@@ -63,6 +63,28 @@ ShaderInstance *Host::Impl::shader_of(const oska_state *state) const {
     return found == shader_by_function.end() ? nullptr : found->second;
 }
 
+int Host::Impl::counter_shard() {
+    static std::atomic<int> next_shard{0};
+    thread_local const int shard = next_shard.fetch_add(1) % kCounterShards;
+    return shard;
+}
+
+long Host::Impl::total(HostFunction function) const {
+    long sum = 0;
+    for (const CounterShard &shard : counts) {
+        sum += shard[function].load(std::memory_order_relaxed);
+    }
+    return sum;
+}
+
+void Host::Impl::clear_counts() {
+    for (CounterShard &shard : counts) {
+        for (std::atomic<long> &counter : shard) {
+            counter.store(0, std::memory_order_relaxed);
+        }
+    }
+}
+
 void Host::Impl::log(std::string call) {
     std::lock_guard<std::mutex> lock(mutex);
     calls.push_back(std::move(call));
@@ -125,9 +147,7 @@ void Host::Impl::clear() {
     messages.clear();
     calls.clear();
     logging = true;
-    for (std::atomic<long> &counter : counts) {
-        counter = 0;
-    }
+    clear_counts();
 
     shadow_result = 1;
     shadow_transmission = {1.0f, 1.0f, 1.0f, 1.0f};
@@ -336,15 +356,13 @@ std::vector<Call> Host::calls() const {
 void Host::clear_calls() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->calls.clear();
-    for (std::atomic<long> &counter : impl_->counts) {
-        counter = 0;
-    }
+    impl_->clear_counts();
 }
 
 long Host::count(const char *function) const {
     for (int i = 0; i < host_function_count; ++i) {
         if (function != nullptr && std::strcmp(function, kFunctionNames[i]) == 0) {
-            return impl_->counts[std::size_t(i)].load();
+            return impl_->total(static_cast<HostFunction>(i));
         }
     }
     return 0;

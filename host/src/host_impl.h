@@ -92,8 +92,14 @@ struct Host::Impl {
     // when the state or its function is not one of this host's.
     ShaderInstance *shader_of(const oska_state *state) const;
 
-    // Counts a call (always) and logs it (when logging is on).
-    void count(HostFunction function) { counts[function].fetch_add(1, std::memory_order_relaxed); }
+    // Counts a call (always) and logs it (when logging is on). Each thread
+    // counts in a shard of its own, on cache lines of its own, so threads
+    // that call the host for every sample do not contend for one counter.
+    void count(HostFunction function) {
+        counts[counter_shard()][function].fetch_add(1, std::memory_order_relaxed);
+    }
+    long total(HostFunction function) const;
+    void clear_counts();
     bool logging_on() const { return logging.load(std::memory_order_relaxed); }
     void log(std::string call);
 
@@ -126,7 +132,10 @@ struct Host::Impl {
     std::vector<Message> messages;
     std::vector<Call> calls;
     std::atomic<bool> logging{true};
-    std::array<std::atomic<long>, host_function_count> counts{};
+    static constexpr int kCounterShards = 16;
+    struct alignas(64) CounterShard : std::array<std::atomic<long>, host_function_count> {};
+    static int counter_shard();
+    std::array<CounterShard, kCounterShards> counts{};
 
     // Shadows and textures (set-up only).
     oska_boolean shadow_result = 1;
