@@ -63,7 +63,7 @@ stage_valgrind() {
     cmake --build "$dir" -j "$jobs"
     local options="--error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect,possible"
     options+=" --errors-for-leak-kinds=definite,indirect,possible --track-origins=yes"
-    options+=" --num-callers=40"
+    options+=" --num-callers=40 --suppressions=$root/scripts/valgrind.supp"
     local log="$dir/memcheck.log"
     # The million-cycle allocator test runs a hundredth of its cycles here.
     OSKA_HARDENING_CYCLES=10000 ctest --test-dir "$dir" -T memcheck --output-on-failure \
