@@ -7,12 +7,14 @@
 #            bindings, concurrent evaluation)
 #   windows  the 32-bit DLL cross-built with mingw-w64, its tests under Wine,
 #            its export and import check
+#   tidy cppcheck valgrind coverage fuzz
+#            the hardening checks of scripts/check.sh (docs/hardening.md)
 # Usage: scripts/test.sh [stage...]   (default: every stage)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows)
+[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows tidy cppcheck valgrind coverage fuzz)
 
 bash scripts/install-deps.sh
 
@@ -24,6 +26,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 for stage in "${stages[@]}"; do
   echo "=== $stage"
   start=$SECONDS
+  case "$stage" in tidy | cppcheck | valgrind | coverage | fuzz)
+    bash scripts/check.sh "$stage"
+    echo "=== $stage passed in $((SECONDS - start)) s"
+    continue ;;
+  esac
   if [ "$stage" = windows ] && [ ! -d "$WINEPREFIX" ]; then
     wineboot -i >/dev/null 2>&1 || true
   fi
