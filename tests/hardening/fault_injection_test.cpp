@@ -434,3 +434,173 @@ TEST_F(MissingHostFunction, NoHostFunctionAtAll) {
 
 } // namespace
 } // namespace oska::test
+
+namespace oska::test {
+namespace {
+
+// The stand-in host's own faults, one at a time, at the phase of an
+// instance's life where each matters.
+class HostFault : public MissingHostFunction {};
+
+TEST_F(HostFault, EachFaultAtEachPhaseHasItsAnswer) {
+    const std::string objects_only = "oskacolor-> this shader works only with object lights";
+    struct Case {
+        const char *name;
+        int init_silent;     // request silent during init (0 none)
+        bool init_no_memory; // the allocation fails
+        int eval_silent;     // request silent during the evaluation
+        bool shadow_fails;   // the shadow trace returns 0
+        int exit_silent;     // request silent during exit
+        std::vector<std::string> errors;
+        oska_boolean answer;
+        float red; // the result's red when answered
+        std::size_t leaks;
+    };
+    const Case cases[] = {
+        {"no fault", 0, false, 0, false, 0, {}, 1, 1.0f, 0},
+        {"allocation fails",
+         0,
+         true,
+         0,
+         false,
+         0,
+         {"oskacolor-> cannot allocate the instance settings"},
+         0,
+         0.0f,
+         0},
+        {"request 7 silent at init",
+         OSKA_QUERY_INSTANCE_LIGHT,
+         false,
+         0,
+         false,
+         0,
+         {objects_only},
+         1,
+         1.0f,
+         0},
+        {"request 24 silent at init",
+         OSKA_QUERY_LIGHT_AREA,
+         false,
+         0,
+         false,
+         0,
+         {objects_only},
+         1,
+         1.0f,
+         0},
+        {"request 25 silent at init",
+         OSKA_QUERY_LIGHT_EXPONENT,
+         false,
+         0,
+         false,
+         0,
+         {},
+         1,
+         1.0f,
+         0},
+        {"request 51 silent at init",
+         OSKA_QUERY_SETTINGS_SLOT,
+         false,
+         0,
+         false,
+         0,
+         {"oskacolor-> the host keeps no settings for this instance"},
+         0,
+         0.0f,
+         0},
+        {"request 125 silent at init", OSKA_QUERY_EMIT_DIVISOR, false, 0, false, 0, {}, 1, 1.0f, 0},
+        {"request 51 silent at evaluation",
+         0,
+         false,
+         OSKA_QUERY_SETTINGS_SLOT,
+         false,
+         0,
+         {},
+         0,
+         0.0f,
+         0},
+        {"shadow trace fails", 0, false, 0, true, 0, {}, 1, 0.25f, 0},
+        // The block cannot be found at exit: it stays with the host.
+        {"request 51 silent at exit", 0, false, 0, false, OSKA_QUERY_SETTINGS_SLOT, {}, 1, 1.0f, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        host.reset();
+        color_scene();
+        if (c.init_no_memory) {
+            host.fail_allocations(1);
+        }
+        if (c.init_silent != 0) {
+            host.silence_query(c.init_silent, true);
+        }
+        init_color();
+        host.silence_query(c.init_silent, false);
+
+        if (c.shadow_fails) {
+            host.set_shadow(0, {1.0f, 1.0f, 1.0f, 1.0f});
+        }
+        if (c.eval_silent != 0) {
+            host.silence_query(c.eval_silent, true);
+        }
+        oska_color result;
+        const oska_boolean answer = evaluate(result);
+        host.silence_query(c.eval_silent, false);
+        EXPECT_EQ(answer, c.answer);
+        if (c.answer == 1) {
+            EXPECT_EQ(result.r, c.red);
+        }
+
+        if (c.exit_silent != 0) {
+            host.silence_query(c.exit_silent, true);
+        }
+        exit_color();
+        host.silence_query(c.exit_silent, false);
+        EXPECT_EQ(host.texts(Level::error), c.errors);
+        EXPECT_EQ(host.leaks().size(), c.leaks);
+        EXPECT_TRUE(host.allocator_errors().empty());
+        host.release_leaks();
+    }
+}
+
+// A texture lookup that fails leaves the sample untextured.
+TEST_F(HostFault, FailingTextureLookupLeavesTheSampleUntextured) {
+    color_scene();
+    textured(host, color);
+    init_color();
+    host.fail_texture_lookups(true);
+    oska_state &state = color_state();
+    const oska_vector uv[] = {{0.5f, 0.5f, 0.0f}};
+    state.vectors = uv;
+    state.vector_count = 1;
+    state.distance = 1.0;
+    oska_color result;
+    EXPECT_EQ(lib.oskacolor(&result, &state, color), 1);
+    EXPECT_FLOAT_EQ(result.r, 0.9f);
+    exit_color();
+}
+
+// Refused edits and an instance that holds no light: oskalight says what it
+// could not do, writes nothing it was refused, and ends every edit it began.
+TEST_F(HostFault, RefusedEditsAndMissingLightsAreReported) {
+    light_scene();
+    host.refuse_edits(true);
+    EXPECT_EQ(bind_light(), 1);
+    EXPECT_EQ(
+        host.texts(Level::warning),
+        (std::vector<std::string>{"-> light cannot be edited", "-> instance cannot be edited"}));
+    EXPECT_EQ(host.light(light)->area_kind, 2);
+    EXPECT_EQ(host.instance(object)->flags[0], 0);
+    EXPECT_TRUE(host.edit_errors().empty());
+    EXPECT_FALSE(host.edit_open());
+
+    host.reset();
+    light_scene();
+    host.silence_query(OSKA_QUERY_INSTANCE_LIGHT, true);
+    EXPECT_EQ(bind_light(), 1);
+    EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
+    EXPECT_EQ(host.light(light)->area_kind, 2);
+    EXPECT_EQ(host.instance(object)->flags[0], 1);
+}
+
+} // namespace
+} // namespace oska::test
