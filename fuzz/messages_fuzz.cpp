@@ -116,37 +116,37 @@ void add_literal(FuzzedDataProvider &in, Message &message) {
     }
 }
 
-// One conversion specification with the arguments it reads.
+// One conversion directive with the arguments it reads.
 void add_conversion(FuzzedDataProvider &in, Message &message) {
     const Conversion &conversion = in.PickValueInArray(kConversions);
     // Room for the value and for a '*' width and precision.
     if (arguments_left(message) < 1) {
         return;
     }
-    std::string spec = "%";
+    std::string directive = "%";
 
     // Flags, each at most once, only where the conversion defines them.
     if (in.ConsumeBool()) {
-        spec += '-';
+        directive += '-';
     }
     if ((conversion.is_signed || conversion.is_float) && in.ConsumeBool()) {
-        spec += in.ConsumeBool() ? '+' : ' ';
+        directive += in.ConsumeBool() ? '+' : ' ';
     }
     if (conversion.alternate_ok && in.ConsumeBool()) {
-        spec += '#';
+        directive += '#';
     }
     if (conversion.zero_ok && in.ConsumeBool()) {
-        spec += '0';
+        directive += '0';
     }
 
     // Width: none, digits (never starting with 0, which is a flag), or '*'.
     switch (in.ConsumeIntegralInRange(0, 2)) {
     case 1:
-        spec += std::to_string(in.ConsumeIntegralInRange(1, kMaxField));
+        directive += std::to_string(in.ConsumeIntegralInRange(1, kMaxField));
         break;
     case 2:
         if (arguments_left(message) >= 2) {
-            spec += '*';
+            directive += '*';
             add_star(in, message);
         }
         break;
@@ -158,14 +158,14 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
     if (conversion.precision_ok) {
         switch (in.ConsumeIntegralInRange(0, 3)) {
         case 1:
-            spec += '.';
+            directive += '.';
             break;
         case 2:
-            spec += '.' + std::to_string(in.ConsumeIntegralInRange(0, kMaxField));
+            directive += '.' + std::to_string(in.ConsumeIntegralInRange(0, kMaxField));
             break;
         case 3:
             if (arguments_left(message) >= 2) {
-                spec += ".*";
+                directive += ".*";
                 add_star(in, message);
             }
             break;
@@ -191,7 +191,7 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
         double real;
         std::memcpy(&real, &bits, sizeof real);
         if (in.ConsumeBool()) {
-            spec += 'L';
+            directive += 'L';
             value.kind = Kind::long_real;
             value.long_real = real;
         } else {
@@ -201,7 +201,7 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
     } else {
         static constexpr const char *kLengths[] = {"", "hh", "h", "l", "ll", "j", "z", "t"};
         const std::string length = in.PickValueInArray(kLengths);
-        spec += length;
+        directive += length;
         if (length == "ll") {
             value.kind = Kind::long_long;
             value.long_long = in.ConsumeIntegral<long long>();
@@ -222,8 +222,8 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
             }
         }
     }
-    spec += conversion.letter;
-    message.format += spec;
+    directive += conversion.letter;
+    message.format += directive;
     message.arguments.push_back(value);
 }
 

@@ -89,10 +89,10 @@ void write_image(const std::string &path, const Framebuffer &image) {
                             std::to_string(getpid()) + "." + ext;
     auto output = OIIO::ImageOutput::create(temporary);
     bool floats = float_format(ext);
-    OIIO::ImageSpec spec(image.width, image.height, 3,
-                         floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    OIIO::ImageSpec layout(image.width, image.height, 3,
+                           floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
     if (!floats) {
-        spec.attribute("oiio:ColorSpace", "sRGB");
+        layout.attribute("oiio:ColorSpace", "sRGB");
     }
     std::vector<uint8_t> display;
     const void *pixels = image.rgb.data();
@@ -103,7 +103,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
         }
         pixels = display.data();
     }
-    bool ok = output && output->open(temporary, spec) &&
+    bool ok = output && output->open(temporary, layout) &&
               output->write_image(floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8, pixels);
     std::string why = output ? output->geterror() : OIIO::geterror();
     if (output) {

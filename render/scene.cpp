@@ -210,12 +210,12 @@ void read_textures(const Reader &r, const json &j, Scene &scene) {
             r.fail(where,
                    "cannot read image '" + texture.file + "'" + (why.empty() ? "" : ": " + why));
         }
-        const OIIO::ImageSpec &spec = input->spec();
-        if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
+        const OIIO::ImageSpec layout = input->spec_dimensions(0);
+        if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0) {
             r.fail(where, "image '" + texture.file + "' is empty");
         }
-        bool integer_pixels = spec.format.basetype == OIIO::TypeDesc::UINT8 ||
-                              spec.format.basetype == OIIO::TypeDesc::UINT16;
+        bool integer_pixels = layout.format.basetype == OIIO::TypeDesc::UINT8 ||
+                              layout.format.basetype == OIIO::TypeDesc::UINT16;
         texture.srgb = colorspace == "auto" ? integer_pixels : colorspace == "srgb";
         input->close();
         scene.textures.push_back(texture);

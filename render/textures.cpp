@@ -35,8 +35,8 @@ Textures::Textures(const std::vector<TextureDesc> &textures) : system_(new Syste
     for (const TextureDesc &texture : textures) {
         OIIO::ustring name(texture.file);
         auto *handle = system_->ts->get_texture_handle(name);
-        OIIO::ImageSpec spec;
-        if (handle == nullptr || !system_->ts->get_imagespec(name, 0, spec)) {
+        OIIO::ImageSpec layout;
+        if (handle == nullptr || !system_->ts->get_imagespec(name, 0, layout)) {
             std::string why = system_->ts->geterror();
             if (auto end = why.find('\n'); end != std::string::npos) {
                 why.erase(end);
@@ -44,7 +44,7 @@ Textures::Textures(const std::vector<TextureDesc> &textures) : system_(new Syste
             throw Error(texture.file + ": cannot read the image" + (why.empty() ? "" : ": " + why));
         }
         handles_.push_back(handle);
-        channels_.push_back(spec.nchannels);
+        channels_.push_back(layout.nchannels);
         srgb_.push_back(texture.srgb);
     }
 }
