@@ -2,6 +2,7 @@
 // and its diagnostics, a missing host function, the extra word of mi_query,
 // the message buffer, param_eval, and first calls from many threads.
 #include "probe/probe.h"
+#include "support/diagnostics.h"
 #include "support/oska_test.h"
 
 #include <algorithm>
@@ -21,19 +22,6 @@ using host::Level;
 constexpr const char *kNullHandle = "DYNLOAD: dl_handle null\n";
 constexpr int kNoModuleError = 6;      // no module handle yet
 constexpr int kNotExportedError = 127; // the module lacks the name
-
-constexpr const char *kBindingNames[] = {
-#define OSKA_TEST_NAME(kind, result, name, params, args) #name,
-    OSKA_HOST_FUNCTIONS(OSKA_TEST_NAME)
-#undef OSKA_TEST_NAME
-};
-
-std::string lookup_failure(const char *name, void *module, int error) {
-    char line[256];
-    std::snprintf(line, sizeof line, "dlsym failed on \"%s\" (handle: %08x error: %d)\n", name,
-                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(module)), error);
-    return line;
-}
 
 std::vector<float> channels(const oska_color &color) {
     return {color.r, color.g, color.b, color.a};
@@ -148,7 +136,7 @@ class Binding : public OskaTest {
     // What a module without the host's functions makes every binding print.
     static std::string every_lookup_failing(void *module) {
         std::string text;
-        for (const char *name : kBindingNames) {
+        for (const char *name : kHostFunctionNames) {
             text += lookup_failure(name, module, kNotExportedError);
         }
         return text;
@@ -203,7 +191,7 @@ TEST_F(Binding, MissingHostFunctionsGiveZeroResultsWithoutACall) {
     expect_zero_answers(answers);
     EXPECT_TRUE(host.calls().empty());
     EXPECT_TRUE(host.messages().empty());
-    for (const char *name : kBindingNames) {
+    for (const char *name : kHostFunctionNames) {
         EXPECT_EQ(host.count(name), 0) << name;
     }
 }
@@ -227,7 +215,7 @@ TEST_F(Binding, NewHandleMakesEveryBindingLookUpAgain) {
         expect_host_answers(call_every_binding());
         EXPECT_EQ(err.text(), "");
     }
-    EXPECT_EQ(host.calls().size(), std::size(kBindingNames));
+    EXPECT_EQ(host.calls().size(), std::size(kHostFunctionNames));
 }
 
 // A failed lookup leaves the slot empty: the next call looks up again and
@@ -419,7 +407,7 @@ TEST_F(Binding, ConcurrentFirstCallsAllReachTheHost) {
         }
     }
     EXPECT_EQ(err.text(), "");
-    for (const char *name : kBindingNames) {
+    for (const char *name : kHostFunctionNames) {
         EXPECT_EQ(host.count(name), kThreads * kRounds) << name;
     }
     EXPECT_EQ(host.texts(Level::warning).size(), std::size_t(kThreads * kRounds));

@@ -2,6 +2,7 @@
 // handle, the version answers, the shader-wide init and exit calls, and what
 // a shader call reports when its host functions cannot be found.
 #include "probe/probe.h"
+#include "support/diagnostics.h"
 #include "support/oska_test.h"
 
 #include <chrono>
@@ -15,19 +16,6 @@ namespace oska::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char *kHostFunctionNames[] = {
-#define OSKA_TEST_NAME(kind, result, name, params, args) #name,
-    OSKA_HOST_FUNCTIONS(OSKA_TEST_NAME)
-#undef OSKA_TEST_NAME
-};
-
-std::string lookup_failure(const char *name, void *module, int error) {
-    char line[256];
-    std::snprintf(line, sizeof line, "dlsym failed on \"%s\" (handle: %08x error: %d)\n", name,
-                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(module)), error);
-    return line;
-}
 
 long host_calls_counted() {
     long calls = 0;
