@@ -526,7 +526,6 @@ ShaderCall read_shader_call(const Reader &r, const Scene &scene, const std::stri
     if (!params.is_object()) {
         r.fail(where + ": params", "expected an object of parameters");
     }
-    std::set<std::string> known;
     for (auto it = params.begin(); it != params.end(); ++it) {
         const ParamDecl *decl = call.decl->find(it.key());
         std::string pw = where + ": parameter '" + it.key() + "'";
