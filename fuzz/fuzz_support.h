@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace oska::fuzz {
 
@@ -49,6 +50,19 @@ inline host::Host &fresh_host() {
 inline void check(bool holds, const char *why) {
     if (!holds) {
         fail(why);
+    }
+}
+
+// Any tag: one of the scene's elements (`tags` is not empty), none, or one
+// the host never made.
+inline oska_tag pick_tag(FuzzedDataProvider &in, const std::vector<oska_tag> &tags) {
+    switch (in.ConsumeIntegralInRange(0, 5)) {
+    case 0:
+        return 0;
+    case 1:
+        return in.ConsumeIntegral<oska_tag>();
+    default:
+        return tags[in.ConsumeIntegralInRange<std::size_t>(0, tags.size() - 1)];
     }
 }
 

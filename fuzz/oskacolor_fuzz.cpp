@@ -26,6 +26,7 @@ using oska::fuzz::any_double;
 using oska::fuzz::any_float;
 using oska::fuzz::any_integer;
 using oska::fuzz::check;
+using oska::fuzz::pick_tag;
 
 struct Field {
     std::size_t offset;
@@ -144,18 +145,6 @@ oska::host::Image make_image(FuzzedDataProvider &in) {
         texel = any_color(in);
     }
     return image;
-}
-
-// Any tag: one of the scene's elements, none, or one the host never made.
-oska_tag pick_tag(FuzzedDataProvider &in, const std::vector<oska_tag> &tags) {
-    switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0:
-        return 0;
-    case 1:
-        return in.ConsumeIntegral<oska_tag>();
-    default:
-        return tags[in.ConsumeIntegralInRange<std::size_t>(0, tags.size() - 1)];
-    }
 }
 
 // Everything one evaluation needs to keep alive.

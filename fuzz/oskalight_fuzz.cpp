@@ -22,6 +22,7 @@ namespace {
 using oska::fuzz::any_boolean;
 using oska::fuzz::any_integer;
 using oska::fuzz::check;
+using oska::fuzz::pick_tag;
 
 // Index of the first element slot past the fixed part of the record.
 constexpr std::int32_t kFirstSlotPastRecord =
@@ -77,17 +78,6 @@ std::vector<oska_tag> make_scene(FuzzedDataProvider &in, oska::host::Host &host,
         tags.push_back(tag);
     }
     return tags;
-}
-
-oska_tag pick_tag(FuzzedDataProvider &in, const std::vector<oska_tag> &tags) {
-    switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0:
-        return 0;
-    case 1:
-        return in.ConsumeIntegral<oska_tag>();
-    default:
-        return tags[in.ConsumeIntegralInRange<std::size_t>(0, tags.size() - 1)];
-    }
 }
 
 // One call of oskalight on a fresh instance.
