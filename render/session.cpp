@@ -88,19 +88,14 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     auto made = std::make_unique<Shader>();
     made->name = name;
     made->decl = scene_.declarations.find(name);
-    // The library's shaders, by name; the host calls them through the
-    // generic types of the interface.
-    if (name == "oskacolor") {
-        made->version = library_.oskacolor_version;
-        made->init = reinterpret_cast<oska_init_fn>(library_.oskacolor_init);
-        made->exit = reinterpret_cast<oska_exit_fn>(library_.oskacolor_exit);
-        made->call = reinterpret_cast<oska_shader_fn>(library_.oskacolor);
-    } else if (name == "oskalight") {
-        made->version = library_.oskalight_version;
-        made->init = reinterpret_cast<oska_init_fn>(library_.oskalight_init);
-        made->exit = reinterpret_cast<oska_exit_fn>(library_.oskalight_exit);
-        made->call = reinterpret_cast<oska_shader_fn>(library_.oskalight);
-    } else {
+    // A shader of the library is four exports, found by its name; the host
+    // calls them through the generic types of the interface.
+    made->version = library_.entry<oska_version_fn>(name + "_version");
+    made->init = library_.entry<oska_init_fn>(name + "_init");
+    made->exit = library_.entry<oska_exit_fn>(name + "_exit");
+    made->call = library_.entry<oska_shader_fn>(name);
+    if (made->version == nullptr || made->init == nullptr || made->exit == nullptr ||
+        made->call == nullptr) {
         throw Error(scene_.file + ": " + where + ": the library " + scene_.library +
                     " has no shader '" + name + "'");
     }

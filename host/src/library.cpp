@@ -63,15 +63,9 @@ bool Library::load(const std::string &path) {
         return false;
     }
     bool all = true;
-    all &= find(module, "miSetModuleHandle", miSetModuleHandle, error);
-    all &= find(module, "oskacolor_version", oskacolor_version, error);
-    all &= find(module, "oskalight_version", oskalight_version, error);
-    all &= find(module, "oskacolor", oskacolor, error);
-    all &= find(module, "oskacolor_init", oskacolor_init, error);
-    all &= find(module, "oskacolor_exit", oskacolor_exit, error);
-    all &= find(module, "oskalight", oskalight, error);
-    all &= find(module, "oskalight_init", oskalight_init, error);
-    all &= find(module, "oskalight_exit", oskalight_exit, error);
+#define OSKA_LIBRARY_FIND(result, name, params) all &= find(module, #name, name, error);
+    OSKA_EXPORTED_FUNCTIONS(OSKA_LIBRARY_FIND)
+#undef OSKA_LIBRARY_FIND
     if (!all) {
         const std::string why = error;
         unload();
@@ -87,15 +81,19 @@ void Library::unload() {
     }
     module = nullptr;
     error.clear();
-    miSetModuleHandle = nullptr;
-    oskacolor_version = nullptr;
-    oskalight_version = nullptr;
-    oskacolor = nullptr;
-    oskacolor_init = nullptr;
-    oskacolor_exit = nullptr;
-    oskalight = nullptr;
-    oskalight_init = nullptr;
-    oskalight_exit = nullptr;
+#define OSKA_LIBRARY_CLEAR(result, name, params) name = nullptr;
+    OSKA_EXPORTED_FUNCTIONS(OSKA_LIBRARY_CLEAR)
+#undef OSKA_LIBRARY_CLEAR
+}
+
+void *Library::entry(const std::string &name) const {
+#define OSKA_LIBRARY_ENTRY_NAMED(result, entry_name, params)                                       \
+    if (name == #entry_name) {                                                                     \
+        return reinterpret_cast<void *>(entry_name);                                               \
+    }
+    OSKA_EXPORTED_FUNCTIONS(OSKA_LIBRARY_ENTRY_NAMED)
+#undef OSKA_LIBRARY_ENTRY_NAMED
+    return nullptr;
 }
 
 std::string built_file_path(const std::string &file_name) {

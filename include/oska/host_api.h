@@ -77,13 +77,13 @@ enum { OSKA_RAY_EYE = 0, OSKA_RAY_LIGHT = 4 };
  * Requests other than OSKA_QUERY_EXTRA_15 and OSKA_QUERY_EXTRA_127 take four
  * argument words; those two take a fifth, which the binding forwards. */
 enum {
-    OSKA_QUERY_INSTANCE_LIGHT = 7,   /* tag: light held by a light instance (tag argument) */
-    OSKA_QUERY_EXTRA_15 = 15,        /* takes a fifth word; not used by the shaders */
-    OSKA_QUERY_LIGHT_AREA = 24,      /* integer: area kind of a light (tag argument) */
-    OSKA_QUERY_LIGHT_EXPONENT = 25,  /* scalar: distance exponent of a light (tag argument) */
-    OSKA_QUERY_SETTINGS_SLOT = 51,   /* void **: the current shader instance's settings slot */
-    OSKA_QUERY_EMIT_DIVISOR = 125,   /* scalar: emit divisor of a light instance (tag argument) */
-    OSKA_QUERY_EXTRA_127 = 127       /* takes a fifth word; not used by the shaders */
+    OSKA_QUERY_INSTANCE_LIGHT = 7,  /* tag: light held by a light instance (tag argument) */
+    OSKA_QUERY_EXTRA_15 = 15,       /* takes a fifth word; not used by the shaders */
+    OSKA_QUERY_LIGHT_AREA = 24,     /* integer: area kind of a light (tag argument) */
+    OSKA_QUERY_LIGHT_EXPONENT = 25, /* scalar: distance exponent of a light (tag argument) */
+    OSKA_QUERY_SETTINGS_SLOT = 51,  /* void **: the current shader instance's settings slot */
+    OSKA_QUERY_EMIT_DIVISOR = 125,  /* scalar: emit divisor of a light instance (tag argument) */
+    OSKA_QUERY_EXTRA_127 = 127      /* takes a fifth word; not used by the shaders */
 };
 
 /* Area kind of a light whose emitting area is an object instance's surface. */
@@ -113,14 +113,14 @@ typedef struct oska_function {
  *  - from the parent state: reflection_level and refraction_level.
  * A state may be its own sample or parent state. host_data is the host's. */
 typedef struct oska_state {
-    double distance;               /* light sample to illuminated point */
-    int32_t ray_kind;              /* OSKA_RAY_... */
-    int32_t reflection_level;      /* read from the parent state */
-    int32_t refraction_level;      /* read from the parent state */
-    oska_tag light_instance;       /* light instance being served */
-    float emission_dot;            /* read from the sample state */
-    int32_t vector_count;          /* entries in vectors; read from the sample state */
-    unsigned char orientation;     /* read from the sample state */
+    double distance;           /* light sample to illuminated point */
+    int32_t ray_kind;          /* OSKA_RAY_... */
+    int32_t reflection_level;  /* read from the parent state */
+    int32_t refraction_level;  /* read from the parent state */
+    oska_tag light_instance;   /* light instance being served */
+    float emission_dot;        /* read from the sample state */
+    int32_t vector_count;      /* entries in vectors; read from the sample state */
+    unsigned char orientation; /* read from the sample state */
     unsigned char reserved[7];
     const oska_function *function; /* shader function being called */
     struct oska_state *parent;
@@ -157,15 +157,15 @@ typedef struct oska_instance {
     X(PLAIN, oska_boolean, mi_trace_shadow, (oska_color * transmission, oska_state * state),       \
       (transmission, state))                                                                       \
     X(PLAIN, void *, mi_phen_eval, (oska_state * state, void *param), (state, param))              \
-    X(PLAIN, void *, mi_mem_int_allocate, (const char *file, int line, int size),                 \
+    X(PLAIN, void *, mi_mem_int_allocate, (const char *file, int line, int size),                  \
       (file, line, size))                                                                          \
-    X(PLAIN, void, mi_mem_int_release, (const char *file, int line, void *block),                 \
+    X(PLAIN, void, mi_mem_int_release, (const char *file, int line, void *block),                  \
       (file, line, block))                                                                         \
-    X(PLAIN, float, mi_luminance, (oska_state * state, oska_color * color), (state, color))       \
+    X(PLAIN, float, mi_luminance, (oska_state * state, oska_color * color), (state, color))        \
     X(QUERY, oska_boolean, mi_query,                                                               \
       (int request, oska_state *state, oska_tag tag, void *result, ...), ())                       \
     X(PLAIN, oska_boolean, mi_lookup_color_texture,                                                \
-      (oska_color * result, oska_state * state, oska_tag texture, oska_vector * coord),          \
+      (oska_color * result, oska_state * state, oska_tag texture, oska_vector * coord),            \
       (result, state, texture, coord))                                                             \
     X(MESSAGE, void, mi_error, (const char *format, ...), ())                                      \
     X(MESSAGE, void, mi_warning, (const char *format, ...), ())                                    \
@@ -174,7 +174,7 @@ typedef struct oska_instance {
     X(PLAIN, const char *, mi_api_tag_lookup, (oska_tag tag), (tag))
 
 /* The prototypes a host defines, and a pointer type for each. */
-#define OSKA_DECLARE_HOST_FUNCTION(kind, result, name, params, args)                              \
+#define OSKA_DECLARE_HOST_FUNCTION(kind, result, name, params, args)                               \
     OSKA_HOST_API result OSKA_CALL name params;                                                    \
     typedef result(OSKA_CALL *name##_fn) params;
 OSKA_HOST_FUNCTIONS(OSKA_DECLARE_HOST_FUNCTION)
@@ -250,19 +250,28 @@ typedef oska_boolean(OSKA_CALL *oska_shader_fn)(void *result, oska_state *state,
 typedef void(OSKA_CALL *oska_init_fn)(oska_state *state, void *params, oska_boolean *init_req);
 typedef void(OSKA_CALL *oska_exit_fn)(oska_state *state, void *params);
 
-OSKA_LIBRARY_API int OSKA_CALL miSetModuleHandle(void *module);
-OSKA_LIBRARY_API int OSKA_CALL oskacolor_version(void);
-OSKA_LIBRARY_API oska_boolean OSKA_CALL oskacolor(oska_color *result, oska_state *state,
-                                                  oskacolor_params *params);
-OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_params *params,
-                                               oska_boolean *init_req);
-OSKA_LIBRARY_API void OSKA_CALL oskacolor_exit(oska_state *state, oskacolor_params *params);
-OSKA_LIBRARY_API int OSKA_CALL oskalight_version(void);
-OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *result, oska_state *state,
-                                                  oskalight_params *params);
-OSKA_LIBRARY_API void OSKA_CALL oskalight_init(oska_state *state, oskalight_params *params,
-                                               oska_boolean *init_req);
-OSKA_LIBRARY_API void OSKA_CALL oskalight_exit(oska_state *state, oskalight_params *params);
+/* The nine entry points a host finds by name, as X(result type, name,
+ * parameters): the prototypes below, a pointer type name_fn for each, and a
+ * host's table of them all come from this one list. */
+#define OSKA_EXPORTED_FUNCTIONS(X)                                                                 \
+    X(int, miSetModuleHandle, (void *module))                                                      \
+    X(int, oskacolor_version, (void))                                                              \
+    X(oska_boolean, oskacolor,                                                                     \
+      (oska_color * result, oska_state * state, oskacolor_params * params))                        \
+    X(void, oskacolor_init,                                                                        \
+      (oska_state * state, oskacolor_params * params, oska_boolean * init_req))                    \
+    X(void, oskacolor_exit, (oska_state * state, oskacolor_params * params))                       \
+    X(int, oskalight_version, (void))                                                              \
+    X(oska_boolean, oskalight, (void *result, oska_state *state, oskalight_params *params))        \
+    X(void, oskalight_init,                                                                        \
+      (oska_state * state, oskalight_params * params, oska_boolean * init_req))                    \
+    X(void, oskalight_exit, (oska_state * state, oskalight_params * params))
+
+#define OSKA_DECLARE_EXPORTED_FUNCTION(result, name, params)                                       \
+    OSKA_LIBRARY_API result OSKA_CALL name params;                                                 \
+    typedef result(OSKA_CALL *name##_fn) params;
+OSKA_EXPORTED_FUNCTIONS(OSKA_DECLARE_EXPORTED_FUNCTION)
+#undef OSKA_DECLARE_EXPORTED_FUNCTION
 
 #if defined(__cplusplus)
 }

@@ -14,20 +14,21 @@ struct OSKA_STANDIN_API Library {
     void *module = nullptr;
     std::string error; // why loading failed; empty when loaded
 
-    oska_set_module_handle_fn miSetModuleHandle = nullptr;
-    oska_version_fn oskacolor_version = nullptr;
-    oska_version_fn oskalight_version = nullptr;
-    decltype(&::oskacolor) oskacolor = nullptr;
-    decltype(&::oskacolor_init) oskacolor_init = nullptr;
-    decltype(&::oskacolor_exit) oskacolor_exit = nullptr;
-    decltype(&::oskalight) oskalight = nullptr;
-    decltype(&::oskalight_init) oskalight_init = nullptr;
-    decltype(&::oskalight_exit) oskalight_exit = nullptr;
+    // One pointer for each export, named after it.
+#define OSKA_LIBRARY_ENTRY(result, name, params) name##_fn name = nullptr;
+    OSKA_EXPORTED_FUNCTIONS(OSKA_LIBRARY_ENTRY)
+#undef OSKA_LIBRARY_ENTRY
 
     // Loads `path` and resolves all nine exports; false (with `error` set)
     // when the file cannot be loaded or an export is missing.
     bool load(const std::string &path);
     void unload();
+    // The resolved export `name` (for example a shader's "_init", found by
+    // the shader's name); nullptr when not loaded or not one of the nine.
+    void *entry(const std::string &name) const;
+    template <class Fn> Fn entry(const std::string &name) const {
+        return reinterpret_cast<Fn>(entry(name));
+    }
     ~Library() { unload(); }
     Library() = default;
     Library(const Library &) = delete;
