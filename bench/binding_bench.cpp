@@ -1,7 +1,7 @@
 // The cost of a call through a host function binding against its floor, a
 // call through the entry point the binding resolved, both made from the
 // probe library so that only the binding differs.
-#include "binding_probe.h"
+#include "support/binding_probe.h"
 
 #include <oska/standin/host.h>
 
@@ -16,7 +16,7 @@ void luminance_calls(benchmark::State &bench) {
     oska::host::Host &host = oska::host::host();
     host.reset();
     host.set_logging(false);
-    bench_bind(oska::host::module_handle());
+    probe_set_module(oska::host::module_handle());
     oska::host::ShaderInstance &shader = host.add_shader("probe", 4);
     oska_state &state = host.make_state(shader);
     oska_color color = {0.25f, 0.5f, 0.75f, 1.0f};
@@ -27,10 +27,10 @@ void luminance_calls(benchmark::State &bench) {
 }
 
 void BM_luminance_binding(benchmark::State &bench) {
-    luminance_calls<bench_luminance_binding>(bench);
+    luminance_calls<probe_luminance_binding>(bench);
 }
 void BM_luminance_direct(benchmark::State &bench) {
-    luminance_calls<bench_luminance_direct>(bench);
+    luminance_calls<probe_luminance_direct>(bench);
 }
 
 BENCHMARK(BM_luminance_binding);

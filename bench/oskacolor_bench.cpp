@@ -1,9 +1,10 @@
 // Evaluations of oskacolor per second, through the export of the library the
 // host loads and the stand-in host with its call log off, for a few typical
 // configurations of the shader.
+#include "support/library.h"
+
 #include <oska/host_api.h>
 #include <oska/standin/host.h>
-#include <oska/standin/library.h>
 
 #include <benchmark/benchmark.h>
 
@@ -14,18 +15,7 @@
 namespace {
 
 using oska::host::host;
-
-oska::host::Library &library() {
-    static oska::host::Library *loaded = [] {
-        auto *lib = new oska::host::Library;
-        if (!lib->load(oska::host::built_library_path())) {
-            std::fprintf(stderr, "cannot load the library: %s\n", lib->error.c_str());
-            std::exit(1);
-        }
-        return lib;
-    }();
-    return *loaded;
-}
+using oska::test::library;
 
 // A 4 x 4 texture of varied colours.
 oska::host::Image gradient() {

@@ -1,8 +1,11 @@
-# Checks what the built library shows a host: exactly the nine entry points,
-# and (Windows) only Windows system DLLs among its imports.
-#   cmake -DLIBRARY=path -DTOOL=nm|objdump -P check_exports.cmake
-set(expected miSetModuleHandle oskacolor oskacolor_exit oskacolor_init oskacolor_version
-             oskalight oskalight_exit oskalight_init oskalight_version)
+# Checks what the built library shows a host: exactly the entry points
+# EXPORTS names (comma-separated), and (Windows) only Windows system DLLs
+# among its imports.
+#   cmake -DLIBRARY=path -DTOOL=nm|objdump -DEXPORTS=a,b,... -P check_exports.cmake
+if(NOT EXPORTS)
+  message(FATAL_ERROR "EXPORTS names the entry points the library must export")
+endif()
+string(REPLACE "," ";" expected "${EXPORTS}")
 
 if(TOOL MATCHES "objdump")
   execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)

@@ -5,9 +5,10 @@
 #ifndef OSKA_FUZZ_SUPPORT_H
 #define OSKA_FUZZ_SUPPORT_H
 
+#include "support/library.h"
+
 #include <oska/host_api.h>
 #include <oska/standin/host.h>
-#include <oska/standin/library.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -20,18 +21,7 @@
 
 namespace oska::fuzz {
 
-// The library of this build, loaded once for the whole run, as a host loads it.
-inline host::Library &library() {
-    static host::Library *loaded = [] {
-        auto *lib = new host::Library;
-        if (!lib->load(host::built_library_path())) {
-            std::fprintf(stderr, "cannot load the library: %s\n", lib->error.c_str());
-            std::abort();
-        }
-        return lib;
-    }();
-    return *loaded;
-}
+using test::library;
 
 // A fresh, quiet host with the library bound to it.
 inline host::Host &fresh_host() {

@@ -8,7 +8,7 @@
 // exactly the text vsnprintf makes of the format, cut to the binding's
 // 1023 characters, and at the level called; an unbound probe must deliver
 // nothing and must not crash.
-#include "message_probe.h"
+#include "support/binding_probe.h"
 
 #include <oska/standin/host.h>
 
@@ -284,7 +284,7 @@ template <class... Values> void deliver(const Message &message, bool bound, Valu
     const std::string expected = reference_text(message.format.c_str(), values...);
     oska::host::Host &host = oska::host::host();
     const std::size_t before = host.messages().size();
-    oska_probe_message(message.level)(message.format.c_str(), values...);
+    probe_message(message.level)(message.format.c_str(), values...);
     const std::vector<oska::host::Message> messages = host.messages();
     if (!bound) {
         if (messages.size() != before) {
@@ -340,7 +340,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // Now and then the probe runs without a host module: the bindings report
     // on standard error and deliver nothing.
     const bool bound = in.ConsumeIntegralInRange(0, 255) != 0;
-    oska_probe_bind(bound ? oska::host::module_handle() : nullptr);
+    probe_set_module(bound ? oska::host::module_handle() : nullptr);
 
     for (int count = 0; count < 8 && in.remaining_bytes() > 0; ++count) {
         const Message message = make_message(in);

@@ -1,7 +1,7 @@
 // The host function bindings, through the binding probe: resolution by name
 // and its diagnostics, a missing host function, the extra word of mi_query,
 // the message buffer, param_eval, and first calls from many threads.
-#include "probe/probe.h"
+#include "support/probe.h"
 #include "support/diagnostics.h"
 #include "support/oska_test.h"
 

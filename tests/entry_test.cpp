@@ -1,7 +1,7 @@
 // The library's exported entry points as a host meets them: the module
 // handle, the version answers, the shader-wide init and exit calls, and what
 // a shader call reports when its host functions cannot be found.
-#include "probe/probe.h"
+#include "support/probe.h"
 #include "support/diagnostics.h"
 #include "support/oska_test.h"
 

@@ -1,62 +1,68 @@
-// A library made of the host function binding alone, for the binding tests.
-//
-// The shaders' exports reach the bindings only along the paths the shaders
-// take; this library exports a door to each binding and to param_eval, so a
-// test can call any of them, with any arguments, in a module of its own.
-// Everything but the probe_ functions stays hidden: its mi_ bindings never
-// take the place of the host's functions, nor the host's of its bindings.
-#include "binding/binding.h"
+// The binding probe library (binding_probe.h): every export forwards to the
+// binding compiled exactly as the shader library compiles it.
+#include "binding_probe.h"
 
-#if defined(_WIN32)
-#define PROBE_API __declspec(dllexport)
-#else
-#define PROBE_API __attribute__((visibility("default")))
-#endif
+#include "binding/binding.h"
 
 extern "C" {
 
-PROBE_API int OSKA_CALL probe_set_module(void *module) {
+OSKA_PROBE_API int OSKA_CALL probe_set_module(void *module) {
     oska::bind_module(module);
     return 0;
 }
 
-// probe_mi_NAME: calls the binding mi_NAME with the caller's arguments.
 #define PROBE_PLAIN(result, name, params, args)                                                    \
-    PROBE_API result OSKA_CALL probe_##name params { return name args; }
+    OSKA_PROBE_API result OSKA_CALL probe_##name params { return name args; }
 #define PROBE_QUERY(result, name, params, args)
 #define PROBE_MESSAGE(result, name, params, args)
 #define PROBE(kind, result, name, params, args) PROBE_##kind(result, name, params, args)
 OSKA_HOST_FUNCTIONS(PROBE)
 #undef PROBE
 
-// mi_query with four argument words, and with a fifth.
-PROBE_API oska_boolean OSKA_CALL probe_mi_query(int request, oska_state *state, oska_tag tag,
-                                                void *result) {
+OSKA_PROBE_API oska_boolean OSKA_CALL probe_mi_query(int request, oska_state *state, oska_tag tag,
+                                                     void *result) {
     return mi_query(request, state, tag, result);
 }
-PROBE_API oska_boolean OSKA_CALL probe_mi_query5(int request, oska_state *state, oska_tag tag,
-                                                 void *result, void *fifth) {
+OSKA_PROBE_API oska_boolean OSKA_CALL probe_mi_query5(int request, oska_state *state, oska_tag tag,
+                                                      void *result, void *fifth) {
     return mi_query(request, state, tag, result, fifth);
 }
 
-// A message binding (0 error, 1 warning, 2 info) given a format and one text
-// argument.
-PROBE_API void OSKA_CALL probe_message(int level, const char *format, const char *text) {
+OSKA_PROBE_API mi_error_fn OSKA_CALL probe_message(int level) {
     switch (level) {
     case 0:
-        mi_error(format, text);
-        break;
+        return &mi_error;
     case 1:
-        mi_warning(format, text);
-        break;
+        return &mi_warning;
     default:
-        mi_info(format, text);
-        break;
+        return &mi_info;
     }
 }
 
-PROBE_API const void *OSKA_CALL probe_param_eval(oska_state *state, const void *param) {
+OSKA_PROBE_API const void *OSKA_CALL probe_param_eval(oska_state *state, const void *param) {
     return oska::param_eval(state, param);
+}
+
+OSKA_PROBE_API float OSKA_CALL probe_luminance_binding(oska_state *state, oska_color *color,
+                                                       int n) {
+    float sum = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        sum += mi_luminance(state, color);
+    }
+    return sum;
+}
+
+OSKA_PROBE_API float OSKA_CALL probe_luminance_direct(oska_state *state, oska_color *color, int n) {
+    auto luminance =
+        reinterpret_cast<mi_luminance_fn>(oska::host_function(oska::slot_mi_luminance));
+    if (luminance == nullptr) {
+        return 0.0f;
+    }
+    float sum = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        sum += luminance(state, color);
+    }
+    return sum;
 }
 
 } // extern "C"

@@ -3,25 +3,14 @@
 #ifndef OSKA_TESTS_OSKA_TEST_H
 #define OSKA_TESTS_OSKA_TEST_H
 
+#include "library.h"
+
 #include <oska/host_api.h>
 #include <oska/standin/host.h>
-#include <oska/standin/library.h>
 
 #include <gtest/gtest.h>
 
 namespace oska::test {
-
-// The library of this build, loaded once per test program.
-inline host::Library &library() {
-    static host::Library *loaded = [] {
-        auto *lib = new host::Library;
-        if (!lib->load(host::built_library_path())) {
-            ADD_FAILURE() << "cannot load the library: " << lib->error;
-        }
-        return lib;
-    }();
-    return *loaded;
-}
 
 class OskaTest : public ::testing::Test {
   protected:

@@ -1,7 +1,9 @@
-// The binding probe as the tests see it: the library loaded by file name and
-// its doors to every binding.
+// The binding probe as the tests see it: loaded by file name, with its
+// exports found by name.
 #ifndef OSKA_TESTS_PROBE_H
 #define OSKA_TESTS_PROBE_H
+
+#include "binding_probe.h"
 
 #include <oska/host_api.h>
 #include <oska/standin/library.h>
@@ -20,34 +22,39 @@ struct Probe {
             ADD_FAILURE() << "cannot load the probe: " << module.error;
             return;
         }
-        set_module = find<int(OSKA_CALL *)(void *)>("probe_set_module");
-#define OSKA_PROBE_FIND_PLAIN(name) name = find<name##_fn>("probe_" #name);
+#define OSKA_PROBE_FIND(name) name = find<decltype(name)>("probe_" #name);
+        OSKA_PROBE_FIND(set_module)
+#define OSKA_PROBE_FIND_PLAIN(name) OSKA_PROBE_FIND(name)
 #define OSKA_PROBE_FIND_QUERY(name)
 #define OSKA_PROBE_FIND_MESSAGE(name)
-#define OSKA_PROBE_FIND(kind, result, name, params, args) OSKA_PROBE_FIND_##kind(name)
-        OSKA_HOST_FUNCTIONS(OSKA_PROBE_FIND)
-#undef OSKA_PROBE_FIND
+#define OSKA_PROBE_FIND_HOST(kind, result, name, params, args) OSKA_PROBE_FIND_##kind(name)
+        OSKA_HOST_FUNCTIONS(OSKA_PROBE_FIND_HOST)
+#undef OSKA_PROBE_FIND_HOST
         query = find<decltype(query)>("probe_mi_query");
         query5 = find<decltype(query5)>("probe_mi_query5");
-        message = find<decltype(message)>("probe_message");
-        param_eval = find<decltype(param_eval)>("probe_param_eval");
+        message_binding = find<decltype(message_binding)>("probe_message");
+        OSKA_PROBE_FIND(param_eval)
+#undef OSKA_PROBE_FIND
+    }
+
+    // A message binding (0 error, 1 warning, 2 info) given a format and one
+    // text argument.
+    void message(int level, const char *format, const char *text) const {
+        message_binding(level)(format, text);
     }
 
     host::Module module;
-    int(OSKA_CALL *set_module)(void *module) = nullptr;
-#define OSKA_PROBE_MEMBER_PLAIN(name) name##_fn name = nullptr;
+    decltype(&probe_set_module) set_module = nullptr;
+#define OSKA_PROBE_MEMBER_PLAIN(name) decltype(&probe_##name) name = nullptr;
 #define OSKA_PROBE_MEMBER_QUERY(name)
 #define OSKA_PROBE_MEMBER_MESSAGE(name)
 #define OSKA_PROBE_MEMBER(kind, result, name, params, args) OSKA_PROBE_MEMBER_##kind(name)
     OSKA_HOST_FUNCTIONS(OSKA_PROBE_MEMBER)
 #undef OSKA_PROBE_MEMBER
-    oska_boolean(OSKA_CALL *query)(int request, oska_state *state, oska_tag tag,
-                                   void *result) = nullptr;
-    oska_boolean(OSKA_CALL *query5)(int request, oska_state *state, oska_tag tag, void *result,
-                                    void *fifth) = nullptr;
-    // level: 0 mi_error, 1 mi_warning, 2 mi_info
-    void(OSKA_CALL *message)(int level, const char *format, const char *text) = nullptr;
-    const void *(OSKA_CALL *param_eval)(oska_state *state, const void *param) = nullptr;
+    decltype(&probe_mi_query) query = nullptr;
+    decltype(&probe_mi_query5) query5 = nullptr;
+    decltype(&probe_message) message_binding = nullptr;
+    decltype(&probe_param_eval) param_eval = nullptr;
 
   private:
     template <class Fn> Fn find(const char *name) {
