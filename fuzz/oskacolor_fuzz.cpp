@@ -208,7 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     oska::host::Host &host = oska::fuzz::fresh_host();
     oska::host::Library &lib = oska::fuzz::library();
 
-    // 1. The scene: a light with any area kind and exponent, its instance
+    // The scene: a light with any area kind and exponent, its instance
     // with any emit divisor, a texture, and an element of some other type.
     oska::host::LightDesc desc;
     desc.area_kind = in.ConsumeBool() ? OSKA_AREA_OBJECT : any_integer(in, 0, 6);
@@ -220,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::vector<oska_tag> tags = {light_instance, light_instance, light_instance,
                                         light,          texture,        other};
 
-    // 2. The instance: its record, some attached parameters.
+    // The instance: its record, some attached parameters.
     oska::host::ShaderInstance &shader = host.add_shader("oskacolor", sizeof(oskacolor_params));
     const oskacolor_params params =
         make_params(in, in.ConsumeBool() ? texture : pick_tag(in, tags));
@@ -232,7 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         in.ConsumeIntegralInRange(0, 3) == 0 ? pick_tag(in, tags) : light_instance;
     oska_state &state = host.make_state(shader, served);
 
-    // 3. Texture lookups and shadow traces: the host's own, failing ones, or
+    // Texture lookups and shadow traces: the host's own, failing ones, or
     // ones whose every answer the input decides.
     switch (in.ConsumeIntegralInRange(0, 2)) {
     case 0:
@@ -263,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         });
     }
 
-    // 4. Init, shader-wide then for the instance, with the host's faults.
+    // Init, shader-wide then for the instance, with the host's faults.
     oska_boolean init_req = in.ConsumeIntegral<oska_boolean>();
     lib.oskacolor_init(&state, nullptr, &init_req);
     check(init_req == 1, "the shader-wide init asks for per-instance calls");
@@ -282,7 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         host.silence_query(request, false);
     }
 
-    // 5. Evaluations. Sometimes the host forgets the settings slot.
+    // Evaluations. Sometimes the host forgets the settings slot.
     std::deque<Evaluation> evaluations;
     const int count = in.ConsumeIntegralInRange(0, 24);
     for (int i = 0; i < count && in.remaining_bytes() > 0; ++i) {
@@ -299,7 +299,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    // 6. Exit, shader-wide and for the instance, sometimes twice; every block
+    // Exit, shader-wide and for the instance, sometimes twice; every block
     // goes back exactly once, unless the host forgot where it keeps it.
     lib.oskacolor_exit(&state, nullptr);
     const bool slot_at_exit = in.ConsumeIntegralInRange(0, 15) != 0;

@@ -84,7 +84,7 @@ std::vector<oska_tag> make_scene(FuzzedDataProvider &in, oska::host::Host &host,
 void call_once(FuzzedDataProvider &in, oska::host::Host &host, const std::vector<oska_tag> &tags) {
     oska::host::Library &lib = oska::fuzz::library();
 
-    // 1. The array as the shader will see it: count, start index, elements.
+    // The array as the shader will see it: count, start index, elements.
     const std::int32_t count = any_integer(in, -1, 3);
     const std::int32_t past = in.ConsumeIntegralInRange(1, 4); // elements past the record
     const std::int32_t start = count >= 1
@@ -95,7 +95,7 @@ void call_once(FuzzedDataProvider &in, oska::host::Host &host, const std::vector
         element = pick_tag(in, tags);
     }
 
-    // 2. The record, with room for the elements after its fixed part.
+    // The record, with room for the elements after its fixed part.
     oska::host::ShaderInstance &shader =
         host.add_shader("oskalight", sizeof(oskalight_params), std::size_t(past) * 4);
     oskalight_params params{};
@@ -121,7 +121,7 @@ void call_once(FuzzedDataProvider &in, oska::host::Host &host, const std::vector
     std::memcpy(&elements[0], storage + offsetof(oskalight_params, lights),
                 sizeof params - offsetof(oskalight_params, lights));
 
-    // 3. Attached parameters. The start index, count and element storage
+    // Attached parameters. The start index, count and element storage
     // keep the values chosen above when attached; the others take any value,
     // or none.
     const int attachments = in.ConsumeIntegralInRange(0, 3);
@@ -164,11 +164,11 @@ void call_once(FuzzedDataProvider &in, oska::host::Host &host, const std::vector
         }
     }
 
-    // 4. The host's faults.
+    // The host's faults.
     host.refuse_edits(in.ConsumeIntegralInRange(0, 3) == 0);
     host.silence_query(OSKA_QUERY_INSTANCE_LIGHT, in.ConsumeIntegralInRange(0, 7) == 0);
 
-    // 5. Init, the call, exit.
+    // Init, the call, exit.
     oska_state &state = host.make_state(shader);
     auto *record = shader.params<oskalight_params>();
     oska_boolean init_req = in.ConsumeIntegral<oska_boolean>();

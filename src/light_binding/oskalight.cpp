@@ -34,18 +34,18 @@ constexpr unsigned char kInstanceFlags[8] = {1, 4, 4, 4, 3, 16, 16, 16};
 // formats a null text.
 constexpr const char *kUnnamed = "(unnamed)";
 
-// Step 6: the light becomes an object light emitting from `instance`.
+// The light becomes an object light emitting from `instance`.
 // Opened and closed here, so it is closed before the instance part opens.
 void bind_light(oska_state *state, const oskalight_params *params, oska_tag light,
                 oska_tag instance) {
-    // 1. Open the light.
+    // Open the light.
     auto *record = static_cast<oska_light *>(mi_scene_edit(light));
     if (record == nullptr) {
         mi_warning("-> light cannot be edited");
     } else {
-        // 2. Object light.
+        // Object light.
         record->area_kind = OSKA_AREA_OBJECT;
-        // 3. Sample counts, each stored as soon as it is read; samples_3 is
+        // Sample counts, each stored as soon as it is read; samples_3 is
         // the fifth count.
         if (read_param(state, params->override_samples)) {
             record->samples[0] = static_cast<uint16_t>(read_param(state, params->samples_1));
@@ -55,16 +55,16 @@ void bind_light(oska_state *state, const oskalight_params *params, oska_tag ligh
             record->samples[3] = static_cast<uint16_t>(read_param(state, params->samples_5));
             record->extra = read_param(state, params->extra_value);
         }
-        // 4. The emitting object.
+        // The emitting object.
         record->object_instance = instance;
     }
-    // 5. Close the light, also when the host gave no record.
+    // Close the light, also when the host gave no record.
     mi_scene_edit_end(light);
 }
 
-// Step 7, for a non-zero instance: name it and set its flag bytes.
+// For a non-zero instance: name it and set its flag bytes.
 void tag_instance(const oskalight_params *params, oska_tag instance) {
-    // 1., 2. Name the element and its type, whatever it turned out to be.
+    // Name the element and its type, whatever it turned out to be.
     const char *name = mi_api_tag_lookup(instance);
     mi_info("oskalight->objname:: %s", name != nullptr ? name : kUnnamed);
     const int type = mi_db_type(instance);
@@ -72,7 +72,7 @@ void tag_instance(const oskalight_params *params, oska_tag instance) {
     if (type != OSKA_TYPE_INSTANCE) {
         return;
     }
-    // 3. Opened and closed even when no flag is set.
+    // Opened and closed even when no flag is set.
     auto *record = static_cast<oska_instance *>(mi_scene_edit(instance));
     const oska_boolean set_flags = params->set_instance_flags; // in place, never evaluated
     if (record == nullptr) {
@@ -92,14 +92,14 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
     if (params == nullptr) {
         return 1;
     }
-    // 1. Switch and instance.
+    // Switch and instance.
     const oska_boolean enable = read_param(state, params->enable);
     const oska_tag instance = read_param(state, params->instance);
     if (!enable) {
         return 1;
     }
 
-    // 2. The lights array: start index, count, then its element storage (an
+    // The lights array: start index, count, then its element storage (an
     // attached array's storage is what the attached shader gives). A count
     // below 1 holds no element to read.
     const oska_integer lights_start = read_param(state, params->lights_start);
@@ -109,15 +109,15 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
         return 1;
     }
 
-    // 3. Its first element, a light instance. An attached array whose shader
+    // Its first element, a light instance. An attached array whose shader
     // gives no storage has no element: no light is found.
     const oska_tag light_instance = lights != nullptr ? lights[lights_start] : 0;
 
-    // 4. The light it holds; a host that knows none may write nothing.
+    // The light it holds; a host that knows none may write nothing.
     oska_tag light = 0;
     mi_query(OSKA_QUERY_INSTANCE_LIGHT, nullptr, light_instance, &light);
 
-    // 5. The first failing check decides; only a missing instance skips the
+    // The first failing check decides; only a missing instance skips the
     // instance part.
     if (light == 0) {
         mi_warning("-> no light found");
@@ -129,16 +129,16 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
     } else if (mi_db_type(instance) != OSKA_TYPE_INSTANCE) {
         mi_warning("-> instance is not an instance");
     } else {
-        // 6. Bind the light.
+        // Bind the light.
         bind_light(state, params, light, instance);
     }
 
-    // 7. The instance part.
+    // The instance part.
     if (instance != 0) {
         tag_instance(params, instance);
     }
 
-    // 8.
+    // The host always hears success.
     return 1;
 }
 

@@ -52,11 +52,11 @@ enum class Decay { rejected, applied };
 // (2), which the range only gates.
 Decay decay_in_range(oska_state *state, const oskacolor_params *params,
                      const oskacolor_data &settings, LightSample &light) {
-    // 1.
+    // The range as set.
     float range_start = read_param(state, params->decay_start);
     float range_end = read_param(state, params->decay_end);
 
-    // 2. The texel, or a vertex vector, sizes the range.
+    // The texel, or a vertex vector, sizes the range.
     if (settings.texture_range) {
         if (light.has_texel) {
             const float coverage = settings.use_alpha ? light.texture_color.a
@@ -72,21 +72,21 @@ Decay decay_in_range(oska_state *state, const oskacolor_params *params,
         }
     }
 
-    // 3. At or beyond the end nothing arrives.
+    // At or beyond the end nothing arrives.
     const double distance = state->distance;
     if (!(range_end > distance)) {
         return Decay::rejected;
     }
-    // 4. Up to the start, full strength.
+    // Up to the start, full strength.
     if (!(range_start < distance)) {
         return Decay::applied;
     }
-    // 5.
+    // A range too narrow to ramp over gives full strength.
     const float range_width = range_end - range_start;
     if (static_cast<double>(std::fabs(range_width)) <= kMinRangeWidth) {
         return Decay::applied;
     }
-    // 6., 7.
+    // In between: the linear ramp or the inverse power of the distance.
     const double factor = settings.decay == 1
                               ? 1.0 - (distance - range_start) / range_width
                               : 1.0 / std::pow(distance, static_cast<double>(settings.exponent));
@@ -99,33 +99,33 @@ Decay decay_in_range(oska_state *state, const oskacolor_params *params,
 // raised to decay_start.
 Decay decay_physical(oska_state *state, const oskacolor_params *params,
                      const oskacolor_data &settings, LightSample &light) {
-    // 1.
+    // decay_start is the exponent of the emission cosine here.
     const float cosine_exponent = read_param(state, params->decay_start);
 
-    // 2. A squared distance by multiplication, the common case.
+    // A squared distance by multiplication, the common case.
     const double distance = state->distance;
     const float spread =
         settings.exponent == 0.0f || settings.exponent == 2.0f
             ? static_cast<float>(distance * distance)
             : static_cast<float>(std::pow(distance, static_cast<double>(settings.exponent)));
 
-    // 3. Nothing leaves the surface edge-on or from behind.
+    // Nothing leaves the surface edge-on or from behind.
     float emission_cosine = -light.sample->emission_dot;
     if (!(emission_cosine > 0.0f)) {
         return Decay::rejected;
     }
-    // 4. Exponents 0 and 1 both leave the cosine as it is.
+    // Exponents 0 and 1 both leave the cosine as it is.
     if (cosine_exponent != 0.0f && cosine_exponent != 1.0f) {
         emission_cosine = static_cast<float>(
             std::pow(static_cast<double>(emission_cosine), static_cast<double>(cosine_exponent)));
     }
-    // 5., 6.
+    // The cosine spread over the sphere.
     const float factor = emission_cosine / (spread * kFourPi);
     scale_rgb(*light.result, factor);
     return Decay::applied;
 }
 
-// Step 3.4: the colour of the fully shadowed light.
+// The colour of the fully shadowed light.
 oska_color shadow_color(oska_state *state, const oskacolor_params *params,
                         const oskacolor_data &settings, const LightSample &light) {
     oska_color shadow = read_param(state, params->shadow_color);
@@ -149,7 +149,7 @@ oska_boolean attenuate(oska_state *state, const oskacolor_params *params,
                        const oskacolor_data &settings, LightSample &light) {
     oska_color &result = *light.result;
 
-    // 1. Decay. Mode 3 acts only on a light that init found physical.
+    // Decay. Mode 3 acts only on a light that init found physical.
     Decay decay = Decay::applied;
     switch (settings.decay) {
     case 1:
@@ -168,29 +168,26 @@ oska_boolean attenuate(oska_state *state, const oskacolor_params *params,
         return 0;
     }
 
-    // 2. Threshold, before any shadow ray is spent. Equal passes.
+    // Threshold, before any shadow ray is spent. Equal passes.
     if (settings.threshold != 0.0f && largest_channel(result) < settings.threshold) {
         return 0;
     }
 
-    // 3. Shadow.
-    // 3.1
+    // Shadow, when asked for.
     if (!settings.shadows) {
         return 1;
     }
-    // 3.2 Deep in the ray tree the light goes unshadowed.
+    // Deep in the ray tree the light goes unshadowed.
     const oska_state *parent = parent_record(state);
     if (parent->reflection_level >= settings.max_level ||
         parent->refraction_level >= settings.max_level) {
         return 1;
     }
-    // 3.3
+    // Full light unless the trace says otherwise.
     oska_color transmission = {1.0f, 1.0f, 1.0f, 1.0f};
-    // 3.4
     const oska_color shadow = shadow_color(state, params, settings, light);
-    // 3.5
     const oska_boolean traced = mi_trace_shadow(&transmission, state);
-    // 3.6 Partial shadow: from the shadow colour towards full light, by the
+    // Partial shadow: from the shadow colour towards full light, by the
     // transmission. A NaN transmission counts as light getting through.
     if (traced && (transmission.r != 0.0f || transmission.g != 0.0f || transmission.b != 0.0f)) {
         result.r = result.r * (shadow.r + (1.0f - shadow.r) * transmission.r);
@@ -198,7 +195,7 @@ oska_boolean attenuate(oska_state *state, const oskacolor_params *params,
         result.b = result.b * (shadow.b + (1.0f - shadow.b) * transmission.b);
         return 1;
     }
-    // 3.7 Complete shadow.
+    // Complete shadow.
     result.r = result.r * shadow.r;
     result.g = result.g * shadow.g;
     result.b = result.b * shadow.b;

@@ -30,7 +30,7 @@ void scale_intensity(const oskacolor_data &settings, const oska_state *sample, o
     }
 }
 
-// Step 6: what a ray other than a light ray receives. A physical light is
+// What a ray other than a light ray receives. A physical light is
 // divided by the instance's emit divisor, compared at double precision.
 void answer_other_ray(const oskacolor_data &settings, oska_color &result) {
     if (settings.physical && static_cast<double>(settings.emit_divisor) > 0.0001) {
@@ -40,7 +40,7 @@ void answer_other_ray(const oskacolor_data &settings, oska_color &result) {
     }
 }
 
-// Step 8: hue, saturation and value scaled, not offset, wrapped or clamped.
+// Hue, saturation and value scaled, not offset, wrapped or clamped.
 void adjust_hsv(oska_state *state, const oskacolor_params *params, oska_color &color) {
     const float hue_factor = 1.0f + read_param(state, params->hue);
     const float saturation_factor = 1.0f + read_param(state, params->saturation);
@@ -53,7 +53,8 @@ void adjust_hsv(oska_state *state, const oskacolor_params *params, oska_color &c
     hsv_to_rgb(&color, &hsv);
 }
 
-// Step 9, its three parameters read in the order burn_color takes them.
+// Highlight burn, its three parameters read in the order burn_color takes
+// them.
 void burn(oska_state *state, const oskacolor_params *params, oska_color &color) {
     const float multiplier = read_param(state, params->burn_multiplier);
     const float threshold = read_param(state, params->burn_threshold);
@@ -61,7 +62,7 @@ void burn(oska_state *state, const oskacolor_params *params, oska_color &color) 
     burn_color(&color, multiplier, threshold, power);
 }
 
-// Step 7.2: the texel at the sample's texture coordinate (vector-list entry
+// The texel at the sample's texture coordinate (vector-list entry
 // 0), looked up only strictly inside the unit square. Written to the colour
 // source only when the host found it, so a failed lookup leaves it white.
 bool look_up_texel(oska_state *state, const oskacolor_data &settings, LightSample &light) {
@@ -87,12 +88,12 @@ Emission emit(oska_state *state, const oskacolor_params *params, const oskacolor
               LightSample &light) {
     oska_color &result = *light.result;
 
-    // 2. Base colour; its alpha is the intensity.
+    // Base colour; its alpha is the intensity.
     result = read_param(state, params->color);
 
-    // 3., 4. Directional: one side of the surface, beyond a cutoff.
+    // Directional: one side of the surface, beyond a cutoff.
     if (settings.directional) {
-        // 4.1 Other rays see the intensity a hundredfold.
+        // Other rays see the intensity a hundredfold.
         if (state->ray_kind != OSKA_RAY_LIGHT) {
             if (result.a != 0.0f) {
                 result.a = result.a * 100.0f;
@@ -101,40 +102,40 @@ Emission emit(oska_state *state, const oskacolor_params *params, const oskacolor
             answer_other_ray(settings, result);
             return Emission::answered;
         }
-        // 4.2
+        // Intensity, scaled by a vertex vector when asked.
         scale_intensity(settings, light.sample, result);
-        // 4.3
+        // The gate: facing the point, beyond the cutoff.
         const float cutoff = read_param(state, params->cutoff);
         const float emission_cosine = -light.sample->emission_dot;
-        // 4.4 The sample faces away from the illuminated point.
+        // The sample faces away from the illuminated point.
         if (!light.sample->orientation) {
             return Emission::rejected;
         }
-        // 4.5 Written as a rejection test, so a NaN on either side passes.
+        // Written as a rejection test, so a NaN on either side passes.
         if (emission_cosine <= cutoff) {
             return Emission::rejected;
         }
-        // 4.6
+        // The intensity scales the colour.
         scale_rgb(result, result.a);
-        // 4.7
+        // Cosine weighting.
         if (settings.cosine) {
             scale_rgb(result, emission_cosine);
         }
     } else {
-        // 5.1
+        // Other rays are answered here.
         if (state->ray_kind != OSKA_RAY_LIGHT) {
             answer_other_ray(settings, result);
             return Emission::answered;
         }
-        // 5.2
+        // Intensity, scaled by a vertex vector when asked, scales the colour.
         scale_intensity(settings, light.sample, result);
         scale_rgb(result, result.a);
     }
 
-    // 7. Colour source, the first that applies.
+    // Colour source, the first that applies.
     oska_color &source = light.texture_color;
     if (settings.vc_color) {
-        // 7.1 A vertex colour, opaque. A sample without that vector keeps its
+        // A vertex colour, opaque. A sample without that vector keeps its
         // untextured colour.
         const oska_vector *vertex = sample_vector(light.sample, settings.vc_color_space);
         if (vertex == nullptr) {
@@ -142,35 +143,35 @@ Emission emit(oska_state *state, const oskacolor_params *params, const oskacolor
         }
         source = oska_color{vertex->x, vertex->y, vertex->z, 1.0f};
         if (settings.hsv_adjust) {
-            adjust_hsv(state, params, source); // 8.
+            adjust_hsv(state, params, source);
         }
         if (settings.burn) {
-            burn(state, params, source); // 9.
+            burn(state, params, source);
         }
     } else if (settings.has_texture) {
-        // 7.2 Outside the texture, or not found: untextured.
+        // Outside the texture, or not found: untextured.
         if (!look_up_texel(state, settings, light)) {
             return Emission::attenuate;
         }
         light.has_texel = true;
         if (settings.hsv_adjust) {
-            adjust_hsv(state, params, source); // 8.
+            adjust_hsv(state, params, source);
         }
         if (settings.burn) {
-            burn(state, params, source); // 9.
+            burn(state, params, source);
         }
-        // 10. The texel's own alpha, scaled, weights its colour.
+        // The texel's own alpha, scaled, weights its colour.
         if (settings.use_alpha) {
             const float alpha = source.a * read_param(state, params->alpha_scale);
             source.a = alpha;
             scale_rgb(source, alpha);
         }
     } else {
-        // 7.3
+        // No colour source: the colour stays as it is.
         return Emission::attenuate;
     }
 
-    // 11. The result alpha stays.
+    // The source tints the colour; the result alpha stays.
     result.r = result.r * source.r;
     result.g = result.g * source.g;
     result.b = result.b * source.b;

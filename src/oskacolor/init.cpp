@@ -36,9 +36,9 @@ void check_channel(oska_boolean enabled, oska_integer channel, const char *featu
     }
 }
 
-// Step 12: the colour, intensity, range and shadow come from vertex vectors.
+// The colour, intensity, range and shadow come from vertex vectors.
 void read_vertex_branch(oska_state *state, const oskacolor_params *params, oskacolor_data *data) {
-    // 1. Colour source, and what adjusts it.
+    // Colour source, and what adjusts it.
     data->vc_color = read_param(state, params->vc_color);
     if (data->vc_color) {
         const oska_integer channel = read_param(state, params->vc_color_channel);
@@ -49,7 +49,7 @@ void read_vertex_branch(oska_state *state, const oskacolor_params *params, oskac
         data->burn = read_param(state, params->burn);
     }
 
-    // 2. Intensity, range and shadow, each with its channel whatever its flag.
+    // Intensity, range and shadow, each with its channel whatever its flag.
     data->vc_intensity = read_param(state, params->vc_intensity);
     const oska_integer intensity_channel = read_param(state, params->vc_intensity_channel);
     check_channel(data->vc_intensity, intensity_channel, "vc_intensity");
@@ -66,7 +66,7 @@ void read_vertex_branch(oska_state *state, const oskacolor_params *params, oskac
     data->vc_shadow_space = vector_index(shadow_channel);
 }
 
-// Step 13: the colour source is a texture; without a tag nothing is set.
+// The colour source is a texture; without a tag nothing is set.
 void read_texture_branch(oska_state *state, const oskacolor_params *params, oskacolor_data *data) {
     data->texture = read_param(state, params->texture);
     if (data->texture == 0) {
@@ -99,7 +99,7 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_para
     }
     const oska_tag light_instance = state != nullptr ? state->light_instance : 0;
 
-    // 1. The block, cleared: the host's allocator hands out whatever its
+    // The block, cleared: the host's allocator hands out whatever its
     // memory held, and an init that stops early must leave defined fields.
     auto *data = static_cast<oskacolor_data *>(mi_mem_int_allocate(
         oska::kAllocatorLabel, oska::kAllocateLine, static_cast<int>(sizeof(oskacolor_data))));
@@ -107,7 +107,7 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_para
         std::memset(data, 0, sizeof *data);
     }
 
-    // 2. Register it. From here on the block belongs to the instance. A
+    // Register it. From here on the block belongs to the instance. A
     // failed allocation leaves the slot empty, so evaluations skip the
     // instance instead of reading through null.
     oskacolor_data **slot = oska::settings_slot(state);
@@ -125,23 +125,23 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_para
         return;
     }
 
-    // 3. The light the instance holds; 0 if the host does not say.
+    // The light the instance holds; 0 if the host does not say.
     oska_tag light = 0;
     mi_query(OSKA_QUERY_INSTANCE_LIGHT, state, light_instance, &light);
 
-    // 4.
+    // The decay mode.
     data->decay = read_param(state, params->decay);
 
-    // 5. The light's distance exponent.
+    // The light's distance exponent.
     oska_scalar exponent = 0.0f;
     mi_query(OSKA_QUERY_LIGHT_EXPONENT, state, light, &exponent);
     data->exponent = exponent;
 
-    // 6. texture, has_texture, use_alpha, tint_shadow, burn, hsv_adjust,
+    // texture, has_texture, use_alpha, tint_shadow, burn, hsv_adjust,
     // texture_range, physical, use_vertex_color, directional, cosine and the
-    // four vc_ flags start at 0: the block was cleared in step 1.
+    // four vc_ flags start at 0: the block was cleared when allocated.
 
-    // 7. Only object lights emit from a surface with samples to colour. An
+    // Only object lights emit from a surface with samples to colour. An
     // area kind the host never wrote stays 0 and fails.
     oska_integer area_kind = 0;
     mi_query(OSKA_QUERY_LIGHT_AREA, state, light, &area_kind);
@@ -150,47 +150,47 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_para
         return;
     }
 
-    // 8. The host writes the divisor into the block itself.
+    // The host writes the divisor into the block itself.
     mi_query(OSKA_QUERY_EMIT_DIVISOR, state, light_instance, &data->emit_divisor);
 
-    // 9.
+    // Mode 3 is physical decay.
     if (data->decay == 3) {
         data->physical = 1;
     }
 
-    // 10.
+    // Switches and limits read for every branch.
     data->use_vertex_color = read_param(state, params->use_vertex_color);
     data->directional = read_param(state, params->directional);
     data->cosine = read_param(state, params->cosine);
     data->threshold = read_param(state, params->threshold);
     data->max_level = read_param(state, params->max_level);
 
-    // 11. Only chooses the branch; not kept.
+    // Only chooses the branch; not kept.
     const oska_boolean use_texture = read_param(state, params->use_texture);
 
-    // 12.-14. Vertex data wins over the texture.
+    // Vertex data wins over the texture.
     if (data->use_vertex_color) {
         oska::read_vertex_branch(state, params, data);
     } else if (use_texture) {
         oska::read_texture_branch(state, params, data);
     }
 
-    // 15.
+    // Shadows last.
     data->shadows = read_param(state, params->shadows);
 }
 
 OSKA_LIBRARY_API void OSKA_CALL oskacolor_exit(oska_state *state, oskacolor_params *params) {
-    // 1. The shader-wide call holds nothing.
+    // The shader-wide call holds nothing.
     if (params == nullptr) {
         return;
     }
-    // 2. An instance whose init never registered a block, or that was already
+    // An instance whose init never registered a block, or that was already
     // ended, has nothing to give back.
     oskacolor_data **slot = oska::settings_slot(state);
     if (slot == nullptr || *slot == nullptr) {
         return;
     }
-    // 3. Emptied after the release, so a second exit cannot release twice.
+    // Emptied after the release, so a second exit cannot release twice.
     mi_mem_int_release(oska::kAllocatorLabel, oska::kReleaseLine, *slot);
     *slot = nullptr;
 }

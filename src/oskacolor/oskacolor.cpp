@@ -53,13 +53,12 @@
 // in the result) and 0 when it is rejected; a rejected result holds whatever
 // had been computed so far.
 //
-// Steps of one evaluation:
-//   1. find the instance's settings (one host query);
-//   2.-6. base colour, intensity, directional gate; rays other than light
-//      rays are answered here (emission.cpp);
-//   7.-11. colour source: vertex colour or texel, HSV, burn, alpha
-//      (emission.cpp);
-//   then decay, threshold and shadow (attenuation.cpp).
+// One evaluation:
+//   - find the instance's settings (one host query);
+//   - base colour, intensity, directional gate; rays other than light rays
+//     are answered here (emission.cpp);
+//   - colour source: vertex colour or texel, HSV, burn, alpha (emission.cpp);
+//   - then decay, threshold and shadow (attenuation.cpp).
 #include "oskacolor/shading.h"
 
 extern "C" {
@@ -70,7 +69,7 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskacolor(oska_color *result, oska_state
         return 0;
     }
 
-    // 1. Settings. An instance without a block (never initialised, out of
+    // Settings. An instance without a block (never initialised, out of
     // memory, or already ended) contributes nothing and touches nothing.
     oska::oskacolor_data **slot = oska::settings_slot(state);
     if (slot == nullptr || *slot == nullptr) {

@@ -283,7 +283,7 @@ class ThreadStress : public OskaTest {
 TEST_F(ThreadStress, ThreadsRacingFirstCallsGetWhatOneThreadGets) {
     const std::vector<Sample> samples = make_samples();
 
-    // 1. One thread alone.
+    // One thread alone.
     std::vector<Own> own;
     own.push_back(own_for(samples));
     work(own[0], 0);
@@ -296,7 +296,7 @@ TEST_F(ThreadStress, ThreadsRacingFirstCallsGetWhatOneThreadGets) {
     EXPECT_GT(contributing, int(expected.size()) / 4) << "the samples exercise too little";
     EXPECT_LT(contributing, int(expected.size())) << "no sample is rejected";
 
-    // 2. Every slot empty again, then all threads at once.
+    // Every slot empty again, then all threads at once.
     own.clear();
     for (int t = 0; t < kThreads; ++t) {
         own.push_back(own_for(samples));
@@ -319,7 +319,7 @@ TEST_F(ThreadStress, ThreadsRacingFirstCallsGetWhatOneThreadGets) {
         thread.join();
     }
 
-    // 3. The same answers, the same edits, every block back.
+    // The same answers, the same edits, every block back.
     for (int t = 0; t < kThreads; ++t) {
         SCOPED_TRACE("thread " + std::to_string(t));
         const Own &mine = own[std::size_t(t)];
