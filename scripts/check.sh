@@ -28,8 +28,7 @@ sources() {
 
 stage_tidy() {
     local dir="$build/tidy"
-    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-        -DOSKA_BUILD_TESTS=OFF >/dev/null
+    cmake --preset tidy -B "$dir" >/dev/null
     # Every file on its own, two at a time; any finding fails the stage.
     sources | xargs -P "$jobs" -n 1 clang-tidy -p "$dir" --quiet
 }
@@ -78,10 +77,9 @@ stage_valgrind() {
 
 stage_coverage() {
     local dir="$build/coverage"
-    # Atomic counters: the thread stress test runs the library on eight
-    # threads, and plain counters would lose (or wrap) counts.
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSKA_COVERAGE=ON \
-        -DCMAKE_CXX_FLAGS=-fprofile-update=atomic -DCMAKE_C_FLAGS=-fprofile-update=atomic >/dev/null
+    # Atomic counters (in the preset): the thread stress test runs the
+    # library on eight threads, and plain counters would lose (or wrap) counts.
+    cmake --preset coverage -B "$dir" >/dev/null
     cmake --build "$dir" -j "$jobs"
     find "$dir" -name '*.gcda' -delete
     OSKA_HARDENING_CYCLES=10000 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
@@ -98,9 +96,7 @@ stage_coverage() {
 stage_fuzz() {
     local dir="$build/fuzz"
     local seconds="${OSKA_FUZZ_SECONDS:-30}"
-    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DOSKA_BUILD_FUZZ=ON -DOSKA_BUILD_TESTS=OFF -DOSKA_BUILD_RENDER=ON \
-        -DOSKA_SANITIZE=address,undefined >/dev/null
+    cmake --preset fuzz -B "$dir" >/dev/null
     cmake --build "$dir" -j "$jobs" --target oska_fuzzers
     local failed=0
     run_one() {

@@ -14,11 +14,15 @@ packages=(
   libclang-rt-14-dev valgrind lcov gcovr clang-tidy cppcheck
 )
 
+# One query for every package: dpkg-query lists those it knows with their
+# status (by name without architecture) and is silent about the rest.
+declare -A installed=()
+while read -r name status; do
+  if [ "$status" = "install ok installed" ]; then installed[$name]=1; fi
+done < <(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null || true)
 missing=()
 for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
+  [ -n "${installed[${package%%:*}]:-}" ] || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

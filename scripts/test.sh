@@ -16,6 +16,7 @@ cd "$(dirname "$0")/.."
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows tidy cppcheck valgrind coverage fuzz)
 
+# Silent and quick when every package is there; installs what is missing.
 bash scripts/install-deps.sh
 
 export WINEDEBUG=-all
