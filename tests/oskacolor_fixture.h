@@ -80,25 +80,6 @@ class OskacolorTest : public OskaTest {
     std::vector<oska_vector> vectors_;
 };
 
-// Expect a colour channel by channel, exactly.
-#define EXPECT_COLOR_EQ(actual, r_, g_, b_, a_)                                                    \
-    do {                                                                                           \
-        const oska_color actual_ = (actual);                                                       \
-        EXPECT_EQ(actual_.r, (r_));                                                                \
-        EXPECT_EQ(actual_.g, (g_));                                                                \
-        EXPECT_EQ(actual_.b, (b_));                                                                \
-        EXPECT_EQ(actual_.a, (a_));                                                                \
-    } while (0)
-
-#define EXPECT_COLOR_NEAR(actual, r_, g_, b_, a_)                                                  \
-    do {                                                                                           \
-        const oska_color actual_ = (actual);                                                       \
-        EXPECT_FLOAT_EQ(actual_.r, (r_));                                                          \
-        EXPECT_FLOAT_EQ(actual_.g, (g_));                                                          \
-        EXPECT_FLOAT_EQ(actual_.b, (b_));                                                          \
-        EXPECT_FLOAT_EQ(actual_.a, (a_));                                                          \
-    } while (0)
-
 } // namespace oska::test
 
 #endif

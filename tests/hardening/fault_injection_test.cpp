@@ -4,12 +4,14 @@
 // texture lookups and shadow traces, refused edits) at every phase of an
 // instance's life. Every case ends in the answer stated beside it, the
 // message the library gives for it, and no crash, leak or double release.
+#include "support/diagnostics.h"
 #include "support/oska_test.h"
 
 #include <gmock/gmock.h>
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,12 +70,16 @@ class MissingHostFunction : public OskaTest {
 
     oska_state &color_state() { return host.make_state(*shader, light_instance); }
 
-    // A light ray's sample at distance 1, facing the illuminated point.
+    // A light ray's sample at distance 1, facing the illuminated point, at
+    // the middle of the texture.
     oska_boolean evaluate(oska_color &result) {
+        static const oska_vector uv[] = {{0.5f, 0.5f, 0.0f}};
         oska_state &state = color_state();
         state.distance = 1.0;
         state.emission_dot = -1.0f;
         state.orientation = 1;
+        state.vectors = uv;
+        state.vector_count = 1;
         result = {-1.0f, -1.0f, -1.0f, -1.0f};
         return lib.oskacolor(&result, &state, color);
     }
@@ -105,8 +111,10 @@ class MissingHostFunction : public OskaTest {
         return lib.oskalight(nullptr, &state, binding);
     }
 
-    std::string diagnostic(const std::string &name) const {
-        return "dlsym failed on \"" + name + "\"";
+    // What the library writes on standard error for `name`, missing from
+    // `from`.
+    static std::string lookup_failed(const char *name, void *from) {
+        return lookup_failure(name, from, kNotExportedError);
     }
 
     host::Module module;
@@ -120,128 +128,16 @@ class MissingHostFunction : public OskaTest {
 
 // Each partial module really lacks its function and forwards the others.
 TEST_F(MissingHostFunction, ModulesLackExactlyTheirFunction) {
-    const char *names[] = {
-#define OSKA_NAME(kind, result, name, params, args) #name,
-        OSKA_HOST_FUNCTIONS(OSKA_NAME)
-#undef OSKA_NAME
-    };
-    for (const char *name : names) {
+    for (const char *name : kHostFunctionNames) {
         SCOPED_TRACE(name);
         host::Module partial;
         const std::string file =
             OSKA_PARTIAL_HOST_PREFIX + std::string(name) + OSKA_PARTIAL_HOST_SUFFIX;
         ASSERT_TRUE(partial.load(host::built_file_path(file))) << partial.error;
-        for (const char *other : names) {
+        for (const char *other : kHostFunctionNames) {
             EXPECT_EQ(partial.symbol(other) == nullptr, std::strcmp(other, name) == 0) << other;
         }
     }
-}
-
-// No allocator: init reports that it has no settings, evaluations reject
-// every sample, exit has nothing to give back.
-TEST_F(MissingHostFunction, AllocateGivesAnInstanceWithoutSettings) {
-    color_scene();
-    ASSERT_TRUE(bind_without("mi_mem_int_allocate"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_color result;
-    EXPECT_EQ(evaluate(result), 0);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                HasSubstr(diagnostic("mi_mem_int_allocate")));
-    EXPECT_EQ(host.texts(Level::error),
-              std::vector<std::string>{"oskacolor-> cannot allocate the instance settings"});
-    EXPECT_EQ(shader->settings, nullptr);
-    EXPECT_TRUE(host.leaks().empty());
-    EXPECT_TRUE(host.allocator_errors().empty());
-}
-
-// No release: the instance works; at exit its block cannot go back, so the
-// host sees it as a leak, but the slot is emptied and nothing is released
-// twice.
-TEST_F(MissingHostFunction, ReleaseLeavesTheBlockWithTheHost) {
-    color_scene();
-    ASSERT_TRUE(bind_without("mi_mem_int_release"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_color result;
-    EXPECT_EQ(evaluate(result), 1);
-    exit_color();
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                HasSubstr(diagnostic("mi_mem_int_release")));
-    EXPECT_EQ(shader->settings, nullptr);
-    ASSERT_EQ(host.leaks().size(), 1u);
-    EXPECT_EQ(host.leaks()[0].file, "oskacolor");
-    EXPECT_EQ(host.leaks()[0].line, 70);
-    EXPECT_TRUE(host.allocator_errors().empty());
-}
-
-// No query: init cannot register its block, so it gives it back and says
-// so; evaluations find no settings and reject; oskalight finds no light but
-// still names the instance and sets its flags.
-TEST_F(MissingHostFunction, QueryLeavesNoSettingsAndNoLight) {
-    color_scene();
-    ASSERT_TRUE(bind_without("mi_query"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_color result;
-    EXPECT_EQ(evaluate(result), 0);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_query")));
-    EXPECT_EQ(host.texts(Level::error),
-              std::vector<std::string>{"oskacolor-> the host keeps no settings for this instance"});
-    EXPECT_TRUE(host.leaks().empty());
-    EXPECT_TRUE(host.allocator_errors().empty());
-    EXPECT_EQ(host.allocations(), 1);
-    EXPECT_EQ(host.releases(), 1);
-
-    host.reset();
-    lib.miSetModuleHandle(module.handle);
-    light_scene();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
-    EXPECT_EQ(host.texts(Level::info).size(), 2u);
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 1);
-}
-
-// No parameter evaluation: an attached parameter reads as zero.
-TEST_F(MissingHostFunction, PhenEvalReadsAttachedParametersAsZero) {
-    color_scene();
-    color->shadows = 0;
-    const oska_color attached = {0.5f, 0.5f, 0.5f, 1.0f};
-    shader->attach(offsetof(oskacolor_params, color), attached);
-    ASSERT_TRUE(bind_without("mi_phen_eval"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_color result;
-    EXPECT_EQ(evaluate(result), 1);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_phen_eval")));
-    EXPECT_EQ(result.r, 0.0f);
-    EXPECT_EQ(result.g, 0.0f);
-    EXPECT_EQ(result.b, 0.0f);
-    EXPECT_EQ(result.a, 0.0f);
-    EXPECT_TRUE(host.leaks().empty());
-}
-
-// No shadow trace: the light counts as fully shadowed (the shadow colour).
-TEST_F(MissingHostFunction, TraceShadowGivesTheShadowColour) {
-    color_scene();
-    ASSERT_TRUE(bind_without("mi_trace_shadow"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_color result;
-    EXPECT_EQ(evaluate(result), 1);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_trace_shadow")));
-    EXPECT_EQ(result.r, 0.25f);
-    EXPECT_EQ(result.g, 0.25f);
-    EXPECT_EQ(result.b, 0.25f);
-    EXPECT_EQ(result.a, 1.0f);
 }
 
 // A textured instance whose texel sizes its decay range.
@@ -259,150 +155,249 @@ void textured(host::Host &host, oskacolor_params *color) {
     color->shadows = 0;
 }
 
-// No texture lookup: the sample stays untextured (white) and its range
-// unscaled.
-TEST_F(MissingHostFunction, LookupLeavesTheSampleUntextured) {
-    color_scene();
-    textured(host, color);
-    ASSERT_TRUE(bind_without("mi_lookup_color_texture"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_state &state = color_state();
-    const oska_vector uv[] = {{0.5f, 0.5f, 0.0f}};
-    state.vectors = uv;
-    state.vector_count = 1;
-    state.distance = 1.0;
-    oska_color result;
-    EXPECT_EQ(lib.oskacolor(&result, &state, color), 1);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(),
-                HasSubstr(diagnostic("mi_lookup_color_texture")));
-    EXPECT_FLOAT_EQ(result.r, 0.9f); // linear decay at a tenth of the range
-    EXPECT_FLOAT_EQ(result.g, 0.9f);
-    EXPECT_FLOAT_EQ(result.b, 0.9f);
-}
-
-// No luminance: a texel's range factor is 0, so the range closes and the
-// sample is rejected.
-TEST_F(MissingHostFunction, LuminanceClosesATextureRange) {
-    color_scene();
-    textured(host, color);
-    ASSERT_TRUE(bind_without("mi_luminance"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_state &state = color_state();
-    const oska_vector uv[] = {{0.5f, 0.5f, 0.0f}};
-    state.vectors = uv;
-    state.vector_count = 1;
-    state.distance = 1.0;
-    oska_color result;
-    EXPECT_EQ(lib.oskacolor(&result, &state, color), 0);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_luminance")));
-}
-
-// No error output: the object-light check still refuses the light, silently
-// for the host; the instance then shines unshadowed with no threshold.
-TEST_F(MissingHostFunction, ErrorDropsTheMessageOnly) {
-    color_scene();
-    host::LightDesc desc;
-    desc.area_kind = 1;
-    light = host.add_light(desc);
-    light_instance = host.add_instance(light, "spot");
-    ASSERT_TRUE(bind_without("mi_error"));
-    testing::internal::CaptureStderr();
-    init_color();
-    oska_color result;
-    EXPECT_EQ(evaluate(result), 1);
-    exit_color();
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_error")));
-    EXPECT_TRUE(host.messages().empty());
-    EXPECT_EQ(result.r, 1.0f);
-    EXPECT_TRUE(host.leaks().empty());
-}
-
-// No warning output: what cannot be bound is dropped, the rest goes on.
-TEST_F(MissingHostFunction, WarningDropsTheWarningOnly) {
-    light_scene();
-    binding->lights[0] = object; // an instance that holds no light
-    ASSERT_TRUE(bind_without("mi_warning"));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_warning")));
-    EXPECT_TRUE(host.texts(Level::warning).empty());
-    EXPECT_EQ(host.texts(Level::info).size(), 2u);
-    EXPECT_EQ(host.instance(object)->flags[0], 1);
-}
-
-// No info output: the light is bound and the flags set, unannounced.
-TEST_F(MissingHostFunction, InfoDropsTheNamesOnly) {
-    light_scene();
-    ASSERT_TRUE(bind_without("mi_info"));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_info")));
-    EXPECT_TRUE(host.messages().empty());
-    EXPECT_EQ(host.light(light)->area_kind, OSKA_AREA_OBJECT);
-    EXPECT_EQ(host.light(light)->object_instance, object);
-    EXPECT_EQ(host.instance(object)->flags[5], 16);
-}
-
-// No type codes: every element has type 0, so the light is no light and the
-// instance is not opened.
-TEST_F(MissingHostFunction, DbTypeMakesEveryElementUntyped) {
-    light_scene();
-    ASSERT_TRUE(bind_without("mi_db_type"));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_db_type")));
-    EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> light is not a light"});
-    EXPECT_EQ(host.texts(Level::info),
-              (std::vector<std::string>{"oskalight->objname:: cube", "oskalight->objtype:: 0"}));
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 0);
-    EXPECT_TRUE(host.edits().empty());
-}
-
-// No names: the instance is named "(unnamed)".
-TEST_F(MissingHostFunction, TagLookupLeavesTheInstanceUnnamed) {
-    light_scene();
-    ASSERT_TRUE(bind_without("mi_api_tag_lookup"));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_api_tag_lookup")));
-    ASSERT_EQ(host.texts(Level::info).size(), 2u);
-    EXPECT_EQ(host.texts(Level::info)[0], "oskalight->objname:: (unnamed)");
-    EXPECT_EQ(host.light(light)->object_instance, object);
-}
-
-// No scene editing: nothing can be written, and the library says so for the
-// light and for the instance; it still ends each edit it began.
-TEST_F(MissingHostFunction, SceneEditLeavesTheSceneAlone) {
-    light_scene();
-    ASSERT_TRUE(bind_without("mi_scene_edit"));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_scene_edit")));
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 0);
-    const std::vector<std::string> warnings = host.texts(Level::warning);
-    ASSERT_EQ(warnings.size(), 2u);
-    EXPECT_THAT(warnings[0], HasSubstr("light"));
-    EXPECT_THAT(warnings[1], HasSubstr("instance"));
-}
-
-// No end of edit: the edits are made; the host is left with the light open
-// (its own protocol check reports the instance opened meanwhile).
-TEST_F(MissingHostFunction, SceneEditEndStillEditsBoth) {
-    light_scene();
-    ASSERT_TRUE(bind_without("mi_scene_edit_end"));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bind_light(), 1);
-    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(diagnostic("mi_scene_edit_end")));
-    EXPECT_EQ(host.light(light)->area_kind, OSKA_AREA_OBJECT);
-    EXPECT_EQ(host.light(light)->object_instance, object);
-    EXPECT_EQ(host.instance(object)->flags[7], 16);
-    EXPECT_TRUE(host.edit_open());
+// Each host function missing in turn, where the library needs it: an
+// oskacolor instance lives (init, one evaluation, exit), or oskalight binds
+// its light. The library names the missing function on standard error and
+// gives the answer of the row; the host hears the errors of the row, keeps
+// its leaks and sees no allocator fault; `check` looks at the rest.
+TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
+    enum Scene { color_instance, light_binding };
+    struct Case {
+        const char *missing;
+        Scene scene;
+        std::function<void()> prepare; // after the scene is made
+        oska_boolean answer;           // of the evaluation or of oskalight
+        std::vector<std::string> errors;
+        std::size_t leaks;
+        std::function<void(const oska_color &result)> check;
+    };
+    const auto nothing = [] {};
+    const Case cases[] = {
+        // Init reports that it has no settings, the evaluation rejects, exit
+        // has nothing to give back.
+        {"mi_mem_int_allocate",
+         color_instance,
+         nothing,
+         0,
+         {"oskacolor-> cannot allocate the instance settings"},
+         0,
+         [&](const oska_color &) { EXPECT_EQ(shader->settings, nullptr); }},
+        // The instance works; at exit its block cannot go back, so the host
+        // sees it as a leak, but the slot is emptied and a second exit
+        // releases nothing.
+        {"mi_mem_int_release",
+         color_instance,
+         nothing,
+         1,
+         {},
+         1,
+         [&](const oska_color &) {
+             exit_color();
+             EXPECT_EQ(shader->settings, nullptr);
+             ASSERT_EQ(host.leaks().size(), 1u);
+             EXPECT_EQ(host.leaks()[0].file, "oskacolor");
+             EXPECT_EQ(host.leaks()[0].line, 70);
+         }},
+        // Init cannot register its block, so it gives it back and says so;
+        // the evaluation finds no settings.
+        {"mi_query",
+         color_instance,
+         nothing,
+         0,
+         {"oskacolor-> the host keeps no settings for this instance"},
+         0,
+         [&](const oska_color &) {
+             EXPECT_EQ(host.allocations(), 1);
+             EXPECT_EQ(host.releases(), 1);
+         }},
+        // oskalight finds no light but still names the instance and sets
+        // its flags.
+        {"mi_query",
+         light_binding,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
+             EXPECT_EQ(host.texts(Level::info).size(), 2u);
+             EXPECT_EQ(host.light(light)->area_kind, 2);
+             EXPECT_EQ(host.instance(object)->flags[0], 1);
+         }},
+        // An attached parameter reads as zero.
+        {"mi_phen_eval",
+         color_instance,
+         [&] {
+             color->shadows = 0;
+             shader->attach(offsetof(oskacolor_params, color), oska_color{0.5f, 0.5f, 0.5f, 1.0f});
+         },
+         1,
+         {},
+         0,
+         [&](const oska_color &result) { EXPECT_COLOR_EQ(result, 0.0f, 0.0f, 0.0f, 0.0f); }},
+        // The light counts as fully shadowed: the shadow colour.
+        {"mi_trace_shadow",
+         color_instance,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &result) { EXPECT_COLOR_EQ(result, 0.25f, 0.25f, 0.25f, 1.0f); }},
+        // The sample stays untextured (white) and its range unscaled: linear
+        // decay at a tenth of the range.
+        {"mi_lookup_color_texture",
+         color_instance,
+         [&] { textured(host, color); },
+         1,
+         {},
+         0,
+         [&](const oska_color &result) {
+             EXPECT_FLOAT_EQ(result.r, 0.9f);
+             EXPECT_FLOAT_EQ(result.g, 0.9f);
+             EXPECT_FLOAT_EQ(result.b, 0.9f);
+         }},
+        // A texel's range factor is 0, so the range closes and the sample is
+        // rejected.
+        {"mi_luminance",
+         color_instance,
+         [&] { textured(host, color); },
+         0,
+         {},
+         0,
+         [](const oska_color &) {}},
+        // The object-light check still refuses a spot light, silently for
+        // the host; the instance then shines unshadowed with no threshold.
+        {"mi_error",
+         color_instance,
+         [&] {
+             host::LightDesc desc;
+             desc.area_kind = 1;
+             light = host.add_light(desc);
+             light_instance = host.add_instance(light, "spot");
+         },
+         1,
+         {},
+         0,
+         [&](const oska_color &result) {
+             EXPECT_TRUE(host.messages().empty());
+             EXPECT_EQ(result.r, 1.0f);
+         }},
+        // What cannot be bound is dropped unsaid, the rest goes on.
+        {"mi_warning",
+         light_binding,
+         [&] { binding->lights[0] = object; },
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             EXPECT_TRUE(host.texts(Level::warning).empty());
+             EXPECT_EQ(host.texts(Level::info).size(), 2u);
+             EXPECT_EQ(host.instance(object)->flags[0], 1);
+         }},
+        // The light is bound and the flags set, unannounced.
+        {"mi_info",
+         light_binding,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             EXPECT_TRUE(host.messages().empty());
+             EXPECT_EQ(host.light(light)->area_kind, OSKA_AREA_OBJECT);
+             EXPECT_EQ(host.light(light)->object_instance, object);
+             EXPECT_EQ(host.instance(object)->flags[5], 16);
+         }},
+        // Every element has type 0, so the light is no light and the
+        // instance is not opened.
+        {"mi_db_type",
+         light_binding,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             EXPECT_EQ(host.texts(Level::warning),
+                       std::vector<std::string>{"-> light is not a light"});
+             EXPECT_EQ(
+                 host.texts(Level::info),
+                 (std::vector<std::string>{"oskalight->objname:: cube", "oskalight->objtype:: 0"}));
+             EXPECT_EQ(host.light(light)->area_kind, 2);
+             EXPECT_EQ(host.instance(object)->flags[0], 0);
+             EXPECT_TRUE(host.edits().empty());
+         }},
+        // The instance is named "(unnamed)".
+        {"mi_api_tag_lookup",
+         light_binding,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             ASSERT_EQ(host.texts(Level::info).size(), 2u);
+             EXPECT_EQ(host.texts(Level::info)[0], "oskalight->objname:: (unnamed)");
+             EXPECT_EQ(host.light(light)->object_instance, object);
+         }},
+        // Nothing can be written, and the library says so for the light and
+        // for the instance; it still ends each edit it began.
+        {"mi_scene_edit",
+         light_binding,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             EXPECT_EQ(host.light(light)->area_kind, 2);
+             EXPECT_EQ(host.instance(object)->flags[0], 0);
+             const std::vector<std::string> warnings = host.texts(Level::warning);
+             ASSERT_EQ(warnings.size(), 2u);
+             EXPECT_THAT(warnings[0], HasSubstr("light"));
+             EXPECT_THAT(warnings[1], HasSubstr("instance"));
+         }},
+        // The edits are made; the host is left with the light open (its own
+        // protocol check reports the instance opened meanwhile).
+        {"mi_scene_edit_end",
+         light_binding,
+         nothing,
+         1,
+         {},
+         0,
+         [&](const oska_color &) {
+             EXPECT_EQ(host.light(light)->area_kind, OSKA_AREA_OBJECT);
+             EXPECT_EQ(host.light(light)->object_instance, object);
+             EXPECT_EQ(host.instance(object)->flags[7], 16);
+             EXPECT_TRUE(host.edit_open());
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.missing) +
+                     (c.scene == color_instance ? ", oskacolor" : ", oskalight"));
+        host.reset();
+        if (c.scene == color_instance) {
+            color_scene();
+        } else {
+            light_scene();
+        }
+        c.prepare();
+        ASSERT_TRUE(bind_without(c.missing));
+        oska_color result = {-1.0f, -1.0f, -1.0f, -1.0f};
+        testing::internal::CaptureStderr();
+        oska_boolean answer = 0;
+        if (c.scene == color_instance) {
+            init_color();
+            answer = evaluate(result);
+            exit_color();
+        } else {
+            answer = bind_light();
+        }
+        const std::string diagnostics = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_THAT(diagnostics, HasSubstr(lookup_failed(c.missing, module.handle)));
+        EXPECT_EQ(host.texts(Level::error), c.errors);
+        c.check(result);
+        EXPECT_EQ(host.leaks().size(), c.leaks);
+        EXPECT_TRUE(host.allocator_errors().empty());
+        host.release_leaks();
+    }
 }
 
 // A module with none of the host's functions (the library's own): every
@@ -424,7 +419,7 @@ TEST_F(MissingHostFunction, NoHostFunctionAtAll) {
     const std::string diagnostics = testing::internal::GetCapturedStderr();
     for (const char *name : {"mi_mem_int_allocate", "mi_query", "mi_error", "mi_warning",
                              "mi_api_tag_lookup", "mi_info", "mi_db_type"}) {
-        EXPECT_THAT(diagnostics, HasSubstr(diagnostic(name)));
+        EXPECT_THAT(diagnostics, HasSubstr(lookup_failed(name, lib.module)));
     }
     EXPECT_TRUE(host.messages().empty());
     EXPECT_TRUE(host.edits().empty());
@@ -455,6 +450,7 @@ TEST_F(HostFault, EachFaultAtEachPhaseHasItsAnswer) {
         oska_boolean answer;
         float red; // the result's red when answered
         std::size_t leaks;
+        bool lookup_fails = false; // a textured instance whose lookups fail
     };
     const Case cases[] = {
         {"no fault", 0, false, 0, false, 0, {}, 1, 1.0f, 0},
@@ -522,11 +518,17 @@ TEST_F(HostFault, EachFaultAtEachPhaseHasItsAnswer) {
         {"shadow trace fails", 0, false, 0, true, 0, {}, 1, 0.25f, 0},
         // The block cannot be found at exit: it stays with the host.
         {"request 51 silent at exit", 0, false, 0, false, OSKA_QUERY_SETTINGS_SLOT, {}, 1, 1.0f, 1},
+        // The sample stays untextured: linear decay at a tenth of the range.
+        {"texture lookup fails", 0, false, 0, false, 0, {}, 1, 0.9f, 0, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         host.reset();
         color_scene();
+        if (c.lookup_fails) {
+            textured(host, color);
+            host.fail_texture_lookups(true);
+        }
         if (c.init_no_memory) {
             host.fail_allocations(1);
         }
@@ -547,7 +549,7 @@ TEST_F(HostFault, EachFaultAtEachPhaseHasItsAnswer) {
         host.silence_query(c.eval_silent, false);
         EXPECT_EQ(answer, c.answer);
         if (c.answer == 1) {
-            EXPECT_EQ(result.r, c.red);
+            EXPECT_FLOAT_EQ(result.r, c.red);
         }
 
         if (c.exit_silent != 0) {
@@ -558,25 +560,9 @@ TEST_F(HostFault, EachFaultAtEachPhaseHasItsAnswer) {
         EXPECT_EQ(host.texts(Level::error), c.errors);
         EXPECT_EQ(host.leaks().size(), c.leaks);
         EXPECT_TRUE(host.allocator_errors().empty());
+        host.fail_texture_lookups(false);
         host.release_leaks();
     }
-}
-
-// A texture lookup that fails leaves the sample untextured.
-TEST_F(HostFault, FailingTextureLookupLeavesTheSampleUntextured) {
-    color_scene();
-    textured(host, color);
-    init_color();
-    host.fail_texture_lookups(true);
-    oska_state &state = color_state();
-    const oska_vector uv[] = {{0.5f, 0.5f, 0.0f}};
-    state.vectors = uv;
-    state.vector_count = 1;
-    state.distance = 1.0;
-    oska_color result;
-    EXPECT_EQ(lib.oskacolor(&result, &state, color), 1);
-    EXPECT_FLOAT_EQ(result.r, 0.9f);
-    exit_color();
 }
 
 // Refused edits and an instance that holds no light: oskalight says what it

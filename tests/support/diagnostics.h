@@ -17,6 +17,13 @@ constexpr const char *kHostFunctionNames[] = {
 #undef OSKA_TEST_NAME
 };
 
+// The line on standard error for a lookup made before any module handle.
+constexpr const char *kNullHandle = "DYNLOAD: dl_handle null\n";
+
+// The error numbers of a failed lookup, as Windows gives them.
+constexpr int kNoModuleError = 6;      // no module handle yet
+constexpr int kNotExportedError = 127; // the module lacks the name
+
 // The line on standard error for a host function the module lacks.
 inline std::string lookup_failure(const char *name, void *module, int error) {
     char line[256];
