@@ -251,7 +251,7 @@ TEST(Protocol, LibraryIsDrivenInOrderAndLeavesNothingAllocated) {
     EXPECT_TRUE(host::host().allocator_errors().empty());
 }
 
-TEST(Binding, SceneShaderOverridesTheLightsSampleCount) {
+TEST(SceneShaders, OverrideTheLightsSampleCount) {
     // The light takes 4 samples a point by default; an oskalight call that
     // overrides the counts makes it take 3 (its first count).
     json scene = floor_scene({{"color", {1, 1, 1, 1}}});

@@ -1,5 +1,6 @@
 // Bad scenes stop with one line that names the scene file and the thing at
-// fault, before anything is rendered, and leave nothing allocated.
+// fault, before anything is rendered, and leave nothing allocated; doubtful
+// ones render, with a warning that names the same.
 #include "render_test.h"
 
 namespace oska::render::test {
@@ -186,7 +187,7 @@ TEST(SceneErrors, LightShaderRefusesALightThatIsNotAnObjectLight) {
     EXPECT_EQ(host::host().allocations(), host::host().releases());
 }
 
-TEST(SceneErrors, BindingWarningsReachTheUser) {
+TEST(SceneWarnings, BindingWarningsReachTheUser) {
     json scene = good_scene();
     // A second binding call naming a light instance and no object.
     scene["shaders"] = {
@@ -197,7 +198,7 @@ TEST(SceneErrors, BindingWarningsReachTheUser) {
     EXPECT_EQ(outcome.messages[0], "test.json: shaders[0]: warning: -> no instance found");
 }
 
-TEST(SceneErrors, BindingSeveralLightsInOneCallWarns) {
+TEST(SceneWarnings, BindingSeveralLightsInOneCallWarns) {
     json scene = good_scene();
     scene["objects"].push_back({{"name", "other_panel"}, {"shape", "quad"}});
     scene["lights"].push_back({{"name", "other"}, {"params", {{"color", {1, 1, 1}}}}});
@@ -214,7 +215,7 @@ TEST(SceneErrors, BindingSeveralLightsInOneCallWarns) {
     expect_error(outcome.error, {"lights[1] 'other'", "works only with object lights"});
 }
 
-TEST(SceneErrors, ShadowsWithoutATraceLevelWarn) {
+TEST(SceneWarnings, ShadowsWithoutATraceLevelWarn) {
     json scene = good_scene();
     scene["lights"][0]["params"]["shadows"] = true; // max_level left at 0
     Outcome outcome = render_json(scene);
