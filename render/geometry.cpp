@@ -3,10 +3,12 @@
 #include "error.h"
 
 #include <embree3/rtcore.h>
+#include <oneapi/tbb/global_control.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace oska::render {
 
@@ -56,7 +58,22 @@ Vec3 channel_at(const Mesh &mesh, std::size_t n, uint32_t triangle, float b1, fl
     return blend(mesh.channels[n], v, b1, b2);
 }
 
-Geometry::Geometry(const std::vector<ObjectDesc> &objects) {
+// Embree builds scenes on TBB's worker threads, which TBB otherwise leaves
+// running until the process ends, still holding their thread-local blocks;
+// whatever checks memory at exit then finds them, or not, depending on how
+// far those threads got. Each Geometry holds a reference to the scheduler,
+// and the last one to go waits for the workers to finish, so no thread of
+// ours outlives the last scene. A later scene starts new workers.
+struct Geometry::Workers {
+    tbb::task_scheduler_handle handle{tbb::attach{}};
+    ~Workers() {
+        // False while another Geometry still holds a reference: the last
+        // one joins the workers.
+        (void)tbb::finalize(handle, std::nothrow);
+    }
+};
+
+Geometry::Geometry(const std::vector<ObjectDesc> &objects) : workers_(std::make_unique<Workers>()) {
     RTCDevice device = rtcNewDevice(nullptr);
     if (device == nullptr) {
         throw Error("cannot start Embree (error " + std::to_string(rtcGetDeviceError(nullptr)) +
@@ -96,6 +113,7 @@ Geometry::Geometry(const std::vector<ObjectDesc> &objects) {
 Geometry::~Geometry() {
     rtcReleaseScene(static_cast<RTCScene>(scene_));
     rtcReleaseDevice(static_cast<RTCDevice>(device_));
+    workers_.reset(); // after the device, whose task arena the workers serve
 }
 
 Hit Geometry::intersect(Vec3 origin, Vec3 direction) const {

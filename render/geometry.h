@@ -7,6 +7,7 @@
 #include "vec.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace oska::render {
@@ -48,6 +49,8 @@ class Geometry {
     float epsilon() const { return epsilon_; }
 
   private:
+    struct Workers;
+    std::unique_ptr<Workers> workers_; // the scene builder's threads, joined when the last goes
     void *device_ = nullptr;
     void *scene_ = nullptr;
     float epsilon_ = 1e-4f;

@@ -9,7 +9,7 @@ packages=(
   # the 32-bit Windows DLL, and Wine to run its tests
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
   # oska-render
-  libembree-dev libopenimageio-dev openimageio-tools nlohmann-json3-dev libtinyobjloader-dev
+  libembree-dev libtbb-dev libopenimageio-dev openimageio-tools nlohmann-json3-dev libtinyobjloader-dev
   # checking: sanitizer runtimes for clang, fuzzing, memory, coverage, static analysis
   libclang-rt-14-dev valgrind lcov gcovr clang-tidy cppcheck
 )

@@ -2,13 +2,16 @@
 // distance, shadows in the shadow colour, one-sided emission, the
 // brightness threshold, textured light; the emitter shows its own
 // brightness; the image does not depend on the thread count; the library is
-// driven through its calling protocol and leaves nothing allocated.
+// driven through its calling protocol and leaves nothing allocated, and no
+// worker thread outlives the session.
 #include "render_test.h"
 
 #include <OpenImageIO/imageio.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <dlfcn.h>
 
 namespace oska::render::test {
@@ -249,6 +252,35 @@ TEST(Protocol, LibraryIsDrivenInOrderAndLeavesNothingAllocated) {
     EXPECT_EQ(host::host().releases(), 2);
     EXPECT_TRUE(host::host().leaks().empty());
     EXPECT_TRUE(host::host().allocator_errors().empty());
+}
+
+// The threads this process runs now.
+int thread_count() {
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(dir)) {
+            count += entry->d_name[0] != '.';
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// Embree builds the scene on worker threads; none may run on once the last
+// session is gone, or a memory check at exit finds their blocks. Counted in
+// a process of its own, so that no other test's threads come into it.
+TEST(Protocol, NoWorkerThreadOutlivesTheLastSession) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const int before = thread_count();
+            const Outcome outcome = render_json(floor_scene({{"color", {1, 1, 1, 1}}}));
+            const int after = thread_count();
+            std::fprintf(stderr, "threads before the session %d, after it %d; error '%s'\n", before,
+                         after, outcome.error.c_str());
+            std::exit(outcome.error.empty() && after == before ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(SceneShaders, OverrideTheLightsSampleCount) {
