@@ -162,6 +162,12 @@ void Host::Impl::clear() {
 
     silenced.clear();
     fifth_words.clear();
+
+    faults = HostFaults{};
+    slot_answered.clear();
+    spare_slot = nullptr;
+    invalidate_next = nullptr;
+    invalidate_size = 0;
 }
 
 // ---- Host --------------------------------------------------------------------
@@ -415,6 +421,37 @@ std::vector<void *> Host::fifth_words() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->fifth_words;
 }
+
+// ==== Host faults =============================================================
+
+void Host::set_faults(const HostFaults &faults) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->faults = faults;
+}
+
+void Host::write_param(ShaderInstance &shader, std::size_t offset, const void *value,
+                       std::size_t size) {
+    const HostFaults &faults = impl_->faults;
+    if (faults.moved_field >= 0 && offset == std::size_t(faults.moved_field)) {
+        offset = std::size_t(long(offset) + faults.moved_by);
+    }
+    if (offset + size <= shader.storage.size()) {
+        std::memcpy(shader.storage.data() + offset, value, size);
+    }
+}
+
+void Host::Impl::invalidate_edited_record() {
+    if (!faults.edit_invalidated_early) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (invalidate_next != nullptr) {
+        std::memset(invalidate_next, 0xDD, invalidate_size);
+        invalidate_next = nullptr;
+    }
+}
+
+// ==== End of host faults ======================================================
 
 // Never destroyed: the library may call into the host while the process
 // shuts down, after static objects have gone.

@@ -60,6 +60,8 @@ constexpr const char *kFunctionNames[host_function_count] = {
 // reads without having written it shows as garbage rather than as zero.
 constexpr unsigned char kFreshBlockByte = 0xA5;
 
+using HostFaults = Host::HostFaults;
+
 struct Host::Impl {
     // One element of the scene database; its tag is its index + 1.
     struct Element {
@@ -153,6 +155,17 @@ struct Host::Impl {
     // Queries (silenced: set-up only; fifth words: under the lock).
     std::unordered_set<int> silenced;
     std::vector<void *> fifth_words;
+
+    // ==== Host faults: the switches (set-up only) and what they keep
+    // (under the lock).
+    HostFaults faults;
+    std::unordered_set<const ShaderInstance *> slot_answered; // first request 51 made
+    void *spare_slot = nullptr;                               // the slot of no instance
+    unsigned char *invalidate_next = nullptr;                 // record an edit must lose
+    std::size_t invalidate_size = 0;
+    // The record of an open edit, overwritten when the fault says so.
+    void invalidate_edited_record();
+    // ==== End of host faults
 };
 
 } // namespace oska::host

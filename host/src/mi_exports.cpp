@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 using oska::host::Host;
 using oska::host::HostFunction;
@@ -28,6 +29,7 @@ Host::Impl &impl() { return oska::host::host().impl(); }
 template <class Describe>
 void note(Host::Impl &host, HostFunction function, const oska_state *state, Describe describe) {
     host.count(function);
+    host.invalidate_edited_record();
     if (host.logging_on()) {
         host.check_state(state);
         host.log(describe());
@@ -72,6 +74,35 @@ void store_message(HostFunction function, oska::host::Level level, const char *f
 template <class T> void write_result(void *result, const T &value) {
     std::memcpy(result, &value, sizeof value);
 }
+
+// ==== Host faults: the answers of a faulty host ===============================
+
+// Request 51's answer for `shader`: its own slot, or, once it had that and
+// the slot is not kept, a slot of no instance.
+void **settings_slot(Host::Impl &host, oska::host::ShaderInstance &shader) {
+    if (!host.faults.slot_not_kept) {
+        return &shader.settings;
+    }
+    std::lock_guard<std::mutex> lock(host.mutex);
+    if (host.slot_answered.insert(&shader).second) {
+        return &shader.settings;
+    }
+    return &host.spare_slot;
+}
+
+// Writes the answer of `request`, 8 bytes wide when it is the one that
+// writes too much.
+template <class T> void answer(const Host::Impl &host, int request, void *result, const T &value) {
+    if (host.faults.overlong_query != request) {
+        write_result(result, value);
+    } else if constexpr (std::is_floating_point_v<T>) {
+        write_result(result, double(value));
+    } else {
+        write_result(result, int64_t(value));
+    }
+}
+
+// ==== End of host faults
 
 // Nearest texel of `image` at (x, y) in [0,1]^2, clamped at the edges;
 // false for an empty image or a coordinate that is not a number.
@@ -127,7 +158,7 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
     switch (request) {
     case OSKA_QUERY_SETTINGS_SLOT:
         if (oska::host::ShaderInstance *shader = host.shader_of(state)) {
-            write_result(result, &shader->settings);
+            write_result(result, settings_slot(host, *shader));
             return 1;
         }
         return 0;
@@ -135,25 +166,25 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
         // Whatever the instance places: a light, or an element that a
         // type check will refuse.
         if (instance) {
-            write_result(result, element->instance.item);
+            answer(host, request, result, element->instance.item);
             return 1;
         }
         return 0;
     case OSKA_QUERY_LIGHT_AREA:
         if (light) {
-            write_result(result, element->light.area_kind);
+            answer(host, request, result, element->light.area_kind);
             return 1;
         }
         return 0;
     case OSKA_QUERY_LIGHT_EXPONENT:
         if (light) {
-            write_result(result, element->desc.exponent);
+            answer(host, request, result, element->desc.exponent);
             return 1;
         }
         return 0;
     case OSKA_QUERY_EMIT_DIVISOR:
         if (instance) {
-            write_result(result, element->emit_divisor);
+            answer(host, request, result, element->emit_divisor);
             return 1;
         }
         return 0;
@@ -354,17 +385,24 @@ void *OSKA_CALL mi_scene_edit(oska_tag tag) {
         host.edit_errors.push_back(call + " while " + std::to_string(mine.open) + " is open");
     }
     void *record = nullptr;
+    std::size_t record_size = 0;
     if (Host::Impl::Element *element = host.element(tag);
         element != nullptr && !host.refuse_edits) {
         if (element->type == OSKA_TYPE_LIGHT) {
             record = &element->light;
+            record_size = sizeof element->light;
         } else if (element->type == OSKA_TYPE_INSTANCE) {
             record = &element->instance;
+            record_size = sizeof element->instance;
         }
     }
     if (record != nullptr) {
         mine.open = tag;
         mine.refused = 0;
+        if (host.faults.edit_invalidated_early) {
+            host.invalidate_next = static_cast<unsigned char *>(record);
+            host.invalidate_size = record_size;
+        }
     } else {
         mine.refused = tag; // its end is expected, and harmless
     }
@@ -380,6 +418,7 @@ void OSKA_CALL mi_scene_edit_end(oska_tag tag) {
         host.calls.push_back(call);
     }
     host.edits.push_back({false, tag});
+    host.invalidate_next = nullptr; // ended in time: nothing left to invalidate
     Host::Impl::OpenEdit &mine = host.open_edits[std::this_thread::get_id()];
     if (mine.open != 0 && mine.open == tag) {
         mine.open = 0;

@@ -209,6 +209,34 @@ class OSKA_STANDIN_API Host {
     // ---- Extra words of requests 15 and 127, as received.
     std::vector<void *> fifth_words() const;
 
+    // ==== Host faults ========================================================
+    // Faults of a host's own side of the interface, switched on by tests of
+    // tools that must name them. This block, write_param() and the
+    // HostFaults handling in the mi_ functions belong together.
+    struct HostFaults {
+        // A field moved: write_param() puts the parameter at record offset
+        // `moved_field` `moved_by` bytes away from it.
+        long moved_field = -1;
+        int moved_by = 0;
+        // A settings slot not kept: after its first answer for a shader
+        // instance, request 51 answers a slot that no instance owns.
+        bool slot_not_kept = false;
+        // A query that writes too much: request `overlong_query` (7, 24, 25
+        // or 125) writes an 8-byte value (a double for a scalar).
+        int overlong_query = 0;
+        // An edited record invalidated early: the record mi_scene_edit gave
+        // is overwritten with 0xDD, as a freed block is, at the host's next
+        // query, parameter evaluation or lookup before its mi_scene_edit_end.
+        bool edit_invalidated_early = false;
+    };
+    // All off after reset().
+    void set_faults(const HostFaults &faults);
+    // Writes a parameter of `size` bytes at `offset` of the instance's record,
+    // as the host fills the record from its declarations.
+    void write_param(ShaderInstance &shader, std::size_t offset, const void *value,
+                     std::size_t size);
+    // ==== End of host faults =================================================
+
     // Called by the mi_ exports (not by tests).
     struct Impl;
     Impl &impl();
