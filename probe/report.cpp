@@ -1,0 +1,481 @@
+// The report table, its messages to the host and its two files.
+#include "report.h"
+
+#include "host_link.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include <sys/stat.h>
+#if defined(_WIN32)
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace oska::probe {
+
+namespace {
+
+constexpr std::size_t kDetailSize = 256;
+
+struct Line {
+    std::atomic<int> outcome{int(Outcome::not_run)};
+    bool pending = false; // reported before the host could take messages
+    char detail[kDetailSize] = {};
+};
+
+Line g_lines[check_count];
+std::mutex g_mutex; // guards the details, the pending marks and the file writes
+std::atomic<bool> g_host_ready{false};
+
+const char *outcome_word(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::pass:
+        return "PASS";
+    case Outcome::fail:
+        return "FAIL";
+    case Outcome::not_exercised:
+        return "NOT EXERCISED";
+    case Outcome::not_run:
+        break;
+    }
+    return "NOT RUN";
+}
+
+std::string message_text(CheckId check, Outcome outcome, const char *detail) {
+    return std::string("oska_probe-> ") + outcome_word(outcome) + " " + group_of(check) + ": " +
+           name_of(check) + ": " + detail;
+}
+
+void send(CheckId check, Outcome outcome, const char *detail) {
+    const std::string text = message_text(check, outcome, detail);
+    switch (outcome) {
+    case Outcome::fail:
+        host_error(text.c_str());
+        break;
+    case Outcome::not_exercised:
+        host_warning(text.c_str());
+        break;
+    default:
+        host_info(text.c_str());
+        break;
+    }
+}
+
+// A failure replaces anything; a pass or "not exercised" only "not run":
+// what was seen once stays seen.
+bool replaces(Outcome now, Outcome next) {
+    if (now == next) {
+        return false;
+    }
+    switch (next) {
+    case Outcome::fail:
+        return true;
+    case Outcome::not_exercised:
+        return now == Outcome::not_run;
+    case Outcome::pass:
+        return now == Outcome::not_run;
+    case Outcome::not_run:
+        break;
+    }
+    return false;
+}
+
+void record(CheckId check, Outcome next, const char *format, va_list args) {
+    if (check < 0 || check >= check_count) {
+        return;
+    }
+    Line &line = g_lines[check];
+    if (!replaces(Outcome(line.outcome.load(std::memory_order_acquire)), next)) {
+        return; // the fast path of every evaluation
+    }
+    char detail[kDetailSize];
+    std::vsnprintf(detail, sizeof detail, format, args);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!replaces(Outcome(line.outcome.load(std::memory_order_relaxed)), next)) {
+            return;
+        }
+        std::memcpy(line.detail, detail, sizeof detail);
+        line.outcome.store(int(next), std::memory_order_release);
+        if (!g_host_ready.load(std::memory_order_relaxed)) {
+            line.pending = true;
+            return;
+        }
+    }
+    send(check, next, detail);
+}
+
+// ---- Files
+
+// Printable in a table cell: no line breaks, no column bars.
+std::string markdown_cell(const char *text) {
+    std::string cell;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (*c == '|') {
+            cell += "\\|";
+        } else if (*c == '\n' || *c == '\r' || *c == '\t') {
+            cell += ' ';
+        } else {
+            cell += *c;
+        }
+    }
+    return cell;
+}
+
+// A JSON string; bytes outside printable ASCII (a host's names may hold
+// anything) are escaped one by one, so the file is valid whatever they are.
+std::string json_string(const char *text) {
+    std::string out = "\"";
+    for (const char *c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += char(byte);
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(byte));
+            out += escaped;
+        } else {
+            out += char(byte);
+        }
+    }
+    return out + "\"";
+}
+
+struct Tally {
+    int passed = 0;
+    int failed = 0;
+    int not_exercised = 0;
+    int not_run = 0;
+};
+
+Tally tally() {
+    Tally t;
+    for (const Line &line : g_lines) {
+        switch (Outcome(line.outcome.load(std::memory_order_acquire))) {
+        case Outcome::pass:
+            ++t.passed;
+            break;
+        case Outcome::fail:
+            ++t.failed;
+            break;
+        case Outcome::not_exercised:
+            ++t.not_exercised;
+            break;
+        case Outcome::not_run:
+            ++t.not_run;
+            break;
+        }
+    }
+    return t;
+}
+
+std::string verdict(const Tally &t) {
+    char text[256];
+    if (t.failed > 0) {
+        std::snprintf(text, sizeof text,
+                      "FAIL: %d of %d checks failed (%d passed, %d not exercised, %d not run)",
+                      t.failed, int(check_count), t.passed, t.not_exercised, t.not_run);
+    } else if (t.not_run > 0) {
+        std::snprintf(text, sizeof text,
+                      "INCOMPLETE: %d of %d checks did not run (%d passed, %d not exercised); "
+                      "render the whole probe scene",
+                      t.not_run, int(check_count), t.passed, t.not_exercised);
+    } else {
+        std::snprintf(text, sizeof text, "PASS: %d of %d checks passed (%d not exercised)",
+                      t.passed, int(check_count), t.not_exercised);
+    }
+    return text;
+}
+
+std::string markdown(const std::string &verdict_line) {
+    std::string md = "# oska-probe report\n\n**Verdict:** " + verdict_line +
+                     "\n\n| Group | Check | Result | What the probe saw |\n|---|---|---|---|\n";
+    for (int i = 0; i < check_count; ++i) {
+        const Line &line = g_lines[i];
+        md += std::string("| ") + group_of(CheckId(i)) + " | " + name_of(CheckId(i)) + " | " +
+              outcome_word(Outcome(line.outcome.load())) + " | " + markdown_cell(line.detail) +
+              " |\n";
+    }
+    return md;
+}
+
+std::string json(const std::string &verdict_line, const Tally &t) {
+    std::string js = "{\n  \"verdict\": " + json_string(verdict_line.c_str()) +
+                     ",\n  \"passed\": " + std::to_string(t.passed) +
+                     ",\n  \"failed\": " + std::to_string(t.failed) +
+                     ",\n  \"not_exercised\": " + std::to_string(t.not_exercised) +
+                     ",\n  \"not_run\": " + std::to_string(t.not_run) + ",\n  \"checks\": [\n";
+    for (int i = 0; i < check_count; ++i) {
+        const Line &line = g_lines[i];
+        js += "    {\"group\": " + json_string(group_of(CheckId(i))) +
+              ", \"check\": " + json_string(name_of(CheckId(i))) +
+              ", \"result\": " + json_string(outcome_word(Outcome(line.outcome.load()))) +
+              ", \"detail\": " + json_string(line.detail) + "}" +
+              (i + 1 < check_count ? ",\n" : "\n");
+    }
+    return js + "  ]\n}\n";
+}
+
+int process_id() {
+#if defined(_WIN32)
+    return _getpid();
+#else
+    return int(getpid());
+#endif
+}
+
+bool replace_file(const std::string &from, const std::string &to) {
+#if defined(_WIN32)
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+// Writes `text` to `path` through a temporary beside it, renamed into place
+// only when every write and the close succeeded. Empty on success, else why.
+std::string write_file(const std::string &path, const std::string &text) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        return path + " exists and is not a regular file";
+    }
+    const std::string temporary = path + "." + std::to_string(process_id()) + ".tmp";
+    std::FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        return "cannot create " + temporary + ": " + std::strerror(errno);
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                         std::fflush(file) == 0 && std::ferror(file) == 0;
+    const int error = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        std::remove(temporary.c_str());
+        return "cannot write " + temporary + ": " + std::strerror(written ? errno : error);
+    }
+    if (!replace_file(temporary, path)) {
+        const int rename_error = errno;
+        std::remove(temporary.c_str());
+        return "cannot rename " + temporary + " to " + path + ": " + std::strerror(rename_error);
+    }
+    return {};
+}
+
+std::string report_folder() {
+    const char *folder = std::getenv("OSKA_PROBE_REPORT_DIR");
+    if (folder == nullptr || folder[0] == '\0') {
+        return ".";
+    }
+    return folder;
+}
+
+} // namespace
+
+// ---- Names
+
+const char *group_of(CheckId check) {
+    if (check < check_color_fields) {
+        return "host functions";
+    }
+    if (check < check_attachment) {
+        return "oskacolor record";
+    }
+    if (check == check_attachment) {
+        return "attachment";
+    }
+    if (check < check_slot_present) {
+        return "oskalight record";
+    }
+    if (check < check_query_instance_light) {
+        return "settings slot";
+    }
+    if (check < check_ray_kinds) {
+        return "queries";
+    }
+    if (check < check_block_alignment) {
+        return "shading state";
+    }
+    if (check < check_edit_light) {
+        return "allocator";
+    }
+    if (check < check_instances_ended) {
+        return "scene edits";
+    }
+    if (check == check_instances_ended) {
+        return "lifecycle";
+    }
+    return "threads";
+}
+
+const char *name_of(CheckId check) {
+    if (check < check_color_fields) {
+        return host_function_name(check - check_functions);
+    }
+    if (check < check_attachment) {
+        return kColorFields[check - check_color_fields].name;
+    }
+    if (check >= check_light_fields && check < check_lights_start) {
+        return kLightFields[check - check_light_fields].name;
+    }
+    switch (check) {
+    case check_attachment:
+        return "attached parameter";
+    case check_lights_start:
+        return "lights: start";
+    case check_lights_count:
+        return "lights: count";
+    case check_lights_element:
+        return "lights: element";
+    case check_slot_present:
+        return "present";
+    case check_slot_distinct:
+        return "distinct per instance";
+    case check_slot_kept:
+        return "kept from init to exit";
+    case check_query_instance_light:
+        return "request 7 (light of an instance)";
+    case check_query_area:
+        return "request 24 (area kind)";
+    case check_query_exponent:
+        return "request 25 (distance exponent)";
+    case check_query_emit_divisor:
+        return "request 125 (emit divisor)";
+    case check_query_slot_size:
+        return "request 51 (settings slot)";
+    case check_ray_kinds:
+        return "ray kinds";
+    case check_distance:
+        return "distance";
+    case check_sample_state:
+        return "sample state";
+    case check_emission_dot:
+        return "emission dot product";
+    case check_parent_levels:
+        return "parent levels";
+    case check_block_alignment:
+        return "block alignment";
+    case check_block_distinct:
+        return "blocks distinct";
+    case check_edit_light:
+        return "light record";
+    case check_edit_instance:
+        return "instance record";
+    case check_edit_kept:
+        return "edit kept";
+    case check_instances_ended:
+        return "instances ended";
+    case check_threads:
+        return "concurrent evaluations";
+    default:
+        break;
+    }
+    return "";
+}
+
+// ---- Recording
+
+void reset_report() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_host_ready.store(false);
+    for (Line &line : g_lines) {
+        line.outcome.store(int(Outcome::not_run));
+        line.pending = false;
+        line.detail[0] = '\0';
+    }
+}
+
+void pass(CheckId check, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    record(check, Outcome::pass, format, args);
+    va_end(args);
+}
+
+void fail(CheckId check, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    record(check, Outcome::fail, format, args);
+    va_end(args);
+}
+
+void not_exercised(CheckId check, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    record(check, Outcome::not_exercised, format, args);
+    va_end(args);
+}
+
+Outcome outcome(CheckId check) {
+    return check >= 0 && check < check_count
+               ? Outcome(g_lines[check].outcome.load(std::memory_order_acquire))
+               : Outcome::not_run;
+}
+
+void flush_pending_messages() {
+    if (g_host_ready.load(std::memory_order_acquire)) {
+        return;
+    }
+    struct Pending {
+        Outcome outcome;
+        char detail[kDetailSize];
+    };
+    static Pending pending[check_count];
+    bool any[check_count] = {};
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_host_ready.load(std::memory_order_relaxed)) {
+            return;
+        }
+        for (int i = 0; i < check_count; ++i) {
+            if (g_lines[i].pending) {
+                g_lines[i].pending = false;
+                any[i] = true;
+                pending[i].outcome = Outcome(g_lines[i].outcome.load());
+                std::memcpy(pending[i].detail, g_lines[i].detail, kDetailSize);
+            }
+        }
+        g_host_ready.store(true, std::memory_order_release);
+    }
+    for (int i = 0; i < check_count; ++i) {
+        if (any[i]) {
+            send(CheckId(i), pending[i].outcome, pending[i].detail);
+        }
+    }
+}
+
+bool write_report() {
+    flush_pending_messages();
+    std::string why;
+    std::string verdict_line;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        const Tally t = tally();
+        verdict_line = verdict(t);
+        const std::string folder = report_folder();
+        why = write_file(folder + "/oska-probe-report.md", markdown(verdict_line));
+        if (why.empty()) {
+            why = write_file(folder + "/oska-probe-report.json", json(verdict_line, t));
+        }
+    }
+    const std::string line = "oska_probe-> verdict: " + verdict_line;
+    if (verdict_line.compare(0, 4, "PASS") == 0) {
+        host_info(line.c_str());
+    } else {
+        host_error(line.c_str());
+    }
+    if (!why.empty()) {
+        host_error(("oska_probe-> the report was not written: " + why).c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace oska::probe
