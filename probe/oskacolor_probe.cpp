@@ -41,20 +41,20 @@ struct Guarded {
 // Asks `request` with a guarded result of `size` bytes; the words past the
 // value count as guards too. Empty text when the host wrote `size` bytes and
 // no more, else what it did.
-void ask(int request, oska_state *state, oska_tag tag, Guarded &answer, std::size_t size,
+void ask(int request, oska_state *state, oska_tag tag, Guarded &answer, unsigned size,
          char *problem, std::size_t problem_size) {
     query(request, state, tag, answer.value);
     problem[0] = '\0';
-    const std::size_t words = size / 4;
-    for (std::size_t i = words; i < 2; ++i) {
+    const unsigned words = size / 4;
+    for (unsigned i = words; i < 2; ++i) {
         if (answer.value[i] != kUnwritten) {
-            std::snprintf(problem, problem_size, "wrote past its %zu-byte value (at +%zu)", size,
+            std::snprintf(problem, problem_size, "wrote past its %u-byte value (at +%u)", size,
                           4 * i);
             return;
         }
     }
     if (answer.after[0] != kGuard || answer.after[1] != kGuard) {
-        std::snprintf(problem, problem_size, "wrote past its %zu-byte value (more than 8 bytes)",
+        std::snprintf(problem, problem_size, "wrote past its %u-byte value (more than 8 bytes)",
                       size);
         return;
     }
@@ -63,7 +63,7 @@ void ask(int request, oska_state *state, oska_tag tag, Guarded &answer, std::siz
         return;
     }
     bool written = false;
-    for (std::size_t i = 0; i < words; ++i) {
+    for (unsigned i = 0; i < words; ++i) {
         written |= answer.value[i] != kUnwritten;
     }
     if (!written) {
@@ -186,11 +186,12 @@ void check_queries(oska_state *state) {
 void **ask_slot(oska_state *state) {
     Guarded answer;
     char problem[96];
-    ask(OSKA_QUERY_SETTINGS_SLOT, state, 0, answer, sizeof(void *), problem, sizeof problem);
+    ask(OSKA_QUERY_SETTINGS_SLOT, state, 0, answer, unsigned(sizeof(void *)), problem,
+        sizeof problem);
     if (problem[0] != '\0') {
         fail(check_query_slot_size, "%s", problem);
     } else {
-        pass(check_query_slot_size, "%zu bytes", sizeof(void *));
+        pass(check_query_slot_size, "%u bytes", unsigned(sizeof(void *)));
     }
     void **slot = nullptr;
     std::memcpy(&slot, answer.value, sizeof slot);

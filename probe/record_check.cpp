@@ -146,6 +146,9 @@ const void *parameter_value(oska_state *state, void *parameter, bool *attached) 
 
 void check_fields(const FieldValue *fields, int count, CheckId first, oska_state *state,
                   unsigned char *record, int record_size) {
+    if (record == nullptr) {
+        return;
+    }
     for (int i = 0; i < count; ++i) {
         const FieldValue &field = fields[i];
         const auto check = CheckId(first + i);

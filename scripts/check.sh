@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Hardening checks, one stage per kind of evidence:
-#   tidy      clang-tidy (checks in .clang-tidy) over src/ and host/
-#   cppcheck  cppcheck over src/ and host/, and render/'s warnings
+#   tidy      clang-tidy (checks in .clang-tidy) over src/, host/ and probe/
+#   cppcheck  cppcheck over src/, host/ and probe/, and render/'s warnings
 #   valgrind  the linux test suite under valgrind memcheck: no error, no leak
 #   coverage  the test suite built with gcov; line and branch figures of src/
 #   fuzz      every libFuzzer harness for a short, fixed time (ASan + UBSan)
@@ -23,7 +23,7 @@ jobs=2
 
 # The library's own code and the stand-in host.
 sources() {
-    find src host/src -name '*.cpp' | sort
+    find src host/src probe -name '*.cpp' | sort
 }
 
 stage_tidy() {
