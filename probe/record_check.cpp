@@ -100,6 +100,16 @@ void where_found(const FieldValue &field, const unsigned char *record, int recor
     std::snprintf(text, std::size_t(size), "; its value is nowhere in the record");
 }
 
+// The attachment offset of the state's shader; one too large to be the
+// distance to a word beside the record is taken as 0, so that the probe
+// reads nothing far away (the attachment check names it).
+int32_t attachment_offset(const oska_state *state) {
+    constexpr int32_t kFarthest = 1 << 20;
+    const int32_t offset =
+        state != nullptr && state->function != nullptr ? state->function->attach_offset : 0;
+    return offset >= -kFarthest && offset <= kFarthest ? offset : 0;
+}
+
 } // namespace
 
 void describe(FieldType type, const void *value, char *text, int size) {
@@ -135,8 +145,7 @@ void describe(FieldType type, const void *value, char *text, int size) {
 
 const void *parameter_value(oska_state *state, void *parameter, bool *attached) {
     *attached = false;
-    const int32_t offset =
-        state != nullptr && state->function != nullptr ? state->function->attach_offset : 0;
+    const int32_t offset = attachment_offset(state);
     if (offset == 0 || word_at(static_cast<unsigned char *>(parameter) + offset) == 0) {
         return parameter;
     }
@@ -188,8 +197,13 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
 }
 
 void check_attached_parameter(oska_state *state, unsigned char *record) {
-    const int32_t offset =
+    const int32_t given =
         state != nullptr && state->function != nullptr ? state->function->attach_offset : 0;
+    if (given != attachment_offset(state)) {
+        fail(check_attachment, "the attachment offset is %d: no record is that large", int(given));
+        return;
+    }
+    const int32_t offset = given;
     if (offset == 0) {
         not_exercised(check_attachment, "the attachment offset is 0: no parameter attached");
         return;
