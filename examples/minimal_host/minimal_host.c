@@ -1,0 +1,639 @@
+/*
+ * minimal_host: the smallest complete host of the oska shader library.
+ *
+ *   minimal_host LIBRARY DECLARATIONS
+ *   minimal_host /opt/oska/lib/liboska.so /opt/oska/share/oska/oska.decl
+ *
+ * It loads the library by file name, hands it this program's module handle,
+ * lays out both parameter records from the declaration file, binds a light
+ * to an object instance with oskalight, and evaluates oskacolor for a handful
+ * of light samples, one per feature, printing each with what it means.
+ *
+ * Plain C11, one source for Linux (dlopen) and Windows (LoadLibrary). The
+ * numbered sections are the steps of the host guide (docs/host-guide.md).
+ * A real host keeps the same shape with a real scene behind it.
+ */
+#if defined(__MINGW32__)
+#define __USE_MINGW_ANSI_STDIO 1 /* the same printf rounding as everywhere else */
+#endif
+#define OSKA_BUILDING_HOST /* export the mi_ functions below by name */
+#include <oska/host_api.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+/* ---- 1. Loading the library --------------------------------------------- */
+
+typedef void (*any_fn)(void); /* a function pointer of no particular type */
+
+static void *load_library(const char *path) {
+#if defined(_WIN32)
+    return (void *)LoadLibraryA(path);
+#else
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+#endif
+}
+
+static any_fn find_export(void *library, const char *name) {
+#if defined(_WIN32)
+    return (any_fn)GetProcAddress((HMODULE)library, name);
+#else
+    void *address = dlsym(library, name);
+    any_fn function;
+    memcpy(&function, &address, sizeof function);
+    return function;
+#endif
+}
+
+/* The module whose exports the library searches for the mi_ functions:
+ * this program, which defines them in section 3. */
+static void *own_module(void) {
+#if defined(_WIN32)
+    return (void *)GetModuleHandleA(NULL);
+#else
+    return dlopen(NULL, RTLD_NOW);
+#endif
+}
+
+/* The library's nine exports. */
+static struct {
+    oska_set_module_handle_fn set_module_handle;
+    oska_version_fn color_version, light_version;
+    oska_init_fn color_init, light_init;
+    oska_shader_fn color, light;
+    oska_exit_fn color_exit, light_exit;
+} lib;
+
+#define FIND(field, type, name) (lib.field = (type)find_export(library, name)) != NULL
+
+static int bind_library(void *library) {
+    return FIND(set_module_handle, oska_set_module_handle_fn, "miSetModuleHandle") &&
+           FIND(color_version, oska_version_fn, "oskacolor_version") &&
+           FIND(light_version, oska_version_fn, "oskalight_version") &&
+           FIND(color_init, oska_init_fn, "oskacolor_init") &&
+           FIND(light_init, oska_init_fn, "oskalight_init") &&
+           FIND(color, oska_shader_fn, "oskacolor") && FIND(light, oska_shader_fn, "oskalight") &&
+           FIND(color_exit, oska_exit_fn, "oskacolor_exit") &&
+           FIND(light_exit, oska_exit_fn, "oskalight_exit");
+}
+
+/* ---- 2. Laying out the records from oska.decl -------------------------- */
+
+enum { MAX_SHADERS = 8, MAX_PARAMS = 64, MAX_NAME = 64, MAX_LINE = 256 };
+
+typedef struct param_decl {
+    char name[MAX_NAME];
+    char type[16]; /* color, scalar, boolean, integer, tag */
+    int array;     /* start index, count, element slot */
+    size_t offset, size;
+} param_decl;
+
+typedef struct shader_decl {
+    char name[MAX_NAME];
+    param_decl params[MAX_PARAMS];
+    int count;
+    size_t size; /* of the whole record */
+} shader_decl;
+
+static shader_decl decls[MAX_SHADERS];
+static int decl_count;
+
+static size_t type_size(const char *type) {
+    if (strcmp(type, "color") == 0) {
+        return 16;
+    }
+    if (strcmp(type, "scalar") == 0 || strcmp(type, "boolean") == 0 ||
+        strcmp(type, "integer") == 0 || strcmp(type, "tag") == 0) {
+        return 4;
+    }
+    return 0;
+}
+
+/* One "TYPE NAME" or "array TYPE NAME" line of an open shader. */
+static const char *add_param(shader_decl *shader, int words, char w[3][MAX_NAME]) {
+    param_decl *param = &shader->params[shader->count];
+    const int array = words == 3 && strcmp(w[0], "array") == 0;
+    if (shader->count == MAX_PARAMS) {
+        return "too many parameters";
+    }
+    if (words != 2 + array || strlen(w[array]) >= sizeof param->type || type_size(w[array]) == 0) {
+        return "expected 'TYPE NAME' or 'array TYPE NAME'";
+    }
+    strcpy(param->type, w[array]);
+    strcpy(param->name, w[1 + array]);
+    param->array = array;
+    param->offset = shader->size; /* fields follow each other without gaps */
+    param->size = array ? 12 : type_size(param->type);
+    shader->size += param->size;
+    ++shader->count;
+    return NULL;
+}
+
+static int read_declarations(const char *path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
+        fprintf(stderr, "%s: not a readable file\n", path);
+        return 0;
+    }
+    FILE *file = fopen(path, "r");
+    if (file == NULL) {
+        fprintf(stderr, "%s: cannot open\n", path);
+        return 0;
+    }
+    char line[MAX_LINE];
+    int number = 0;
+    shader_decl *open = NULL;
+    const char *error = NULL;
+    while (error == NULL && fgets(line, sizeof line, file) != NULL) {
+        ++number;
+        if (strchr(line, '\n') == NULL && !feof(file)) {
+            error = "line too long";
+            break;
+        }
+        line[strcspn(line, "#")] = '\0'; /* comments */
+        char w[3][MAX_NAME], extra[2];
+        const int words = sscanf(line, "%63s %63s %63s %1s", w[0], w[1], w[2], extra);
+        if (words <= 0) {
+            continue;
+        }
+        if (strcmp(w[0], "shader") == 0) {
+            if (open != NULL || words != 3 || decl_count == MAX_SHADERS) {
+                error = "expected 'shader NAME RESULT' outside a shader";
+            } else {
+                open = &decls[decl_count++];
+                strcpy(open->name, w[1]);
+            }
+        } else if (open == NULL) {
+            error = "parameter outside a shader";
+        } else if (strcmp(w[0], "end") == 0) {
+            open = words == 1 ? NULL : open;
+            error = words == 1 ? NULL : "unexpected text after 'end'";
+        } else {
+            error = add_param(open, words, w);
+        }
+    }
+    if (error == NULL && open != NULL) {
+        error = "shader without 'end'";
+    }
+    if (error == NULL && ferror(file)) {
+        error = "read error";
+    }
+    fclose(file);
+    if (error != NULL) {
+        fprintf(stderr, "%s:%d: %s\n", path, number, error);
+    }
+    return error == NULL;
+}
+
+static const shader_decl *find_shader(const char *name) {
+    for (int i = 0; i < decl_count; ++i) {
+        if (strcmp(decls[i].name, name) == 0) {
+            return &decls[i];
+        }
+    }
+    return NULL;
+}
+
+static const param_decl *find_param(const shader_decl *shader, const char *name) {
+    for (int i = 0; i < shader->count; ++i) {
+        if (strcmp(shader->params[i].name, name) == 0) {
+            return &shader->params[i];
+        }
+    }
+    return NULL;
+}
+
+/* Sets "name=value" in a record: a colour takes four numbers, an array
+ * three (start index, count, the one element), anything else one. */
+static int set_param(unsigned char *record, const shader_decl *shader, const char *setting) {
+    char name[MAX_NAME];
+    int used = 0;
+    const param_decl *param = NULL;
+    if (sscanf(setting, "%63[^=]=%n", name, &used) == 1 && used > 0) {
+        param = find_param(shader, name);
+    }
+    const char *value = setting + used;
+    float f[4];
+    int32_t i[3];
+    if (param == NULL) {
+        fprintf(stderr, "%s has no parameter for '%s'\n", shader->name, setting);
+        return 0;
+    }
+    if (param->array && sscanf(value, "%d %d %d", &i[0], &i[1], &i[2]) == 3) {
+        memcpy(record + param->offset, i, sizeof i);
+    } else if (strcmp(param->type, "color") == 0 &&
+               sscanf(value, "%f %f %f %f", &f[0], &f[1], &f[2], &f[3]) == 4) {
+        memcpy(record + param->offset, f, sizeof f);
+    } else if (strcmp(param->type, "scalar") == 0 && sscanf(value, "%f", &f[0]) == 1) {
+        memcpy(record + param->offset, f, sizeof f[0]);
+    } else if (!param->array && type_size(param->type) == 4 && sscanf(value, "%d", &i[0]) == 1) {
+        memcpy(record + param->offset, i, sizeof i[0]);
+    } else {
+        fprintf(stderr, "%s: bad value for %s %s\n", setting, param->type, param->name);
+        return 0;
+    }
+    return 1;
+}
+
+/* ---- 3. The host functions the library calls back --------------------- */
+
+/* The scene: tags name its elements; 0 is none. */
+enum { LAMP = 1, LAMP_INSTANCE, SURFACE, SPOT, SPOT_INSTANCE, TAG_END };
+static struct element {
+    int type; /* OSKA_TYPE_LIGHT or OSKA_TYPE_INSTANCE */
+    const char *name;
+    oska_light light;       /* what mi_scene_edit opens for a light */
+    oska_instance instance; /* ... and for an instance */
+    float exponent;         /* a light's distance exponent */
+    float emit_divisor;     /* a light instance's */
+} scene[TAG_END] = {
+    [LAMP] = {OSKA_TYPE_LIGHT, "lamp", {0}, {0}, 2.0f, 0.0f},
+    [LAMP_INSTANCE] = {OSKA_TYPE_INSTANCE, "lamp_instance", {0}, {LAMP, {0}}, 0.0f, 1.0f},
+    [SURFACE] = {OSKA_TYPE_INSTANCE, "lamp_surface", {0}, {0}, 0.0f, 0.0f},
+    [SPOT] = {OSKA_TYPE_LIGHT, "spot", {0}, {0}, 2.0f, 0.0f},
+    [SPOT_INSTANCE] = {OSKA_TYPE_INSTANCE, "spot_instance", {0}, {SPOT, {0}}, 0.0f, 1.0f},
+};
+
+static struct element *element(oska_tag tag) {
+    return tag > 0 && tag < TAG_END ? &scene[tag] : NULL;
+}
+
+/* One shader instance: its parameter record followed by one attachment word
+ * per record byte offset, and its settings slot. */
+typedef struct shader_instance {
+    unsigned char *storage;     /* record, then attachment words at +attach.attach_offset */
+    oska_function attach;       /* what state->function points to */
+    void *settings;             /* the instance's settings slot (query 51) */
+    const param_decl *attached; /* the parameter another shader gives, or NULL */
+    oska_color attached_value;  /* ... and what that shader answers */
+} shader_instance;
+
+static shader_instance *instance_of(const oska_state *state) {
+    return state != NULL ? (shader_instance *)state->host_data : NULL;
+}
+
+static oska_color shadow_transmission = {1, 1, 1, 1}; /* what the next shadow ray finds */
+static int live_blocks;                               /* allocations not yet released */
+
+OSKA_HOST_API oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag,
+                                              void *result, ...) {
+    const struct element *e = element(tag);
+    shader_instance *instance = instance_of(state);
+    switch (request) {
+    case OSKA_QUERY_SETTINGS_SLOT: /* void **: where the instance keeps its settings */
+        if (instance == NULL) {
+            return 0;
+        }
+        *(void ***)result = &instance->settings;
+        return 1;
+    case OSKA_QUERY_INSTANCE_LIGHT:
+        if (e == NULL || e->type != OSKA_TYPE_INSTANCE) {
+            return 0;
+        }
+        *(oska_tag *)result = e->instance.item;
+        return 1;
+    case OSKA_QUERY_LIGHT_AREA:
+        if (e == NULL || e->type != OSKA_TYPE_LIGHT) {
+            return 0;
+        }
+        *(oska_integer *)result = e->light.area_kind;
+        return 1;
+    case OSKA_QUERY_LIGHT_EXPONENT:
+        if (e == NULL || e->type != OSKA_TYPE_LIGHT) {
+            return 0;
+        }
+        *(oska_scalar *)result = e->exponent;
+        return 1;
+    case OSKA_QUERY_EMIT_DIVISOR:
+        if (e == NULL || e->type != OSKA_TYPE_INSTANCE) {
+            return 0;
+        }
+        *(oska_scalar *)result = e->emit_divisor;
+        return 1;
+    default:
+        return 0; /* a request this host does not answer writes nothing */
+    }
+}
+
+/* A parameter whose attachment word is set: the value another shader gives. */
+OSKA_HOST_API void *OSKA_CALL mi_phen_eval(oska_state *state, void *param) {
+    shader_instance *instance = instance_of(state);
+    if (instance == NULL || instance->attached == NULL ||
+        param != instance->storage + instance->attached->offset) {
+        return NULL; /* the library reads zero */
+    }
+    return &instance->attached_value;
+}
+
+OSKA_HOST_API void *OSKA_CALL mi_mem_int_allocate(const char *file, int line, int size) {
+    (void)file, (void)line;
+    void *block = size >= 0 ? malloc(size > 0 ? (size_t)size : 1) : NULL;
+    live_blocks += block != NULL;
+    return block;
+}
+
+OSKA_HOST_API void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
+    (void)file, (void)line;
+    live_blocks -= block != NULL;
+    free(block);
+}
+
+static void print_message(const char *level, const char *format, va_list args) {
+    printf("    %s: ", level);
+    vprintf(format, args);
+    printf("\n");
+}
+
+#define MESSAGE_FUNCTION(name, level)                                                              \
+    OSKA_HOST_API void OSKA_CALL name(const char *format, ...) {                                   \
+        va_list args;                                                                              \
+        va_start(args, format);                                                                    \
+        print_message(level, format, args);                                                        \
+        va_end(args);                                                                              \
+    }
+MESSAGE_FUNCTION(mi_error, "error")
+MESSAGE_FUNCTION(mi_warning, "warning")
+MESSAGE_FUNCTION(mi_info, "info")
+
+OSKA_HOST_API oska_boolean OSKA_CALL mi_trace_shadow(oska_color *transmission, oska_state *state) {
+    (void)state;
+    *transmission = shadow_transmission;
+    return 1;
+}
+
+OSKA_HOST_API float OSKA_CALL mi_luminance(oska_state *state, oska_color *color) {
+    (void)state;
+    return 0.299f * color->r + 0.587f * color->g + 0.114f * color->b;
+}
+
+/* This scene has no textures. */
+OSKA_HOST_API oska_boolean OSKA_CALL mi_lookup_color_texture(oska_color *result, oska_state *state,
+                                                             oska_tag texture, oska_vector *coord) {
+    (void)result, (void)state, (void)texture, (void)coord;
+    return 0;
+}
+
+OSKA_HOST_API int OSKA_CALL mi_db_type(oska_tag tag) {
+    const struct element *e = element(tag);
+    return e != NULL ? e->type : 0;
+}
+
+OSKA_HOST_API const char *OSKA_CALL mi_api_tag_lookup(oska_tag tag) {
+    const struct element *e = element(tag);
+    return e != NULL ? e->name : NULL;
+}
+
+/* The record to edit in place; one element open at a time. */
+OSKA_HOST_API void *OSKA_CALL mi_scene_edit(oska_tag tag) {
+    struct element *e = element(tag);
+    if (e == NULL) {
+        return NULL;
+    }
+    return e->type == OSKA_TYPE_LIGHT ? (void *)&e->light : (void *)&e->instance;
+}
+
+OSKA_HOST_API void OSKA_CALL mi_scene_edit_end(oska_tag tag) { (void)tag; }
+
+/* ---- 4. Shader instances and their calls ------------------------------ */
+
+/* A zeroed record (every parameter 0, false or none) with its settings. */
+static int make_instance(shader_instance *instance, const shader_decl *shader,
+                         const char *const *settings) {
+    memset(instance, 0, sizeof *instance);
+    instance->storage = calloc(2, shader->size);
+    instance->attach.attach_offset = (int32_t)shader->size;
+    if (instance->storage == NULL) {
+        fprintf(stderr, "out of memory\n");
+        return 0;
+    }
+    for (; *settings != NULL; ++settings) {
+        if (!set_param(instance->storage, shader, *settings)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* Attaches `name` to another shader, which answers `value`. */
+static void attach(shader_instance *instance, const shader_decl *shader, const char *name,
+                   oska_color value) {
+    const int32_t attached = 1;
+    instance->attached = find_param(shader, name);
+    instance->attached_value = value;
+    memcpy(instance->storage + instance->attach.attach_offset + instance->attached->offset,
+           &attached, sizeof attached);
+}
+
+/* A light-ray state for one call of `instance`, sampled at `distance` with
+ * the given emission cosine, its own sample and parent record. */
+static void make_state(oska_state *state, shader_instance *instance, oska_tag light_instance,
+                       double distance, float emission_cosine) {
+    memset(state, 0, sizeof *state);
+    state->ray_kind = OSKA_RAY_LIGHT;
+    state->distance = distance;
+    state->light_instance = light_instance;
+    state->emission_dot = -emission_cosine;
+    state->orientation = 1; /* the sample faces the illuminated point */
+    state->function = &instance->attach;
+    state->parent = state;
+    state->sample = state;
+    state->host_data = instance;
+}
+
+static int bind_lamp(const shader_decl *shader) {
+    static const char *const settings[] = {
+        "enable=1",           "instance=3",   "lights=0 1 2", /* start 0, count 1: LAMP_INSTANCE */
+        "override_samples=1", "samples_1=16", "samples_2=4",  NULL};
+    shader_instance instance;
+    oska_state state;
+    oska_boolean init_req = 0;
+    int result = 0;
+    if (!make_instance(&instance, shader, settings)) {
+        return 0;
+    }
+    make_state(&state, &instance, 0, 0.0, 0.0f);
+    lib.light_init(&state, NULL, &init_req); /* shader-wide; asks for no instance init */
+    printf("oskalight: bind lamp to lamp_surface\n");
+    lib.light(&result, &state, instance.storage);
+    lib.light_exit(&state, instance.storage);
+    lib.light_exit(&state, NULL);
+    printf("  lamp: area kind %d, emits from instance %u, samples %u %u\n",
+           (int)scene[LAMP].light.area_kind, (unsigned)scene[LAMP].light.object_instance,
+           (unsigned)scene[LAMP].light.samples[0], (unsigned)scene[LAMP].light.samples[1]);
+    free(instance.storage);
+    return scene[LAMP].light.area_kind == OSKA_AREA_OBJECT;
+}
+
+/* ---- 5. One light sample per feature ---------------------------------- */
+
+typedef struct sample_case {
+    const char *name;
+    const char *meaning;
+    const char *settings[6];
+    oska_tag light_instance;
+    double distance;
+    float emission_cosine;
+    float transmission; /* what the shadow ray finds: 1 open, 0 blocked */
+    int attach_color;   /* color comes from another shader: pure blue */
+} sample_case;
+
+static const sample_case cases[] = {
+    {"no decay", "colour times intensity 2", {NULL}, LAMP_INSTANCE, 3.0, 0.8f, 1, 0},
+    {"linear",
+     "half way from 1 to 5: half",
+     {"decay=1", "decay_start=1", "decay_end=5"},
+     LAMP_INSTANCE,
+     3.0,
+     0.8f,
+     1,
+     0},
+    {"inverse power",
+     "1 / distance^2 at 2: a quarter",
+     {"decay=2", "decay_start=1", "decay_end=9"},
+     LAMP_INSTANCE,
+     2.0,
+     0.8f,
+     1,
+     0},
+    {"physical",
+     "cosine / (4 pi distance^2)",
+     {"decay=3", "decay_start=1"},
+     LAMP_INSTANCE,
+     2.0,
+     0.5f,
+     1,
+     0},
+    {"past the range",
+     "distance 6, range 1 to 5: rejected",
+     {"decay=1", "decay_start=1", "decay_end=5"},
+     LAMP_INSTANCE,
+     6.0,
+     0.8f,
+     1,
+     0},
+    {"cutoff passed",
+     "cosine 0.8 > cutoff 0.5, weighted",
+     {"directional=1", "cosine=1", "cutoff=0.5"},
+     LAMP_INSTANCE,
+     3.0,
+     0.8f,
+     1,
+     0},
+    {"cutoff failed",
+     "cosine 0.3 <= cutoff 0.5: rejected",
+     {"directional=1", "cosine=1", "cutoff=0.5"},
+     LAMP_INSTANCE,
+     3.0,
+     0.3f,
+     1,
+     0},
+    {"full shadow",
+     "blocked: times the shadow colour",
+     {"shadows=1", "max_level=4", "shadow_color=0.25 0 0 1"},
+     LAMP_INSTANCE,
+     3.0,
+     0.8f,
+     0,
+     0},
+    {"half shadow",
+     "half way to the shadow colour",
+     {"shadows=1", "max_level=4", "shadow_color=0.25 0 0 1"},
+     LAMP_INSTANCE,
+     3.0,
+     0.8f,
+     0.5f,
+     0},
+    {"attached", "color given by another shader", {NULL}, LAMP_INSTANCE, 3.0, 0.8f, 1, 1},
+    {"not bound", "init refused spot: default settings", {NULL}, SPOT_INSTANCE, 3.0, 0.8f, 1, 0},
+};
+
+static int run_case(const shader_decl *shader, const sample_case *c) {
+    const char *settings[8] = {"color=1 0.8 0.6 2"}; /* every sample: this colour, intensity 2 */
+    shader_instance instance;
+    oska_state state;
+    oska_boolean init_req = 0;
+    oska_color result = {0, 0, 0, 0};
+    memcpy(&settings[1], c->settings, sizeof c->settings);
+    if (!make_instance(&instance, shader, settings)) {
+        return 0;
+    }
+    if (c->attach_color) {
+        const oska_color blue = {0, 0, 1, 1};
+        attach(&instance, shader, "color", blue);
+    }
+    make_state(&state, &instance, c->light_instance, c->distance, c->emission_cosine);
+    shadow_transmission.r = shadow_transmission.g = shadow_transmission.b = c->transmission;
+
+    printf("oskacolor: %s\n", c->name);
+    lib.color_init(&state, instance.storage, &init_req); /* the instance's init */
+    const oska_boolean lit = lib.color(&result, &state, instance.storage);
+    if (lit) {
+        printf("  %.4f %.4f %.4f  %s\n", result.r, result.g, result.b, c->meaning);
+    } else {
+        printf("  (no light)  %s\n", c->meaning);
+    }
+    lib.color_exit(&state, instance.storage); /* releases the instance's settings */
+    free(instance.storage);
+    return 1;
+}
+
+int main(int argc, char **argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s LIBRARY DECLARATIONS\n", argv[0]);
+        return 2;
+    }
+    /* 1. Load, hand over our module, check the versions. */
+    void *library = load_library(argv[1]);
+    if (library == NULL || !bind_library(library)) {
+        fprintf(stderr, "%s: cannot load the oska library or find its exports\n", argv[1]);
+        return 1;
+    }
+    lib.set_module_handle(own_module());
+    printf("oskacolor version %d, oskalight version %d\n", lib.color_version(),
+           lib.light_version());
+
+    /* 2. The records, laid out from the declarations; they must agree with
+     * the header this host was built with. */
+    if (!read_declarations(argv[2])) {
+        return 1;
+    }
+    const shader_decl *color = find_shader("oskacolor");
+    const shader_decl *light = find_shader("oskalight");
+    if (color == NULL || light == NULL || color->size != sizeof(oskacolor_params) ||
+        light->size != sizeof(oskalight_params)) {
+        fprintf(stderr, "%s: does not declare the records of this oska version\n", argv[2]);
+        return 1;
+    }
+    printf("records: oskacolor %u bytes, oskalight %u bytes\n", (unsigned)color->size,
+           (unsigned)light->size);
+
+    /* 3. Scene editing first: the lamp becomes an object light. */
+    if (!bind_lamp(light)) {
+        return 1;
+    }
+
+    /* 4., 5. oskacolor: the shader-wide init, then one instance per sample. */
+    oska_boolean init_req = 0;
+    lib.color_init(NULL, NULL, &init_req);
+    if (!init_req) {
+        fprintf(stderr, "oskacolor did not ask for instance inits\n");
+        return 1;
+    }
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        if (!run_case(color, &cases[i])) {
+            return 1;
+        }
+    }
+    lib.color_exit(NULL, NULL);
+    printf("blocks still allocated: %d\n", live_blocks);
+    return live_blocks == 0 ? 0 : 1;
+}
