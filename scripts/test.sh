@@ -7,6 +7,8 @@
 #            bindings, concurrent evaluation)
 #   windows  the 32-bit DLL cross-built with mingw-w64, its tests under Wine,
 #            its export and import check
+#   package  the release archives, built twice and compared, installed and
+#            used by tests/consumer on Linux and under Wine (scripts/package.sh)
 #   tidy cppcheck valgrind coverage fuzz
 #            the hardening checks of scripts/check.sh (docs/hardening.md)
 # Usage: scripts/test.sh [stage...]   (default: every stage)
@@ -14,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows tidy cppcheck valgrind coverage fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows package tidy cppcheck valgrind coverage fuzz)
 
 # Silent and quick when every package is there; installs what is missing.
 bash scripts/install-deps.sh
@@ -27,6 +29,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 for stage in "${stages[@]}"; do
   echo "=== $stage"
   start=$SECONDS
+  if [ "$stage" = package ]; then
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+    bash scripts/package.sh
+    echo "=== $stage passed in $((SECONDS - start)) s"
+    continue
+  fi
   case "$stage" in tidy | cppcheck | valgrind | coverage | fuzz)
     bash scripts/check.sh "$stage"
     echo "=== $stage passed in $((SECONDS - start)) s"
