@@ -244,6 +244,25 @@ static int set_param(unsigned char *record, const shader_decl *shader, const cha
     return 1;
 }
 
+/* "name=value;name=value..." */
+static int set_params(unsigned char *record, const shader_decl *shader, const char *settings) {
+    char setting[MAX_LINE];
+    while (*settings != '\0') {
+        const size_t length = strcspn(settings, ";");
+        if (length >= sizeof setting) {
+            fprintf(stderr, "setting too long: %s\n", settings);
+            return 0;
+        }
+        memcpy(setting, settings, length);
+        setting[length] = '\0';
+        if (!set_param(record, shader, setting)) {
+            return 0;
+        }
+        settings += length + (settings[length] == ';');
+    }
+    return 1;
+}
+
 /* ---- 3. The host functions the library calls back --------------------- */
 
 /* The scene: tags name its elements; 0 is none. */
@@ -407,7 +426,7 @@ OSKA_HOST_API void OSKA_CALL mi_scene_edit_end(oska_tag tag) { (void)tag; }
 
 /* A zeroed record (every parameter 0, false or none) with its settings. */
 static int make_instance(shader_instance *instance, const shader_decl *shader,
-                         const char *const *settings) {
+                         const char *settings) {
     memset(instance, 0, sizeof *instance);
     instance->storage = calloc(2, shader->size);
     instance->attach.attach_offset = (int32_t)shader->size;
@@ -415,12 +434,7 @@ static int make_instance(shader_instance *instance, const shader_decl *shader,
         fprintf(stderr, "out of memory\n");
         return 0;
     }
-    for (; *settings != NULL; ++settings) {
-        if (!set_param(instance->storage, shader, *settings)) {
-            return 0;
-        }
-    }
-    return 1;
+    return set_params(instance->storage, shader, settings);
 }
 
 /* Attaches `name` to another shader, which answers `value`. */
@@ -450,9 +464,9 @@ static void make_state(oska_state *state, shader_instance *instance, oska_tag li
 }
 
 static int bind_lamp(const shader_decl *shader) {
-    static const char *const settings[] = {
-        "enable=1",           "instance=3",   "lights=0 1 2", /* start 0, count 1: LAMP_INSTANCE */
-        "override_samples=1", "samples_1=16", "samples_2=4",  NULL};
+    /* instance 3 is SURFACE; lights: start 0, count 1, element 2 (LAMP_INSTANCE) */
+    static const char *const settings =
+        "enable=1;instance=3;lights=0 1 2;override_samples=1;samples_1=16;samples_2=4";
     shader_instance instance;
     oska_state state;
     oska_boolean init_req = 0;
@@ -477,93 +491,50 @@ static int bind_lamp(const shader_decl *shader) {
 
 typedef struct sample_case {
     const char *name;
-    const char *meaning;
-    const char *settings[6];
+    const char *settings; /* "name=value;..." on top of the base colour */
     oska_tag light_instance;
     double distance;
     float emission_cosine;
     float transmission; /* what the shadow ray finds: 1 open, 0 blocked */
     int attach_color;   /* color comes from another shader: pure blue */
+    const char *meaning;
 } sample_case;
 
+/* clang-format off */
 static const sample_case cases[] = {
-    {"no decay", "colour times intensity 2", {NULL}, LAMP_INSTANCE, 3.0, 0.8f, 1, 0},
-    {"linear",
-     "half way from 1 to 5: half",
-     {"decay=1", "decay_start=1", "decay_end=5"},
-     LAMP_INSTANCE,
-     3.0,
-     0.8f,
-     1,
-     0},
-    {"inverse power",
-     "1 / distance^2 at 2: a quarter",
-     {"decay=2", "decay_start=1", "decay_end=9"},
-     LAMP_INSTANCE,
-     2.0,
-     0.8f,
-     1,
-     0},
-    {"physical",
-     "cosine / (4 pi distance^2)",
-     {"decay=3", "decay_start=1"},
-     LAMP_INSTANCE,
-     2.0,
-     0.5f,
-     1,
-     0},
-    {"past the range",
-     "distance 6, range 1 to 5: rejected",
-     {"decay=1", "decay_start=1", "decay_end=5"},
-     LAMP_INSTANCE,
-     6.0,
-     0.8f,
-     1,
-     0},
-    {"cutoff passed",
-     "cosine 0.8 > cutoff 0.5, weighted",
-     {"directional=1", "cosine=1", "cutoff=0.5"},
-     LAMP_INSTANCE,
-     3.0,
-     0.8f,
-     1,
-     0},
-    {"cutoff failed",
-     "cosine 0.3 <= cutoff 0.5: rejected",
-     {"directional=1", "cosine=1", "cutoff=0.5"},
-     LAMP_INSTANCE,
-     3.0,
-     0.3f,
-     1,
-     0},
-    {"full shadow",
-     "blocked: times the shadow colour",
-     {"shadows=1", "max_level=4", "shadow_color=0.25 0 0 1"},
-     LAMP_INSTANCE,
-     3.0,
-     0.8f,
-     0,
-     0},
-    {"half shadow",
-     "half way to the shadow colour",
-     {"shadows=1", "max_level=4", "shadow_color=0.25 0 0 1"},
-     LAMP_INSTANCE,
-     3.0,
-     0.8f,
-     0.5f,
-     0},
-    {"attached", "color given by another shader", {NULL}, LAMP_INSTANCE, 3.0, 0.8f, 1, 1},
-    {"not bound", "init refused spot: default settings", {NULL}, SPOT_INSTANCE, 3.0, 0.8f, 1, 0},
+    {"no decay",       "",                                   LAMP_INSTANCE, 3, 0.8f, 1, 0,
+     "colour times intensity 2"},
+    {"linear",         "decay=1;decay_start=1;decay_end=5",  LAMP_INSTANCE, 3, 0.8f, 1, 0,
+     "half way from 1 to 5: half"},
+    {"inverse power",  "decay=2;decay_start=1;decay_end=9",  LAMP_INSTANCE, 2, 0.8f, 1, 0,
+     "1 / distance^2 at 2: a quarter"},
+    {"physical",       "decay=3;decay_start=1",              LAMP_INSTANCE, 2, 0.5f, 1, 0,
+     "cosine / (4 pi distance^2)"},
+    {"past the range", "decay=1;decay_start=1;decay_end=5",  LAMP_INSTANCE, 6, 0.8f, 1, 0,
+     "distance 6, range 1 to 5: rejected"},
+    {"cutoff passed",  "directional=1;cosine=1;cutoff=0.5",  LAMP_INSTANCE, 3, 0.8f, 1, 0,
+     "cosine 0.8 > cutoff 0.5, weighted"},
+    {"cutoff failed",  "directional=1;cosine=1;cutoff=0.5",  LAMP_INSTANCE, 3, 0.3f, 1, 0,
+     "cosine 0.3 <= cutoff 0.5: rejected"},
+    {"full shadow",    "shadows=1;max_level=4;shadow_color=0.25 0 0 1", LAMP_INSTANCE, 3, 0.8f, 0, 0,
+     "blocked: times the shadow colour"},
+    {"half shadow",    "shadows=1;max_level=4;shadow_color=0.25 0 0 1", LAMP_INSTANCE, 3, 0.8f, 0.5f, 0,
+     "half way to the shadow colour"},
+    {"attached",       "",                                   LAMP_INSTANCE, 3, 0.8f, 1, 1,
+     "color given by another shader"},
+    {"not bound",      "",                                   SPOT_INSTANCE, 3, 0.8f, 1, 0,
+     "init refused spot: default settings"},
 };
+/* clang-format on */
 
 static int run_case(const shader_decl *shader, const sample_case *c) {
-    const char *settings[8] = {"color=1 0.8 0.6 2"}; /* every sample: this colour, intensity 2 */
     shader_instance instance;
     oska_state state;
     oska_boolean init_req = 0;
     oska_color result = {0, 0, 0, 0};
-    memcpy(&settings[1], c->settings, sizeof c->settings);
-    if (!make_instance(&instance, shader, settings)) {
+    /* every sample: this colour, intensity 2 */
+    if (!make_instance(&instance, shader, "color=1 0.8 0.6 2") ||
+        !set_params(instance.storage, shader, c->settings)) {
         return 0;
     }
     if (c->attach_color) {
