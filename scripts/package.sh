@@ -33,6 +33,13 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
 quiet() { "$@" >>"$out/log.txt" 2>&1 || { tail -40 "$out/log.txt" >&2; fail "failed: $*"; }; }
 
+# The guide points at lines of the minimal host ("minimal_host.c:N name"):
+# each line must still hold what the guide says it does.
+grep -o 'minimal_host\.c:[0-9]* [^`]*' docs/host-guide.md | while read -r ref name; do
+  sed -n "${ref#*:}p" examples/minimal_host/minimal_host.c | grep -qF -- "$name" ||
+    fail "docs/host-guide.md: line ${ref#*:} of minimal_host.c does not hold '$name'"
+done
+
 for platform in "${platforms[@]}"; do
   case "$platform" in
   linux) library=lib/liboska.so; archive_glob='oska-*-linux-*.tar.gz'; toolchain=() ;;
