@@ -9,6 +9,8 @@
 #            its export and import check
 #   package  the release archives, built twice and compared, installed and
 #            used by tests/consumer on Linux and under Wine (scripts/package.sh)
+#   bench    the oskacolor benchmark built for Linux and for the DLL (Google
+#            Benchmark cross-built from Debian's source), both run briefly
 #   tidy cppcheck valgrind coverage fuzz
 #            the hardening checks of scripts/check.sh (docs/hardening.md)
 # Usage: scripts/test.sh [stage...]   (default: every stage)
@@ -16,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows package tidy cppcheck valgrind coverage fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows package bench tidy cppcheck valgrind coverage fuzz)
 
 # Silent and quick when every package is there; installs what is missing.
 bash scripts/install-deps.sh
@@ -29,6 +31,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 for stage in "${stages[@]}"; do
   echo "=== $stage"
   start=$SECONDS
+  if [ "$stage" = bench ]; then
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+    bash scripts/bench.sh --benchmark_min_time=0.05
+    echo "=== $stage passed in $((SECONDS - start)) s"
+    continue
+  fi
   if [ "$stage" = package ]; then
     [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
     bash scripts/package.sh
