@@ -73,7 +73,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/oska.pc.in ${PROJECT_BINARY_DIR}/pack
 install(FILES ${PROJECT_BINARY_DIR}/package/oska.pc DESTINATION ${OSKA_PC_DIR})
 
 # SHA256SUMS of everything above, written last so that it sees the library
-# as installed (stripped, with --strip). Paths are relative to the prefix:
+# as installed (stripped by --strip, if given). Paths are relative to the prefix:
 #   cd PREFIX && sha256sum -c share/doc/oska/SHA256SUMS
 set(OSKA_INSTALLED_FILES
   ${OSKA_INSTALL_LIBRARY}

@@ -2,7 +2,7 @@
 # The release as a user gets it, for Linux and for 32-bit Windows:
 #   1. the library alone is built twice, in two folders, without ccache, and
 #      the two libraries and the two CPack archives must be byte-identical;
-#   2. the first build is installed (stripped) into a prefix, which is then
+#   2. the first build is installed into a prefix, which is then
 #      moved: the package must still be found, its SHA256SUMS must hold, and
 #      no installed file may name the build or the first prefix; the archive
 #      must unpack to the same files;
@@ -57,6 +57,17 @@ for platform in "${platforms[@]}"; do
   built=$(cd "$work/$platform-a" && ls bin/*oska.* | grep -E 'oska\.(dll|so)$')
   cmp "$work/$platform-a/$built" "$work/$platform-b/$built" ||
     fail "$platform: the two builds' $built differ"
+  # Shipped without debug information, and (Windows) without a link time.
+  file=$work/$platform-a/$built
+  if [ "$platform" = windows ]; then
+    ! i686-w64-mingw32-objdump -h "$file" | grep -q debug || fail "$built has debug sections"
+    # The COFF header's time stamp: 8 bytes into the header that offset 60 names.
+    header=$(od -An -tu4 -j60 -N4 "$file" | tr -d ' ')
+    stamp=$(od -An -tu4 -j$((header + 8)) -N4 "$file" | tr -d ' ')
+    [ "$stamp" = 0 ] || fail "$built carries a link time ($stamp)"
+  else
+    ! readelf -S "$file" | grep -q -E '\.debug|\.symtab' || fail "$built is not stripped"
+  fi
   archive=$(cd "$work/$platform-a/dist" && ls $archive_glob)
   cmp "$work/$platform-a/dist/$archive" "$work/$platform-b/dist/$archive" ||
     fail "$platform: the two builds' $archive differ"
@@ -65,7 +76,7 @@ for platform in "${platforms[@]}"; do
   (cd "$out" && sha256sum "$archive")
 
   echo "--- $platform: install, move, verify"
-  quiet cmake --install "$work/$platform-a" --prefix "$work/prefix-$platform" --strip
+  quiet cmake --install "$work/$platform-a" --prefix "$work/prefix-$platform"
   mv "$work/prefix-$platform" "$work/moved-$platform"
   prefix=$work/moved-$platform
   (cd "$prefix" && sha256sum --quiet -c share/doc/oska/SHA256SUMS) ||
