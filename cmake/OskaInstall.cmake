@@ -12,12 +12,6 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-if(NOT TARGET oska_headers)
-  add_library(oska_headers INTERFACE)
-  add_library(oska::headers ALIAS oska_headers)
-  target_include_directories(oska_headers INTERFACE
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-endif()
 
 set(OSKA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/oska)
 set(OSKA_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/oska)

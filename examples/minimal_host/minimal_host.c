@@ -64,26 +64,19 @@ static void *own_module(void) {
 #endif
 }
 
-/* The library's nine exports. */
-static struct {
-    oska_set_module_handle_fn set_module_handle;
-    oska_version_fn color_version, light_version;
-    oska_init_fn color_init, light_init;
-    oska_shader_fn color, light;
-    oska_exit_fn color_exit, light_exit;
-} lib;
+/* The library's nine exports, one typed pointer each, from the header's
+ * list of them: lib.oskacolor, lib.oskacolor_init, ... */
+#define EXPORT_SLOT(result, name, params) name##_fn name;
+static struct { OSKA_EXPORTED_FUNCTIONS(EXPORT_SLOT) } lib;
 
-#define FIND(field, type, name) (lib.field = (type)find_export(library, name)) != NULL
-
+/* Finds every export; false if one is missing. */
 static int bind_library(void *library) {
-    return FIND(set_module_handle, oska_set_module_handle_fn, "miSetModuleHandle") &&
-           FIND(color_version, oska_version_fn, "oskacolor_version") &&
-           FIND(light_version, oska_version_fn, "oskalight_version") &&
-           FIND(color_init, oska_init_fn, "oskacolor_init") &&
-           FIND(light_init, oska_init_fn, "oskalight_init") &&
-           FIND(color, oska_shader_fn, "oskacolor") && FIND(light, oska_shader_fn, "oskalight") &&
-           FIND(color_exit, oska_exit_fn, "oskacolor_exit") &&
-           FIND(light_exit, oska_exit_fn, "oskalight_exit");
+    int found = 1;
+#define FIND_EXPORT(result, name, params)                                                          \
+    lib.name = (name##_fn)find_export(library, #name);                                             \
+    found = found && lib.name != NULL;
+    OSKA_EXPORTED_FUNCTIONS(FIND_EXPORT)
+    return found;
 }
 
 /* ---- 2. Laying out the records from oska.decl -------------------------- */
@@ -475,11 +468,13 @@ static int bind_lamp(const shader_decl *shader) {
         return 0;
     }
     make_state(&state, &instance, 0, 0.0, 0.0f);
-    lib.light_init(&state, NULL, &init_req); /* shader-wide; asks for no instance init */
+    lib.oskalight_init(&state, NULL, &init_req); /* shader-wide; asks for no instance init */
     printf("oskalight: bind lamp to lamp_surface\n");
-    lib.light(&result, &state, instance.storage);
-    lib.light_exit(&state, instance.storage);
-    lib.light_exit(&state, NULL);
+    /* The record laid out from the declarations is the header's record. */
+    oskalight_params *params = (oskalight_params *)instance.storage;
+    lib.oskalight(&result, &state, params);
+    lib.oskalight_exit(&state, params);
+    lib.oskalight_exit(&state, NULL);
     printf("  lamp: area kind %d, emits from instance %u, samples %u %u\n",
            (int)scene[LAMP].light.area_kind, (unsigned)scene[LAMP].light.object_instance,
            (unsigned)scene[LAMP].light.samples[0], (unsigned)scene[LAMP].light.samples[1]);
@@ -545,14 +540,15 @@ static int run_case(const shader_decl *shader, const sample_case *c) {
     shadow_transmission.r = shadow_transmission.g = shadow_transmission.b = c->transmission;
 
     printf("oskacolor: %s\n", c->name);
-    lib.color_init(&state, instance.storage, &init_req); /* the instance's init */
-    const oska_boolean lit = lib.color(&result, &state, instance.storage);
+    oskacolor_params *params = (oskacolor_params *)instance.storage; /* as laid out */
+    lib.oskacolor_init(&state, params, &init_req);                   /* the instance's init */
+    const oska_boolean lit = lib.oskacolor(&result, &state, params);
     if (lit) {
         printf("  %.4f %.4f %.4f  %s\n", result.r, result.g, result.b, c->meaning);
     } else {
         printf("  (no light)  %s\n", c->meaning);
     }
-    lib.color_exit(&state, instance.storage); /* releases the instance's settings */
+    lib.oskacolor_exit(&state, params); /* releases the instance's settings */
     free(instance.storage);
     return 1;
 }
@@ -568,9 +564,9 @@ int main(int argc, char **argv) {
         fprintf(stderr, "%s: cannot load the oska library or find its exports\n", argv[1]);
         return 1;
     }
-    lib.set_module_handle(own_module());
-    printf("oskacolor version %d, oskalight version %d\n", lib.color_version(),
-           lib.light_version());
+    lib.miSetModuleHandle(own_module());
+    printf("oskacolor version %d, oskalight version %d\n", lib.oskacolor_version(),
+           lib.oskalight_version());
 
     /* 2. The records, laid out from the declarations; they must agree with
      * the header this host was built with. */
@@ -594,7 +590,7 @@ int main(int argc, char **argv) {
 
     /* 4., 5. oskacolor: the shader-wide init, then one instance per sample. */
     oska_boolean init_req = 0;
-    lib.color_init(NULL, NULL, &init_req);
+    lib.oskacolor_init(NULL, NULL, &init_req);
     if (!init_req) {
         fprintf(stderr, "oskacolor did not ask for instance inits\n");
         return 1;
@@ -604,7 +600,7 @@ int main(int argc, char **argv) {
             return 1;
         }
     }
-    lib.color_exit(NULL, NULL);
+    lib.oskacolor_exit(NULL, NULL);
     printf("blocks still allocated: %d\n", live_blocks);
     return live_blocks == 0 ? 0 : 1;
 }
