@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -23,9 +24,15 @@ namespace {
 
 const char *const kUsage =
     "usage: oska-render [SCENE.json] [-o OUT.exr|OUT.png] [--threads N] [--spp N]\n"
-    "                   [--light-samples N] [--size WxH] [--library FILE] [--quiet] [--verbose]\n"
+    "                   [--light-samples N] [--size WxH] [--library FILE]\n"
+    "                   [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]\n"
     "Renders SCENE.json (without one, the built-in showcase) with direct lighting from\n"
-    "oska object lights, and writes OUT (default: the scene's name with .png).\n";
+    "oska object lights, and writes OUT (default: the scene's name with .png).\n"
+    "  --library FILE         the shader library (default: the one beside oska-render)\n"
+    "  --allow-scene-library  load the library a scene's \"library\" key names\n"
+    "                         (code: only for scenes you trust)\n"
+    "  --max-image-memory MIB the most the textures' pixels may take, in MiB\n"
+    "                         (default 2048); a larger image is an error\n";
 
 struct Usage {
     std::string what;
@@ -36,7 +43,8 @@ struct Arguments {
     std::string output;
     std::string library;
     int threads = 0, spp = 0, light_samples = 0, width = 0, height = 0;
-    bool quiet = false, verbose = false;
+    int max_image_mib = 2048;
+    bool quiet = false, verbose = false, allow_scene_library = false, help = false;
 };
 
 // A count given on the command line: a whole number from 1 to `high`.
@@ -79,12 +87,16 @@ Arguments parse(int argc, const char *const *argv) {
             args.height = parse_count("--size", size.substr(x + 1), 16384);
         } else if (arg == "--library") {
             args.library = value();
+        } else if (arg == kAllowSceneLibraryOption) {
+            args.allow_scene_library = true;
+        } else if (arg == "--max-image-memory") {
+            args.max_image_mib = parse_count(arg, value(), 1 << 20);
         } else if (arg == "--quiet" || arg == "-q") {
             args.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
             args.verbose = true;
         } else if (arg == "--help" || arg == "-h") {
-            throw Usage{};
+            args.help = true;
         } else if (!arg.empty() && arg[0] == '-') {
             throw Usage{"unknown option '" + arg + "'"};
         } else if (args.scene.empty()) {
@@ -172,20 +184,23 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
 
 } // namespace
 
-int run_cli(int argc, const char *const *argv, std::ostream &err) {
+int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out) {
     Arguments args;
     try {
         args = parse(argc, argv);
     } catch (const Usage &usage) {
-        if (!usage.what.empty()) {
-            err << "oska-render: " << usage.what << "\n";
-        }
-        err << kUsage;
-        return usage.what.empty() ? 0 : 2;
+        err << "oska-render: " << usage.what << "\n" << kUsage;
+        return 2;
+    }
+    if (args.help) {
+        out << kUsage << std::flush;
+        return out ? 0 : 1;
     }
     try {
         LoadOptions load;
         load.library = args.library;
+        load.allow_scene_library = args.allow_scene_library;
+        load.max_image_bytes = static_cast<std::uint64_t>(args.max_image_mib) << 20;
         Scene scene = args.scene.empty() ? load_scene_text(kShowcaseScene, "showcase", ".", load)
                                          : load_scene_file(args.scene, load);
         check_output(args.output);

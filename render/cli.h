@@ -1,18 +1,19 @@
 // The oska-render command line:
 //   oska-render [SCENE.json] [-o OUT.exr|OUT.png] [--threads N] [--spp N]
-//               [--light-samples N] [--size WxH] [--library FILE] [--quiet]
-//               [--verbose]
+//               [--light-samples N] [--size WxH] [--library FILE]
+//               [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]
 // Without a scene it renders the built-in showcase.
 #ifndef OSKA_RENDER_CLI_H
 #define OSKA_RENDER_CLI_H
 
-#include <ostream>
+#include <iostream>
 
 namespace oska::render {
 
-// Runs the program; messages, progress and the summary go to `err`. Returns
-// the exit status: 0 done, 1 failed (one line on `err` says why), 2 bad usage.
-int run_cli(int argc, const char *const *argv, std::ostream &err);
+// Runs the program; messages, progress and the summary go to `err`, the
+// help text to `out`. Returns the exit status: 0 done, 1 failed (one line
+// on `err` says why), 2 bad usage.
+int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out = std::cout);
 
 // The built-in showcase scene (examples/showcase.json).
 extern const char *const kShowcaseScene;

@@ -1,8 +1,8 @@
 #include "declarations.h"
 
 #include "error.h"
+#include "files.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace oska::render {
@@ -138,13 +138,11 @@ Declarations parse_declarations(const std::string &text, const std::string &file
 }
 
 Declarations load_declarations(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (file_problem(path) == "no such file") {
         throw Error(path + ": cannot read the shader declarations (they ship beside the library)");
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_declarations(text.str(), path);
+    constexpr std::uint64_t kLargest = 16u << 20; // far beyond any real declaration file
+    return parse_declarations(read_regular_file(path, path, kLargest), path);
 }
 
 } // namespace oska::render

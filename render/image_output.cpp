@@ -1,11 +1,12 @@
 #include "image_output.h"
 
 #include "error.h"
+#include "files.h"
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include <cmath>
-#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,16 +85,14 @@ uint8_t display_value(float radiance) {
 void write_image(const std::string &path, const Framebuffer &image) {
     check_output(path);
     std::string ext = extension_of(path);
-    // The temporary file keeps the extension: it picks the file format.
-    std::string temporary = path.substr(0, path.size() - ext.size() - 1) + ".tmp-" +
-                            std::to_string(getpid()) + "." + ext;
-    auto output = OIIO::ImageOutput::create(temporary);
     bool floats = float_format(ext);
     OIIO::ImageSpec layout(image.width, image.height, 3,
                            floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
     if (!floats) {
         layout.attribute("oiio:ColorSpace", "sRGB");
     }
+    // No date stamp: the same scene and options give the same bytes.
+    layout.attribute("DateTime", "");
     std::vector<uint8_t> display;
     const void *pixels = image.rgb.data();
     if (!floats) {
@@ -103,24 +102,25 @@ void write_image(const std::string &path, const Framebuffer &image) {
         }
         pixels = display.data();
     }
-    bool ok = output && output->open(temporary, layout) &&
-              output->write_image(floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8, pixels);
-    std::string why = output ? output->geterror() : OIIO::geterror();
-    if (output) {
-        ok = output->close() && ok;
-        if (why.empty()) {
-            why = output->geterror();
-        }
+    // The image is encoded in memory and written out in one checked piece:
+    // the image library's own file writes do not all report a full disk.
+    std::vector<unsigned char> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
+    auto output = OIIO::ImageOutput::create(path);
+    if (!output || !output->supports("ioproxy")) {
+        (void)OIIO::geterror();
+        throw Error(path + ": cannot write ." + ext + " images (use .exr or .png)");
     }
+    output->set_ioproxy(&memory);
+    bool ok = output->open(path, layout) &&
+              output->write_image(floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8, pixels);
+    ok = output->close() && ok;
     if (!ok) {
-        std::remove(temporary.c_str());
+        std::string why = output->geterror();
         throw Error(path + ": cannot write the image" +
                     (why.empty() ? "" : ": " + first_line(why)));
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw Error(path + ": cannot move the finished image into place");
-    }
+    replace_file(path, bytes);
 }
 
 } // namespace oska::render

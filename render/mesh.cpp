@@ -2,9 +2,13 @@
 
 #include "error.h"
 
-#include <tiny_obj_loader.h>
+#include "files.h"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <map>
+#include <string_view>
 #include <tuple>
 
 namespace oska::render {
@@ -141,54 +145,199 @@ Mesh make_sphere(float radius, int segments) {
     return mesh;
 }
 
-Mesh load_obj(const std::string &path) {
-    tinyobj::ObjReaderConfig config;
-    config.triangulate = true;
-    config.vertex_color = false;
-    config.mtl_search_path = "";
-    tinyobj::ObjReader reader;
-    if (!reader.ParseFromFile(path, config)) {
-        std::string why = reader.Error();
-        if (auto end = why.find('\n'); end != std::string::npos) {
-            why.erase(end);
+namespace {
+
+// One corner of an OBJ face: 0-based indices into the file's position,
+// texture-coordinate and normal lists; -1 where the corner gives none.
+struct Corner {
+    int v = -1, vt = -1, vn = -1;
+};
+
+// Reads an OBJ file's vertex lists and faces. Every index is checked against
+// the list it refers to as that list stands at the face's line, the way the
+// format counts relative (negative) indices.
+class ObjReader {
+  public:
+    explicit ObjReader(const std::string &path) : path_(path) {}
+
+    void read(const std::string &text) {
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) {
+                end = text.size();
+            }
+            ++line_;
+            line(std::string_view(text).substr(start, end - start));
+            start = end + 1;
         }
-        throw Error(path + ": cannot read the OBJ file" + (why.empty() ? "" : ": " + why));
     }
-    const tinyobj::attrib_t &attrib = reader.GetAttrib();
+
+    std::vector<float> positions, texcoords, normals; // 3, 2 and 3 per entry
+    std::vector<Corner> corners;                      // three per triangle
+
+  private:
+    [[noreturn]] void fail(const std::string &what) const {
+        throw Error(path_ + ":" + std::to_string(line_) + ": " + what);
+    }
+
+    static bool space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+    std::string_view word(std::string_view &rest) const {
+        std::size_t i = 0;
+        while (i < rest.size() && space(rest[i])) {
+            ++i;
+        }
+        std::size_t j = i;
+        while (j < rest.size() && !space(rest[j])) {
+            ++j;
+        }
+        std::string_view out = rest.substr(i, j - i);
+        rest.remove_prefix(j);
+        return out;
+    }
+
+    void numbers(std::string_view rest, std::size_t count, std::size_t required,
+                 std::vector<float> &into) {
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string_view text = word(rest);
+            if (text.empty()) {
+                if (i < required) {
+                    fail("expected " + std::to_string(required) + " numbers");
+                }
+                into.push_back(0);
+                continue;
+            }
+            std::string copy(text);
+            char *end = nullptr;
+            float value = std::strtof(copy.c_str(), &end);
+            if (end != copy.c_str() + copy.size() || !std::isfinite(value)) {
+                fail("'" + copy + "' is not a finite number");
+            }
+            into.push_back(value);
+        }
+    }
+
+    // One index of a corner: 1-based from the start of its list, or negative
+    // from its end; empty text gives -1 when `optional`.
+    int index(std::string_view text, std::size_t size, const char *list, bool optional) const {
+        if (text.empty()) {
+            if (!optional) {
+                fail("a face corner needs a vertex index");
+            }
+            return -1;
+        }
+        std::string copy(text);
+        errno = 0;
+        char *end = nullptr;
+        long long value = std::strtoll(copy.c_str(), &end, 10);
+        if (end != copy.c_str() + copy.size() || errno != 0) {
+            fail("'" + copy + "' is not a whole number");
+        }
+        auto count = static_cast<long long>(size);
+        long long at = value > 0 ? value - 1 : count + value;
+        if (value == 0 || at < 0 || at >= count) {
+            fail(std::string(list) + " index " + copy + " is out of range (the file has " +
+                 std::to_string(size) + " so far)");
+        }
+        return static_cast<int>(at);
+    }
+
+    Corner corner(std::string_view text) const {
+        Corner c;
+        std::size_t slash = text.find('/');
+        c.v = index(text.substr(0, slash), positions.size() / 3, "vertex", false);
+        if (slash != std::string_view::npos) {
+            std::string_view rest = text.substr(slash + 1);
+            std::size_t second = rest.find('/');
+            c.vt = index(rest.substr(0, second), texcoords.size() / 2, "texture coordinate", true);
+            if (second != std::string_view::npos) {
+                c.vn = index(rest.substr(second + 1), normals.size() / 3, "normal", true);
+            }
+        }
+        return c;
+    }
+
+    void line(std::string_view rest) {
+        std::string_view kind = word(rest);
+        if (kind == "v") {
+            numbers(rest, 3, 3, positions);
+        } else if (kind == "vt") {
+            numbers(rest, 2, 1, texcoords);
+        } else if (kind == "vn") {
+            numbers(rest, 3, 3, normals);
+        } else if (kind == "f") {
+            face.clear();
+            for (std::string_view text = word(rest); !text.empty(); text = word(rest)) {
+                face.push_back(corner(text));
+            }
+            if (face.size() < 3) {
+                fail("a face needs at least three corners");
+            }
+            triangulate();
+        }
+        // Other lines (groups, materials, smoothing, comments) do not matter here.
+    }
+
+    float distance2(const Corner &a, const Corner &b) const {
+        const float *p = &positions[3 * static_cast<std::size_t>(a.v)];
+        const float *q = &positions[3 * static_cast<std::size_t>(b.v)];
+        float dx = q[0] - p[0], dy = q[1] - p[1], dz = q[2] - p[2];
+        return dx * dx + dy * dy + dz * dz;
+    }
+
+    // A quad is split along its shorter diagonal; a larger polygon is fanned
+    // from its first corner, in time linear in its size.
+    void triangulate() {
+        if (face.size() == 4 && !(distance2(face[0], face[2]) < distance2(face[1], face[3]))) {
+            corners.insert(corners.end(), {face[0], face[1], face[3], face[1], face[2], face[3]});
+            return;
+        }
+        for (std::size_t i = 1; i + 1 < face.size(); ++i) {
+            corners.insert(corners.end(), {face[0], face[i], face[i + 1]});
+        }
+    }
+
+    std::string path_;
+    std::size_t line_ = 0;
+    std::vector<Corner> face;
+};
+
+} // namespace
+
+Mesh load_obj(const std::string &path, std::uint64_t max_bytes) {
+    ObjReader obj(path);
+    obj.read(read_regular_file(path, path, max_bytes));
     Mesh mesh;
-    mesh.source_vertex_count = attrib.vertices.size() / 3;
+    mesh.source_vertex_count = obj.positions.size() / 3;
     // One mesh vertex per distinct (position, normal, uv) triple.
     std::map<std::tuple<int, int, int>, uint32_t> seen;
     bool needs_normals = false;
-    for (const tinyobj::shape_t &shape : reader.GetShapes()) {
-        for (const tinyobj::index_t &index : shape.mesh.indices) {
-            auto key =
-                std::make_tuple(index.vertex_index, index.normal_index, index.texcoord_index);
-            auto found = seen.find(key);
-            if (found != seen.end()) {
-                mesh.indices.push_back(found->second);
-                continue;
-            }
-            auto vertex = static_cast<uint32_t>(mesh.positions.size());
-            seen.emplace(key, vertex);
-            mesh.indices.push_back(vertex);
-            const float *p = &attrib.vertices[3 * static_cast<std::size_t>(index.vertex_index)];
-            mesh.positions.push_back({p[0], p[1], p[2]});
-            mesh.source_vertex.push_back(static_cast<uint32_t>(index.vertex_index));
-            if (index.normal_index >= 0) {
-                const float *n = &attrib.normals[3 * static_cast<std::size_t>(index.normal_index)];
-                mesh.normals.push_back(normalize({n[0], n[1], n[2]}));
-            } else {
-                mesh.normals.push_back({});
-                needs_normals = true;
-            }
-            if (index.texcoord_index >= 0) {
-                const float *t =
-                    &attrib.texcoords[2 * static_cast<std::size_t>(index.texcoord_index)];
-                mesh.uvs.push_back({t[0], t[1], 0});
-            } else {
-                mesh.uvs.push_back({});
-            }
+    for (const Corner &corner : obj.corners) {
+        auto key = std::make_tuple(corner.v, corner.vn, corner.vt);
+        auto found = seen.find(key);
+        if (found != seen.end()) {
+            mesh.indices.push_back(found->second);
+            continue;
+        }
+        auto vertex = static_cast<uint32_t>(mesh.positions.size());
+        seen.emplace(key, vertex);
+        mesh.indices.push_back(vertex);
+        const float *p = &obj.positions[3 * static_cast<std::size_t>(corner.v)];
+        mesh.positions.push_back({p[0], p[1], p[2]});
+        mesh.source_vertex.push_back(static_cast<uint32_t>(corner.v));
+        if (corner.vn >= 0) {
+            const float *n = &obj.normals[3 * static_cast<std::size_t>(corner.vn)];
+            mesh.normals.push_back(normalize({n[0], n[1], n[2]}));
+        } else {
+            mesh.normals.push_back({});
+            needs_normals = true;
+        }
+        if (corner.vt >= 0) {
+            const float *t = &obj.texcoords[2 * static_cast<std::size_t>(corner.vt)];
+            mesh.uvs.push_back({t[0], t[1], 0});
+        } else {
+            mesh.uvs.push_back({});
         }
     }
     if (mesh.indices.empty()) {

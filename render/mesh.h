@@ -38,9 +38,11 @@ Mesh make_box(Vec3 size);
 // A sphere of `segments` steps around Y and `segments / 2` from pole to pole;
 // uv is (longitude, latitude) in [0,1].
 Mesh make_sphere(float radius, int segments);
-// Loads the triangles of an OBJ file (polygons are fanned); throws Error
-// naming the file when it cannot be read or has no triangles.
-Mesh load_obj(const std::string &path);
+// Loads the triangles of an OBJ file of at most `max_bytes` (quads split
+// along the shorter diagonal, larger polygons fanned); throws Error naming
+// the file, and the line for a bad one, when it cannot be read, refers to
+// a vertex it does not have, or has no triangles.
+Mesh load_obj(const std::string &path, std::uint64_t max_bytes);
 
 void transform_mesh(Mesh &mesh, const Transform &transform);
 

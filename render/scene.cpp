@@ -1,6 +1,7 @@
 #include "scene.h"
 
 #include "error.h"
+#include "files.h"
 
 #include <oska/standin/library.h>
 
@@ -8,9 +9,13 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <unistd.h>
+#include <vector>
 
 namespace oska::render {
 
@@ -112,6 +117,13 @@ class Reader {
         return value.get<bool>();
     }
 
+    // Stops unless `file` is a regular file: "SCENE: WHERE 'FILE': PROBLEM".
+    void require_file(const std::string &file, const std::string &where) const {
+        if (std::string problem = file_problem(file); !problem.empty()) {
+            fail(where + " '" + file + "'", problem);
+        }
+    }
+
     std::string path(const std::string &relative) const {
         if (relative.empty() || relative[0] == '/' || scene_.base_dir.empty()) {
             return relative;
@@ -175,7 +187,40 @@ void read_camera(const Reader &r, const json &j, Camera &camera) {
     }
 }
 
-void read_textures(const Reader &r, const json &j, Scene &scene) {
+// Sends standard error to /dev/null while it lives (scene loading runs on
+// one thread, before anything else writes there).
+class StandardErrorMuted {
+  public:
+    StandardErrorMuted() {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) {
+            dup2(null, STDERR_FILENO);
+        }
+        if (null >= 0) {
+            close(null);
+        }
+    }
+    ~StandardErrorMuted() {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+        }
+    }
+    StandardErrorMuted(const StandardErrorMuted &) = delete;
+    StandardErrorMuted &operator=(const StandardErrorMuted &) = delete;
+
+  private:
+    int saved_ = -1;
+};
+
+std::string megabytes(std::uint64_t bytes) {
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+void read_textures(const Reader &r, const json &j, Scene &scene, std::uint64_t image_budget) {
     if (!j.is_object()) {
         r.fail("textures", "expected an object of named textures");
     }
@@ -199,8 +244,10 @@ void read_textures(const Reader &r, const json &j, Scene &scene) {
                 }
             }
         }
-        // Open the image now, so that a missing or unreadable file stops the
-        // scene before anything is rendered.
+        // Read the image whole now, so that a missing, truncated or unreadable
+        // file stops the scene before anything is rendered, and check its
+        // size against the budget before its pixels are read.
+        r.require_file(texture.file, where + ": image");
         auto input = OIIO::ImageInput::open(texture.file);
         if (!input) {
             std::string why = OIIO::geterror();
@@ -211,8 +258,32 @@ void read_textures(const Reader &r, const json &j, Scene &scene) {
                    "cannot read image '" + texture.file + "'" + (why.empty() ? "" : ": " + why));
         }
         const OIIO::ImageSpec layout = input->spec_dimensions(0);
-        if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0) {
+        if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth != 1) {
             r.fail(where, "image '" + texture.file + "' is empty");
+        }
+        // As floats: what the texture system may hold of it.
+        std::uint64_t bytes = static_cast<std::uint64_t>(layout.width) *
+                              static_cast<std::uint64_t>(layout.height) *
+                              static_cast<std::uint64_t>(layout.nchannels) * sizeof(float);
+        if (bytes > image_budget) {
+            r.fail(where, "image '" + texture.file + "' is " + std::to_string(layout.width) + "x" +
+                              std::to_string(layout.height) + " with " +
+                              std::to_string(layout.nchannels) + " channels (" + megabytes(bytes) +
+                              "), beyond what is left of the image memory budget (" +
+                              megabytes(image_budget) + ", --max-image-memory)");
+        }
+        image_budget -= bytes;
+        std::vector<float> pixels(static_cast<std::size_t>(bytes / sizeof(float)));
+        // The PNG decoder prints its own complaint besides returning it; the
+        // scene's message below says what it had to say.
+        StandardErrorMuted muted;
+        if (!input->read_image(0, 0, 0, layout.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+            std::string why = input->geterror();
+            if (auto end = why.find('\n'); end != std::string::npos) {
+                why.erase(end);
+            }
+            r.fail(where, "image '" + texture.file + "' cannot be read whole" +
+                              (why.empty() ? "" : ": " + why));
         }
         bool integer_pixels = layout.format.basetype == OIIO::TypeDesc::UINT8 ||
                               layout.format.basetype == OIIO::TypeDesc::UINT16;
@@ -337,7 +408,7 @@ Transform read_transform(const Reader &r, const json &j, const std::string &wher
     return transform;
 }
 
-void read_objects(const Reader &r, const json &j, Scene &scene) {
+void read_objects(const Reader &r, const json &j, Scene &scene, std::uint64_t max_file_bytes) {
     if (!j.is_array()) {
         r.fail("objects", "expected an array of objects");
     }
@@ -363,7 +434,7 @@ void read_objects(const Reader &r, const json &j, Scene &scene) {
         if (o.contains("mesh")) {
             std::string file = r.path(r.string(o["mesh"], where + ": mesh"));
             try {
-                object.mesh = load_obj(file);
+                object.mesh = load_obj(file, max_file_bytes);
             } catch (const Error &e) {
                 r.fail(where, e.what());
             }
@@ -622,7 +693,88 @@ std::string directory_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Parses the scene text, refusing an object that gives one key twice (the
+// parser would keep the last in silence).
+json parse_scene(const Reader &r, const std::string &text) {
+    struct Frame {
+        bool array = false;
+        std::size_t next = 0; // index of the next element of an array
+        std::string key;      // the current key of an object
+        std::set<std::string> keys;
+        std::string where;
+    };
+    std::vector<Frame> stack;
+    auto callback = [&](int, json::parse_event_t event, json &parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+        case json::parse_event_t::array_start: {
+            Frame frame;
+            frame.array = event == json::parse_event_t::array_start;
+            if (!stack.empty()) {
+                Frame &parent = stack.back();
+                frame.where = parent.array
+                                  ? parent.where + "[" + std::to_string(parent.next++) + "]"
+                                  : (parent.where.empty() ? "" : parent.where + ": ") + parent.key;
+            }
+            stack.push_back(std::move(frame));
+            break;
+        }
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end:
+            stack.pop_back();
+            break;
+        case json::parse_event_t::key:
+            stack.back().key = parsed.get<std::string>();
+            if (!stack.back().keys.insert(stack.back().key).second) {
+                r.fail(stack.back().where, "the key '" + stack.back().key + "' is given twice");
+            }
+            break;
+        case json::parse_event_t::value:
+            if (!stack.empty() && stack.back().array) {
+                ++stack.back().next;
+            }
+            break;
+        }
+        return true;
+    };
+    try {
+        return json::parse(text, callback);
+    } catch (const json::exception &e) { // parse errors, and numbers beyond a double
+        std::string why = e.what();
+        if (auto colon = why.find("] "); colon != std::string::npos) {
+            why = why.substr(colon + 2);
+        }
+        r.fail("", "not valid JSON: " + why);
+    }
+}
+
+// The library must be a file, and one the system can load as a shared
+// library, before its declarations are looked for beside it.
+void check_library_file(const Scene &scene) {
+    const std::string where = scene.file + ": library '" + scene.library + "': ";
+    if (std::string problem = file_problem(scene.library); !problem.empty()) {
+        throw Error(where + problem);
+    }
+    char magic[4] = {};
+    std::ifstream in(scene.library, std::ios::binary);
+    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\x7f"
+                                                                  "ELF") {
+        throw Error(where + "not a shader library (not a shared library at all)");
+    }
+}
+
+// Loads the library on its own to see whether it is a shader library.
+void check_library_exports(const Scene &scene) {
+    host::Library library;
+    if (!library.load(scene.library)) {
+        throw Error(scene.file + ": library '" + scene.library + "': not a shader library (" +
+                    library.error + ")");
+    }
+}
+
 } // namespace
+
+const char *const kAllowSceneLibraryOption = "--allow-scene-library";
 
 int Scene::find_object(const std::string &name) const {
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -660,34 +812,44 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
     scene.base_dir = base_dir;
     Reader r(scene);
 
-    json j;
-    try {
-        j = json::parse(text);
-    } catch (const json::exception &e) { // parse errors, and numbers beyond a double
-        std::string why = e.what();
-        if (auto colon = why.find("] "); colon != std::string::npos) {
-            why = why.substr(colon + 2);
-        }
-        r.fail("", "not valid JSON: " + why);
-    }
+    json j = parse_scene(r, text);
     // "about" describes the scene for people (the gallery shows it).
     r.allow(j, "",
             {"about", "library", "declarations", "image", "background", "camera", "textures",
              "materials", "objects", "lights", "shaders"});
+    if (j.contains("about") && !j["about"].is_string()) {
+        r.fail("about", "expected a string");
+    }
 
-    // The library, and the declarations that ship beside it.
+    // The library, and the declarations that ship beside it. A scene is
+    // data: the library it names is code, loaded only when the user allows it.
     if (!options.library.empty()) {
         scene.library = options.library;
     } else if (j.contains("library")) {
-        scene.library = r.path(r.string(j["library"], "library"));
+        std::string named = r.string(j["library"], "library");
+        if (!options.allow_scene_library) {
+            r.fail("library", "the scene names a library to load ('" + named + "'); that takes " +
+                                  kAllowSceneLibraryOption + " (or choose one with --library)");
+        }
+        scene.library = r.path(named);
     } else {
         scene.library =
             options.default_library.empty() ? default_library_path() : options.default_library;
     }
-    scene.declarations_file = j.contains("declarations")
-                                  ? r.path(r.string(j["declarations"], "declarations"))
-                                  : directory_of(scene.library) + "/oska.decl";
-    scene.declarations = load_declarations(scene.declarations_file);
+    check_library_file(scene);
+    bool beside = !j.contains("declarations");
+    scene.declarations_file = beside ? directory_of(scene.library) + "/oska.decl"
+                                     : r.path(r.string(j["declarations"], "declarations"));
+    try {
+        scene.declarations = load_declarations(scene.declarations_file);
+    } catch (const Error &) {
+        // Declarations missing beside something that is not the shader
+        // library at all: the library is what is wrong.
+        if (beside) {
+            check_library_exports(scene);
+        }
+        throw;
+    }
 
     if (j.contains("image")) {
         read_image_settings(r, j["image"], scene);
@@ -699,13 +861,13 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
         read_camera(r, j["camera"], scene.camera);
     }
     if (j.contains("textures")) {
-        read_textures(r, j["textures"], scene);
+        read_textures(r, j["textures"], scene, options.max_image_bytes);
     }
     if (j.contains("materials")) {
         read_materials(r, j["materials"], scene);
     }
     if (j.contains("objects")) {
-        read_objects(r, j["objects"], scene);
+        read_objects(r, j["objects"], scene, options.max_file_bytes);
     }
     std::vector<json> light_params;
     if (j.contains("lights")) {
@@ -751,16 +913,8 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
 }
 
 Scene load_scene_file(const std::string &path, const LoadOptions &options) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw Error(path + ": cannot read the scene file");
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        throw Error(path + ": cannot read the scene file");
-    }
-    return load_scene_text(text.str(), path, directory_of(path), options);
+    std::string text = read_regular_file(path, path, options.max_file_bytes);
+    return load_scene_text(text, path, directory_of(path), options);
 }
 
 } // namespace oska::render

@@ -104,7 +104,18 @@ struct Scene {
 struct LoadOptions {
     std::string library;         // replaces the scene's library when not empty
     std::string default_library; // when neither gives one
+    // A scene's own "library" key names code to run: it is honoured only
+    // when the user says so; otherwise it is an error.
+    bool allow_scene_library = false;
+    // Decoded pixels of all textures together, checked against each image's
+    // header before its pixels are read.
+    std::uint64_t max_image_bytes = std::uint64_t{2} << 30;
+    // The largest scene, declaration or OBJ file read.
+    std::uint64_t max_file_bytes = std::uint64_t{1} << 30;
 };
+
+// The option that lets a scene name its library.
+extern const char *const kAllowSceneLibraryOption;
 
 Scene load_scene_file(const std::string &path, const LoadOptions &options);
 // `file` names the scene in messages; relative paths resolve against `base_dir`.

@@ -207,6 +207,8 @@ TEST_F(Oskalight, ChecksDecideWhatIsEditedAndPrinted) {
         }
         EXPECT_EQ(edits(), expected_edits);
         EXPECT_TRUE(same(*host.light(light), c.light_bound ? bound_to(object) : sentinel_light()));
+        // Set while the record was open: the host reports (in run()) any
+        // byte of it that changed after its end.
         EXPECT_EQ(flags_of(host.instance(object)), c.instance_edited ? kSet : kBefore);
     }
 }

@@ -5,6 +5,7 @@
 #include "support/oska_test.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -53,6 +54,54 @@ TEST_F(Standin, AllocatorRecordsWhatALibraryGetsWrong) {
     EXPECT_EQ(mi_mem_int_allocate("oskacolor", 70, 8), nullptr);
     EXPECT_NE(mi_mem_int_allocate("oskacolor", 70, 8), nullptr);
     EXPECT_EQ(host.leaks().size(), 1u);
+}
+
+// A record is written only between mi_scene_edit and mi_scene_edit_end: a
+// write after the end is a fault, whether the record is opened again or not.
+TEST_F(Standin, WriteToAClosedRecordIsAFault) {
+    const struct {
+        const char *name;
+        bool instance;     // edit the instance, else the light
+        bool write_open;   // write while open
+        bool write_closed; // write after the end
+        bool reopen;       // open and end it once more afterwards
+        bool fault;
+    } cases[] = {
+        {"instance written while open", true, true, false, true, false},
+        {"instance flags written after the end", true, false, true, false, true},
+        {"instance written after the end, then reopened", true, false, true, true, true},
+        {"light written while open", false, true, false, false, false},
+        {"light written after the end", false, true, true, false, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        host.reset();
+        const oska_tag light = host.add_light();
+        const oska_tag tag = c.instance ? host.add_instance(light) : light;
+        auto write = [&](unsigned char *record, unsigned char value) {
+            record[c.instance ? offsetof(oska_instance, flags) + 3 : offsetof(oska_light, extra)] =
+                value;
+        };
+        auto *record = static_cast<unsigned char *>(mi_scene_edit(tag));
+        ASSERT_NE(record, nullptr);
+        if (c.write_open) {
+            write(record, 0x11);
+        }
+        mi_scene_edit_end(tag);
+        if (c.write_closed) {
+            write(record, 0x22);
+        }
+        if (c.reopen) {
+            EXPECT_EQ(mi_scene_edit(tag), record);
+            mi_scene_edit_end(tag);
+        }
+        const std::vector<std::string> faults = host.edit_errors();
+        EXPECT_EQ(faults.size(), c.fault ? 1u : 0u);
+        if (c.fault && !faults.empty()) {
+            EXPECT_EQ(faults[0],
+                      std::to_string(tag) + ": written after mi_scene_edit_end closed it");
+        }
+    }
 }
 
 // One element open at a time per thread; a refused edit may be ended.

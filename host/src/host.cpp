@@ -22,7 +22,7 @@ void ShaderInstance::attach(std::size_t offset, const void *value, std::size_t s
     }
     // The attachment word says "attached"; a record whose attachment offset
     // was set to 0 (or points outside the storage) has no word to mark.
-    const int32_t marker = 1;
+    const int32_t marker = attach_marker;
     const std::size_t word = offset + std::size_t(function.attach_offset);
     if (function.attach_offset > 0 && word + sizeof marker <= storage.size()) {
         std::memcpy(storage.data() + word, &marker, sizeof marker);
@@ -158,6 +158,7 @@ void Host::Impl::clear() {
     edits.clear();
     edit_errors.clear();
     open_edits.clear();
+    closed_records.clear();
     refuse_edits = false;
 
     silenced.clear();
@@ -392,9 +393,36 @@ std::vector<Host::Edit> Host::edits() const {
     return impl_->edits;
 }
 
+std::vector<unsigned char> Host::Impl::record_bytes(oska_tag tag) const {
+    const Element *e = element(tag);
+    const auto *bytes =
+        e == nullptr                    ? nullptr
+        : e->type == OSKA_TYPE_LIGHT    ? reinterpret_cast<const unsigned char *>(&e->light)
+        : e->type == OSKA_TYPE_INSTANCE ? reinterpret_cast<const unsigned char *>(&e->instance)
+                                        : nullptr;
+    const std::size_t size =
+        e != nullptr && e->type == OSKA_TYPE_LIGHT ? sizeof e->light : sizeof e->instance;
+    return bytes == nullptr ? std::vector<unsigned char>{}
+                            : std::vector<unsigned char>(bytes, bytes + size);
+}
+
+std::string Host::Impl::closed_record_fault(oska_tag tag) const {
+    auto found = closed_records.find(tag);
+    if (found == closed_records.end() || record_bytes(tag) == found->second) {
+        return "";
+    }
+    return std::to_string(tag) + ": written after mi_scene_edit_end closed it";
+}
+
 std::vector<std::string> Host::edit_errors() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->edit_errors;
+    std::vector<std::string> errors = impl_->edit_errors;
+    for (const auto &entry : impl_->closed_records) {
+        if (std::string fault = impl_->closed_record_fault(entry.first); !fault.empty()) {
+            errors.push_back(fault);
+        }
+    }
+    return errors;
 }
 
 bool Host::edit_open() const {

@@ -150,6 +150,15 @@ struct Host::Impl {
     std::vector<Edit> edits;
     std::vector<std::string> edit_errors;
     std::map<std::thread::id, OpenEdit> open_edits;
+    // Each record as mi_scene_edit_end closed it, by tag: a difference found
+    // later (at the next edit, or when the faults are read) is a write to a
+    // closed record.
+    std::map<oska_tag, std::vector<unsigned char>> closed_records;
+    // The bytes of the light or instance record of `tag`; empty for others.
+    std::vector<unsigned char> record_bytes(oska_tag tag) const;
+    // "N: written after mi_scene_edit_end closed it" when the record of
+    // `tag` no longer holds what it held then; empty otherwise.
+    std::string closed_record_fault(oska_tag tag) const;
     bool refuse_edits = false;
 
     // Queries (silenced: set-up only; fifth words: under the lock).

@@ -397,6 +397,12 @@ void *OSKA_CALL mi_scene_edit(oska_tag tag) {
         }
     }
     if (record != nullptr) {
+        // Opened again: a legitimate writer from here on, but what happened
+        // to it while it was closed is a fault.
+        if (std::string fault = host.closed_record_fault(tag); !fault.empty()) {
+            host.edit_errors.push_back(fault);
+        }
+        host.closed_records.erase(tag);
         mine.open = tag;
         mine.refused = 0;
         if (host.faults.edit_invalidated_early) {
@@ -422,6 +428,7 @@ void OSKA_CALL mi_scene_edit_end(oska_tag tag) {
     Host::Impl::OpenEdit &mine = host.open_edits[std::this_thread::get_id()];
     if (mine.open != 0 && mine.open == tag) {
         mine.open = 0;
+        host.closed_records[tag] = host.record_bytes(tag);
     } else if (mine.refused != 0 && mine.refused == tag) {
         mine.refused = 0;
     } else if (mine.open != 0) {

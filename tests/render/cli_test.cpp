@@ -91,7 +91,7 @@ TEST(Cli, FailureLeavesNoOutputFile) {
         {{scene, "-o", dir.file("a.png")}, "bad.json: lights[0] 'lamp'"},
         {{tiny_scene(dir), "-o", dir.file("none/a.png")}, "does not exist"},
         {{tiny_scene(dir), "-o", dir.file("a.xyz")}, "cannot write .xyz images"},
-        {{dir.file("absent.json"), "-o", dir.file("a.png")}, "absent.json: cannot read"},
+        {{dir.file("absent.json"), "-o", dir.file("a.png")}, "absent.json: no such file"},
     };
     for (const auto &c : cases) {
         CliRun r = run(c.args);

@@ -80,10 +80,10 @@ inline RenderSettings settings_of(const Scene &scene, int threads = 1) {
 // Loads, renders and closes a scene given as JSON; `base_dir` resolves its
 // relative paths.
 inline Outcome render_json(const json &scene_json, int threads = 1,
-                           const std::string &base_dir = ".") {
+                           const std::string &base_dir = ".", const LoadOptions &load = {}) {
     Outcome outcome;
     try {
-        Scene scene = load_scene_text(scene_json.dump(), "test.json", base_dir, {});
+        Scene scene = load_scene_text(scene_json.dump(), "test.json", base_dir, load);
         SessionOptions options;
         options.report = [&outcome](const std::string &line) { outcome.messages.push_back(line); };
         Session session(scene, options);
@@ -103,8 +103,9 @@ inline Outcome render_json(const json &scene_json, int threads = 1,
 }
 
 // The error that loading or opening the scene stops with ("" if none).
-inline std::string error_of(const json &scene_json, const std::string &base_dir = ".") {
-    Outcome outcome = render_json(scene_json, 1, base_dir);
+inline std::string error_of(const json &scene_json, const std::string &base_dir = ".",
+                            const LoadOptions &load = {}) {
+    Outcome outcome = render_json(scene_json, 1, base_dir, load);
     return outcome.error;
 }
 

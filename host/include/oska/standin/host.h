@@ -102,6 +102,9 @@ struct OSKA_STANDIN_API ShaderInstance {
         bool answer_null = false; // the attached shader yields no value
     };
     std::map<std::size_t, std::unique_ptr<Attached>> attached;
+    // What attach() writes into a parameter's attachment word: any value
+    // but 0 says "attached", in any of the word's bytes.
+    int32_t attach_marker = 1;
 
     // The parameter record: record_size bytes, then room for array elements.
     void *record() { return storage.data(); }

@@ -1,0 +1,350 @@
+// oska-render as a user meets it, run as its own process: bad scenes,
+// textures, models, libraries and a full disk each end in one line
+// "oska-render: FILE: thing: problem", a non-zero status, no crash or hang,
+// and the previous output file untouched with no temporary beside it.
+#include "render_test.h"
+#include "textures.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace oska::render::test {
+namespace {
+
+struct ProgramRun {
+    int status = -1; // exit status; -1: killed by a signal
+    int signal = 0;
+    std::string out, err;
+};
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the program with `args`, at most `seconds` long, with writes capped
+// at `file_limit` bytes (0: no cap).
+ProgramRun run_program(const std::vector<std::string> &args, rlim_t file_limit = 0,
+                       int seconds = 60) {
+    TempDir io;
+    std::string out = io.file("out"), err = io.file("err");
+    std::vector<char *> argv{const_cast<char *>(OSKA_RENDER_PROGRAM)};
+    for (const std::string &arg : args) {
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(o, STDOUT_FILENO);
+        dup2(e, STDERR_FILENO);
+        if (file_limit > 0) {
+            rlimit limit{file_limit, file_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        alarm(static_cast<unsigned>(seconds)); // a hang ends as a signal
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ProgramRun run;
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) {
+        run.status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        run.signal = WTERMSIG(status);
+    }
+    run.out = slurp(out);
+    run.err = slurp(err);
+    return run;
+}
+
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// A small scene: a floor under one emitting panel, the model `mesh` (an
+// OBJ file) or a quad, and the texture `texture` on the floor when given.
+json scene_with(const std::string &mesh = "", const std::string &texture = "") {
+    json scene = floor_scene({{"color", {1, 1, 1, 1}}});
+    scene["image"] = {{"width", 8}, {"height", 6}, {"spp", 1}, {"light_samples", 1}};
+    if (!mesh.empty()) {
+        scene["objects"].push_back({{"name", "model"}, {"mesh", mesh}});
+    }
+    if (!texture.empty()) {
+        scene["textures"] = {{"image", texture}};
+        scene["materials"] = {{"printed", {{"texture", "image"}}}};
+        scene["objects"][0].erase("color");
+        scene["objects"][0]["material"] = "printed";
+    }
+    return scene;
+}
+
+std::string obj(const std::string &faces) {
+    return "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvn 0 0 1\n" + faces;
+}
+
+// A 64x64 PNG of noise (so that it does not compress to almost nothing).
+void write_png(const std::string &path) {
+    std::vector<uint8_t> pixels(64 * 64 * 3);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    }
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out && out->open(path, OIIO::ImageSpec(64, 64, 3, OIIO::TypeDesc::UINT8)) &&
+                out->write_image(OIIO::TypeDesc::UINT8, pixels.data()) && out->close());
+}
+
+// 69 bytes of PNG whose header claims 60000x60000 RGB pixels.
+const char kHugeClaim[] =
+    "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\xea\x60\x00\x00\xea"
+    "\x60\x08\x02\x00\x00\x00\x0f\xb0\xe2\x15\x00\x00\x00\x0c\x49\x44\x41\x54\x78\x9c\x63\x60\xa0"
+    "\x0c\x00\x00\x00\x40\x00\x01\xb7\x34\x7c\xef\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82";
+
+// Files each case starts from, in the case's own folder D; "$D" in names,
+// arguments and messages stands for it.
+void set_up(const TempDir &d, const std::string &what) {
+    d.write("good.json", scene_with().dump());
+    if (what == "obj") {
+        return;
+    }
+    write_png(d.file("texture.png"));
+    std::string png = slurp(d.file("texture.png"));
+    d.write("truncated.png", png.substr(0, png.size() / 2));
+    d.write("huge.png", std::string(kHugeClaim, sizeof kHugeClaim - 1));
+    mkfifo(d.file("fifo.obj").c_str(), 0600);
+    mkdir(d.file("folder.json").c_str(), 0700);
+    d.write("notes.so", "not a library\n");
+    // A shared library without the shader exports, and no declarations beside it.
+    d.write("stub.so", slurp(host::built_file_path("librender_test_stub.so")));
+}
+
+const std::string kOld = "the previous image, kept byte for byte";
+
+TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
+    std::string polygon = "f";
+    std::string corners;
+    for (int i = 0; i < 300000; ++i) { // a circle: quadratic work on it would take minutes
+        double a = 6.283185307179586 * i / 300000;
+        corners += "v " + std::to_string(std::cos(a)) + " " + std::to_string(std::sin(a)) + " 1\n";
+        polygon += " " + std::to_string(i + 1);
+    }
+    // Without arguments a case runs "$D/s.json -o $D/out.png".
+    const struct {
+        const char *name;
+        std::map<std::string, std::string> files; // name -> contents, beside set_up's
+        const char *message;                      // the whole of standard error ("" for none)
+        std::vector<std::string> args = {};
+        int status = 1;
+        rlim_t file_limit = 0; // bytes a write may reach; 0: no limit
+    } cases[] = {
+        {"png on a full disk",
+         {},
+         "oska-render: $D/out.png: cannot write the image: File too large",
+         {"$D/good.json", "-o", "$D/out.png", "--size", "400x300"},
+         1,
+         4096},
+        {"exr on a full disk",
+         {},
+         "oska-render: $D/out.exr: cannot write the image: File too large",
+         {"$D/good.json", "-o", "$D/out.exr", "--size", "400x300"},
+         1,
+         4096},
+        {"vertex index far past the end",
+         {{"m.obj", obj("f 1 2 1000000000\n")}, {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: vertex index 1000000000 is out "
+         "of range (the file has 4 so far)"},
+        {"vertex index one past the end",
+         {{"m.obj", obj("f 1 2 5\n")}, {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: vertex index 5 is out of range "
+         "(the file has 4 so far)"},
+        {"relative index before the start",
+         {{"m.obj", obj("f -1 -2 -5\n")}, {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: vertex index -5 is out of range "
+         "(the file has 4 so far)"},
+        {"index of a vertex given later",
+         {{"m.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\nv 1 1 0\n"},
+          {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:3: vertex index 3 is out of range "
+         "(the file has 2 so far)"},
+        {"normal index past the end",
+         {{"m.obj", obj("f 1//1 2//1 3//2\n")}, {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: normal index 2 is out of range "
+         "(the file has 1 so far)"},
+        {"texture coordinate index past the end",
+         {{"m.obj", obj("f 1/1 2/-2 3/1\n")}, {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: texture coordinate index -2 is "
+         "out of range (the file has 1 so far)"},
+        {"one polygon of 300000 corners loads in linear time",
+         {{"m.obj", corners + polygon + "\n"}, {"s.json", scene_with("m.obj").dump()}},
+         "",
+         {"$D/s.json", "-o", "$D/out.png", "--quiet"},
+         0},
+        {"truncated texture",
+         {{"s.json", scene_with("", "truncated.png").dump()}},
+         "oska-render: $D/s.json: textures: 'image': image '$D/truncated.png' cannot be read "
+         "whole: Read error: hit end of file"},
+        {"texture claiming 60000x60000 pixels",
+         {{"s.json", scene_with("", "huge.png").dump()}},
+         "oska-render: $D/s.json: textures: 'image': image '$D/huge.png' is 60000x60000 with 3 "
+         "channels (41199 MiB), beyond what is left of the image memory budget (2048 MiB, "
+         "--max-image-memory)"},
+        {"texture within a smaller budget",
+         {{"s.json", scene_with("", "texture.png").dump()}},
+         "",
+         {"$D/s.json", "-o", "$D/out.png", "--max-image-memory", "1", "--quiet"},
+         0},
+        {"texture that is a device",
+         {{"s.json", scene_with("", "/dev/zero").dump()}},
+         "oska-render: $D/s.json: textures: 'image': image '/dev/zero': is not a regular file (a "
+         "device, pipe or socket)"},
+        {"model that is a device",
+         {{"s.json", scene_with("/dev/zero").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': /dev/zero: is not a regular file (a device, "
+         "pipe or socket)"},
+        {"model that is a FIFO",
+         {{"s.json", scene_with("fifo.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/fifo.obj: is not a regular file (a "
+         "device, pipe or socket)"},
+        {"scene that is a folder",
+         {},
+         "oska-render: $D/folder.json: is a folder, not a file",
+         {"$D/folder.json", "-o", "$D/out.png"}},
+        {"scene that names a library",
+         {{"s.json", R"({"library": "notes.so"})"}},
+         "oska-render: $D/s.json: library: the scene names a library to load ('notes.so'); that "
+         "takes --allow-scene-library (or choose one with --library)"},
+        {"scene library allowed, and not a library",
+         {{"s.json", R"({"library": "notes.so"})"}},
+         "oska-render: $D/s.json: library '$D/notes.so': not a shader library (not a shared "
+         "library at all)",
+         {"$D/s.json", "-o", "$D/out.png", "--allow-scene-library"}},
+        {"missing library",
+         {},
+         "oska-render: $D/good.json: library '$D/gone.so': no such file",
+         {"$D/good.json", "-o", "$D/out.png", "--library", "$D/gone.so"}},
+        {"shared library that is no shader library",
+         {},
+         "oska-render: $D/good.json: library '$D/stub.so': not a shader library (the library does "
+         "not export oskacolor_version)",
+         {"$D/good.json", "-o", "$D/out.png", "--library", "$D/stub.so"}},
+        {"text file as the library",
+         {},
+         "oska-render: $D/good.json: library '$D/notes.so': not a shader library (not a shared "
+         "library at all)",
+         {"$D/good.json", "-o", "$D/out.png", "--library", "$D/notes.so"}},
+        {"duplicate key at the top",
+         {{"s.json", R"({"image": {}, "image": {}})"}},
+         "oska-render: $D/s.json: the key 'image' is given twice"},
+        {"duplicate key deep down",
+         {{"s.json", R"({"objects": [{"name": "a", "shape": "quad"},
+                         {"name": "b", "shape": "box", "size": [1, 1, 1], "name": "c"}]})"}},
+         "oska-render: $D/s.json: objects[1]: the key 'name' is given twice"},
+        {"about that is not text",
+         {{"s.json", R"({"about": ["a", "list"]})"}},
+         "oska-render: $D/s.json: about: expected a string"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir d;
+        set_up(d, "");
+        std::vector<std::string> before = d.list();
+        for (const auto &[name, text] : c.files) {
+            d.write(name, text);
+            before.push_back(name);
+        }
+        for (const char *output : {"out.png", "out.exr"}) {
+            d.write(output, kOld);
+            before.push_back(output);
+        }
+        std::vector<std::string> args;
+        const std::vector<std::string> plain{"$D/s.json", "-o", "$D/out.png"};
+        for (const std::string &arg : c.args.empty() ? plain : c.args) {
+            args.push_back(replace_all(arg, "$D", d.path()));
+        }
+        ProgramRun run = run_program(args, c.file_limit);
+        EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
+        EXPECT_EQ(run.status, c.status);
+        std::string message = replace_all(c.message, "$D", d.path());
+        EXPECT_EQ(run.err, message.empty() ? "" : message + "\n");
+        EXPECT_EQ(run.out, "");
+        // A failed run leaves the old image as it was and nothing new.
+        std::vector<std::string> after = d.list();
+        std::sort(before.begin(), before.end());
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, before);
+        if (c.status != 0) {
+            EXPECT_EQ(slurp(d.file("out.png")), kOld);
+        }
+        EXPECT_EQ(slurp(d.file("out.exr")), kOld);
+    }
+}
+
+TEST(BadInput, HelpGoesToStandardOutput) {
+    for (const char *option : {"--help", "-h"}) {
+        ProgramRun run = run_program({option});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out.rfind("usage: oska-render", 0), 0u) << run.out;
+        EXPECT_NE(run.out.find("--max-image-memory"), std::string::npos);
+        EXPECT_NE(run.out.find("--allow-scene-library"), std::string::npos);
+    }
+}
+
+// The same scene and options give the same bytes, whatever the number of
+// threads (and whenever it runs: no date stamp).
+TEST(BadInput, OutputIsTheSameForAnyThreadCount) {
+    TempDir d;
+    write_png(d.file("texture.png"));
+    d.write("s.json", scene_with("", "texture.png").dump());
+    for (const char *format : {"png", "exr"}) {
+        SCOPED_TRACE(format);
+        std::string one = d.file(std::string("one.") + format);
+        std::string two = d.file(std::string("two.") + format);
+        ASSERT_EQ(
+            run_program({d.file("s.json"), "-o", one, "--threads", "1", "--size", "40x30"}).status,
+            0);
+        sleep(1); // a date stamp would now differ
+        ASSERT_EQ(
+            run_program({d.file("s.json"), "-o", two, "--threads", "2", "--size", "40x30"}).status,
+            0);
+        std::string first = slurp(one);
+        EXPECT_FALSE(first.empty());
+        EXPECT_TRUE(first == slurp(two));
+    }
+}
+
+// Lookups are bilinear: between the centres of a black and a white texel
+// the value rises linearly (a bicubic filter bends it).
+TEST(BadInput, TextureLookupsAreBilinear) {
+    TempDir d;
+    std::string path = d.file("ramp.exr");
+    const float texels[4] = {0, 0, 1, 1}; // 4x1, one channel: black, black, white, white
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out && out->open(path, OIIO::ImageSpec(4, 1, 1, OIIO::TypeDesc::FLOAT)) &&
+                out->write_image(OIIO::TypeDesc::FLOAT, texels) && out->close());
+    TextureDesc desc;
+    desc.name = "ramp";
+    desc.file = path;
+    desc.srgb = false;
+    Textures textures({desc});
+    // Texel centres at u = 0.125, 0.375, 0.625, 0.875.
+    for (float t : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}) {
+        oska_color c;
+        ASSERT_TRUE(textures.lookup(0, 0.375f + 0.25f * t, 0.5f, false, &c));
+        EXPECT_NEAR(c.r, t, 1e-5f) << t;
+    }
+}
+
+} // namespace
+} // namespace oska::render::test
