@@ -1,6 +1,8 @@
 # What `cmake --install` puts in the prefix, for a host writer:
 #   include/oska/host_api.h         the header a host compiles against
 #   lib/liboska.so, bin/oska.dll    the library a host loads at run time
+#   lib/liboska_probe.so,           oska-probe, the drop-in that checks a host
+#   bin/oska_probe.dll
 #   share/oska/oska.decl            the parameter declarations
 #   share/doc/oska/                 README, host guide, third-party notices, the
 #                                   minimal host's source, SHA256SUMS
@@ -20,12 +22,14 @@ set(OSKA_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/oska)
 # alone is installed, no import library.
 if(WIN32)
   set(OSKA_INSTALL_LIBRARY ${CMAKE_INSTALL_BINDIR}/oska.dll)
+  set(OSKA_INSTALL_PROBE ${CMAKE_INSTALL_BINDIR}/oska_probe.dll)
 else()
   set(OSKA_INSTALL_LIBRARY ${CMAKE_INSTALL_LIBDIR}/liboska.so)
+  set(OSKA_INSTALL_PROBE ${CMAKE_INSTALL_LIBDIR}/liboska_probe.so)
 endif()
 set(OSKA_INSTALL_DECLARATIONS ${CMAKE_INSTALL_DATADIR}/oska/oska.decl)
 
-install(TARGETS oska
+install(TARGETS oska oska_probe
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} EXCLUDE_FROM_ALL)
@@ -36,7 +40,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/oska/host_api.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/oska)
 install(FILES ${PROJECT_SOURCE_DIR}/src/oska.decl DESTINATION ${CMAKE_INSTALL_DATADIR}/oska)
 
-set(OSKA_INSTALL_DOCS README.md docs/host-guide.md docs/third-party-notices.txt)
+set(OSKA_INSTALL_DOCS README.md docs/host-guide.md docs/probe.md examples/probe.json
+    docs/third-party-notices.txt)
 install(FILES ${OSKA_INSTALL_DOCS} DESTINATION ${OSKA_INSTALL_DOCDIR})
 set(OSKA_INSTALL_EXAMPLE examples/minimal_host/minimal_host.c
     examples/minimal_host/CMakeLists.txt)
@@ -71,6 +76,7 @@ install(FILES ${PROJECT_BINARY_DIR}/package/oska.pc DESTINATION ${OSKA_PC_DIR})
 #   cd PREFIX && sha256sum -c share/doc/oska/SHA256SUMS
 set(OSKA_INSTALLED_FILES
   ${OSKA_INSTALL_LIBRARY}
+  ${OSKA_INSTALL_PROBE}
   ${CMAKE_INSTALL_INCLUDEDIR}/oska/host_api.h
   ${OSKA_INSTALL_DECLARATIONS}
   ${OSKA_INSTALL_CMAKEDIR}/oskaConfig.cmake

@@ -5,12 +5,18 @@
 # release presets) the library is linked without debug information.
 #   cmake --preset release-windows && cmake --build --preset release-windows --target package
 
-# The file and product version that Windows shows for oska.dll.
+# The file and product version that Windows shows for each shipped DLL.
 if(WIN32)
   enable_language(RC)
-  set(OSKA_RC_FILE_NAME oska.dll)
-  configure_file(${PROJECT_SOURCE_DIR}/src/oska.rc.in ${PROJECT_BINARY_DIR}/src/oska.rc @ONLY)
-  target_sources(oska PRIVATE ${PROJECT_BINARY_DIR}/src/oska.rc)
+  function(oska_version_resource target file_name description)
+    set(OSKA_RC_FILE_NAME ${file_name})
+    set(OSKA_RC_INTERNAL_NAME ${target})
+    set(OSKA_RC_DESCRIPTION "${description}")
+    configure_file(${PROJECT_SOURCE_DIR}/src/oska.rc.in ${PROJECT_BINARY_DIR}/rc/${target}.rc @ONLY)
+    target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/rc/${target}.rc)
+  endfunction()
+  oska_version_resource(oska oska.dll "oska shader library (oskacolor, oskalight)")
+  oska_version_resource(oska_probe oska_probe.dll "oska-probe: checks a host's side of the shader interface")
 endif()
 
 option(OSKA_RELEASE "Build the library for release: no build paths or link times in it" OFF)
@@ -20,15 +26,17 @@ if(OSKA_RELEASE)
   # carries no link time. The library is stripped as it is linked: a strip
   # after linking rewrites the PE header with the current time (or
   # SOURCE_DATE_EPOCH), so the shipped file is the linked file as it is.
-  foreach(target oska oska_color)
+  foreach(target oska oska_color oska_probe)
     target_compile_options(${target} PRIVATE
       -ffile-prefix-map=${PROJECT_SOURCE_DIR}=/oska
       -ffile-prefix-map=${PROJECT_BINARY_DIR}=/oska-build)
   endforeach()
-  target_link_options(oska PRIVATE -s)
-  if(WIN32)
-    target_link_options(oska PRIVATE -Wl,--no-insert-timestamp)
-  endif()
+  foreach(target oska oska_probe)
+    target_link_options(${target} PRIVATE -s)
+    if(WIN32)
+      target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+    endif()
+  endforeach()
 endif()
 
 set(CPACK_PACKAGE_NAME oska)

@@ -51,23 +51,25 @@ for platform in "${platforms[@]}"; do
   for run in a b; do
     build=$work/$platform-$run
     quiet cmake --preset "release-$platform" -B "$build"
-    quiet cmake --build "$build" --target oska
+    quiet cmake --build "$build" --target oska oska_probe
     (cd "$build" && quiet cpack -B "$build/dist")
   done
-  built=$(cd "$work/$platform-a" && ls bin/*oska.* | grep -E 'oska\.(dll|so)$')
-  cmp "$work/$platform-a/$built" "$work/$platform-b/$built" ||
-    fail "$platform: the two builds' $built differ"
-  # Shipped without debug information, and (Windows) without a link time.
-  file=$work/$platform-a/$built
-  if [ "$platform" = windows ]; then
-    ! i686-w64-mingw32-objdump -h "$file" | grep -q debug || fail "$built has debug sections"
-    # The COFF header's time stamp: 8 bytes into the header that offset 60 names.
-    header=$(od -An -tu4 -j60 -N4 "$file" | tr -d ' ')
-    stamp=$(od -An -tu4 -j$((header + 8)) -N4 "$file" | tr -d ' ')
-    [ "$stamp" = 0 ] || fail "$built carries a link time ($stamp)"
-  else
-    ! readelf -S "$file" | grep -q -E '\.debug|\.symtab' || fail "$built is not stripped"
-  fi
+  # The shader library and oska-probe, both shipped.
+  for built in $(cd "$work/$platform-a" && ls bin/* | grep -E 'oska(_probe)?\.(dll|so)$'); do
+    cmp "$work/$platform-a/$built" "$work/$platform-b/$built" ||
+      fail "$platform: the two builds' $built differ"
+    # Shipped without debug information, and (Windows) without a link time.
+    file=$work/$platform-a/$built
+    if [ "$platform" = windows ]; then
+      ! i686-w64-mingw32-objdump -h "$file" | grep -q debug || fail "$built has debug sections"
+      # The COFF header's time stamp: 8 bytes into the header that offset 60 names.
+      header=$(od -An -tu4 -j60 -N4 "$file" | tr -d ' ')
+      stamp=$(od -An -tu4 -j$((header + 8)) -N4 "$file" | tr -d ' ')
+      [ "$stamp" = 0 ] || fail "$built carries a link time ($stamp)"
+    else
+      ! readelf -S "$file" | grep -q -E '\.debug|\.symtab' || fail "$built is not stripped"
+    fi
+  done
   archive=$(cd "$work/$platform-a/dist" && ls $archive_glob)
   cmp "$work/$platform-a/dist/$archive" "$work/$platform-b/dist/$archive" ||
     fail "$platform: the two builds' $archive differ"
