@@ -209,6 +209,9 @@ struct Worker {
     }
 
     void render_row(int y, Framebuffer &image) {
+        if (settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed)) {
+            return;
+        }
         const Scene &scene = session.scene();
         for (int x = 0; x < settings.width; ++x) {
             Random random(pixel_seed(x, y));

@@ -18,6 +18,7 @@
 #include "session.h"
 #include "vec.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ struct RenderSettings {
     int spp = 4;
     int light_samples = 8; // per light, unless the light gives its own count
     int threads = 1;
+    // When set and raised, the render stops early: the rows not yet begun
+    // stay black and render() returns at once.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Why the light shader turned a sample down, as the host tells from the
