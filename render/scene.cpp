@@ -912,6 +912,16 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
     return scene;
 }
 
+ShaderCall parse_shader_params(const Scene &scene, const std::string &shader,
+                               const std::string &params, const std::string &where) {
+    Reader r(scene);
+    json parsed = json::parse(params, nullptr, false);
+    if (parsed.is_discarded()) {
+        r.fail(where, "the parameters are not JSON");
+    }
+    return read_shader_call(r, scene, shader, parsed, where);
+}
+
 Scene load_scene_file(const std::string &path, const LoadOptions &options) {
     std::string text = read_regular_file(path, path, options.max_file_bytes);
     return load_scene_text(text, path, directory_of(path), options);

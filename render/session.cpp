@@ -15,6 +15,35 @@ constexpr int kObjectType = 1;
 
 host::Host &the_host() { return host::host(); }
 
+// The shader reads the vector list at twice the channel numbers it is
+// given; a channel the object lacks would be read past the list's end.
+void check_channels(const Scene &scene, const std::string &where, int object,
+                    const oskacolor_params &p) {
+    const Mesh &mesh = scene.objects[object].mesh;
+    const struct {
+        const char *name;
+        oska_boolean on;
+        oska_integer channel;
+    } uses[] = {{"vc_color_channel", p.vc_color, p.vc_color_channel},
+                {"vc_intensity_channel", p.vc_intensity, p.vc_intensity_channel},
+                {"vc_range_channel", p.vc_range, p.vc_range_channel},
+                {"vc_shadow_channel", p.vc_shadow, p.vc_shadow_channel}};
+    for (const auto &use : uses) {
+        if (!p.use_vertex_color || !use.on) {
+            continue;
+        }
+        bool present =
+            use.channel == 0 ||
+            (use.channel > 0 && static_cast<std::size_t>(use.channel) < mesh.channels.size() &&
+             !mesh.channels[use.channel].empty());
+        if (!present) {
+            throw Error(scene.file + ": " + where + ": " + use.name + " " +
+                        std::to_string(use.channel) + ": object '" + scene.objects[object].name +
+                        "' has no vertex channel " + std::to_string(use.channel));
+        }
+    }
+}
+
 } // namespace
 
 // One shader of the library: its exports, whether it wants per-instance
@@ -309,33 +338,7 @@ void Session::open() {
             }
             bound.vector_count =
                 static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
-            // The shader reads the vector list at twice the channel numbers
-            // it is given; a channel the object lacks would be read past the
-            // list's end.
-            const oskacolor_params &p = *bound.params;
-            const struct {
-                const char *name;
-                oska_boolean on;
-                oska_integer channel;
-            } uses[] = {{"vc_color_channel", p.vc_color, p.vc_color_channel},
-                        {"vc_intensity_channel", p.vc_intensity, p.vc_intensity_channel},
-                        {"vc_range_channel", p.vc_range, p.vc_range_channel},
-                        {"vc_shadow_channel", p.vc_shadow, p.vc_shadow_channel}};
-            for (const auto &use : uses) {
-                if (!p.use_vertex_color || !use.on) {
-                    continue;
-                }
-                bool present = use.channel == 0 ||
-                               (use.channel > 0 &&
-                                static_cast<std::size_t>(use.channel) < mesh.channels.size() &&
-                                !mesh.channels[use.channel].empty());
-                if (!present) {
-                    throw Error(scene_.file + ": " + desc.where + ": " + use.name + " " +
-                                std::to_string(use.channel) + ": object '" +
-                                scene_.objects[bound.object].name + "' has no vertex channel " +
-                                std::to_string(use.channel));
-                }
-            }
+            check_channels(scene_, desc.where, bound.object, *bound.params);
         }
         // Camera-visible points are at trace level 0: a limit of 0 or less
         // turns the light's shadows off, which is rarely what was meant.
@@ -366,6 +369,93 @@ void Session::open() {
     // 6. From here on the library is called from many threads: no logging.
     host.set_logging(false);
     opened_ = true;
+}
+
+void Session::check_light(std::size_t index, const ShaderCall &call) const {
+    const BoundLight &light = lights_.at(index);
+    // The switches and channels, as the record would hold them (tags are
+    // not needed here).
+    oskacolor_params p{};
+    auto *bytes = reinterpret_cast<unsigned char *>(&p);
+    for (const ParamSetting &setting : call.params) {
+        const ParamDecl &decl = *setting.decl;
+        if (decl.array || decl.offset + decl.size > sizeof p) {
+            continue;
+        }
+        if (decl.type == ParamType::boolean || decl.type == ParamType::integer) {
+            std::memcpy(bytes + decl.offset, &setting.integer, 4);
+        }
+    }
+    check_channels(scene_, light.desc->where, light.object, p);
+}
+
+void Session::refresh_light(std::size_t index) {
+    BoundLight &light = lights_.at(index);
+    const ShaderCall &call = light.desc->shader;
+    if (array_bytes(call) != 0) {
+        throw Error(scene_.file + ": " + light.desc->where + ": a light takes no array parameter");
+    }
+    check_light(index, call);
+    Shader &s = shader(call.shader, light.desc->where);
+    auto entry = std::find_if(s.instances.begin(), s.instances.end(),
+                              [&](const Shader::Instance &i) { return i.shader == light.shader; });
+    if (entry == s.instances.end()) {
+        throw Error(scene_.file + ": " + light.desc->where + ": the light has no shader instance");
+    }
+    if (entry->initialised) {
+        s.exit(entry->state, light.shader->record());
+        entry->initialised = false;
+    }
+    std::fill(light.shader->storage.begin(), light.shader->storage.end(), 0);
+    fill_record(*light.shader, call);
+    if (s.per_instance) {
+        oska_boolean flag = 1;
+        s.init(entry->state, light.shader->record(), &flag);
+        entry->initialised = true;
+        take_messages(light.desc->where);
+    }
+}
+
+std::vector<Session::Answer> Session::probe_light(std::size_t index, const ShaderCall &call,
+                                                  std::vector<oska_state> &states) {
+    const BoundLight &light = lights_.at(index);
+    if (array_bytes(call) != 0 || call.shader != light.desc->shader.shader) {
+        throw Error(scene_.file + ": " + light.desc->where + ": not parameters of its shader");
+    }
+    check_light(index, call);
+    Shader &s = shader(call.shader, light.desc->where);
+    host::Host &host = the_host();
+    if (probe_ == nullptr) {
+        probe_ = &host.add_shader(call.shader.c_str(), call.decl->record_size);
+        probe_state_ = &host.make_state(*probe_, light.instance);
+    }
+    std::fill(probe_->storage.begin(), probe_->storage.end(), 0);
+    fill_record(*probe_, call);
+    probe_state_->light_instance = light.instance;
+    std::vector<Answer> answers(states.size());
+    if (s.per_instance) {
+        oska_boolean flag = 1;
+        s.init(probe_state_, probe_->record(), &flag);
+    }
+    try {
+        take_messages(light.desc->where);
+        for (std::size_t i = 0; i < states.size(); ++i) {
+            oska_state &state = states[i];
+            state.function = &probe_->function;
+            state.light_instance = light.instance;
+            state.sample = state.parent = &state;
+            answers[i].accepted = s.call(&answers[i].color, &state, probe_->record()) != 0;
+        }
+    } catch (...) {
+        if (s.per_instance) {
+            s.exit(probe_state_, probe_->record());
+        }
+        throw;
+    }
+    if (s.per_instance) {
+        s.exit(probe_state_, probe_->record());
+    }
+    return answers;
 }
 
 void Session::teardown() {

@@ -78,6 +78,25 @@ class Session {
     // Lights bound to object `index` (the emitter the camera may see).
     const std::vector<int> &lights_of_object(int index) const { return by_object_[index]; }
 
+    // ---- Changing a light between renders (never while one runs).
+    // Throws Error when `call` would make light `index` read a vertex
+    // channel its object lacks.
+    void check_light(std::size_t index, const ShaderCall &call) const;
+    // Lays light `index`'s record out anew from its scene description (which
+    // the caller changed) and runs the instance's exit and init again, so
+    // that the switches and modes the shader fixes at init follow.
+    void refresh_light(std::size_t index);
+    // What light `index`'s shader answers each of `states` with the
+    // parameters of `call`, from an instance of its own that is initialised
+    // for these calls and ended after them (the light itself is left alone).
+    // A state's function, light instance and sample links are set here.
+    struct Answer {
+        bool accepted = false;
+        oska_color color{0, 0, 0, 0};
+    };
+    std::vector<Answer> probe_light(std::size_t index, const ShaderCall &call,
+                                    std::vector<oska_state> &states);
+
   private:
     struct Shader; // one shader of the library and its instances
     Shader &shader(const std::string &name, const std::string &where);
@@ -101,6 +120,8 @@ class Session {
     std::vector<int> texture_of_tag_; // texture index by tag, -1 for other tags
     oska_shader_fn light_shader_ = nullptr;
     std::vector<std::string> protocol_;
+    host::ShaderInstance *probe_ = nullptr; // for probe_light, made at its first use
+    oska_state *probe_state_ = nullptr;
     std::size_t messages_seen_ = 0;
     bool opened_ = false;
     bool down_ = true;
