@@ -3,6 +3,7 @@
 #include "error.h"
 #include "image_output.h"
 #include "integrator.h"
+#include "lookdev/server.h"
 #include "scene.h"
 #include "session.h"
 
@@ -32,7 +33,10 @@ const char *const kUsage =
     "  --allow-scene-library  load the library a scene's \"library\" key names\n"
     "                         (code: only for scenes you trust)\n"
     "  --max-image-memory MIB the most the textures' pixels may take, in MiB\n"
-    "                         (default 2048); a larger image is an error\n";
+    "                         (default 2048); a larger image is an error\n"
+    "       oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
+    "                         [--allow-scene-library] [--max-image-memory MIB]\n"
+    "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
 
 struct Usage {
     std::string what;
@@ -185,6 +189,9 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
 } // namespace
 
 int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out) {
+    if (argc >= 2 && std::string(argv[1]) == "serve") {
+        return run_serve(argc - 1, argv + 1, out, err);
+    }
     Arguments args;
     try {
         args = parse(argc, argv);

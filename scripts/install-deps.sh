@@ -12,7 +12,22 @@ packages=(
   libembree-dev libtbb-dev libopenimageio-dev openimageio-tools nlohmann-json3-dev libtinyobjloader-dev
   # checking: sanitizer runtimes for clang, fuzzing, memory, coverage, static analysis
   libclang-rt-14-dev valgrind lcov gcovr clang-tidy cppcheck
+  # the lookdev page of oska-render: its HTTP server, and the browser that tests it
+  pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
+# Node and npm fetch the page's plotting library; a Node.js that brings its
+# own npm is kept as it is.
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+
+# The page's npm packages, as the lockfile pins them, once per checkout.
+npm_packages() {
+  local root
+  root="$(cd "$(dirname "$0")/.." && pwd)"
+  if [ ! -f "$root/node_modules/.package-lock.json" ] ||
+    [ "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]; then
+    (cd "$root" && npm ci --ignore-scripts --no-audit --no-fund)
+  fi
+}
 
 # One query for every package: dpkg-query lists those it knows with their
 # status (by name without architecture) and is silent about the rest.
@@ -24,7 +39,10 @@ missing=()
 for package in "${packages[@]}"; do
   [ -n "${installed[${package%%:*}]:-}" ] || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  npm_packages
+  exit 0
+fi
 
 echo "installing: ${missing[*]}"
 sudo=""
@@ -34,3 +52,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+npm_packages

@@ -1,0 +1,331 @@
+#include "lookdev/values.h"
+
+#include "error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oska::render::lookdev {
+
+namespace {
+
+// The shortest decimal text that reads back as the same float, so that a
+// value typed as 0.9 is saved as 0.9 and not as 0.89999997615814209.
+json float_value(float value) {
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) {
+            break;
+        }
+    }
+    double shortest = std::strtod(text, nullptr);
+    if (shortest == static_cast<double>(static_cast<long long>(shortest)) && shortest > -1e15 &&
+        shortest < 1e15) {
+        return static_cast<long long>(shortest);
+    }
+    return shortest;
+}
+
+json zero_of(const ParamDecl &decl) {
+    switch (decl.type) {
+    case ParamType::color:
+        return json::array({0, 0, 0, 0});
+    case ParamType::scalar:
+    case ParamType::integer:
+        return 0;
+    case ParamType::boolean:
+        return false;
+    case ParamType::tag:
+        return "";
+    }
+    return nullptr;
+}
+
+json value_of(const ParamSetting &setting) {
+    switch (setting.decl->type) {
+    case ParamType::color:
+        return json::array({float_value(setting.numbers[0]), float_value(setting.numbers[1]),
+                            float_value(setting.numbers[2]), float_value(setting.numbers[3])});
+    case ParamType::scalar:
+        return float_value(setting.numbers[0]);
+    case ParamType::integer:
+        return setting.integer;
+    case ParamType::boolean:
+        return setting.integer != 0;
+    case ParamType::tag:
+        return setting.names.empty() ? std::string() : setting.names[0];
+    }
+    return nullptr;
+}
+
+bool is_zero(const json &value) {
+    if (value.is_array()) {
+        for (const json &v : value) {
+            if (!is_zero(v)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return value == 0 || value == false || value == "";
+}
+
+// ---- Finding spans in JSON text (already known to be valid JSON).
+
+std::size_t skip_space(const std::string &t, std::size_t i) {
+    while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == '\n' || t[i] == '\r')) {
+        ++i;
+    }
+    return i;
+}
+
+[[noreturn]] void malformed() { throw Error("the scene file is not the JSON it was"); }
+
+std::size_t skip_string(const std::string &t, std::size_t i) {
+    for (++i; i < t.size(); ++i) {
+        if (t[i] == '\\') {
+            ++i;
+        } else if (t[i] == '"') {
+            return i + 1;
+        }
+    }
+    malformed();
+}
+
+// The end of the value that starts at `i`.
+std::size_t skip_value(const std::string &t, std::size_t i) {
+    i = skip_space(t, i);
+    if (i >= t.size()) {
+        malformed();
+    }
+    if (t[i] == '"') {
+        return skip_string(t, i);
+    }
+    if (t[i] == '{' || t[i] == '[') {
+        int depth = 0;
+        for (; i < t.size(); ++i) {
+            if (t[i] == '"') {
+                i = skip_string(t, i) - 1;
+            } else if (t[i] == '{' || t[i] == '[') {
+                ++depth;
+            } else if (t[i] == '}' || t[i] == ']') {
+                if (--depth == 0) {
+                    return i + 1;
+                }
+            }
+        }
+        malformed();
+    }
+    while (i < t.size() && t[i] != ',' && t[i] != '}' && t[i] != ']' && t[i] != ' ' &&
+           t[i] != '\n' && t[i] != '\r' && t[i] != '\t') {
+        ++i;
+    }
+    return i;
+}
+
+struct Member {
+    std::string key;
+    std::size_t begin, end; // the value
+};
+
+// The members of the object whose '{' is at `i`.
+std::vector<Member> members(const std::string &t, std::size_t i) {
+    std::vector<Member> found;
+    i = skip_space(t, i + 1);
+    while (i < t.size() && t[i] != '}') {
+        std::size_t key_end = skip_string(t, i);
+        json key = json::parse(t.substr(i, key_end - i));
+        i = skip_space(t, key_end);
+        if (i >= t.size() || t[i] != ':') {
+            malformed();
+        }
+        std::size_t begin = skip_space(t, i + 1);
+        std::size_t end = skip_value(t, begin);
+        found.push_back({key.get<std::string>(), begin, end});
+        i = skip_space(t, end);
+        if (i < t.size() && t[i] == ',') {
+            i = skip_space(t, i + 1);
+        }
+    }
+    return found;
+}
+
+// The starts of the elements of the array whose '[' is at `i`.
+std::vector<std::size_t> elements(const std::string &t, std::size_t i) {
+    std::vector<std::size_t> found;
+    i = skip_space(t, i + 1);
+    while (i < t.size() && t[i] != ']') {
+        found.push_back(i);
+        i = skip_space(t, skip_value(t, i));
+        if (i < t.size() && t[i] == ',') {
+            i = skip_space(t, i + 1);
+        }
+    }
+    return found;
+}
+
+// `params` as one object on as many lines as it takes, continuation lines
+// indented to `column` + 2.
+std::string format_params(const json &params, std::size_t column) {
+    std::string out = "{ ";
+    std::size_t line_start = 0;
+    bool first = true;
+    for (auto it = params.begin(); it != params.end(); ++it) {
+        std::string member = json(it.key()).dump() + ": " + it->dump(-1, ' ', false);
+        if (!first) {
+            out += ",";
+            if (column + (out.size() - line_start) + member.size() > 96) {
+                out += "\n" + std::string(column + 2, ' ');
+                line_start = out.size() - column - 2;
+            } else {
+                out += " ";
+            }
+        }
+        out += member;
+        first = false;
+    }
+    return out + (first ? "}" : " }");
+}
+
+std::size_t column_of(const std::string &t, std::size_t i) {
+    std::size_t line = t.rfind('\n', i == 0 ? 0 : i - 1);
+    return line == std::string::npos ? i : i - line - 1;
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::string temp = path + ".XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        throw Error(path + ": cannot create a temporary file beside it: " + std::strerror(errno));
+    }
+    std::string temp_name = name.data();
+    auto fail = [&](const char *what) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(temp_name.c_str());
+        throw Error(path + ": " + what + ": " + std::strerror(err));
+    };
+    const char *data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            fail("cannot write");
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
+        fail("cannot write");
+    }
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp_name.c_str());
+        throw Error(path + ": cannot write: " + std::strerror(err));
+    }
+    if (std::rename(temp_name.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp_name.c_str());
+        throw Error(path + ": cannot replace it: " + std::strerror(err));
+    }
+}
+
+} // namespace
+
+json light_values(const LightDesc &light) {
+    json values = json::object();
+    const ShaderDecl &decl = *light.shader.decl;
+    for (const ParamDecl &param : decl.params) {
+        if (!param.array) {
+            values[param.name] = zero_of(param);
+        }
+    }
+    for (const ParamSetting &setting : light.shader.params) {
+        if (!setting.decl->array) {
+            values[setting.decl->name] = value_of(setting);
+        }
+    }
+    return values;
+}
+
+json params_to_write(const ShaderDecl &decl, const json &values,
+                     const std::vector<std::string> &keep) {
+    json out = json::object();
+    for (const ParamDecl &param : decl.params) {
+        auto it = values.find(param.name);
+        if (param.array || it == values.end()) {
+            continue;
+        }
+        bool kept = false;
+        for (const std::string &name : keep) {
+            kept = kept || name == param.name;
+        }
+        if (kept || !is_zero(*it)) {
+            // A colour whose alpha is 1 is written as the file usually has it.
+            if (it->is_array() && it->size() == 4 && (*it)[3] == 1) {
+                out[param.name] = json::array({(*it)[0], (*it)[1], (*it)[2]});
+            } else {
+                out[param.name] = *it;
+            }
+        }
+    }
+    return out;
+}
+
+std::string splice_light_params(const std::string &text, const std::vector<json> &params) {
+    std::size_t start = skip_space(text, 0);
+    if (start >= text.size() || text[start] != '{') {
+        malformed();
+    }
+    std::vector<std::size_t> lights;
+    for (const Member &m : members(text, start)) {
+        if (m.key == "lights" && text[m.begin] == '[') {
+            lights = elements(text, m.begin);
+        }
+    }
+    if (lights.size() != params.size()) {
+        throw Error("the scene file no longer has the lights it was opened with");
+    }
+    // From the last light back, so that earlier offsets stay valid.
+    std::string out = text;
+    for (std::size_t i = lights.size(); i-- > 0;) {
+        if (out[lights[i]] != '{') {
+            malformed();
+        }
+        const Member *found = nullptr;
+        std::vector<Member> light = members(out, lights[i]);
+        for (const Member &m : light) {
+            if (m.key == "params") {
+                found = &m;
+            }
+        }
+        if (found != nullptr) {
+            out.replace(found->begin, found->end - found->begin,
+                        format_params(params[i], column_of(out, found->begin)));
+        } else if (!params[i].empty()) {
+            std::string member =
+                "\"params\": " + format_params(params[i], column_of(out, lights[i]));
+            out.insert(lights[i] + 1, " " + member + (light.empty() ? " " : ","));
+        }
+    }
+    return out;
+}
+
+void write_with_backup(const std::string &path, const std::string &backup,
+                       const std::string &previous, const std::string &text) {
+    write_file(backup, previous);
+    write_file(path, text);
+}
+
+} // namespace oska::render::lookdev
