@@ -1,0 +1,340 @@
+#!/usr/bin/env python3
+"""The lookdev page in a real browser (headless Chromium through Selenium).
+
+Starts `oska-render serve` on a copy of a scene, on the loopback address
+only, and checks what a lighting artist does and what must be refused:
+moving a slider changes the image and the curve, switching the decay mode
+changes the curve, a bad value is refused with a message, Save writes a
+scene that the command line renders to the same image, requests without
+the token or from another origin get nothing, and a burst of changes ends
+in one completed render with memory flat.
+
+usage: lookdev_test.py OSKA_RENDER SCENE [--screenshots DIR]
+Prints the times from a change to the first coarse image and to the full one.
+"""
+import http.client
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+DEADLINE = time.monotonic() + 480  # the whole test, whatever happens
+
+
+def wait_for(what, check, seconds=60):
+    end = min(time.monotonic() + seconds, DEADLINE)
+    while time.monotonic() < end:
+        value = check()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Server:
+    def __init__(self, program, scene):
+        self.process = subprocess.Popen(
+            [program, "serve", scene, "--threads", "2"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        assert line.startswith("oska lookdev: http://127.0.0.1:"), line
+        self.url = line.split(": ", 1)[1].strip()
+        parts = urllib.parse.urlparse(self.url)
+        self.port = parts.port
+        self.token = urllib.parse.parse_qs(parts.query)["token"][0]
+        self.connect()
+
+    def connect(self):
+        # As a browser does: no Nagle delay between a request's header and body.
+        self.connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        self.connection.connect()
+        self.connection.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def request(self, method, path, body=None, headers=None, token=True):
+        sent = dict(headers or {})
+        if token:
+            sent["X-Oska-Token"] = self.token
+        if body is not None:
+            body = json.dumps(body)
+            sent["Content-Type"] = "application/json"
+        for attempt in (1, 2):  # the server closes idle or long-used connections
+            try:
+                self.connection.request(method, path, body=body, headers=sent)
+                response = self.connection.getresponse()
+                return response.status, response.read(), response
+            except (http.client.RemoteDisconnected, BrokenPipeError, ConnectionResetError):
+                self.connection.close()
+                self.connect()
+                if attempt == 2:
+                    raise
+
+    def json(self, path, body=None):
+        status, data, _ = self.request("POST" if body is not None else "GET", path, body)
+        return status, json.loads(data)
+
+    def status(self):
+        return self.json("/api/status?frame=999999999&messages=999999999&curves=999999999")[1]
+
+    def final(self, generation):
+        """Waits for the full render of `generation` (or later) and gives the status."""
+        def done():
+            s = self.status()
+            frame = s.get("frame", {})
+            return s if frame.get("final") and frame["generation"] >= generation else None
+        return wait_for("the full render", done, 120)
+
+    def memory_kib(self):
+        with open(f"/proc/{self.process.pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        return self.process.returncode, self.process.stderr.read()
+
+
+def browser():
+    options = Options()
+    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                 "--window-size=1500,900", "--disable-extensions", "--no-first-run",
+                 "--disable-background-networking", "--disable-component-update"):
+        options.add_argument(flag)
+    service = Service(shutil.which("chromedriver") or "/usr/bin/chromedriver")
+    return webdriver.Chrome(service=service, options=options)
+
+
+def page_state(driver, expression):
+    return driver.execute_script("return " + expression)
+
+
+def canvas(driver):
+    return page_state(driver, "document.getElementById('render').toDataURL()")
+
+
+def ppm_pixels(path):
+    """The RGB bytes of a binary PPM."""
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace():
+            at += 1
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[at:end])
+        at = end
+    assert fields[0] == b"P6" and fields[3] == b"255", fields
+    return int(fields[1]), int(fields[2]), data[at + 1:]
+
+
+def main():
+    program, scene_source = sys.argv[1], sys.argv[2]
+    shots = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--screenshots" else None
+    work = tempfile.mkdtemp(prefix="oska-lookdev-")
+    scene = os.path.join(work, "scene.json")
+    shutil.copyfile(scene_source, scene)
+    with open(scene, "rb") as f:
+        original = f.read()
+    server = Server(program, scene)
+    driver = None
+    failures = []
+    passed = 0
+
+    def check(name, condition, detail=""):
+        nonlocal passed
+        if condition:
+            passed += 1
+        else:
+            failures.append(f"{name}: {detail}")
+            print("FAILED", name, detail, file=sys.stderr)
+
+    try:
+        # ---- What must be refused, and how.
+        base = f"/api/scene?token={server.token}"
+        refusals = [
+            ("no token", "/api/scene", {}, False),
+            ("a wrong token", "/api/scene?token=" + "0" * 64, {}, False),
+            ("the page without its token", "/", {}, False),
+            ("a foreign origin", base, {"Origin": "http://attacker.example"}, False),
+            ("a rebound host name", base, {"Host": f"attacker.example:{server.port}"}, False),
+            ("another port on this host", base, {"Origin": "http://127.0.0.1:1"}, False),
+        ]
+        for name, path, headers, token in refusals:
+            status, _, _ = server.request("GET", path, headers=headers, token=token)
+            check("refuses " + name, status == 403, f"status {status}")
+        status, _, _ = server.request("GET", base, headers={"Origin": f"http://127.0.0.1:{server.port}"})
+        check("serves its own origin", status == 200, f"status {status}")
+
+        status, before = server.json("/api/scene")
+        bad_values = [
+            ({"light": 0, "name": "decay", "value": 1.5}, "whole number"),
+            ({"light": 0, "name": "color", "value": [1, "red", 0]}, "colour"),
+            ({"light": 0, "name": "shadows", "value": 1}, "true or false"),
+            ({"light": 0, "name": "texture", "value": "/etc/passwd"}, "no texture"),
+            ({"light": 0, "name": "vc_color_channel", "value": 7}, "no vertex channel"),
+            ({"light": 0, "name": "colour", "value": [1, 1, 1]}, "no parameter"),
+            ({"light": 9, "name": "decay", "value": 1}, "no light"),
+            ({"light": 0, "name": "decay_end", "value": 1e300}, "finite"),
+            ({"light": 0, "name": "max_level", "value": ""}, "whole number"),
+        ]
+        for body, expected in bad_values:
+            status, answer = server.json("/api/param", body)
+            check(f"refuses {body}", status == 400 and expected in answer.get("error", ""),
+                  f"{status} {answer}")
+        status, after = server.json("/api/scene")
+        check("a refused value changes nothing", after["lights"] == before["lights"]
+              and after["generation"] == before["generation"])
+
+        # ---- The page.
+        driver = browser()
+        driver.set_script_timeout(30)
+        driver.get(server.url)
+        try:
+            wait_for("the first image", lambda: page_state(driver, "oskaLookdev.final"), 120)
+        except AssertionError:
+            print(page_state(driver, "[document.getElementById('pass').textContent, "
+                             "document.getElementById('error').textContent]"), server.status(),
+                  file=sys.stderr)
+            raise
+        wait_for("the curves", lambda: page_state(driver, "oskaLookdev.curves !== null"))
+        controls = driver.find_elements(By.CSS_SELECTOR, "#params .param")
+        check("a control per parameter", len(controls) == len(before["declarations"]),
+              f"{len(controls)} controls")
+        if shots:
+            driver.save_screenshot(os.path.join(shots, "lookdev-start.png"))
+
+        image_before = canvas(driver)
+        curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")
+        slider = driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] input[type=range]')
+        ActionChains(driver).click_and_hold(slider).move_by_offset(-60, 0).release().perform()
+        wait_for("the slider's change", lambda: page_state(driver, "oskaLookdev.undo.length") > 0)
+        generation = server.status()["generation"]
+        server.final(generation)
+        wait_for("the new image", lambda: page_state(driver, "oskaLookdev.final") and
+                 page_state(driver, "oskaLookdev.frameGeneration") >= generation)
+        check("the slider changes the image", canvas(driver) != image_before)
+        check("the slider changes the distance curve", page_state(
+            driver, "JSON.stringify(oskaLookdev.curves[0].distance)") != curves_before)
+        timing = server.status()["timing_ms"]
+
+        curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")
+        Select(driver.find_element(By.CSS_SELECTOR, '[data-param="decay"] select')).select_by_value("2")
+        wait_for("the decay mode's curve", lambda: page_state(
+            driver, "JSON.stringify(oskaLookdev.curves[0].distance)") != curves_before)
+        check("the decay mode is the server's", server.json("/api/scene")[1]["lights"][0]
+              ["params"]["decay"] == 2)
+
+        field = driver.find_element(By.CSS_SELECTOR, '[data-param="max_level"] input')
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys("2.5\t")
+        wait_for("the page's error", lambda: "whole number" in driver.find_element(By.ID, "error").text)
+        held = server.json("/api/scene")[1]["lights"][0]["params"]["max_level"]
+        check("a bad value leaves the server's value", held == 4, f"max_level {held}")
+
+        generation = server.status()["generation"]
+        server.final(generation)
+        wait_for("the page's full image", lambda: page_state(driver, "oskaLookdev.final") and
+                 page_state(driver, "oskaLookdev.frameGeneration") >= generation)
+        if shots:
+            driver.save_screenshot(os.path.join(shots, "lookdev-tuned.png"))
+
+        # ---- Save, and the command line renders the saved scene the same.
+        driver.find_element(By.ID, "save").click()
+        try:
+            wait_for("the save", lambda: "saved" in driver.find_element(By.ID, "saved").text)
+        except AssertionError:
+            print("page error:", driver.find_element(By.ID, "error").text, file=sys.stderr)
+            raise
+        with open(scene + ".bak", "rb") as f:
+            check("the previous version is kept", f.read() == original)
+        with open(scene, "rb") as f:
+            saved = json.loads(f.read())
+        old = json.loads(original)
+        check("only the lights' params change", all(
+            saved[k] == old[k] for k in old if k != "lights") and all(
+            {k: v for k, v in a.items() if k != "params"} == {k: v for k, v in b.items() if k != "params"}
+            for a, b in zip(saved["lights"], old["lights"])))
+        check("the saved decay", saved["lights"][0]["params"]["decay"] == 2)
+        status, shown, response = server.request("GET", "/api/image")
+        width = int(response.getheader("X-Frame-Width"))
+        height = int(response.getheader("X-Frame-Height"))
+        png, ppm = os.path.join(work, "cli.png"), os.path.join(work, "cli.ppm")
+        subprocess.run([program, scene, "-o", png, "--threads", "2", "--quiet"], check=True, timeout=300)
+        subprocess.run(["oiiotool", png, "-o", ppm], check=True, timeout=60)
+        cli_width, cli_height, rgb = ppm_pixels(ppm)
+        shown_rgb = bytes(b for i, b in enumerate(shown) if i % 4 != 3)
+        check("the command line renders the saved scene as shown",
+              (cli_width, cli_height) == (width, height) and rgb == shown_rgb,
+              f"{cli_width}x{cli_height} vs {width}x{height}")
+
+        # ---- A burst of changes: the last one wins, memory stays flat.
+        before = server.status()
+        memory_before = server.memory_kib()
+        count = 1000
+        for k in range(count):
+            status, _ = server.json("/api/param", {"light": 1, "name": "cutoff",
+                                                   "value": 0.5 + 0.4 * (k % 50) / 50})
+            assert status == 200
+        last = server.status()["generation"]
+        after = server.final(last)
+        memory_after = server.memory_kib()
+        check("a burst ends in one completed render",
+              after["renders_completed"] - before["renders_completed"] == 1,
+              f"{after['renders_completed'] - before['renders_completed']} completed")
+        check("the last change is the one rendered", after["frame"]["generation"] == last)
+        check("memory stays flat", memory_after - memory_before < 32 * 1024,
+              f"{memory_before} KiB -> {memory_after} KiB")
+
+        # ---- Time from a change to the first image and to the full one, as
+        # the page sees them.
+        Select(driver.find_element(By.ID, "light")).select_by_value("2")
+        coarse, full = [], []
+        for k in range(5):
+            driver.execute_script("oskaLookdev.change('threshold', arguments[0])", 0.002 + 0.001 * (k % 2))
+            wait_for("the full image", lambda: page_state(
+                driver, "oskaLookdev.sent && oskaLookdev.sent.full !== null"), 120)
+            sent = page_state(driver, "oskaLookdev.sent")
+            coarse.append(sent["first"])
+            full.append(sent["full"])
+        coarse.sort()
+        full.sort()
+        print(f"change to first coarse image: {coarse[2]:.0f} ms, to full image: {full[2]:.0f} ms "
+              f"(median of 5 in the page, 2 threads; the server's own count for the slider: "
+              f"{timing['coarse']:.0f} ms, {timing['full']:.0f} ms)")
+        print(f"burst of {count}: {memory_before} KiB -> {memory_after} KiB resident")
+    finally:
+        if driver is not None:
+            driver.quit()
+        code, errors = server.stop()
+        check("the server stops cleanly", code == 0, f"status {code}: {errors}")
+        shutil.rmtree(work, ignore_errors=True)
+
+    print(f"{passed} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
