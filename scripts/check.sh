@@ -49,7 +49,7 @@ stage_cppcheck() {
         cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr \
             --error-exitcode=1 --quiet -I include -I host/include -I render \
             --suppress=missingIncludeSystem --suppress=containerOutOfBounds:render/integrator.cpp \
-            render/*.cpp
+            render/*.cpp render/lookdev/*.cpp
     fi
     echo "cppcheck: no findings"
 }

@@ -316,7 +316,7 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
         } else if (!params[i].empty()) {
             std::string member =
                 "\"params\": " + format_params(params[i], column_of(out, lights[i]));
-            out.insert(lights[i] + 1, " " + member + (light.empty() ? " " : ","));
+            out.insert(lights[i] + 1, " " + member + (light.empty() ? " " : ", "));
         }
     }
     return out;

@@ -313,7 +313,8 @@ def main():
         Select(driver.find_element(By.ID, "light")).select_by_value("2")
         coarse, full = [], []
         for k in range(5):
-            driver.execute_script("oskaLookdev.change('threshold', arguments[0])", 0.002 + 0.001 * (k % 2))
+            driver.execute_script("oskaLookdev.sent = null; oskaLookdev.change('threshold', arguments[0])",
+                                  0.002 + 0.001 * (k % 2))
             wait_for("the full image", lambda: page_state(
                 driver, "oskaLookdev.sent && oskaLookdev.sent.full !== null"), 120)
             sent = page_state(driver, "oskaLookdev.sent")
