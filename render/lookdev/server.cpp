@@ -181,6 +181,7 @@ class Lookdev {
         for (const LightDesc &light : scene_.lights) {
             values_.push_back(lookdev::light_values(light));
             desired_.push_back(light.shader);
+            infos_.push_back({light.name, light.where, light.shader.shader, light.shader.decl});
             dirty_.push_back(false);
             std::vector<std::string> given;
             for (const ParamSetting &setting : light.shader.params) {
@@ -247,13 +248,13 @@ class Lookdev {
                     channels.push_back(n);
                 }
             }
-            lights.push_back({{"name", scene_.lights[i].name},
+            lights.push_back({{"name", infos_[i].name},
                               {"object", scene_.objects[bound.object].name},
                               {"channels", channels},
                               {"params", values_[i]}});
         }
         json declarations = json::array();
-        for (const ParamDecl &param : scene_.lights.at(0).shader.decl->params) {
+        for (const ParamDecl &param : infos_.at(0).decl->params) {
             if (!param.array) {
                 declarations.push_back({{"name", param.name}, {"type", type_name(param.type)}});
             }
@@ -288,12 +289,11 @@ class Lookdev {
             throw Error("no light " + std::to_string(index));
         }
         auto i = static_cast<std::size_t>(index);
-        const LightDesc &light = scene_.lights[i];
+        const LightInfo &light = infos_[i];
         std::string name = request["name"].get<std::string>();
-        const ParamDecl *decl = light.shader.decl->find(name);
+        const ParamDecl *decl = light.decl->find(name);
         if (decl == nullptr || decl->array) {
-            throw Error(light.where + ": " + light.shader.shader + " has no parameter '" + name +
-                        "'");
+            throw Error(light.where + ": " + light.shader + " has no parameter '" + name + "'");
         }
         json values;
         {
@@ -308,14 +308,13 @@ class Lookdev {
         json params = json::object();
         for (auto it = values.begin(); it != values.end(); ++it) {
             // A tag of "" names nothing: the parameter stays unset (zero).
-            const ParamDecl *param = light.shader.decl->find(it.key());
+            const ParamDecl *param = light.decl->find(it.key());
             bool unset = param != nullptr && param->type == ParamType::tag && *it == "";
             if (!unset) {
                 params[it.key()] = *it;
             }
         }
-        ShaderCall call =
-            parse_shader_params(scene_, light.shader.shader, params.dump(), light.where);
+        ShaderCall call = parse_shader_params(scene_, light.shader, params.dump(), light.where);
         session_->check_light(i, call);
         std::lock_guard<std::mutex> lock(mutex_);
         values_[i] = values;
@@ -337,8 +336,7 @@ class Lookdev {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-                params.push_back(
-                    lookdev::params_to_write(*scene_.lights[i].shader.decl, values_[i], given_[i]));
+                params.push_back(lookdev::params_to_write(*infos_[i].decl, values_[i], given_[i]));
             }
         }
         const std::string &path = scene_.file;
@@ -351,7 +349,7 @@ class Lookdev {
         for (std::size_t i = 0; i < check.lights.size(); ++i) {
             json expected = lookdev::params_to_write(*check.lights[i].shader.decl,
                                                      lookdev::light_values(check.lights[i]), {});
-            json wanted = lookdev::params_to_write(*scene_.lights[i].shader.decl, values_at(i), {});
+            json wanted = lookdev::params_to_write(*infos_[i].decl, values_at(i), {});
             if (expected != wanted) {
                 throw Error(path + ": the lights would not read back as set; not saved");
             }
@@ -658,6 +656,13 @@ class Lookdev {
     std::atomic<bool> cancel_{false};
     uint64_t generation_ = 1;
     Clock::time_point change_time_;
+    // What the request threads read of the lights: fixed once open (the
+    // render thread rewrites the scene's parameters, never these).
+    struct LightInfo {
+        std::string name, where, shader;
+        const ShaderDecl *decl;
+    };
+    std::vector<LightInfo> infos_;
     std::vector<json> values_;
     std::vector<ShaderCall> desired_;
     std::vector<bool> dirty_;
