@@ -2,6 +2,7 @@
 
 #include "error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,16 +65,20 @@ json value_of(const ParamSetting &setting) {
     return nullptr;
 }
 
+bool is_zero_number(const json &value) { return value.is_number() && value.get<double>() == 0; }
+
+// What an unset parameter holds: 0, false, "" or a colour of zeros.
 bool is_zero(const json &value) {
     if (value.is_array()) {
-        for (const json &v : value) {
-            if (!is_zero(v)) {
-                return false;
-            }
-        }
-        return true;
+        return std::all_of(value.begin(), value.end(), is_zero_number);
     }
-    return value == 0 || value == false || value == "";
+    if (value.is_boolean()) {
+        return !value.get<bool>();
+    }
+    if (value.is_string()) {
+        return value.get<std::string>().empty();
+    }
+    return is_zero_number(value);
 }
 
 // ---- Finding spans in JSON text (already known to be valid JSON).
