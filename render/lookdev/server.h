@@ -17,8 +17,8 @@
 
 namespace oska::render {
 
-// Runs the server until it is interrupted (SIGINT, SIGTERM) or, when the
-// page asks, stopped. Returns the exit status: 0, 1 failed, 2 bad usage.
+// Runs the server until SIGINT or SIGTERM, then takes the library down
+// (a leak is a failure). Returns the exit status: 0, 1 failed, 2 bad usage.
 int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream &err);
 
 } // namespace oska::render
