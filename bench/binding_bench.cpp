@@ -3,7 +3,7 @@
 // probe library so that only the binding differs.
 #include "support/binding_probe.h"
 
-#include <oska/standin/host.h>
+#include <oska/host/testing.h>
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +13,7 @@ constexpr int kCallsPerIteration = 1000;
 
 template <float(OSKA_CALL *Loop)(oska_state *, oska_color *, int)>
 void luminance_calls(benchmark::State &bench) {
-    oska::host::Host &host = oska::host::host();
+    oska::host::Testing &host = oska::host::testing();
     host.reset();
     host.set_logging(false);
     probe_set_module(oska::host::module_handle());

@@ -1,10 +1,10 @@
 // Evaluations of oskacolor per second, through the export of the library the
-// host loads and the stand-in host with its call log off, for a few typical
+// host loads and the testing host with its call log off, for a few typical
 // configurations of the shader.
 #include "support/library.h"
 
+#include <oska/host/testing.h>
 #include <oska/host_api.h>
-#include <oska/standin/host.h>
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +14,7 @@
 
 namespace {
 
-using oska::host::host;
+using oska::host::testing;
 using oska::test::library;
 
 // A 4 x 4 texture of varied colours.
@@ -32,18 +32,19 @@ oska::host::Image gradient() {
 // 0.8. `configure` sets the parameters.
 template <class Configure> void evaluate(benchmark::State &bench, Configure configure) {
     oska::host::Library &lib = library();
-    host().reset();
+    testing().reset();
     lib.miSetModuleHandle(oska::host::module_handle());
-    const oska_tag light = host().add_light();
-    const oska_tag light_instance = host().add_instance(light, "lamp", 1.0f);
-    const oska_tag texture = host().add_texture(gradient());
-    oska::host::ShaderInstance &shader = host().add_shader("oskacolor", sizeof(oskacolor_params));
+    const oska_tag light = testing().add_light();
+    const oska_tag light_instance = testing().add_instance(light, "lamp", 1.0f);
+    const oska_tag texture = testing().add_texture(gradient());
+    oska::host::ShaderInstance &shader =
+        testing().add_shader("oskacolor", sizeof(oskacolor_params));
     auto *params = shader.params<oskacolor_params>();
     params->color = {1.0f, 0.9f, 0.8f, 2.0f};
     params->texture = texture;
     configure(*params);
 
-    oska_state &state = host().make_state(shader, light_instance);
+    oska_state &state = testing().make_state(shader, light_instance);
     const std::vector<oska_vector> vectors = {
         {0.3f, 0.6f, 0.0f}, {0, 0, 0}, {0.9f, 0.5f, 0.2f}, {0, 0, 0}, {0.7f, 0.7f, 0.7f}};
     state.vectors = vectors.data();
@@ -51,11 +52,11 @@ template <class Configure> void evaluate(benchmark::State &bench, Configure conf
     state.distance = 3.0;
     state.emission_dot = -0.8f;
     state.orientation = 1;
-    host().set_shadow(1, {0.5f, 0.5f, 0.5f, 1.0f});
+    testing().set_shadow(1, {0.5f, 0.5f, 0.5f, 1.0f});
 
     oska_boolean init_req = 0;
     lib.oskacolor_init(&state, params, &init_req);
-    host().set_logging(false);
+    testing().set_logging(false);
     oska_color first;
     if (lib.oskacolor(&first, &state, params) != 1) {
         bench.SkipWithError("the sample is rejected: the configuration measures the wrong path");
@@ -69,7 +70,7 @@ template <class Configure> void evaluate(benchmark::State &bench, Configure conf
     bench.SetItemsProcessed(bench.iterations());
 
     lib.oskacolor_exit(&state, params);
-    if (!host().leaks().empty()) {
+    if (!testing().leaks().empty()) {
         bench.SkipWithError("the instance's settings leaked");
     }
 }

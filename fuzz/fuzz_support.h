@@ -1,5 +1,5 @@
 // What the shader harnesses share: the library loaded by file name and bound
-// to the stand-in host, and values drawn from the fuzzer's input that lean
+// to the testing host, and values drawn from the fuzzer's input that lean
 // towards the ones that decide branches (0, 1, NaN, infinities, the codes
 // the shaders test for) without leaving any bit pattern out.
 #ifndef OSKA_FUZZ_SUPPORT_H
@@ -7,8 +7,8 @@
 
 #include "support/library.h"
 
+#include <oska/host/testing.h>
 #include <oska/host_api.h>
-#include <oska/standin/host.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -24,8 +24,8 @@ namespace oska::fuzz {
 using test::library;
 
 // A fresh, quiet host with the library bound to it.
-inline host::Host &fresh_host() {
-    host::Host &host = host::host();
+inline host::Testing &fresh_host() {
+    host::Testing &host = host::testing();
     host.reset();
     host.set_logging(false);
     library().miSetModuleHandle(host::module_handle());

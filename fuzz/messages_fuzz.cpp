@@ -10,7 +10,7 @@
 // nothing and must not crash.
 #include "support/binding_probe.h"
 
-#include <oska/standin/host.h>
+#include <oska/host/testing.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -282,7 +282,7 @@ oska::host::Level level_of(int level) {
 // checks what reached the host.
 template <class... Values> void deliver(const Message &message, bool bound, Values... values) {
     const std::string expected = reference_text(message.format.c_str(), values...);
-    oska::host::Host &host = oska::host::host();
+    oska::host::Testing &host = oska::host::testing();
     const std::size_t before = host.messages().size();
     probe_message(message.level)(message.format.c_str(), values...);
     const std::vector<oska::host::Message> messages = host.messages();
@@ -333,7 +333,7 @@ template <class... Values> void send(const Message &message, bool bound, Values.
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    oska::host::Host &host = oska::host::host();
+    oska::host::Testing &host = oska::host::testing();
     host.reset();
     host.set_logging(false);
 

@@ -154,8 +154,8 @@ struct Evaluation {
 
 // Fills the state's sample and parent roles: the state itself, another
 // record, or (for a host that says "the state itself" so) a null link.
-void shape_state(FuzzedDataProvider &in, oska::host::Host &host, oska::host::ShaderInstance &shader,
-                 oska_state &state, Evaluation &evaluation) {
+void shape_state(FuzzedDataProvider &in, oska::host::Testing &host,
+                 oska::host::ShaderInstance &shader, oska_state &state, Evaluation &evaluation) {
     state.ray_kind = in.ConsumeIntegralInRange(0, 7) == 0 ? in.ConsumeIntegral<std::int32_t>()
                      : in.ConsumeBool()                   ? OSKA_RAY_LIGHT
                                                           : in.ConsumeIntegralInRange(0, 6);
@@ -205,7 +205,7 @@ void shape_state(FuzzedDataProvider &in, oska::host::Host &host, oska::host::Sha
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    oska::host::Host &host = oska::fuzz::fresh_host();
+    oska::host::Testing &host = oska::fuzz::fresh_host();
     oska::host::Library &lib = oska::fuzz::library();
 
     // The scene: a light with any area kind and exponent, its instance

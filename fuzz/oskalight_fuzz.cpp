@@ -40,7 +40,7 @@ std::string any_name(FuzzedDataProvider &in) {
 }
 
 // A scene of a few elements of any kind, each named, unnamed or oddly named.
-std::vector<oska_tag> make_scene(FuzzedDataProvider &in, oska::host::Host &host,
+std::vector<oska_tag> make_scene(FuzzedDataProvider &in, oska::host::Testing &host,
                                  std::vector<std::string> &names) {
     std::vector<oska_tag> tags;
     const int count = in.ConsumeIntegralInRange(1, 8);
@@ -81,7 +81,8 @@ std::vector<oska_tag> make_scene(FuzzedDataProvider &in, oska::host::Host &host,
 }
 
 // One call of oskalight on a fresh instance.
-void call_once(FuzzedDataProvider &in, oska::host::Host &host, const std::vector<oska_tag> &tags) {
+void call_once(FuzzedDataProvider &in, oska::host::Testing &host,
+               const std::vector<oska_tag> &tags) {
     oska::host::Library &lib = oska::fuzz::library();
 
     // The array as the shader will see it: count, start index, elements.
@@ -198,7 +199,7 @@ void call_once(FuzzedDataProvider &in, oska::host::Host &host, const std::vector
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    oska::host::Host &host = oska::fuzz::fresh_host();
+    oska::host::Testing &host = oska::fuzz::fresh_host();
     std::vector<std::string> names;
     names.reserve(64); // set_name keeps the pointer
     const std::vector<oska_tag> tags = make_scene(in, host, names);

@@ -3,7 +3,7 @@
 #include "error.h"
 #include "files.h"
 
-#include <oska/standin/library.h>
+#include <oska/host/library.h>
 
 #include <OpenImageIO/imageio.h>
 #include <nlohmann/json.hpp>

@@ -87,10 +87,13 @@ oska_tag Session::tag_of(const std::string &name) const {
 }
 
 void Session::take_messages(const std::string &where) {
-    std::vector<host::Message> messages = the_host().messages();
+    std::vector<host::Message> messages;
+    {
+        std::lock_guard<std::mutex> lock(messages_mutex_);
+        messages.swap(pending_messages_);
+    }
     std::string first_error;
-    for (std::size_t i = messages_seen_; i < messages.size(); ++i) {
-        const host::Message &m = messages[i];
+    for (const host::Message &m : messages) {
         std::string line = scene_.file + ": " + where + ": " + m.text;
         if (m.level == host::Level::error) {
             if (first_error.empty()) {
@@ -102,7 +105,6 @@ void Session::take_messages(const std::string &where) {
                                 : line);
         }
     }
-    messages_seen_ = messages.size();
     if (!first_error.empty()) {
         throw Error(first_error);
     }
@@ -207,7 +209,13 @@ void Session::open() {
     host.reset();
     host.release_leaks(); // blocks of an earlier session, reported when it closed
     down_ = false;
-    messages_seen_ = 0;
+    pending_messages_.clear();
+    // The library's messages wait for take_messages; a lock only when one
+    // arrives.
+    host.set_message_sink([this](host::Level level, const std::string &text) {
+        std::lock_guard<std::mutex> lock(messages_mutex_);
+        pending_messages_.push_back({level, text});
+    });
 
     // 1. The library, bound to this program's mi_ functions.
     if (!library_.load(scene_.library)) {
@@ -366,8 +374,7 @@ void Session::open() {
         lights_.push_back(std::move(bound));
     }
 
-    // 6. From here on the library is called from many threads: no logging.
-    host.set_logging(false);
+    // From here on the library is called from many threads.
     opened_ = true;
 }
 
@@ -479,6 +486,7 @@ void Session::teardown() {
     }
     the_host().set_texture_lookup(nullptr);
     the_host().set_shadow_tracer(nullptr);
+    the_host().set_message_sink(nullptr);
     library_.unload();
 }
 

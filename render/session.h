@@ -11,12 +11,13 @@
 #include "scene.h"
 #include "textures.h"
 
+#include <oska/host/host.h>
+#include <oska/host/library.h>
 #include <oska/host_api.h>
-#include <oska/standin/host.h>
-#include <oska/standin/library.h>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -122,7 +123,10 @@ class Session {
     std::vector<std::string> protocol_;
     host::ShaderInstance *probe_ = nullptr; // for probe_light, made at its first use
     oska_state *probe_state_ = nullptr;
-    std::size_t messages_seen_ = 0;
+    // The library's messages since the last take_messages; they may come from
+    // any thread.
+    std::mutex messages_mutex_;
+    std::vector<host::Message> pending_messages_;
     bool opened_ = false;
     bool down_ = true;
 };

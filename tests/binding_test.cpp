@@ -49,7 +49,7 @@ struct Answers {
 };
 
 // A scene with something for every host function to answer, and the probe
-// bound to the stand-in host.
+// bound to the testing host.
 class Binding : public OskaTest {
   protected:
     static constexpr std::size_t kAttached = 8; // offset of an attached parameter
@@ -96,14 +96,14 @@ class Binding : public OskaTest {
         return a;
     }
 
-    // The answers of the stand-in host to call_every_binding().
+    // The answers of the testing host to call_every_binding().
     void expect_host_answers(const Answers &a) {
         EXPECT_EQ(a.record, host.light(light));
         EXPECT_EQ(a.traced, 1);
         EXPECT_EQ(channels(a.transmission), channels(kTransmission));
         EXPECT_EQ(a.value, shader->attached.at(kAttached)->value.data());
         EXPECT_NE(a.block, nullptr);
-        EXPECT_FLOAT_EQ(a.luminance, 0.41025f); // what the stand-in host says of kGrey
+        EXPECT_FLOAT_EQ(a.luminance, 0.41025f); // what the testing host says of kGrey
         EXPECT_EQ(a.queried, 1);
         EXPECT_EQ(a.area, OSKA_AREA_OBJECT);
         EXPECT_EQ(a.looked_up, 1);
@@ -441,7 +441,7 @@ TEST_F(Binding, ConcurrentFirstCallsAllReachTheHost) {
 // Loaded and called before any handle: both diagnostic lines, naming the
 // function, and a zero result.
 TEST(BindingFreshLoad, FirstCallBeforeAnyHandleReportsBothLines) {
-    host::host().reset();
+    host::testing().reset();
     Probe probe;
     ASSERT_NE(probe.query, nullptr);
     int32_t area = kUntouchedArea;
@@ -450,7 +450,7 @@ TEST(BindingFreshLoad, FirstCallBeforeAnyHandleReportsBothLines) {
     EXPECT_EQ(err.text(),
               std::string(kNullHandle) + lookup_failure("mi_query", nullptr, kNoModuleError));
     EXPECT_EQ(area, kUntouchedArea);
-    EXPECT_EQ(host::host().count("mi_query"), 0);
+    EXPECT_EQ(host::testing().count("mi_query"), 0);
 }
 
 } // namespace

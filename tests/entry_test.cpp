@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 long host_calls_counted() {
     long calls = 0;
     for (const char *name : kHostFunctionNames) {
-        calls += host::host().count(name);
+        calls += host::testing().count(name);
     }
     return calls;
 }
@@ -67,7 +67,7 @@ class Entry : public ::testing::Test {
     }
     void TearDown() override { host.release_leaks(); }
 
-    host::Host &host = host::host();
+    host::Testing &host = host::testing();
     FreshLibrary fresh;
     host::Library &lib = fresh.lib;
     host::ShaderInstance *color_shader = nullptr;

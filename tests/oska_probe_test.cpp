@@ -1,11 +1,11 @@
-// The probe library in place of the shader library, on the stand-in host
+// The probe library in place of the shader library, on the testing host
 // with the probe scene: every check passes on the host as it is, and with
 // each host fault switched on the report names that fault and nothing else.
 #include "probe_scene.h"
 
+#include <oska/host/library.h>
+#include <oska/host/testing.h>
 #include <oska/host_api.h>
-#include <oska/standin/host.h>
-#include <oska/standin/library.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,8 +25,8 @@ namespace oska::test {
 namespace {
 
 namespace fs = std::filesystem;
-using host::Host;
 using host::Level;
+using host::Testing;
 using ::testing::HasSubstr;
 
 constexpr int kObjectType = 1; // what an object instance places: neither light nor instance
@@ -194,7 +194,7 @@ class ProbeTest : public ::testing::Test {
     }
 
     host::Library &lib = probe();
-    Host &host = host::host();
+    Testing &host = host::testing();
     fs::path folder;
     oska_tag texture = 0;
     oska_tag lamp = 0;
@@ -203,25 +203,25 @@ class ProbeTest : public ::testing::Test {
 TEST_F(ProbeTest, ReportNamesEachPlantedHostFaultAndNothingElse) {
     struct Case {
         const char *fault;
-        Host::HostFaults faults;
+        Testing::HostFaults faults;
         bool without_luminance; // the host module lacks mi_luminance
         const char *group;      // the group whose checks fail; empty: none
         const char *named;      // what the failure lines must say
     };
     auto moved = [] {
-        Host::HostFaults f;
+        Testing::HostFaults f;
         f.moved_field = 84; // hue, written over the boolean before it
         f.moved_by = -4;
         return f;
     };
     auto overlong = [](int request) {
-        Host::HostFaults f;
+        Testing::HostFaults f;
         f.overlong_query = request;
         return f;
     };
-    Host::HostFaults slot;
+    Testing::HostFaults slot;
     slot.slot_not_kept = true;
-    Host::HostFaults edit;
+    Testing::HostFaults edit;
     edit.edit_invalidated_early = true;
     const Case cases[] = {
         {"none", {}, false, "", ""},

@@ -1,5 +1,5 @@
 // Fixture of the oskacolor tests: one object light with one oskacolor
-// instance in the stand-in host, a light-ray state for it, and helpers to
+// instance in the testing host, a light-ray state for it, and helpers to
 // initialise, evaluate and look at the instance's settings block.
 #ifndef OSKA_TESTS_OSKACOLOR_FIXTURE_H
 #define OSKA_TESTS_OSKACOLOR_FIXTURE_H

@@ -1,4 +1,4 @@
-// oskalight through the loaded library and the stand-in host: which elements
+// oskalight through the loaded library and the testing host: which elements
 // it edits, what it prints, and in which order it talks to the host.
 #include "support/oska_test.h"
 
@@ -110,7 +110,7 @@ class Oskalight : public OskaTest {
     // The edits as "open N" / "end N", in order.
     std::vector<std::string> edits() const {
         std::vector<std::string> lines;
-        for (const host::Host::Edit &edit : host.edits()) {
+        for (const host::Testing::Edit &edit : host.edits()) {
             lines.push_back((edit.open ? "open " : "end ") + std::to_string(edit.tag));
         }
         return lines;

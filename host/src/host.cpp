@@ -1,5 +1,5 @@
-// The stand-in host's set-up and inspection API: scene, shader instances,
-// states, allocator records, messages, log, hooks and fault settings.
+// The host core's set-up API: scene, shader instances, states, allocator
+// records and hooks.
 #include "host_impl.h"
 
 #include <algorithm>
@@ -42,8 +42,6 @@ int ShaderInstance::evaluations(std::size_t offset) const {
 
 // ---- Host::Impl --------------------------------------------------------------
 
-Host::Impl::Impl() = default;
-
 Host::Impl::Element *Host::Impl::element(oska_tag tag) {
     if (tag == 0 || tag > elements.size()) {
         return nullptr;
@@ -63,112 +61,27 @@ ShaderInstance *Host::Impl::shader_of(const oska_state *state) const {
     return found == shader_by_function.end() ? nullptr : found->second;
 }
 
-int Host::Impl::counter_shard() {
-    static std::atomic<int> next_shard{0};
-    thread_local const int shard = next_shard.fetch_add(1) % kCounterShards;
-    return shard;
-}
-
-long Host::Impl::total(HostFunction function) const {
-    long sum = 0;
-    for (const CounterShard &shard : counts) {
-        sum += shard[function].load(std::memory_order_relaxed);
-    }
-    return sum;
-}
-
-void Host::Impl::clear_counts() {
-    for (CounterShard &shard : counts) {
-        for (std::atomic<long> &counter : shard) {
-            counter.store(0, std::memory_order_relaxed);
-        }
-    }
-}
-
-void Host::Impl::log(std::string call) {
-    std::lock_guard<std::mutex> lock(mutex);
-    calls.push_back(std::move(call));
-}
-
-namespace {
-
-// `copy` looks like a copy of the made state `original` whose sample or parent
-// fields were then changed: the library reads those from the original.
-bool diverged_copy(const oska_state &copy, const oska_state &original, bool as_sample) {
-    if (copy.function != original.function || copy.light_instance != original.light_instance) {
-        return false; // a state of its own that uses a made state: fine
-    }
-    if (as_sample) {
-        // Bits, not values: a NaN dot product that was left alone matches itself.
-        return copy.vectors != original.vectors || copy.vector_count != original.vector_count ||
-               // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison,cert-exp42-c,cert-flp37-c)
-               std::memcmp(&copy.emission_dot, &original.emission_dot, sizeof(float)) != 0 ||
-               copy.orientation != original.orientation;
-    }
-    return copy.reflection_level != original.reflection_level ||
-           copy.refraction_level != original.refraction_level;
-}
-
-} // namespace
-
-void Host::Impl::check_state(const oska_state *state) {
-    if (state == nullptr || made_states.count(state) != 0) {
-        return;
-    }
-    const bool copied =
-        (made_states.count(state->sample) != 0 && diverged_copy(*state, *state->sample, true)) ||
-        (made_states.count(state->parent) != 0 && diverged_copy(*state, *state->parent, false));
-    if (copied && !copied_state_reported.exchange(true)) {
-        std::fputs("stand-in host: sample or parent fields were set on a copy of a state from "
-                   "make_state(); the library reads them from the original. Bind make_state() "
-                   "to a reference.\n",
-                   stderr);
-    }
-}
-
 void Host::Impl::clear() {
     elements.clear();
     shaders.clear();
     shader_by_function.clear();
     states.clear();
     made_states.clear();
-    copied_state_reported = false;
 
     for (const auto &[block, size] : released) {
-        OSKA_STANDIN_UNPOISON(block, size);
+        OSKA_HOST_UNPOISON(block, size);
         std::free(block);
     }
     released.clear();
     allocations = 0;
     releases = 0;
-    failing_allocations = 0;
     allocator_errors.clear();
 
-    messages.clear();
-    calls.clear();
-    logging = true;
-    clear_counts();
-
+    message_sink = nullptr;
     shadow_result = 1;
     shadow_transmission = {1.0f, 1.0f, 1.0f, 1.0f};
     tracer = nullptr;
     texture_lookup = nullptr;
-    fail_texture_lookups = false;
-
-    edits.clear();
-    edit_errors.clear();
-    open_edits.clear();
-    closed_records.clear();
-    refuse_edits = false;
-
-    silenced.clear();
-    fifth_words.clear();
-
-    faults = HostFaults{};
-    slot_answered.clear();
-    spare_slot = nullptr;
-    invalidate_next = nullptr;
-    invalidate_size = 0;
 }
 
 // ---- Host --------------------------------------------------------------------
@@ -190,7 +103,6 @@ namespace {
 void set_element_name(Host::Impl::Element &element, const char *name) {
     element.has_name = name != nullptr;
     element.name = name != nullptr ? name : "";
-    element.desc.name = element.has_name ? element.name.c_str() : nullptr;
 }
 
 Host::Impl::Element &new_element(Host::Impl &impl, int type, const char *name) {
@@ -207,8 +119,7 @@ oska_tag last_tag(const Host::Impl &impl) { return oska_tag(impl.elements.size()
 oska_tag Host::add_light(const LightDesc &desc) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     Impl::Element &element = new_element(*impl_, OSKA_TYPE_LIGHT, desc.name);
-    element.desc = desc;
-    element.desc.name = element.has_name ? element.name.c_str() : nullptr;
+    element.exponent = desc.exponent;
     element.light.area_kind = desc.area_kind;
     return last_tag(*impl_);
 }
@@ -253,11 +164,6 @@ oska_light *Host::light(oska_tag tag) {
 oska_instance *Host::instance(oska_tag tag) {
     Impl::Element *element = impl_->element(tag);
     return element != nullptr && element->type == OSKA_TYPE_INSTANCE ? &element->instance : nullptr;
-}
-
-const LightDesc *Host::light_desc(oska_tag tag) const {
-    const Impl::Element *element = impl_->element(tag);
-    return element != nullptr && element->type == OSKA_TYPE_LIGHT ? &element->desc : nullptr;
 }
 
 int Host::type(oska_tag tag) const {
@@ -330,52 +236,9 @@ std::vector<std::string> Host::allocator_errors() const {
     return impl_->allocator_errors;
 }
 
-void Host::fail_allocations(int count) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->failing_allocations = std::max(count, 0);
-}
+void Host::set_message_sink(MessageSink sink) { impl_->message_sink = std::move(sink); }
 
-// ---- Messages and the call log
-
-std::vector<Message> Host::messages() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->messages;
-}
-
-std::vector<std::string> Host::texts(Level level) const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    std::vector<std::string> texts;
-    for (const Message &message : impl_->messages) {
-        if (message.level == level) {
-            texts.push_back(message.text);
-        }
-    }
-    return texts;
-}
-
-void Host::set_logging(bool on) { impl_->logging = on; }
-
-std::vector<Call> Host::calls() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->calls;
-}
-
-void Host::clear_calls() {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->calls.clear();
-    impl_->clear_counts();
-}
-
-long Host::count(const char *function) const {
-    for (int i = 0; i < host_function_count; ++i) {
-        if (function != nullptr && std::strcmp(function, kFunctionNames[i]) == 0) {
-            return impl_->total(static_cast<HostFunction>(i));
-        }
-    }
-    return 0;
-}
-
-// ---- Shadows, textures, edits, queries
+// ---- Shadows and textures
 
 void Host::set_shadow(oska_boolean result, oska_color transmission) {
     impl_->shadow_result = result;
@@ -385,107 +248,5 @@ void Host::set_shadow(oska_boolean result, oska_color transmission) {
 void Host::set_shadow_tracer(ShadowTracer tracer) { impl_->tracer = std::move(tracer); }
 
 void Host::set_texture_lookup(TextureLookup lookup) { impl_->texture_lookup = std::move(lookup); }
-
-void Host::fail_texture_lookups(bool on) { impl_->fail_texture_lookups = on; }
-
-std::vector<Host::Edit> Host::edits() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->edits;
-}
-
-std::vector<unsigned char> Host::Impl::record_bytes(oska_tag tag) const {
-    const Element *e = element(tag);
-    const auto *bytes =
-        e == nullptr                    ? nullptr
-        : e->type == OSKA_TYPE_LIGHT    ? reinterpret_cast<const unsigned char *>(&e->light)
-        : e->type == OSKA_TYPE_INSTANCE ? reinterpret_cast<const unsigned char *>(&e->instance)
-                                        : nullptr;
-    const std::size_t size =
-        e != nullptr && e->type == OSKA_TYPE_LIGHT ? sizeof e->light : sizeof e->instance;
-    return bytes == nullptr ? std::vector<unsigned char>{}
-                            : std::vector<unsigned char>(bytes, bytes + size);
-}
-
-std::string Host::Impl::closed_record_fault(oska_tag tag) const {
-    auto found = closed_records.find(tag);
-    if (found == closed_records.end() || record_bytes(tag) == found->second) {
-        return "";
-    }
-    return std::to_string(tag) + ": written after mi_scene_edit_end closed it";
-}
-
-std::vector<std::string> Host::edit_errors() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    std::vector<std::string> errors = impl_->edit_errors;
-    for (const auto &entry : impl_->closed_records) {
-        if (std::string fault = impl_->closed_record_fault(entry.first); !fault.empty()) {
-            errors.push_back(fault);
-        }
-    }
-    return errors;
-}
-
-bool Host::edit_open() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    for (const auto &entry : impl_->open_edits) {
-        if (entry.second.open != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void Host::refuse_edits(bool on) { impl_->refuse_edits = on; }
-
-void Host::silence_query(int request, bool on) {
-    if (on) {
-        impl_->silenced.insert(request);
-    } else {
-        impl_->silenced.erase(request);
-    }
-}
-
-std::vector<void *> Host::fifth_words() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->fifth_words;
-}
-
-// ==== Host faults =============================================================
-
-void Host::set_faults(const HostFaults &faults) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->faults = faults;
-}
-
-void Host::write_param(ShaderInstance &shader, std::size_t offset, const void *value,
-                       std::size_t size) {
-    const HostFaults &faults = impl_->faults;
-    if (faults.moved_field >= 0 && offset == std::size_t(faults.moved_field)) {
-        offset = std::size_t(long(offset) + faults.moved_by);
-    }
-    if (offset + size <= shader.storage.size()) {
-        std::memcpy(shader.storage.data() + offset, value, size);
-    }
-}
-
-void Host::Impl::invalidate_edited_record() {
-    if (!faults.edit_invalidated_early) {
-        return;
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    if (invalidate_next != nullptr) {
-        std::memset(invalidate_next, 0xDD, invalidate_size);
-        invalidate_next = nullptr;
-    }
-}
-
-// ==== End of host faults ======================================================
-
-// Never destroyed: the library may call into the host while the process
-// shuts down, after static objects have gone.
-Host &host() {
-    static Host *const instance = new Host;
-    return *instance;
-}
 
 } // namespace oska::host

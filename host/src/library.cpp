@@ -1,5 +1,5 @@
 // Loading the shader library by file name and finding its exports.
-#include <oska/standin/library.h>
+#include <oska/host/library.h>
 
 #include "module.h"
 

@@ -1,7 +1,7 @@
 // The fourteen mi_ functions the library looks up by name, all serving the
-// process-wide host(). Each is counted; each is logged while logging is on.
-// With logging off, the functions a renderer calls per sample (query,
-// parameter evaluation, shadow, texture, luminance) take no lock.
+// process-wide host(). A monitor, when set, sees each call first. The
+// functions a renderer calls per sample (query, parameter evaluation,
+// shadow, texture, luminance) take no lock.
 #include "host_impl.h"
 #include "module.h"
 
@@ -24,15 +24,11 @@ constexpr unsigned char kReleasedBlockByte = 0xDD;
 
 Host::Impl &impl() { return oska::host::host().impl(); }
 
-// Counts a call of `function` and, while logging, checks the state and logs
-// the text that `describe` gives.
+// Shows the call to the monitor, if there is one; `describe` gives its text.
 template <class Describe>
 void note(Host::Impl &host, HostFunction function, const oska_state *state, Describe describe) {
-    host.count(function);
-    host.invalidate_edited_record();
-    if (host.logging_on()) {
-        host.check_state(state);
-        host.log(describe());
+    if (host.monitor != nullptr) {
+        host.monitor->called(function, state, describe);
     }
 }
 
@@ -59,41 +55,38 @@ std::string format_text(const char *format, va_list args) {
     return text;
 }
 
-void store_message(HostFunction function, oska::host::Level level, const char *format,
-                   va_list args) {
+void send_message(HostFunction function, oska::host::Level level, const char *format,
+                  va_list args) {
     Host::Impl &host = impl();
-    host.count(function);
     std::string text = format_text(format, args);
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (host.logging_on()) {
-        host.calls.push_back(std::string(oska::host::kFunctionNames[function]) + "(" + text + ")");
+    note(host, function, nullptr,
+         [&] { return std::string(oska::host::kFunctionNames[function]) + "(" + text + ")"; });
+    if (host.monitor != nullptr) {
+        host.monitor->message(level, text);
     }
-    host.messages.push_back({level, std::move(text)});
+    if (host.message_sink) {
+        host.message_sink(level, text);
+    }
 }
 
 template <class T> void write_result(void *result, const T &value) {
     std::memcpy(result, &value, sizeof value);
 }
 
-// ==== Host faults: the answers of a faulty host ===============================
-
-// Request 51's answer for `shader`: its own slot, or, once it had that and
-// the slot is not kept, a slot of no instance.
-void **settings_slot(Host::Impl &host, oska::host::ShaderInstance &shader) {
-    if (!host.faults.slot_not_kept) {
-        return &shader.settings;
+// Request 51's answer for `shader`: its own slot unless the monitor gives
+// another.
+void **settings_slot(const Host::Impl &host, oska::host::ShaderInstance &shader) {
+    if (host.monitor != nullptr) {
+        if (void **slot = host.monitor->settings_slot(shader)) {
+            return slot;
+        }
     }
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (host.slot_answered.insert(&shader).second) {
-        return &shader.settings;
-    }
-    return &host.spare_slot;
+    return &shader.settings;
 }
 
-// Writes the answer of `request`, 8 bytes wide when it is the one that
-// writes too much.
+// Writes the answer of `request`, 8 bytes wide when the monitor says so.
 template <class T> void answer(const Host::Impl &host, int request, void *result, const T &value) {
-    if (host.faults.overlong_query != request) {
+    if (host.monitor == nullptr || host.monitor->widened_request() != request) {
         write_result(result, value);
     } else if constexpr (std::is_floating_point_v<T>) {
         write_result(result, double(value));
@@ -101,8 +94,6 @@ template <class T> void answer(const Host::Impl &host, int request, void *result
         write_result(result, int64_t(value));
     }
 }
-
-// ==== End of host faults
 
 // Nearest texel of `image` at (x, y) in [0,1]^2, clamped at the edges;
 // false for an empty image or a coordinate that is not a number.
@@ -138,17 +129,21 @@ extern "C" {
 
 oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, void *result, ...) {
     Host::Impl &host = impl();
-    if (request == OSKA_QUERY_EXTRA_15 || request == OSKA_QUERY_EXTRA_127) {
-        va_list extra;
-        va_start(extra, result);
-        void *fifth = va_arg(extra, void *);
-        va_end(extra);
-        std::lock_guard<std::mutex> lock(host.mutex);
-        host.fifth_words.push_back(fifth);
-    }
     note(host, oska::host::fn_mi_query, state,
          [&] { return "mi_query(" + std::to_string(request) + ", " + std::to_string(tag) + ")"; });
-    if (result == nullptr || (!host.silenced.empty() && host.silenced.count(request) != 0)) {
+    if (host.monitor != nullptr) {
+        void *fifth = nullptr;
+        if (request == OSKA_QUERY_EXTRA_15 || request == OSKA_QUERY_EXTRA_127) {
+            va_list extra;
+            va_start(extra, result);
+            fifth = va_arg(extra, void *);
+            va_end(extra);
+        }
+        if (!host.monitor->answer_query(request, fifth)) {
+            return 0;
+        }
+    }
+    if (result == nullptr) {
         return 0;
     }
 
@@ -178,7 +173,7 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
         return 0;
     case OSKA_QUERY_LIGHT_EXPONENT:
         if (light) {
-            answer(host, request, result, element->desc.exponent);
+            answer(host, request, result, element->exponent);
             return 1;
         }
         return 0;
@@ -228,17 +223,15 @@ void *OSKA_CALL mi_phen_eval(oska_state *state, void *param) {
 
 void *OSKA_CALL mi_mem_int_allocate(const char *file, int line, int size) {
     Host::Impl &host = impl();
-    host.count(oska::host::fn_mi_mem_int_allocate);
     const std::string label = label_of(file);
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (host.logging_on()) {
-        host.calls.push_back("mi_mem_int_allocate(" + label + ", " + std::to_string(line) + ", " +
-                             std::to_string(size) + ")");
-    }
-    if (host.failing_allocations > 0) {
-        --host.failing_allocations;
+    note(host, oska::host::fn_mi_mem_int_allocate, nullptr, [&] {
+        return "mi_mem_int_allocate(" + label + ", " + std::to_string(line) + ", " +
+               std::to_string(size) + ")";
+    });
+    if (host.monitor != nullptr && host.monitor->refuse_allocation()) {
         return nullptr;
     }
+    std::lock_guard<std::mutex> lock(host.mutex);
     if (size < 0) {
         host.allocator_errors.push_back("mi_mem_int_allocate(" + label + ", " +
                                         std::to_string(line) + "): negative size " +
@@ -261,13 +254,10 @@ void *OSKA_CALL mi_mem_int_allocate(const char *file, int line, int size) {
 // reset(), so that its address cannot come back and hide a second release.
 void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
     Host::Impl &host = impl();
-    host.count(oska::host::fn_mi_mem_int_release);
     const std::string label = label_of(file);
     const std::string call = "mi_mem_int_release(" + label + ", " + std::to_string(line) + ")";
+    note(host, oska::host::fn_mi_mem_int_release, nullptr, [&] { return call; });
     std::lock_guard<std::mutex> lock(host.mutex);
-    if (host.logging_on()) {
-        host.calls.push_back(call);
-    }
     if (block == nullptr) {
         return;
     }
@@ -280,7 +270,7 @@ void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
     }
     const std::size_t size = std::size_t(found->second.size);
     std::memset(block, kReleasedBlockByte, size);
-    OSKA_STANDIN_POISON(block, size);
+    OSKA_HOST_POISON(block, size);
     host.blocks.erase(found);
     host.released[block] = size;
     ++host.releases;
@@ -291,21 +281,21 @@ void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
 void OSKA_CALL mi_error(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    store_message(oska::host::fn_mi_error, oska::host::Level::error, format, args);
+    send_message(oska::host::fn_mi_error, oska::host::Level::error, format, args);
     va_end(args);
 }
 
 void OSKA_CALL mi_warning(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    store_message(oska::host::fn_mi_warning, oska::host::Level::warning, format, args);
+    send_message(oska::host::fn_mi_warning, oska::host::Level::warning, format, args);
     va_end(args);
 }
 
 void OSKA_CALL mi_info(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    store_message(oska::host::fn_mi_info, oska::host::Level::info, format, args);
+    send_message(oska::host::fn_mi_info, oska::host::Level::info, format, args);
     va_end(args);
 }
 
@@ -333,8 +323,8 @@ oska_boolean OSKA_CALL mi_lookup_color_texture(oska_color *result, oska_state *s
         return host.texture_lookup(result, state, texture, coord);
     }
     const Host::Impl::Element *element = host.element(texture);
-    if (host.fail_texture_lookups || element == nullptr || !element->is_texture ||
-        result == nullptr || coord == nullptr) {
+    if ((host.monitor != nullptr && host.monitor->refuse_texture_lookup()) || element == nullptr ||
+        !element->is_texture || result == nullptr || coord == nullptr) {
         return 0;
     }
     return nearest_texel(element->image, *coord, result) ? 1 : 0;
@@ -369,25 +359,14 @@ const char *OSKA_CALL mi_api_tag_lookup(oska_tag tag) {
     return element != nullptr && element->has_name ? element->name.c_str() : nullptr;
 }
 
-// Opens a light or an instance for editing. One element at a time per
-// thread: opening a second before ending the first is a protocol fault.
+// Opens a light or an instance for editing; null for other elements.
 void *OSKA_CALL mi_scene_edit(oska_tag tag) {
     Host::Impl &host = impl();
-    host.count(oska::host::fn_mi_scene_edit);
-    const std::string call = "mi_scene_edit(" + std::to_string(tag) + ")";
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (host.logging_on()) {
-        host.calls.push_back(call);
-    }
-    host.edits.push_back({true, tag});
-    Host::Impl::OpenEdit &mine = host.open_edits[std::this_thread::get_id()];
-    if (mine.open != 0) {
-        host.edit_errors.push_back(call + " while " + std::to_string(mine.open) + " is open");
-    }
+    note(host, oska::host::fn_mi_scene_edit, nullptr,
+         [&] { return "mi_scene_edit(" + std::to_string(tag) + ")"; });
     void *record = nullptr;
     std::size_t record_size = 0;
-    if (Host::Impl::Element *element = host.element(tag);
-        element != nullptr && !host.refuse_edits) {
+    if (Host::Impl::Element *element = host.element(tag)) {
         if (element->type == OSKA_TYPE_LIGHT) {
             record = &element->light;
             record_size = sizeof element->light;
@@ -396,45 +375,15 @@ void *OSKA_CALL mi_scene_edit(oska_tag tag) {
             record_size = sizeof element->instance;
         }
     }
-    if (record != nullptr) {
-        // Opened again: a legitimate writer from here on, but what happened
-        // to it while it was closed is a fault.
-        if (std::string fault = host.closed_record_fault(tag); !fault.empty()) {
-            host.edit_errors.push_back(fault);
-        }
-        host.closed_records.erase(tag);
-        mine.open = tag;
-        mine.refused = 0;
-        if (host.faults.edit_invalidated_early) {
-            host.invalidate_next = static_cast<unsigned char *>(record);
-            host.invalidate_size = record_size;
-        }
-    } else {
-        mine.refused = tag; // its end is expected, and harmless
-    }
-    return record;
+    return host.monitor != nullptr ? host.monitor->edit(tag, record, record_size) : record;
 }
 
 void OSKA_CALL mi_scene_edit_end(oska_tag tag) {
     Host::Impl &host = impl();
-    host.count(oska::host::fn_mi_scene_edit_end);
-    const std::string call = "mi_scene_edit_end(" + std::to_string(tag) + ")";
-    std::lock_guard<std::mutex> lock(host.mutex);
-    if (host.logging_on()) {
-        host.calls.push_back(call);
-    }
-    host.edits.push_back({false, tag});
-    host.invalidate_next = nullptr; // ended in time: nothing left to invalidate
-    Host::Impl::OpenEdit &mine = host.open_edits[std::this_thread::get_id()];
-    if (mine.open != 0 && mine.open == tag) {
-        mine.open = 0;
-        host.closed_records[tag] = host.record_bytes(tag);
-    } else if (mine.refused != 0 && mine.refused == tag) {
-        mine.refused = 0;
-    } else if (mine.open != 0) {
-        host.edit_errors.push_back(call + " while " + std::to_string(mine.open) + " is open");
-    } else {
-        host.edit_errors.push_back(call + " with nothing open");
+    note(host, oska::host::fn_mi_scene_edit_end, nullptr,
+         [&] { return "mi_scene_edit_end(" + std::to_string(tag) + ")"; });
+    if (host.monitor != nullptr) {
+        host.monitor->edit_end(tag);
     }
 }
 

@@ -1,7 +1,7 @@
 // Which module (shared library or program) holds a piece of code, on Linux
 // and on Windows.
-#ifndef OSKA_STANDIN_MODULE_H
-#define OSKA_STANDIN_MODULE_H
+#ifndef OSKA_HOST_MODULE_H
+#define OSKA_HOST_MODULE_H
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // The library against a host that fails: a host module that lacks one of its
-// functions (each in turn, and all at once), and the stand-in host's own
+// functions (each in turn, and all at once), and the testing host's own
 // faults (an allocator that returns null, queries that write nothing, failing
 // texture lookups and shadow traces, refused edits) at every phase of an
 // instance's life. Every case ends in the answer stated beside it, the
@@ -23,8 +23,8 @@ using ::testing::HasSubstr;
 
 constexpr int kOtherType = 7; // neither a light nor an instance
 
-// The stand-in host, short of one function: the library is bound to a module
-// that forwards every other function to the stand-in host.
+// The testing host, short of one function: the library is bound to a module
+// that forwards every other function to the testing host.
 class MissingHostFunction : public OskaTest {
   protected:
     void TearDown() override {
@@ -141,7 +141,7 @@ TEST_F(MissingHostFunction, ModulesLackExactlyTheirFunction) {
 }
 
 // A textured instance whose texel sizes its decay range.
-void textured(host::Host &host, oskacolor_params *color) {
+void textured(host::Testing &host, oskacolor_params *color) {
     host::Image image;
     image.width = 1;
     image.height = 1;
@@ -433,7 +433,7 @@ TEST_F(MissingHostFunction, NoHostFunctionAtAll) {
 namespace oska::test {
 namespace {
 
-// The stand-in host's own faults, one at a time, at the phase of an
+// The testing host's own faults, one at a time, at the phase of an
 // instance's life where each matters.
 class HostFault : public MissingHostFunction {};
 

@@ -3,8 +3,8 @@
 // Built once for each mi_ function, with OSKA_OMIT_<name> defined for the one
 // it leaves out. Every function it does export forwards to the function of
 // the same name in the module given to oska_partial_host_forward_to (the
-// stand-in host), so a test binds the library to this module and sees the
-// stand-in host at work, short of one function. The module depends on no
+// testing host), so a test binds the library to this module and sees the
+// testing host at work, short of one function. The module depends on no
 // other: a lookup of the missing name cannot find it in a dependency.
 #include <oska/host_api.h>
 
@@ -22,7 +22,7 @@ namespace {
 void *g_forward_to = nullptr;
 
 // The forwarded-to module's export `name`.
-template <class Fn> Fn standin(const char *name) {
+template <class Fn> Fn forwarded(const char *name) {
 #if defined(_WIN32)
     void *entry =
         reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(g_forward_to), name));
@@ -51,49 +51,49 @@ OSKA_EXPORT void OSKA_CALL oska_partial_host_forward_to(void *module) { g_forwar
 
 #if !defined(OSKA_OMIT_mi_scene_edit)
 void *OSKA_CALL mi_scene_edit(oska_tag tag) {
-    return standin<mi_scene_edit_fn>("mi_scene_edit")(tag);
+    return forwarded<mi_scene_edit_fn>("mi_scene_edit")(tag);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_scene_edit_end)
 void OSKA_CALL mi_scene_edit_end(oska_tag tag) {
-    standin<mi_scene_edit_end_fn>("mi_scene_edit_end")(tag);
+    forwarded<mi_scene_edit_end_fn>("mi_scene_edit_end")(tag);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_trace_shadow)
 oska_boolean OSKA_CALL mi_trace_shadow(oska_color *transmission, oska_state *state) {
-    return standin<mi_trace_shadow_fn>("mi_trace_shadow")(transmission, state);
+    return forwarded<mi_trace_shadow_fn>("mi_trace_shadow")(transmission, state);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_phen_eval)
 void *OSKA_CALL mi_phen_eval(oska_state *state, void *param) {
-    return standin<mi_phen_eval_fn>("mi_phen_eval")(state, param);
+    return forwarded<mi_phen_eval_fn>("mi_phen_eval")(state, param);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_mem_int_allocate)
 void *OSKA_CALL mi_mem_int_allocate(const char *file, int line, int size) {
-    return standin<mi_mem_int_allocate_fn>("mi_mem_int_allocate")(file, line, size);
+    return forwarded<mi_mem_int_allocate_fn>("mi_mem_int_allocate")(file, line, size);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_mem_int_release)
 void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
-    standin<mi_mem_int_release_fn>("mi_mem_int_release")(file, line, block);
+    forwarded<mi_mem_int_release_fn>("mi_mem_int_release")(file, line, block);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_luminance)
 float OSKA_CALL mi_luminance(oska_state *state, oska_color *color) {
-    return standin<mi_luminance_fn>("mi_luminance")(state, color);
+    return forwarded<mi_luminance_fn>("mi_luminance")(state, color);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_query)
 oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, void *result, ...) {
-    const auto query = standin<mi_query_fn>("mi_query");
+    const auto query = forwarded<mi_query_fn>("mi_query");
     if (request == OSKA_QUERY_EXTRA_15 || request == OSKA_QUERY_EXTRA_127) {
         va_list extra;
         va_start(extra, result);
@@ -108,7 +108,7 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
 #if !defined(OSKA_OMIT_mi_lookup_color_texture)
 oska_boolean OSKA_CALL mi_lookup_color_texture(oska_color *result, oska_state *state,
                                                oska_tag texture, oska_vector *coord) {
-    return standin<mi_lookup_color_texture_fn>("mi_lookup_color_texture")(result, state, texture,
+    return forwarded<mi_lookup_color_texture_fn>("mi_lookup_color_texture")(result, state, texture,
                                                                           coord);
 }
 #endif
@@ -119,7 +119,7 @@ void OSKA_CALL mi_error(const char *format, ...) {
     va_start(args, format);
     const Text text = format_text(format, args);
     va_end(args);
-    standin<mi_error_fn>("mi_error")("%s", text.text);
+    forwarded<mi_error_fn>("mi_error")("%s", text.text);
 }
 #endif
 
@@ -129,7 +129,7 @@ void OSKA_CALL mi_warning(const char *format, ...) {
     va_start(args, format);
     const Text text = format_text(format, args);
     va_end(args);
-    standin<mi_warning_fn>("mi_warning")("%s", text.text);
+    forwarded<mi_warning_fn>("mi_warning")("%s", text.text);
 }
 #endif
 
@@ -139,17 +139,17 @@ void OSKA_CALL mi_info(const char *format, ...) {
     va_start(args, format);
     const Text text = format_text(format, args);
     va_end(args);
-    standin<mi_info_fn>("mi_info")("%s", text.text);
+    forwarded<mi_info_fn>("mi_info")("%s", text.text);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_db_type)
-int OSKA_CALL mi_db_type(oska_tag tag) { return standin<mi_db_type_fn>("mi_db_type")(tag); }
+int OSKA_CALL mi_db_type(oska_tag tag) { return forwarded<mi_db_type_fn>("mi_db_type")(tag); }
 #endif
 
 #if !defined(OSKA_OMIT_mi_api_tag_lookup)
 const char *OSKA_CALL mi_api_tag_lookup(oska_tag tag) {
-    return standin<mi_api_tag_lookup_fn>("mi_api_tag_lookup")(tag);
+    return forwarded<mi_api_tag_lookup_fn>("mi_api_tag_lookup")(tag);
 }
 #endif
 

@@ -10,7 +10,7 @@
 #include "scene.h"
 #include "session.h"
 
-#include <oska/standin/host.h>
+#include <oska/host/host.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -3,7 +3,7 @@
 #ifndef OSKA_TESTS_LIBRARY_H
 #define OSKA_TESTS_LIBRARY_H
 
-#include <oska/standin/library.h>
+#include <oska/host/library.h>
 
 #include <cstdio>
 #include <cstdlib>

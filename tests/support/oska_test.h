@@ -1,12 +1,12 @@
 // Test fixture: the library loaded by file name, as a host loads it, and
-// bound to the stand-in host, which starts every test empty.
+// bound to the testing host, which starts every test empty.
 #ifndef OSKA_TESTS_OSKA_TEST_H
 #define OSKA_TESTS_OSKA_TEST_H
 
 #include "library.h"
 
+#include <oska/host/testing.h>
 #include <oska/host_api.h>
-#include <oska/standin/host.h>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ class OskaTest : public ::testing::Test {
     void TearDown() override { host.release_leaks(); }
 
     host::Library &lib = library();
-    host::Host &host = host::host();
+    host::Testing &host = host::testing();
 };
 
 // Expect a colour channel by channel, exactly.

@@ -5,8 +5,8 @@
 
 #include "binding_probe.h"
 
+#include <oska/host/library.h>
 #include <oska/host_api.h>
-#include <oska/standin/library.h>
 
 #include <gtest/gtest.h>
 

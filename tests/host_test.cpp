@@ -1,4 +1,4 @@
-// The stand-in host's own checks, on which the shader tests rely to see a
+// The testing host's own checks, on which the shader tests rely to see a
 // library fault: allocator records, the scene-edit protocol, texture
 // lookups, silenced queries and the module that holds the mi_ functions.
 // The mi_ functions are called directly, as the library would call them.
@@ -24,7 +24,7 @@ class Standin : public ::testing::Test {
   protected:
     void SetUp() override { host.reset(); }
     void TearDown() override { host.release_leaks(); }
-    host::Host &host = host::host();
+    host::Testing &host = host::testing();
 };
 
 TEST_F(Standin, AllocatorRecordsWhatALibraryGetsWrong) {

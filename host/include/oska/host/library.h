@@ -1,16 +1,16 @@
 // Loads the oska shader library by file name, as a host does, and finds its
 // nine exports.
-#ifndef OSKA_STANDIN_LIBRARY_H
-#define OSKA_STANDIN_LIBRARY_H
+#ifndef OSKA_HOST_LIBRARY_H
+#define OSKA_HOST_LIBRARY_H
 
+#include <oska/host/host.h>
 #include <oska/host_api.h>
-#include <oska/standin/host.h>
 
 #include <string>
 
 namespace oska::host {
 
-struct OSKA_STANDIN_API Library {
+struct OSKA_HOST_CXX_API Library {
     void *module = nullptr;
     std::string error; // why loading failed; empty when loaded
 
@@ -36,15 +36,15 @@ struct OSKA_STANDIN_API Library {
 };
 
 // Where the library that this build made lies (tests load this one).
-OSKA_STANDIN_API std::string built_library_path();
+OSKA_HOST_CXX_API std::string built_library_path();
 
-// A file of this build that lies beside the stand-in host (the module holding
+// A file of this build that lies beside the testing host (the module holding
 // this code): other libraries the tests load.
-OSKA_STANDIN_API std::string built_file_path(const std::string &file_name);
+OSKA_HOST_CXX_API std::string built_file_path(const std::string &file_name);
 
 // Any shared library, loaded by path as Library loads the shader library,
 // with its exports found by name.
-struct OSKA_STANDIN_API Module {
+struct OSKA_HOST_CXX_API Module {
     void *handle = nullptr;
     std::string error; // why loading failed; empty when loaded
 
