@@ -130,7 +130,7 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
         throw Error(scene_.file + ": " + where + ": the library " + scene_.library +
                     " has no shader '" + name + "'");
     }
-    // 1. The version, then the shader-wide init (no record).
+    // The version, then the shader-wide init (no record).
     int version = made->version();
     protocol_.push_back(name + "_version");
     if (version != 1) {
@@ -204,27 +204,18 @@ std::size_t array_bytes(const ShaderCall &call) {
 
 } // namespace
 
-void Session::open() {
-    host::Host &host = the_host();
-    host.reset();
-    host.release_leaks(); // blocks of an earlier session, reported when it closed
-    down_ = false;
-    pending_messages_.clear();
-    // The library's messages wait for take_messages; a lock only when one
-    // arrives.
-    host.set_message_sink([this](host::Level level, const std::string &text) {
-        std::lock_guard<std::mutex> lock(messages_mutex_);
-        pending_messages_.push_back({level, text});
-    });
-
-    // 1. The library, bound to this program's mi_ functions.
+// The library, bound to this program's mi_ functions.
+void Session::load_library() {
     if (!library_.load(scene_.library)) {
         throw Error(scene_.file + ": library '" + scene_.library + "': " + library_.error);
     }
     library_.miSetModuleHandle(host::module_handle());
     protocol_.push_back("miSetModuleHandle");
+}
 
-    // 2. Geometry and textures, and the host's scene database.
+// Geometry and textures, and the host's scene database.
+void Session::fill_database() {
+    host::Host &host = the_host();
     geometry_ = std::make_unique<Geometry>(scene_.objects);
     textures_ = std::make_unique<Textures>(scene_.textures);
     for (const TextureDesc &texture : scene_.textures) {
@@ -249,8 +240,11 @@ void Session::open() {
         light_tags_.push_back(tag);
         light_instances_.push_back(host.add_instance(tag, light.name.c_str(), light.emit_divisor));
     }
+}
 
-    // 3. Texture lookups and shadow rays of the library go to the renderer.
+// Texture lookups and shadow rays of the library go to the renderer.
+void Session::route_lookups() {
+    host::Host &host = the_host();
     const Textures *textures = textures_.get();
     const std::vector<int> *texture_of_tag = &texture_of_tag_;
     host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *,
@@ -277,8 +271,11 @@ void Session::open() {
         }
         return oska_boolean(1);
     });
+}
 
-    // 4. Scene shaders, in order: they bind lights to objects.
+// Scene shaders, in order: they bind lights to objects.
+void Session::run_scene_shaders() {
+    host::Host &host = the_host();
     for (const ShaderCall &call : scene_.shaders) {
         Shader &s = shader(call.shader, call.where);
         host::ShaderInstance &instance =
@@ -308,72 +305,103 @@ void Session::open() {
         protocol_.push_back(call.shader + "(" + call.where + ")");
         take_messages(call.where);
     }
+}
 
-    // 5. Each light: its emitting object, then its shader's instance init.
+// Each light: its emitting object, then its shader's instance init.
+void Session::bind_lights() {
     by_object_.assign(scene_.objects.size(), {});
     for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-        const LightDesc &desc = scene_.lights[i];
-        const ShaderCall &call = desc.shader;
-        if (call.decl->result != "color" || call.shader != "oskacolor") {
-            throw Error(scene_.file + ": " + desc.where + ": '" + call.shader +
-                        "' is not a light shader");
-        }
-        Shader &s = shader(call.shader, desc.where);
-        light_shader_ = s.call;
-        BoundLight bound;
-        bound.desc = &desc;
-        bound.light = light_tags_[i];
-        bound.instance = light_instances_[i];
-        bound.shader =
-            &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
-        fill_record(*bound.shader, call);
-        bound.params = bound.shader->params<oskacolor_params>();
-        const oska_light &record = *host.light(bound.light);
-        bound.samples = record.samples[0];
-        if (record.area_kind == OSKA_AREA_OBJECT) {
-            auto found = std::find(object_instances_.begin(), object_instances_.end(),
-                                   record.object_instance);
-            if (found == object_instances_.end()) {
-                throw Error(scene_.file + ": " + desc.where +
-                            ": bound to an element that is not an object");
-            }
-            bound.object = static_cast<int>(found - object_instances_.begin());
-            const Mesh &mesh = scene_.objects[bound.object].mesh;
-            bound.sampler = std::make_unique<AreaSampler>(mesh);
-            if (!(bound.sampler->area() > 0)) {
-                throw Error(scene_.file + ": " + desc.where + ": its object '" +
-                            scene_.objects[bound.object].name + "' has no area to emit from");
-            }
-            bound.vector_count =
-                static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
-            check_channels(scene_, desc.where, bound.object, *bound.params);
-        }
-        // Camera-visible points are at trace level 0: a limit of 0 or less
-        // turns the light's shadows off, which is rarely what was meant.
-        if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
-            options_.report(scene_.file + ": " + desc.where +
-                            ": warning: shadows is on but max_level is " +
-                            std::to_string(bound.params->max_level) +
-                            ", so no shadow is traced (set max_level to 1 or more)");
-        }
-        oska_state &state = host.make_state(*bound.shader, bound.instance);
-        s.instances.push_back({bound.shader, &state, desc.where, false});
-        if (s.per_instance) {
-            oska_boolean flag = 1;
-            s.init(&state, bound.shader->record(), &flag);
-            s.instances.back().initialised = true;
-            protocol_.push_back(call.shader + "_init(" + desc.where + ")");
-            take_messages(desc.where); // the shader refuses lights that are not object lights
-        }
-        if (bound.object < 0) {
-            throw Error(scene_.file + ": " + desc.where +
-                        ": not bound to an object (give it an 'object', or bind it with "
-                        "oskalight in 'shaders')");
-        }
-        by_object_[bound.object].push_back(static_cast<int>(lights_.size()));
-        lights_.push_back(std::move(bound));
+        bind_light(i);
     }
+}
 
+// Light `i` of the scene: its shader instance, the object it emits from,
+// and the instance init.
+void Session::bind_light(std::size_t i) {
+    host::Host &host = the_host();
+    const LightDesc &desc = scene_.lights[i];
+    const ShaderCall &call = desc.shader;
+    if (call.decl->result != "color" || call.shader != "oskacolor") {
+        throw Error(scene_.file + ": " + desc.where + ": '" + call.shader +
+                    "' is not a light shader");
+    }
+    Shader &s = shader(call.shader, desc.where);
+    light_shader_ = s.call;
+    BoundLight bound;
+    bound.desc = &desc;
+    bound.light = light_tags_[i];
+    bound.instance = light_instances_[i];
+    bound.shader = &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
+    fill_record(*bound.shader, call);
+    bound.params = bound.shader->params<oskacolor_params>();
+    const oska_light &record = *host.light(bound.light);
+    bound.samples = record.samples[0];
+    if (record.area_kind == OSKA_AREA_OBJECT) {
+        auto found =
+            std::find(object_instances_.begin(), object_instances_.end(), record.object_instance);
+        if (found == object_instances_.end()) {
+            throw Error(scene_.file + ": " + desc.where +
+                        ": bound to an element that is not an object");
+        }
+        bound.object = static_cast<int>(found - object_instances_.begin());
+        const Mesh &mesh = scene_.objects[bound.object].mesh;
+        bound.sampler = std::make_unique<AreaSampler>(mesh);
+        if (!(bound.sampler->area() > 0)) {
+            throw Error(scene_.file + ": " + desc.where + ": its object '" +
+                        scene_.objects[bound.object].name + "' has no area to emit from");
+        }
+        bound.vector_count =
+            static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
+        check_channels(scene_, desc.where, bound.object, *bound.params);
+    }
+    // Camera-visible points are at trace level 0: a limit of 0 or less
+    // turns the light's shadows off, which is rarely what was meant.
+    if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
+        options_.report(scene_.file + ": " + desc.where +
+                        ": warning: shadows is on but max_level is " +
+                        std::to_string(bound.params->max_level) +
+                        ", so no shadow is traced (set max_level to 1 or more)");
+    }
+    oska_state &state = host.make_state(*bound.shader, bound.instance);
+    s.instances.push_back({bound.shader, &state, desc.where, false});
+    if (s.per_instance) {
+        oska_boolean flag = 1;
+        s.init(&state, bound.shader->record(), &flag);
+        s.instances.back().initialised = true;
+        protocol_.push_back(call.shader + "_init(" + desc.where + ")");
+        take_messages(desc.where); // the shader refuses lights that are not object lights
+    }
+    if (bound.object < 0) {
+        throw Error(scene_.file + ": " + desc.where +
+                    ": not bound to an object (give it an 'object', or bind it with "
+                    "oskalight in 'shaders')");
+    }
+    by_object_[bound.object].push_back(static_cast<int>(lights_.size()));
+    lights_.push_back(std::move(bound));
+}
+
+// An empty host whose messages wait for take_messages.
+void Session::reset_host() {
+    host::Host &host = the_host();
+    host.reset();
+    host.release_leaks(); // blocks of an earlier session, reported when it closed
+    down_ = false;
+    pending_messages_.clear();
+    // The library's messages wait for take_messages; a lock only when one
+    // arrives.
+    host.set_message_sink([this](host::Level level, const std::string &text) {
+        std::lock_guard<std::mutex> lock(messages_mutex_);
+        pending_messages_.push_back({level, text});
+    });
+}
+
+void Session::open() {
+    reset_host();
+    load_library();
+    fill_database();
+    route_lookups();
+    run_scene_shaders();
+    bind_lights();
     // From here on the library is called from many threads.
     opened_ = true;
 }

@@ -102,6 +102,14 @@ class Session {
     struct Shader; // one shader of the library and its instances
     Shader &shader(const std::string &name, const std::string &where);
     void fill_record(host::ShaderInstance &instance, const ShaderCall &call);
+    // The steps of open(), in order.
+    void reset_host();
+    void load_library();
+    void fill_database();
+    void route_lookups();
+    void run_scene_shaders();
+    void bind_lights();
+    void bind_light(std::size_t index);
     oska_tag tag_of(const std::string &name) const;
     // Passes on the library's messages since the last call; throws the
     // first error as an Error located at `where`.

@@ -43,7 +43,8 @@ inline bool finite(Vec3 a) {
     return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
 }
 
-// Column-major 3x4 affine transform: linear part `m`, then `t`.
+// Row-major 3x4 affine transform: linear part `m` (one row per output
+// coordinate), then the translation `t`.
 struct Transform {
     float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // m[row][column]
     Vec3 t;
