@@ -7,6 +7,7 @@
 #include "scene.h"
 #include "session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -27,6 +28,7 @@ const char *const kUsage =
     "usage: oska-render [SCENE.json] [-o OUT.exr|OUT.png] [--threads N] [--spp N]\n"
     "                   [--light-samples N] [--size WxH] [--library FILE]\n"
     "                   [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]\n"
+    "                   [--sampler sobol|random] [--seed N] [--time SECONDS] [--noise TARGET]\n"
     "Renders SCENE.json (without one, the built-in showcase) with direct lighting from\n"
     "oska object lights, and writes OUT (default: the scene's name with .png).\n"
     "  --library FILE         the shader library (default: the one beside oska-render)\n"
@@ -34,6 +36,11 @@ const char *const kUsage =
     "                         (code: only for scenes you trust)\n"
     "  --max-image-memory MIB the most the textures' pixels may take, in MiB\n"
     "                         (default 2048); a larger image is an error\n"
+    "  --sampler KIND         sobol (scrambled Sobol' points, the default) or random\n"
+    "  --seed N               another noise pattern (0 to 4294967295)\n"
+    "  --time SECONDS         passes of --spp samples until the time is up\n"
+    "  --noise TARGET         passes until the estimated RMS error of a pixel's display\n"
+    "                         value (0 to 1) is below TARGET\n"
     "       oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
@@ -49,7 +56,33 @@ struct Arguments {
     int threads = 0, spp = 0, light_samples = 0, width = 0, height = 0;
     int max_image_mib = 2048;
     bool quiet = false, verbose = false, allow_scene_library = false, help = false;
+    SamplerKind sampler = SamplerKind::sobol;
+    uint32_t seed = 0;
+    double time_limit = 0, noise_target = 0;
 };
+
+// A seed: a whole number from 0 to 2^32 - 1.
+uint32_t parse_seed(const std::string &option, const std::string &text) {
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || value > 0xFFFFFFFFull) {
+        throw Usage{option + ": expected a whole number from 0 to 4294967295, got '" + text + "'"};
+    }
+    return static_cast<uint32_t>(value);
+}
+
+// A positive amount, finite and at most `high`.
+double parse_amount(const std::string &option, const std::string &text, double high) {
+    errno = 0;
+    char *end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !(value > 0) || !(value <= high)) {
+        throw Usage{option + ": expected a number above 0 and at most " + std::to_string(high) +
+                    ", got '" + text + "'"};
+    }
+    return value;
+}
 
 // A count given on the command line: a whole number from 1 to `high`.
 int parse_count(const std::string &option, const std::string &text, long high) {
@@ -89,6 +122,18 @@ Arguments parse(int argc, const char *const *argv) {
             }
             args.width = parse_count("--size", size.substr(0, x), 16384);
             args.height = parse_count("--size", size.substr(x + 1), 16384);
+        } else if (arg == "--sampler") {
+            std::string kind = value();
+            if (kind != "sobol" && kind != "random") {
+                throw Usage{"--sampler: expected sobol or random, got '" + kind + "'"};
+            }
+            args.sampler = kind == "random" ? SamplerKind::random : SamplerKind::sobol;
+        } else if (arg == "--seed") {
+            args.seed = parse_seed(arg, value());
+        } else if (arg == "--time") {
+            args.time_limit = parse_amount(arg, value(), 1e6);
+        } else if (arg == "--noise") {
+            args.noise_target = parse_amount(arg, value(), 1e6);
         } else if (arg == "--library") {
             args.library = value();
         } else if (arg == kAllowSceneLibraryOption) {
@@ -149,13 +194,32 @@ std::string rate(double per_second) {
     return text;
 }
 
-void draw_progress(std::ostream &err, const Progress &p) {
+void draw_progress(std::ostream &err, const RenderSettings &settings, const Progress &p) {
     constexpr int kWidth = 30;
     double done = p.rows > 0 ? static_cast<double>(p.rows_done) / p.rows : 1.0;
+    double per_second = p.seconds > 0 ? p.light_samples / p.seconds : 0;
+    if (settings.time_limit > 0 || settings.noise_target > 0) {
+        // Passes until a target: the bar fills with the time, and the
+        // estimated error says how far the noise has come down.
+        if (settings.time_limit > 0) {
+            done = std::min(1.0, p.seconds / settings.time_limit);
+        }
+        char noise[48] = "error: after 2 passes";
+        if (p.noise >= 0) {
+            std::snprintf(noise, sizeof noise, "error %.4f", p.noise);
+        }
+        int filled = static_cast<int>(done * kWidth);
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.append(static_cast<std::size_t>(kWidth - filled), '-');
+        char line[200];
+        std::snprintf(line, sizeof line, "\r[%s] pass %d  %s  %s light samples/s  %.0f s   ",
+                      bar.c_str(), p.pass + 1, noise, rate(per_second).c_str(), p.seconds);
+        err << line << std::flush;
+        return;
+    }
     int filled = static_cast<int>(done * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kWidth - filled), '-');
-    double per_second = p.seconds > 0 ? p.light_samples / p.seconds : 0;
     double left = done > 0 ? p.seconds * (1 - done) / done : 0;
     char line[160];
     std::snprintf(line, sizeof line, "\r[%s] %3.0f%%  %s light samples/s  %.0f s left   ",
@@ -167,18 +231,17 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
                const Stats &stats, const std::string &output) {
     err << "oska-render: " << scene.file << ", " << settings.width << "x" << settings.height << ", "
         << settings.spp << " spp, " << settings.light_samples << " light samples, "
+        << (settings.sampler == SamplerKind::random ? "random" : "sobol") << " sampler, "
         << settings.threads << (settings.threads == 1 ? " thread\n" : " threads\n");
     err << "  light samples " << grouped(stats.light_samples) << " (" << grouped(stats.facing_away)
         << " behind the receiving surface), shader calls " << grouped(stats.shader_calls)
         << ", shadow rays " << grouped(stats.shadow_rays) << "\n";
-    err << "  rejected " << grouped(stats.rejections());
-    const char *separator = ": ";
-    for (int i = 0; i < kRejectionCount; ++i) {
-        if (stats.rejected[i] > 0) {
-            err << separator << rejection_name(static_cast<Rejection>(i)) << " "
-                << grouped(stats.rejected[i]);
-            separator = ", ";
-        }
+    err << "  rejected by the light shader " << grouped(stats.rejected);
+    if (stats.passes > 1) {
+        char passes[96];
+        std::snprintf(passes, sizeof passes, ", %d passes, estimated error %.4f", stats.passes,
+                      stats.noise);
+        err << passes;
     }
     char time[96];
     std::snprintf(time, sizeof time, "\n  %.2f s, %s light samples/s -> ", stats.seconds,
@@ -217,6 +280,10 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         settings.height = args.height > 0 ? args.height : scene.height;
         settings.spp = args.spp > 0 ? args.spp : scene.spp;
         settings.light_samples = args.light_samples > 0 ? args.light_samples : scene.light_samples;
+        settings.sampler = args.sampler;
+        settings.seed = args.seed;
+        settings.time_limit = args.time_limit;
+        settings.noise_target = args.noise_target;
         settings.threads = args.threads > 0
                                ? args.threads
                                : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -235,7 +302,7 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         Stats stats;
         Framebuffer image = render(session, settings, &stats, [&](const Progress &p) {
             if (bar) {
-                draw_progress(err, p);
+                draw_progress(err, settings, p);
             }
         });
         if (bar) {

@@ -167,12 +167,26 @@ bool Geometry::occluded(Vec3 from, Vec3 to) const {
 
 AreaSampler::AreaSampler(const Mesh &mesh) {
     cdf_.reserve(mesh.triangle_count());
+    triangles_.reserve(mesh.triangle_count());
     double running = 0;
     for (std::size_t t = 0; t < mesh.triangle_count(); ++t) {
-        const Vec3 &a = mesh.positions[mesh.indices[3 * t]];
-        const Vec3 &b = mesh.positions[mesh.indices[3 * t + 1]];
-        const Vec3 &c = mesh.positions[mesh.indices[3 * t + 2]];
-        running += 0.5 * length(cross(b - a, c - a));
+        uint32_t v[3];
+        vertices_of(mesh, static_cast<uint32_t>(t), v);
+        const Vec3 &a = mesh.positions[v[0]];
+        Triangle triangle;
+        triangle.corner = a;
+        triangle.edge1 = mesh.positions[v[1]] - a;
+        triangle.edge2 = mesh.positions[v[2]] - a;
+        triangle.normal0 = mesh.normals[v[0]];
+        triangle.normal1 = mesh.normals[v[1]];
+        triangle.normal2 = mesh.normals[v[2]];
+        triangle.uv0 = mesh.uvs[v[0]];
+        triangle.uv1 = mesh.uvs[v[1]];
+        triangle.uv2 = mesh.uvs[v[2]];
+        Vec3 across = cross(triangle.edge1, triangle.edge2);
+        triangle.flat_normal = normalize(across);
+        triangles_.push_back(triangle);
+        running += 0.5 * length(across);
         cdf_.push_back(static_cast<float>(running));
     }
     total_ = static_cast<float>(running);
@@ -181,17 +195,44 @@ AreaSampler::AreaSampler(const Mesh &mesh) {
     }
 }
 
-void AreaSampler::sample(float u1, float u2, float u3, uint32_t *triangle, float *b1,
-                         float *b2) const {
-    auto found = std::upper_bound(cdf_.begin(), cdf_.end(), u1);
+uint32_t AreaSampler::pick(float u) const {
+    auto found = std::upper_bound(cdf_.begin(), cdf_.end(), u);
     if (found == cdf_.end()) {
         --found;
     }
-    *triangle = static_cast<uint32_t>(found - cdf_.begin());
-    // Uniform over the triangle: fold the unit square onto it.
-    float s = std::sqrt(u2);
-    *b1 = s * (1 - u3);
-    *b2 = s * u3;
+    return static_cast<uint32_t>(found - cdf_.begin());
+}
+
+// Uniform over the triangle: fold the unit square onto it.
+EmitterPoint AreaSampler::point(uint32_t index, float radial, float along) const {
+    const Triangle &t = triangles_[index];
+    float s = std::sqrt(radial);
+    EmitterPoint p;
+    p.triangle = index;
+    p.b1 = s * (1 - along);
+    p.b2 = s * along;
+    float b0 = 1 - p.b1 - p.b2;
+    p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
+    p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
+    Vec3 n = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
+    float n2 = dot(n, n);
+    // Opposite vertex normals can cancel out: the triangle's own normal then.
+    p.normal = n2 > 0.25f ? n * (1 / std::sqrt(n2)) : t.flat_normal;
+    return p;
+}
+
+EmitterPoint AreaSampler::sample(float u1, float u2, float u3) const {
+    return point(pick(u1), u2, u3);
+}
+
+EmitterPoint AreaSampler::sample(float u1, float u2) const {
+    uint32_t index = pick(u1);
+    float low = index > 0 ? cdf_[index - 1] : 0.0f;
+    float share = cdf_[index] - low;
+    float rest = share > 0 ? (u1 - low) / share : u1;
+    // Rounding may carry the rest to 1 or a hair below 0.
+    rest = std::min(std::max(rest, 0.0f), 0.99999994f);
+    return point(index, rest, u2);
 }
 
 } // namespace oska::render

@@ -56,17 +56,45 @@ class Geometry {
     float epsilon_ = 1e-4f;
 };
 
-// Picks points uniformly by area over a mesh's triangles.
+// A point drawn on an emitter: where it is, what the light shader is told
+// of it, and where it lies on its triangle (for the vertex channels).
+struct EmitterPoint {
+    Vec3 position;
+    Vec3 normal; // interpolated vertex normal, unit length
+    Vec3 uv;
+    uint32_t triangle = 0;
+    float b1 = 0, b2 = 0;
+};
+
+// Picks points uniformly by area over a mesh's triangles. Each triangle is
+// kept in the form a sample needs (a corner and two edges, its corners'
+// normals and texture coordinates), side by side, so that a sample reads
+// one record and computes nothing twice.
 class AreaSampler {
   public:
     explicit AreaSampler(const Mesh &mesh);
     float area() const { return total_; }
-    // From three uniform numbers in [0, 1): a triangle and the barycentric
-    // weights of its second and third vertex.
-    void sample(float u1, float u2, float u3, uint32_t *triangle, float *b1, float *b2) const;
+    // From three independent uniform numbers in [0, 1): one picks the
+    // triangle, two the point on it.
+    EmitterPoint sample(float u1, float u2, float u3) const;
+    // From two numbers in [0, 1): the first picks the triangle and what is
+    // left of it (its place within the triangle's share) goes on to pick the
+    // point, so that points spread evenly over the pair spread evenly over
+    // the whole emitter.
+    EmitterPoint sample(float u1, float u2) const;
 
   private:
+    struct Triangle {
+        Vec3 corner, edge1, edge2;
+        Vec3 normal0, normal1, normal2;
+        Vec3 uv0, uv1, uv2;
+        Vec3 flat_normal; // of the triangle, for where the vertex normals cancel out
+    };
+    uint32_t pick(float u) const;
+    EmitterPoint point(uint32_t triangle, float radial, float along) const;
+
     std::vector<float> cdf_; // running area, normalised to end at 1
+    std::vector<Triangle> triangles_;
     float total_ = 0;
 };
 

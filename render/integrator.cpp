@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace oska::render {
 
@@ -14,67 +15,17 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 
-// A small, fast generator (PCG32) with a seed of the pixel's own.
-class Random {
-  public:
-    explicit Random(uint64_t seed) {
-        state_ = 0;
-        next();
-        state_ += seed;
-        next();
-    }
-    uint32_t next() {
-        uint64_t old = state_;
-        state_ = old * 6364136223846793005ull + 1442695040888963407ull;
-        auto shifted = static_cast<uint32_t>(((old >> 18u) ^ old) >> 27u);
-        auto rot = static_cast<uint32_t>(old >> 59u);
-        return (shifted >> rot) | (shifted << ((~rot + 1u) & 31u));
-    }
-    // Uniform in [0, 1).
-    float uniform() { return static_cast<float>(next() >> 8) * (1.0f / 16777216.0f); }
-
-  private:
-    uint64_t state_;
-};
-
-uint64_t pixel_seed(int x, int y) {
-    uint64_t z = (static_cast<uint64_t>(static_cast<uint32_t>(y)) << 32) | static_cast<uint32_t>(x);
-    z += 0x9E3779B97F4A7C15ull; // splitmix64 finaliser
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-Rejection classify(const BoundLight &light, float emission_cosine, unsigned char orientation,
-                   double distance, const oska_vector *vectors) {
-    const oskacolor_params &p = *light.params;
-    if (p.directional && (orientation == 0 || !(emission_cosine > p.cutoff))) {
-        return orientation == 0 ? Rejection::behind : Rejection::cutoff;
-    }
-    if (p.decay == 1 || p.decay == 2) {
-        double end = p.decay_end;
-        if (p.use_vertex_color && p.vc_range) {
-            end *= vectors[2 * p.vc_range_channel].x;
-        }
-        if (!(end > distance)) {
-            return Rejection::range;
-        }
-    }
-    if (p.decay == 3 && !(emission_cosine > 0)) {
-        return Rejection::behind;
-    }
-    return Rejection::threshold;
-}
-
-// Everything one thread needs: its counters and the vector list it hands to
-// the light shader.
+// Everything one thread needs: its counters, the vector list it hands to the
+// light shader and its own state of the texture system.
 struct Worker {
     const Session &session;
     const RenderSettings &settings;
     Stats stats;
     std::vector<oska_vector> vectors;
+    Textures::ThreadStatePtr texture_thread;
 
-    Worker(const Session &s, const RenderSettings &r) : session(s), settings(r) {
+    Worker(const Session &s, const RenderSettings &r)
+        : session(s), settings(r), texture_thread(s.textures().thread_state()) {
         int most = 1;
         for (const BoundLight &light : s.lights()) {
             most = std::max(most, light.vector_count);
@@ -82,7 +33,8 @@ struct Worker {
         vectors.assign(static_cast<std::size_t>(most), oska_vector{0, 0, 0});
     }
 
-    oska_state state_for(const BoundLight &light, int ray_kind, double distance) {
+    oska_state state_for(const BoundLight &light, int ray_kind, double distance,
+                         SampleContext *context) {
         oska_state state{};
         state.function = &light.shader->function;
         state.ray_kind = ray_kind;
@@ -92,6 +44,7 @@ struct Worker {
         state.parent = &state;
         state.vectors = vectors.data();
         state.vector_count = light.vector_count;
+        state.host_data = context;
         return state;
     }
 
@@ -108,7 +61,8 @@ struct Worker {
     Vec3 emission(const BoundLight &light, const Hit &hit, const SurfacePoint &point) {
         const Mesh &mesh = session.scene().objects[light.object].mesh;
         set_vectors(light, mesh, point.uv, hit.triangle, hit.b1, hit.b2);
-        oska_state state = state_for(light, OSKA_RAY_EYE, hit.distance);
+        SampleContext context{{}, {}, nullptr, texture_thread.get()};
+        oska_state state = state_for(light, OSKA_RAY_EYE, hit.distance, &context);
         state.sample = state.parent = &state;
         oska_color color{0, 0, 0, 0};
         ++stats.shader_calls;
@@ -118,20 +72,24 @@ struct Worker {
         return {color.r, color.g, color.b};
     }
 
-    // Irradiance at the point from `light`, averaged over its samples.
-    Vec3 irradiance(const BoundLight &light, const SurfacePoint &at, Random &random) {
+    // Irradiance at the point from light `index`, averaged over its samples
+    // for camera sample `camera_index`.
+    Vec3 irradiance(int index, const SurfacePoint &at, PixelSampler &sampler,
+                    uint32_t camera_index) {
+        const BoundLight &light = session.lights()[static_cast<std::size_t>(index)];
         int count = light.samples > 0 ? light.samples : settings.light_samples;
         const Mesh &mesh = session.scene().objects[light.object].mesh;
         const float eps = session.geometry().epsilon();
         Vec3 from = at.position + at.geometric_normal * eps;
         Vec3 sum;
+        uint32_t first = camera_index * static_cast<uint32_t>(count);
         for (int i = 0; i < count; ++i) {
-            uint32_t triangle;
-            float b1, b2;
-            light.sampler->sample(random.uniform(), random.uniform(), random.uniform(), &triangle,
-                                  &b1, &b2);
+            float u[3];
+            sampler.light(static_cast<uint32_t>(index), first + static_cast<uint32_t>(i), u);
+            EmitterPoint sample = settings.sampler == SamplerKind::random
+                                      ? light.sampler->sample(u[0], u[1], u[2])
+                                      : light.sampler->sample(u[0], u[1]);
             ++stats.light_samples;
-            SurfacePoint sample = surface_point(mesh, triangle, b1, b2, false);
             Vec3 to_sample = sample.position - at.position;
             float distance = length(to_sample);
             if (!(distance > eps)) {
@@ -147,22 +105,18 @@ struct Worker {
             // sample: its negation, the emission cosine, is positive where the
             // sample faces the point.
             float emission_dot = dot(sample.normal, w);
-            float emission_cosine = -emission_dot;
-            set_vectors(light, mesh, sample.uv, triangle, b1, b2);
-            oska_state state = state_for(light, OSKA_RAY_LIGHT, distance);
+            set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
+            SampleContext context{from, sample.position, &stats.shadow_rays, texture_thread.get()};
+            oska_state state = state_for(light, OSKA_RAY_LIGHT, distance, &context);
             state.sample = state.parent = &state;
             state.emission_dot = emission_dot;
-            state.orientation = emission_cosine > 0 ? 1 : 0;
-            ShadowQuery query{from, sample.position, &stats.shadow_rays};
-            state.host_data = &query;
+            state.orientation = -emission_dot > 0 ? 1 : 0;
             oska_color color{0, 0, 0, 0};
             ++stats.shader_calls;
             if (session.light_shader()(&color, &state, light.shader->record())) {
                 sum += Vec3{color.r, color.g, color.b} * receiver_cosine;
             } else {
-                Rejection why =
-                    classify(light, emission_cosine, state.orientation, distance, vectors.data());
-                ++stats.rejected[static_cast<int>(why)];
+                ++stats.rejected;
             }
         }
         return sum / static_cast<float>(count);
@@ -178,12 +132,11 @@ struct Worker {
         }
         oska_color texel;
         session.textures().lookup(material.texture, uv.x * material.repeat_u,
-                                  uv.y * material.repeat_v, true, &texel);
+                                  uv.y * material.repeat_v, true, &texel, texture_thread.get());
         return material.color * Vec3{texel.r, texel.g, texel.b};
     }
 
-    Vec3 radiance(const Ray &ray, Random &random) {
-        ++stats.camera_rays;
+    Vec3 radiance(const Ray &ray, PixelSampler &sampler, uint32_t camera_index) {
         Hit hit = session.geometry().intersect(ray.origin, ray.direction);
         if (hit.object < 0) {
             return session.scene().background;
@@ -200,72 +153,74 @@ struct Worker {
             point.normal = -point.normal;
         }
         Vec3 irradiance_sum;
-        for (const BoundLight &light : session.lights()) {
-            if (light.object != hit.object) { // a light does not light its own object
-                irradiance_sum += irradiance(light, point, random);
+        const std::vector<BoundLight> &lights = session.lights();
+        for (std::size_t i = 0; i < lights.size(); ++i) {
+            if (lights[i].object != hit.object) { // a light does not light its own object
+                irradiance_sum += irradiance(static_cast<int>(i), point, sampler, camera_index);
             }
         }
         return result + albedo(object, point.uv) * irradiance_sum;
     }
 
-    void render_row(int y, Framebuffer &image) {
+    // Adds the samples of pass `pass` in row `y` to `sums` (three floats a
+    // pixel).
+    void render_row(int y, int pass, float *sums) {
         if (settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed)) {
             return;
         }
         const Scene &scene = session.scene();
+        // A single camera sample in all is the pixel's centre.
+        bool centre = settings.spp == 1 && settings.time_limit <= 0 && settings.noise_target <= 0;
         for (int x = 0; x < settings.width; ++x) {
-            Random random(pixel_seed(x, y));
+            PixelSampler sampler(settings.sampler, settings.seed, x, y,
+                                 static_cast<uint32_t>(pass));
             Vec3 sum;
             for (int s = 0; s < settings.spp; ++s) {
-                float jx = settings.spp == 1 ? 0.5f : random.uniform();
-                float jy = settings.spp == 1 ? 0.5f : random.uniform();
+                uint32_t index = static_cast<uint32_t>(pass) * static_cast<uint32_t>(settings.spp) +
+                                 static_cast<uint32_t>(s);
+                float jx = 0.5f, jy = 0.5f;
+                if (!centre) {
+                    sampler.camera(index, &jx, &jy);
+                }
                 Ray ray = camera_ray(scene.camera, settings.width, settings.height,
                                      static_cast<float>(x) + jx, static_cast<float>(y) + jy);
-                sum += radiance(ray, random);
+                sum += radiance(ray, sampler, index);
             }
-            Vec3 pixel = sum / static_cast<float>(settings.spp);
-            float *out = &image.rgb[3 * (static_cast<std::size_t>(y) * settings.width + x)];
-            out[0] = pixel.x;
-            out[1] = pixel.y;
-            out[2] = pixel.z;
+            float *out = &sums[3 * (static_cast<std::size_t>(y) * settings.width + x)];
+            out[0] += sum.x;
+            out[1] += sum.y;
+            out[2] += sum.z;
         }
     }
 };
 
 void add(Stats &total, const Stats &part) {
-    total.camera_rays += part.camera_rays;
     total.light_samples += part.light_samples;
     total.facing_away += part.facing_away;
     total.shader_calls += part.shader_calls;
     total.shadow_rays += part.shadow_rays;
-    for (int i = 0; i < kRejectionCount; ++i) {
-        total.rejected[i] += part.rejected[i];
+    total.rejected += part.rejected;
+}
+
+// The RMS error of the mean of both halves, from the difference between the
+// halves' own means (`counts`: the camera samples a pixel has in each).
+double estimate_noise(const std::vector<float> &even, const std::vector<float> &odd,
+                      const double counts[2]) {
+    if (!(counts[0] > 0) || !(counts[1] > 0) || even.empty()) {
+        return -1;
     }
+    // Var(mean_even - mean_odd) = s2 (1/n0 + 1/n1), and the error of the
+    // mean of all n0 + n1 samples is s2 / (n0 + n1).
+    double scale = 1 / ((1 / counts[0] + 1 / counts[1]) * (counts[0] + counts[1]));
+    double total = 0;
+    for (std::size_t i = 0; i < even.size(); ++i) {
+        double difference = even[i] / counts[0] - odd[i] / counts[1];
+        total += difference * difference;
+    }
+    return std::sqrt(total * scale / static_cast<double>(even.size()));
 }
 
 } // namespace
-
-const char *rejection_name(Rejection reason) {
-    switch (reason) {
-    case Rejection::behind:
-        return "behind the emitter";
-    case Rejection::cutoff:
-        return "outside the cutoff";
-    case Rejection::range:
-        return "beyond the range";
-    case Rejection::threshold:
-        return "below the threshold";
-    }
-    return "?";
-}
-
-long Stats::rejections() const {
-    long total = 0;
-    for (long count : rejected) {
-        total += count;
-    }
-    return total;
-}
 
 Ray camera_ray(const Camera &camera, int width, int height, float px, float py) {
     Vec3 forward = normalize(camera.look_at - camera.position);
@@ -285,77 +240,129 @@ Ray camera_ray(const Camera &camera, int width, int height, float px, float py) 
 Framebuffer render(const Session &session, const RenderSettings &settings, Stats *stats,
                    const std::function<void(const Progress &)> &progress) {
     auto start = std::chrono::steady_clock::now();
-    Framebuffer image;
-    image.width = settings.width;
-    image.height = settings.height;
-    image.rgb.assign(3 * static_cast<std::size_t>(settings.width) * settings.height, 0.0f);
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    std::size_t values = 3 * static_cast<std::size_t>(settings.width) * settings.height;
+    bool progressive = settings.time_limit > 0 || settings.noise_target > 0;
+    int max_passes = progressive ? std::max(1, settings.max_passes) : 1;
+    // The sums of the even passes and of the odd ones.
+    std::vector<float> halves[2];
+    halves[0].assign(values, 0.0f);
+    if (progressive) {
+        halves[1].assign(values, 0.0f);
+    }
 
     int threads = std::max(1, settings.threads);
-    std::atomic<int> next_row{0}, rows_done{0};
-    std::atomic<long> samples_done{0};
-    std::mutex mutex;
-    std::condition_variable finished;
     std::vector<Worker> workers;
     workers.reserve(static_cast<std::size_t>(threads));
     for (int i = 0; i < threads; ++i) {
         workers.emplace_back(session, settings);
     }
-    auto work = [&](Worker &worker) {
-        for (int y; (y = next_row.fetch_add(1)) < settings.height;) {
-            long before = worker.stats.light_samples;
-            worker.render_row(y, image);
-            samples_done += worker.stats.light_samples - before;
-            if (rows_done.fetch_add(1) + 1 == settings.height) {
-                std::lock_guard<std::mutex> lock(mutex);
-                finished.notify_all();
-            }
-        }
-    };
-    std::vector<std::thread> pool;
-    for (int i = 1; i < threads; ++i) {
-        pool.emplace_back(work, std::ref(workers[static_cast<std::size_t>(i)]));
-    }
-    auto elapsed = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    auto report = [&] {
+    std::atomic<long> samples_done{0};
+    Progress state;
+    state.rows = settings.height;
+    auto report = [&](int rows_done) {
         if (progress) {
-            progress({rows_done.load(), settings.height, samples_done.load(), elapsed()});
+            state.rows_done = rows_done;
+            state.light_samples = samples_done.load();
+            state.seconds = elapsed();
+            progress(state);
         }
     };
-    if (threads == 1) {
-        // One thread: render here, reporting between rows.
-        auto last = std::chrono::steady_clock::now();
-        for (int y; (y = next_row.fetch_add(1)) < settings.height;) {
-            long before = workers[0].stats.light_samples;
-            workers[0].render_row(y, image);
-            samples_done += workers[0].stats.light_samples - before;
-            rows_done.fetch_add(1);
-            if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(200)) {
-                report();
-                last = std::chrono::steady_clock::now();
+
+    // One pass over the image into `sums`; the calling thread reports.
+    auto run_pass = [&](int pass, float *sums) {
+        std::atomic<int> next_row{0}, rows_done{0};
+        std::mutex mutex;
+        std::condition_variable finished;
+        auto work = [&](Worker &worker) {
+            for (int y; (y = next_row.fetch_add(1)) < settings.height;) {
+                long before = worker.stats.light_samples;
+                worker.render_row(y, pass, sums);
+                samples_done += worker.stats.light_samples - before;
+                if (rows_done.fetch_add(1) + 1 == settings.height) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    finished.notify_all();
+                }
+            }
+        };
+        if (threads == 1) {
+            // One thread: render here, reporting between rows.
+            auto last = std::chrono::steady_clock::now();
+            for (int y; (y = next_row.fetch_add(1)) < settings.height;) {
+                long before = workers[0].stats.light_samples;
+                workers[0].render_row(y, pass, sums);
+                samples_done += workers[0].stats.light_samples - before;
+                rows_done.fetch_add(1);
+                if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(200)) {
+                    report(rows_done.load());
+                    last = std::chrono::steady_clock::now();
+                }
+            }
+            return;
+        }
+        std::vector<std::thread> pool;
+        for (Worker &worker : workers) {
+            pool.emplace_back(work, std::ref(worker));
+        }
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            while (!finished.wait_for(lock, std::chrono::milliseconds(200),
+                                      [&] { return rows_done.load() >= settings.height; })) {
+                lock.unlock();
+                report(rows_done.load());
+                lock.lock();
             }
         }
-    } else {
-        // The calling thread reports while the others render.
-        pool.emplace_back(work, std::ref(workers[0]));
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!finished.wait_for(lock, std::chrono::milliseconds(200),
-                                  [&] { return rows_done.load() >= settings.height; })) {
-            lock.unlock();
-            report();
-            lock.lock();
+        for (std::thread &thread : pool) {
+            thread.join();
+        }
+    };
+
+    double counts[2] = {0, 0}; // camera samples a pixel has in each half
+    int passes = 0;
+    while (passes < max_passes) {
+        run_pass(passes, halves[passes & 1].data());
+        counts[passes & 1] += settings.spp;
+        ++passes;
+        state.pass = passes;
+        if (!progressive ||
+            (settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed))) {
+            break;
+        }
+        state.noise = estimate_noise(halves[0], halves[1], counts);
+        // Stop rather than start a pass that would not end in time.
+        double spent = elapsed();
+        if (settings.time_limit > 0 && spent + spent / passes > settings.time_limit) {
+            break;
+        }
+        if (settings.noise_target > 0 && state.noise >= 0 && state.noise < settings.noise_target) {
+            break;
         }
     }
-    for (std::thread &thread : pool) {
-        thread.join();
+    report(settings.height);
+
+    Framebuffer image;
+    image.width = settings.width;
+    image.height = settings.height;
+    image.rgb = std::move(halves[0]);
+    if (progressive) {
+        for (std::size_t i = 0; i < values; ++i) {
+            image.rgb[i] += halves[1][i];
+        }
     }
-    report();
+    auto samples = static_cast<float>(counts[0] + counts[1]);
+    for (float &value : image.rgb) {
+        value /= samples;
+    }
     if (stats != nullptr) {
         *stats = Stats{};
         for (const Worker &worker : workers) {
             add(*stats, worker.stats);
         }
+        stats->passes = passes;
+        stats->noise = state.noise;
         stats->seconds = elapsed();
     }
     return image;

@@ -3,18 +3,26 @@
 // For each pixel, `spp` camera rays with jittered positions. Where a ray
 // meets a surface, every light bound to another object is sampled `n` times
 // uniformly by area over its object's triangles (n: the light's own sample
-// count, else the render's), and each sample is one call of the light shader
+// count, else the render's), with the numbers of the chosen sampler (see
+// sampler.h), and each sample is one call of the light shader
 // with a light-ray state. A sample that the shader accepts with colour C
 // adds C * cos(receiver) / n to the irradiance E of the point (the emitter's
 // area and the distance enter only through the shader: the light's colour
 // is its full output, however large its object); the point then sends
 // albedo * E towards the camera. Where the ray meets an emitting object, the
 // shader's answer for an eye-ray state is added as the object's own
-// radiance. Every pixel draws its random numbers from a seed of its own, so
-// the image does not depend on the number of threads.
+// radiance. Every pixel draws its numbers from a key of its own, so the image
+// does not depend on the number of threads.
+//
+// A render given a time or a noise target runs in passes of `spp` camera
+// samples each, every pass continuing the sequences of the one before, and
+// stops after the pass that uses up the time or brings the estimated error
+// under the target. The estimate compares the mean of the even passes with
+// that of the odd ones: their difference is noise alone.
 #ifndef OSKA_RENDER_INTEGRATOR_H
 #define OSKA_RENDER_INTEGRATOR_H
 
+#include "sampler.h"
 #include "session.h"
 #include "vec.h"
 
@@ -33,30 +41,32 @@ struct RenderSettings {
     // When set and raised, the render stops early: the rows not yet begun
     // stay black and render() returns at once.
     const std::atomic<bool> *cancel = nullptr;
+    SamplerKind sampler = SamplerKind::sobol;
+    uint32_t seed = 0; // another seed, another noise pattern
+    // Passes of `spp` camera samples until the time is up (seconds) or the
+    // estimated error is below the target; both 0: one pass.
+    double time_limit = 0;
+    double noise_target = 0;
+    int max_passes = 4096; // a bound on a render that is given a target
 };
 
-// Why the light shader turned a sample down, as the host tells from the
-// light's parameters.
-enum class Rejection { behind, cutoff, range, threshold };
-constexpr int kRejectionCount = 4;
-const char *rejection_name(Rejection reason);
-
 struct Stats {
-    long camera_rays = 0;
     long light_samples = 0; // points drawn on emitters
     long facing_away = 0;   // samples behind the receiving surface: no shader call
     long shader_calls = 0;  // light shader calls: light samples and eye rays
     long shadow_rays = 0;
-    long rejected[kRejectionCount] = {};
+    long rejected = 0; // light samples the shader turned down
+    int passes = 0;
+    double noise = -1; // estimated RMS error of a pixel's radiance; -1: not known
     double seconds = 0;
-
-    long rejections() const;
 };
 
 struct Progress {
-    int rows_done = 0, rows = 0;
+    int rows_done = 0, rows = 0; // of the pass under way
+    int pass = 0;                // passes finished
     long light_samples = 0;
     double seconds = 0;
+    double noise = -1; // the estimate after the last pass; -1: not known yet
 };
 
 struct Framebuffer {

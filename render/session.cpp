@@ -247,22 +247,27 @@ void Session::route_lookups() {
     host::Host &host = the_host();
     const Textures *textures = textures_.get();
     const std::vector<int> *texture_of_tag = &texture_of_tag_;
-    host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *,
+    host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *state,
                                                        oska_tag tag, const oska_vector *coord) {
         if (result == nullptr || coord == nullptr || tag >= texture_of_tag->size() ||
             (*texture_of_tag)[tag] < 0) {
             return oska_boolean(0);
         }
-        return oska_boolean(
-            textures->lookup((*texture_of_tag)[tag], coord->x, coord->y, false, result) ? 1 : 0);
+        const auto *context =
+            state != nullptr ? static_cast<SampleContext *>(state->host_data) : nullptr;
+        return oska_boolean(textures->lookup((*texture_of_tag)[tag], coord->x, coord->y, false,
+                                             result,
+                                             context != nullptr ? context->texture_thread : nullptr)
+                                ? 1
+                                : 0);
     });
     const Geometry *geometry = geometry_.get();
     host.set_shadow_tracer([geometry](oska_color *transmission, oska_state *state) {
-        // A state without a query (not one of the renderer's light samples)
-        // sees nothing in the way.
+        // A state that is not one of the renderer's light samples sees
+        // nothing in the way.
         const auto *query =
-            state != nullptr ? static_cast<ShadowQuery *>(state->host_data) : nullptr;
-        if (transmission == nullptr || query == nullptr) {
+            state != nullptr ? static_cast<SampleContext *>(state->host_data) : nullptr;
+        if (transmission == nullptr || query == nullptr || query->shadow_rays == nullptr) {
             return oska_boolean(1);
         }
         ++*query->shadow_rays;

@@ -37,11 +37,14 @@ struct BoundLight {
     std::unique_ptr<AreaSampler> sampler;
 };
 
-// What a light sample's state carries for the shadow tracer (host_data): the
-// segment from the shaded point to the sample, and the thread's ray counter.
-struct ShadowQuery {
+// What the renderer's shader states carry for the host's hooks (host_data):
+// for a light sample, the segment from the shaded point to the sample and the
+// thread's shadow ray counter (null for other states); the thread's state of
+// the texture system.
+struct SampleContext {
     Vec3 from, to;
     long *shadow_rays = nullptr;
+    Textures::ThreadState *texture_thread = nullptr;
 };
 
 struct SessionOptions {

@@ -51,7 +51,23 @@ Textures::Textures(const std::vector<TextureDesc> &textures) : system_(new Syste
 
 Textures::~Textures() = default;
 
-bool Textures::lookup(int index, float u, float v, bool repeat, oska_color *out) const {
+// The texture system's own per-thread record, under a name of ours.
+struct Textures::ThreadState {};
+
+Textures::ThreadStatePtr Textures::thread_state() const {
+    return ThreadStatePtr(reinterpret_cast<ThreadState *>(system_->ts->create_thread_info()),
+                          ThreadStateRelease{this});
+}
+
+void Textures::ThreadStateRelease::operator()(ThreadState *state) const {
+    if (state != nullptr) {
+        owner->system_->ts->destroy_thread_info(
+            reinterpret_cast<OIIO::TextureSystem::Perthread *>(state));
+    }
+}
+
+bool Textures::lookup(int index, float u, float v, bool repeat, oska_color *out,
+                      ThreadState *thread) const {
     *out = {0, 0, 0, 1};
     if (index < 0 || static_cast<std::size_t>(index) >= handles_.size() || !std::isfinite(u) ||
         !std::isfinite(v)) {
@@ -67,8 +83,10 @@ bool Textures::lookup(int index, float u, float v, bool repeat, oska_color *out)
     float texel[4] = {0, 0, 0, 1};
     auto *handle = static_cast<OIIO::TextureSystem::TextureHandle *>(handles_[index]);
     // Row 0 of an image file is its top; v grows upwards.
-    if (!system_->ts->texture(handle, system_->ts->get_perthread_info(), opt, u, 1.0f - v, 0, 0, 0,
-                              0, 4, texel)) {
+    if (!system_->ts->texture(handle,
+                              system_->ts->get_perthread_info(
+                                  reinterpret_cast<OIIO::TextureSystem::Perthread *>(thread)),
+                              opt, u, 1.0f - v, 0, 0, 0, 0, 4, texel)) {
         (void)system_->ts->geterror();
         return false;
     }

@@ -52,6 +52,22 @@ TEST(Cli, WritesFloatExrAndDisplayPng) {
     EXPECT_EQ(dir.list().size(), 3u); // the scene and the two images
 }
 
+TEST(Cli, TimeOrNoiseTargetRendersPassesAndReportsTheEstimate) {
+    TempDir dir;
+    std::string scene = tiny_scene(dir);
+    const std::vector<std::string> cases[] = {
+        {"--time", "0.3", "--sampler", "random"},
+        {"--noise", "0.02", "--seed", "12"},
+    };
+    for (const auto &options : cases) {
+        std::vector<std::string> args = {scene, "-o", dir.file("out.png")};
+        args.insert(args.end(), options.begin(), options.end());
+        CliRun r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find(" passes, estimated error 0."), std::string::npos) << r.err;
+    }
+}
+
 TEST(Cli, QuietSaysNothing) {
     TempDir dir;
     CliRun r = run({tiny_scene(dir), "-o", dir.file("out.png"), "--quiet"});
@@ -72,6 +88,13 @@ TEST(Cli, BadCountsAreUsageErrors) {
         {{"--size", "32x-1"}, "--size"},
         {{"--frobnicate"}, "unknown option '--frobnicate'"},
         {{"--spp"}, "--spp: needs a value"},
+        {{"--sampler", "halton"}, "--sampler: expected sobol or random"},
+        {{"--seed", "-1"}, "--seed: expected a whole number from 0"},
+        {{"--seed", "4294967296"}, "--seed"},
+        {{"--time", "0"}, "--time: expected a number above 0"},
+        {{"--time", "inf"}, "--time"},
+        {{"--noise", "nan"}, "--noise"},
+        {{"--noise", "-0.1"}, "--noise"},
     };
     for (const auto &c : cases) {
         CliRun r = run(c.args);

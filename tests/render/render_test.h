@@ -77,10 +77,19 @@ inline RenderSettings settings_of(const Scene &scene, int threads = 1) {
     return settings;
 }
 
+// How to render, beyond what the scene says.
+struct Sampling {
+    SamplerKind sampler = SamplerKind::sobol;
+    uint32_t seed = 0;
+    double noise_target = 0;
+    int max_passes = 4096;
+};
+
 // Loads, renders and closes a scene given as JSON; `base_dir` resolves its
 // relative paths.
 inline Outcome render_json(const json &scene_json, int threads = 1,
-                           const std::string &base_dir = ".", const LoadOptions &load = {}) {
+                           const std::string &base_dir = ".", const LoadOptions &load = {},
+                           const Sampling &sampling = {}) {
     Outcome outcome;
     try {
         Scene scene = load_scene_text(scene_json.dump(), "test.json", base_dir, load);
@@ -89,7 +98,12 @@ inline Outcome render_json(const json &scene_json, int threads = 1,
         Session session(scene, options);
         try {
             session.open();
-            outcome.image = render(session, settings_of(scene, threads), &outcome.stats);
+            RenderSettings settings = settings_of(scene, threads);
+            settings.sampler = sampling.sampler;
+            settings.seed = sampling.seed;
+            settings.noise_target = sampling.noise_target;
+            settings.max_passes = sampling.max_passes;
+            outcome.image = render(session, settings, &outcome.stats);
             session.close();
         } catch (const Error &) {
             outcome.protocol = session.protocol();

@@ -1,0 +1,137 @@
+// The numbers behind the samples: each pixel's Sobol' points are spread
+// evenly (every elementary box of a power-of-two count holds one point),
+// they differ between pixels, lights and seeds, and they integrate with less
+// error than independent numbers while aiming at the same value.
+#include "sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <set>
+#include <vector>
+
+namespace oska::render::test {
+namespace {
+
+using Draw = std::function<void(PixelSampler &, uint32_t, float *, float *)>;
+
+const struct {
+    const char *name;
+    Draw draw;
+} kSequences[] = {
+    {"camera", [](PixelSampler &s, uint32_t i, float *a, float *b) { s.camera(i, a, b); }},
+    {"light 0",
+     [](PixelSampler &s, uint32_t i, float *a, float *b) {
+         float u[3];
+         s.light(0, i, u);
+         *a = u[0];
+         *b = u[1];
+     }},
+    {"light 11", // past the lights whose keys are made ahead
+     [](PixelSampler &s, uint32_t i, float *a, float *b) {
+         float u[3];
+         s.light(11, i, u);
+         *a = u[0];
+         *b = u[1];
+     }},
+};
+
+// Any aligned block of 2^m points, in any pixel, puts one point in each box
+// of 2^-k by 2^-(m-k).
+TEST(Sampler, EveryBlockOfAPowerOfTwoPointsFillsEachElementaryBox) {
+    const int m = 6, count = 1 << m;
+    for (const auto &sequence : kSequences) {
+        for (uint32_t seed : {0u, 99u}) {
+            for (uint32_t block : {0u, 1u, 5u}) {
+                SCOPED_TRACE(std::string(sequence.name) + " seed " + std::to_string(seed) +
+                             " block " + std::to_string(block));
+                PixelSampler sampler(SamplerKind::sobol, seed, 3, 17, 0);
+                std::vector<float> xs(count), ys(count);
+                for (int i = 0; i < count; ++i) {
+                    sequence.draw(sampler, block * count + static_cast<uint32_t>(i), &xs[i],
+                                  &ys[i]);
+                    ASSERT_GE(xs[i], 0.0f);
+                    ASSERT_LT(xs[i], 1.0f);
+                    ASSERT_GE(ys[i], 0.0f);
+                    ASSERT_LT(ys[i], 1.0f);
+                }
+                for (int k = 0; k <= m; ++k) {
+                    std::set<int> boxes;
+                    for (int i = 0; i < count; ++i) {
+                        int bx = static_cast<int>(xs[i] * static_cast<float>(1 << k));
+                        int by = static_cast<int>(ys[i] * static_cast<float>(1 << (m - k)));
+                        boxes.insert(bx * count + by);
+                    }
+                    EXPECT_EQ(boxes.size(), static_cast<std::size_t>(count)) << "k " << k;
+                }
+            }
+        }
+    }
+}
+
+// The first point of every pixel: spread over the square (a pixel's points
+// are scrambled apart from its neighbours'), and another seed moves them.
+TEST(Sampler, PixelsAndSeedsScrambleThePointsApart) {
+    for (const auto &sequence : kSequences) {
+        SCOPED_TRACE(sequence.name);
+        const int side = 32;
+        std::set<int> cells;
+        int moved = 0;
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x) {
+                PixelSampler a(SamplerKind::sobol, 0, x, y, 0), b(SamplerKind::sobol, 1, x, y, 0);
+                float ax, ay, bx, by;
+                sequence.draw(a, 0, &ax, &ay);
+                sequence.draw(b, 0, &bx, &by);
+                cells.insert(static_cast<int>(ax * 8) * 8 + static_cast<int>(ay * 8));
+                moved += ax != bx || ay != by ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(cells.size(), 64u); // 1024 points leave no cell of 8x8 empty
+        EXPECT_GT(moved, side * side - 4);
+    }
+}
+
+// Estimates of a smooth integral and of a disc's area over many pixels: both
+// samplers centre on the true value, and the Sobol' points' error is far
+// below that of independent numbers.
+TEST(Sampler, SobolPointsIntegrateWithLessErrorAroundTheSameValue) {
+    const struct {
+        const char *name;
+        std::function<double(double, double)> f;
+        double exact;
+    } integrands[] = {
+        {"x y", [](double x, double y) { return x * y; }, 0.25},
+        {"disc", [](double x, double y) { return (x * x + y * y < 1) ? 1.0 : 0.0; }, M_PI / 4},
+    };
+    const int pixels = 400, count = 64;
+    for (const auto &integrand : integrands) {
+        double bias[2] = {0, 0}, squared[2] = {0, 0};
+        int k = 0;
+        for (SamplerKind kind : {SamplerKind::sobol, SamplerKind::random}) {
+            for (int p = 0; p < pixels; ++p) {
+                PixelSampler sampler(kind, 0, p % 20, p / 20, 0);
+                double sum = 0;
+                for (int i = 0; i < count; ++i) {
+                    float u[3];
+                    sampler.light(2, static_cast<uint32_t>(i), u);
+                    sum += integrand.f(u[0], u[1]);
+                }
+                double error = sum / count - integrand.exact;
+                bias[k] += error / pixels;
+                squared[k] += error * error / pixels;
+            }
+            ++k;
+        }
+        SCOPED_TRACE(integrand.name);
+        double rms_sobol = std::sqrt(squared[0]), rms_random = std::sqrt(squared[1]);
+        EXPECT_LT(rms_sobol, 0.5 * rms_random);
+        // Within four standard errors of the mean.
+        EXPECT_LT(std::fabs(bias[0]), 4 * rms_sobol / std::sqrt(pixels));
+        EXPECT_LT(std::fabs(bias[1]), 4 * rms_random / std::sqrt(pixels));
+    }
+}
+
+} // namespace
+} // namespace oska::render::test
