@@ -193,14 +193,29 @@ AreaSampler::AreaSampler(const Mesh &mesh) {
     for (float &value : cdf_) {
         value = running > 0 ? static_cast<float>(value / running) : 1.0f;
     }
+    std::size_t steps = std::max<std::size_t>(1, cdf_.size());
+    guide_.resize(steps);
+    uint32_t t = 0;
+    for (std::size_t k = 0; k < steps; ++k) {
+        float low = static_cast<float>(k) / static_cast<float>(steps);
+        while (t + 1 < cdf_.size() && !(cdf_[t] > low)) {
+            ++t;
+        }
+        guide_[k] = t;
+    }
 }
 
+// The first triangle whose running share is above u (the last if none is).
 uint32_t AreaSampler::pick(float u) const {
-    auto found = std::upper_bound(cdf_.begin(), cdf_.end(), u);
-    if (found == cdf_.end()) {
-        --found;
+    auto step = static_cast<std::size_t>(u * static_cast<float>(guide_.size()));
+    uint32_t t = guide_[std::min(step, guide_.size() - 1)];
+    while (t > 0 && cdf_[t - 1] > u) { // where rounding put u in the next step
+        --t;
     }
-    return static_cast<uint32_t>(found - cdf_.begin());
+    while (t + 1 < cdf_.size() && !(cdf_[t] > u)) {
+        ++t;
+    }
+    return t;
 }
 
 // Uniform over the triangle: fold the unit square onto it.

@@ -94,6 +94,10 @@ class AreaSampler {
     EmitterPoint point(uint32_t triangle, float radial, float along) const;
 
     std::vector<float> cdf_; // running area, normalised to end at 1
+    // For each of as many equal steps of [0, 1) as there are triangles, the
+    // first triangle whose share reaches into the step: a pick starts there
+    // and moves on a triangle or two instead of searching.
+    std::vector<uint32_t> guide_;
     std::vector<Triangle> triangles_;
     float total_ = 0;
 };

@@ -1,0 +1,190 @@
+// Noise at equal time, and light samples per second, for every gallery scene.
+//
+// For each scene of the examples folder: a reference image (Sobol' points,
+// `--reference` times the scene's camera samples), the time T of one render
+// with the scene's own samples and independent random numbers, then both
+// samplers given T each (passes of one camera sample until T is up), and the
+// RMS error of each against the reference, in display values (tone-mapped,
+// sRGB, 0 to 1: what a user sees). Then light samples per second of one
+// render with the scene's samples, with 1 and 2 threads, for each sampler.
+//
+// Run: bin/render_table [--size WxH] [--reference N] [--examples DIR]
+//                       [--scene NAME]...
+// The machine's load changes every time, so compare figures of one run.
+#include "error.h"
+#include "image_output.h"
+#include "integrator.h"
+#include "scene.h"
+#include "session.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace oska::render;
+
+struct Options {
+    int width = 128, height = 96;
+    int reference = 64; // reference samples, in multiples of the scene's
+    std::string examples = OSKA_EXAMPLES_DIR;
+    std::vector<std::string> only; // scene names; empty: all
+};
+
+struct Run {
+    Framebuffer image;
+    Stats stats;
+};
+
+Run render_with(const Session &session, RenderSettings settings) {
+    Run run;
+    run.image = render(session, settings, &run.stats);
+    return run;
+}
+
+double rms_display_error(const Framebuffer &image, const Framebuffer &reference) {
+    double sum = 0;
+    for (std::size_t i = 0; i < image.rgb.size(); ++i) {
+        double d =
+            linear_to_srgb(tone_map(image.rgb[i])) - linear_to_srgb(tone_map(reference.rgb[i]));
+        sum += d * d;
+    }
+    return std::sqrt(sum / static_cast<double>(std::max<std::size_t>(1, image.rgb.size())));
+}
+
+double rate(const Stats &stats) {
+    return stats.seconds > 0 ? static_cast<double>(stats.light_samples) / stats.seconds : 0;
+}
+
+std::vector<std::string> scene_files(const Options &options) {
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(options.examples.c_str())) {
+        while (dirent *entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
+                std::string stem = name.substr(0, name.size() - 5);
+                if (options.only.empty() || std::find(options.only.begin(), options.only.end(),
+                                                      stem) != options.only.end()) {
+                    names.push_back(stem);
+                }
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Options parse(int argc, char **argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "render_table: %s needs a value\n", arg.c_str());
+            std::exit(2);
+        }
+        std::string value = argv[++i];
+        if (arg == "--size" &&
+            std::sscanf(value.c_str(), "%dx%d", &options.width, &options.height) == 2 &&
+            options.width > 0 && options.height > 0) {
+            continue;
+        }
+        if (arg == "--reference" && (options.reference = std::atoi(value.c_str())) > 0) {
+            continue;
+        }
+        if (arg == "--examples") {
+            options.examples = value;
+            continue;
+        }
+        if (arg == "--scene") {
+            options.only.push_back(value);
+            continue;
+        }
+        std::fprintf(stderr, "render_table: bad option %s %s\n", arg.c_str(), value.c_str());
+        std::exit(2);
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options options = parse(argc, argv);
+    std::printf("%dx%d, reference %dx the scene's camera samples, 2 threads unless said\n\n",
+                options.width, options.height, options.reference);
+    std::printf("| scene | T (s) | RMS random | RMS sobol | sobol / random | samples random | "
+                "samples sobol | Msamples/s random 1T | sobol 1T | random 2T | sobol 2T |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::vector<double> ratios;
+    for (const std::string &name : scene_files(options)) {
+        try {
+            Scene scene = load_scene_file(options.examples + "/" + name + ".json", {});
+            Session session(scene, SessionOptions{});
+            session.open();
+            RenderSettings base;
+            base.width = options.width;
+            base.height = options.height;
+            base.spp = scene.spp;
+            base.light_samples = scene.light_samples;
+            base.threads = 2;
+
+            RenderSettings reference = base;
+            reference.spp = 1;
+            reference.noise_target = 1e-12; // out of reach: all the passes
+            reference.max_passes = scene.spp * options.reference;
+            reference.seed = 0xBE7C4u; // not the seed of the runs it judges
+            Run truth = render_with(session, reference);
+
+            // Speed with the scene's samples, one pass; the random one on 2
+            // threads also gives T.
+            double speed[2][2]; // [sampler][threads - 1]
+            double time_budget = 0;
+            for (int threads = 1; threads <= 2; ++threads) {
+                for (SamplerKind kind : {SamplerKind::random, SamplerKind::sobol}) {
+                    RenderSettings settings = base;
+                    settings.threads = threads;
+                    settings.sampler = kind;
+                    Run run = render_with(session, settings);
+                    speed[kind == SamplerKind::sobol][threads - 1] = rate(run.stats);
+                    if (threads == 2 && kind == SamplerKind::random) {
+                        time_budget = run.stats.seconds;
+                    }
+                }
+            }
+
+            Run equal[2];
+            for (SamplerKind kind : {SamplerKind::random, SamplerKind::sobol}) {
+                RenderSettings settings = base;
+                settings.spp = 1;
+                settings.sampler = kind;
+                settings.time_limit = time_budget;
+                equal[kind == SamplerKind::sobol] = render_with(session, settings);
+            }
+            double error[2] = {rms_display_error(equal[0].image, truth.image),
+                               rms_display_error(equal[1].image, truth.image)};
+            ratios.push_back(error[0] > 0 ? error[1] / error[0] : 1);
+            std::printf("| %s | %.2f | %.4f | %.4f | %.2f | %ld | %ld | %.2f | %.2f | %.2f | %.2f "
+                        "|\n",
+                        name.c_str(), time_budget, error[0], error[1], ratios.back(),
+                        equal[0].stats.light_samples, equal[1].stats.light_samples,
+                        speed[0][0] / 1e6, speed[1][0] / 1e6, speed[0][1] / 1e6, speed[1][1] / 1e6);
+            std::fflush(stdout);
+            session.close();
+        } catch (const Error &e) {
+            std::fprintf(stderr, "render_table: %s: %s\n", name.c_str(), e.what());
+            return 1;
+        }
+    }
+    if (!ratios.empty()) {
+        std::sort(ratios.begin(), ratios.end());
+        std::size_t n = ratios.size();
+        double median = n % 2 == 1 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
+        std::printf("\nmedian RMS sobol / random at equal time: %.2f\n", median);
+    }
+    return 0;
+}
