@@ -1,5 +1,7 @@
 #include "integrator.h"
 
+#include "image_output.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -203,7 +205,9 @@ void add(Stats &total, const Stats &part) {
 }
 
 // The RMS error of the mean of both halves, from the difference between the
-// halves' own means (`counts`: the camera samples a pixel has in each).
+// halves' own means (`counts`: the camera samples a pixel has in each), in
+// display values: the error a viewer sees, where a bright emitter's edge
+// counts no more than a white wall.
 double estimate_noise(const std::vector<float> &even, const std::vector<float> &odd,
                       const double counts[2]) {
     if (!(counts[0] > 0) || !(counts[1] > 0) || even.empty()) {
@@ -214,7 +218,8 @@ double estimate_noise(const std::vector<float> &even, const std::vector<float> &
     double scale = 1 / ((1 / counts[0] + 1 / counts[1]) * (counts[0] + counts[1]));
     double total = 0;
     for (std::size_t i = 0; i < even.size(); ++i) {
-        double difference = even[i] / counts[0] - odd[i] / counts[1];
+        double difference = linear_to_srgb(tone_map(static_cast<float>(even[i] / counts[0]))) -
+                            linear_to_srgb(tone_map(static_cast<float>(odd[i] / counts[1])));
         total += difference * difference;
     }
     return std::sqrt(total * scale / static_cast<double>(even.size()));

@@ -18,7 +18,8 @@
 // samples each, every pass continuing the sequences of the one before, and
 // stops after the pass that uses up the time or brings the estimated error
 // under the target. The estimate compares the mean of the even passes with
-// that of the odd ones: their difference is noise alone.
+// that of the odd ones, in display values (tone-mapped, sRGB, 0 to 1):
+// their difference is noise alone.
 #ifndef OSKA_RENDER_INTEGRATOR_H
 #define OSKA_RENDER_INTEGRATOR_H
 
@@ -57,7 +58,7 @@ struct Stats {
     long shadow_rays = 0;
     long rejected = 0; // light samples the shader turned down
     int passes = 0;
-    double noise = -1; // estimated RMS error of a pixel's radiance; -1: not known
+    double noise = -1; // estimated RMS error of a pixel's display value; -1: not known
     double seconds = 0;
 };
 
