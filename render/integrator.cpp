@@ -84,7 +84,15 @@ struct Worker {
         const float eps = session.geometry().epsilon();
         Vec3 from = at.position + at.geometric_normal * eps;
         Vec3 sum;
-        uint32_t first = camera_index * static_cast<uint32_t>(count);
+        // Each shading point's samples take a block of the sequence whose
+        // size is a power of two and whose start is a multiple of it: such a
+        // block is spread evenly on its own, and a point's samples are a
+        // scrambled choice from it.
+        uint32_t block = 1;
+        while (block < static_cast<uint32_t>(count)) {
+            block <<= 1;
+        }
+        uint32_t first = camera_index * block;
         for (int i = 0; i < count; ++i) {
             float u[3];
             sampler.light(static_cast<uint32_t>(index), first + static_cast<uint32_t>(i), u);

@@ -5,9 +5,10 @@
 // the unit cube, so the image converges to the same result as with
 // independent numbers; together the points of a pixel cover the cube evenly,
 // so the error falls faster with the sample count. A light sample's index
-// runs over the whole pixel (camera sample i, light sample j of n: i * n + j):
-// the samples of one shading point form a block of the sequence, well spread
-// on their own and with the blocks of the other camera samples.
+// runs over the whole pixel (camera sample i, light sample j of n, b the
+// power of two from n up: i * b + j): the samples of one shading point come
+// from one aligned block of the sequence, well spread on their own and with
+// the blocks of the other camera samples.
 //
 // `random`: independent numbers from one generator per pixel, drawn in the
 // order the pixel's samples ask for them.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the gallery: renders every scene of examples/ with oska-render
-# into docs/gallery/NAME.png (256x192) and writes docs/gallery.md, each image
+# into docs/gallery/NAME.png (512x384, passes of the scene's own samples until
+# the estimated error of a pixel is below 0.004, about one step of an 8-bit
+# display value) and writes docs/gallery.md, each image
 # beside its scene's description and its lights' parameters.
 # Usage: scripts/gallery.sh [BUILD_DIR]   (default: build/linux, configured
 # with the linux preset and built as needed)
@@ -23,7 +25,8 @@ mkdir -p docs/gallery
 for scene in examples/*.json; do
   name="$(basename "$scene" .json)"
   echo "rendering $name"
-  "$build/bin/oska-render" "$scene" -o "docs/gallery/$name.png" --size 256x192 --quiet
+  "$build/bin/oska-render" "$scene" -o "docs/gallery/$name.png" --size 512x384 --noise 0.004 \
+    --quiet
 done
 
 python3 - <<'PY'
@@ -38,7 +41,8 @@ def value(v):
 
 out = ["# Gallery", "",
        "Each image is rendered by `oska-render` from the scene of the same name in",
-       "[`examples/`](../examples) (256x192, the scene's own samples). Regenerate them all",
+       "[`examples/`](../examples) (512x384, passes of the scene's own samples until the",
+       "estimated error of a pixel is below 0.004 of the display range). Regenerate them all",
        "with `bash scripts/gallery.sh`. The parameters are those each scene sets; every",
        "other parameter is zero.", ""]
 scenes = sorted(glob.glob("examples/*.json"), key=lambda p: (os.path.basename(p) != "showcase.json", p))
