@@ -1,15 +1,15 @@
 // oska-render's throughput: light samples per second on the built-in
-// showcase, with one and two render threads. Each light sample is one
+// showcase, with one and two render threads, with independent random numbers
+// (sobol:0) and with scrambled Sobol' points (sobol:1). Each light sample is one
 // oskacolor call (with its mi_query, shadow ray and texture lookups through
 // the host), so the two-thread figure shows whether anything on that path
 // serialises: the shader takes no lock, and with logging off neither do the
 // host's mi_ functions.
 //
 // Run: bin/render_bench [--benchmark_filter=Showcase]
-// For the split of time between the library and the host, profile a small
-// render instead, e.g.
-//   valgrind --tool=callgrind bin/oska-render --size 80x60 --threads 1 -o /tmp/p.png
-// and sum the self cost by object (liboska.so against the rest).
+// For the split of time between Embree, the library, the image library and
+// the rest, run bench/profile_share.sh; for noise at equal time,
+// bin/render_table.
 #include "cli.h"
 #include "error.h"
 #include "integrator.h"
@@ -62,6 +62,7 @@ void Showcase_LightSamples(benchmark::State &state) {
     settings.spp = s.scene.spp;
     settings.light_samples = s.scene.light_samples;
     settings.threads = static_cast<int>(state.range(0));
+    settings.sampler = state.range(1) == 0 ? SamplerKind::random : SamplerKind::sobol;
     long samples = 0, calls = 0, shadow_rays = 0;
     for (auto _ : state) {
         Stats stats;
@@ -79,9 +80,8 @@ void Showcase_LightSamples(benchmark::State &state) {
         benchmark::Counter(static_cast<double>(shadow_rays), benchmark::Counter::kIsRate);
 }
 BENCHMARK(Showcase_LightSamples)
-    ->ArgName("threads")
-    ->Arg(1)
-    ->Arg(2)
+    ->ArgNames({"threads", "sobol"})
+    ->ArgsProduct({{1, 2}, {0, 1}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

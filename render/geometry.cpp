@@ -82,6 +82,9 @@ Geometry::Geometry(const std::vector<ObjectDesc> &objects) : workers_(std::make_
     device_ = device;
     RTCScene scene = rtcNewScene(device);
     scene_ = scene;
+    // The scene is built once and then traced millions of times: a slower,
+    // better build pays for itself.
+    rtcSetSceneBuildQuality(scene, RTC_BUILD_QUALITY_HIGH);
     float extent = 0;
     for (std::size_t i = 0; i < objects.size(); ++i) {
         const Mesh &mesh = objects[i].mesh;
