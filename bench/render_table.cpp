@@ -1,6 +1,6 @@
 // Noise at equal time, and light samples per second, for every gallery scene.
 //
-// For each scene of the examples folder: a reference image (Sobol' points,
+// For each scene of the gallery: a reference image (Sobol' points,
 // `--reference` times the scene's camera samples); light samples per second
 // of one render with the scene's samples, with 1 and 2 threads, for each
 // sampler; then both samplers given the same time T (`--budget` times that
@@ -34,6 +34,7 @@ struct Options {
     int reference = 64; // reference samples, in multiples of the scene's
     int budget = 4;     // T, in multiples of one render with the scene's samples
     std::string examples = OSKA_EXAMPLES_DIR;
+    std::string gallery = OSKA_GALLERY_DIR;
     std::vector<std::string> only; // scene names; empty: all
 };
 
@@ -62,13 +63,14 @@ double rate(const Stats &stats) {
     return stats.seconds > 0 ? static_cast<double>(stats.light_samples) / stats.seconds : 0;
 }
 
+// The gallery's scenes: those with an image in the gallery folder.
 std::vector<std::string> scene_files(const Options &options) {
     std::vector<std::string> names;
-    if (DIR *dir = opendir(options.examples.c_str())) {
+    if (DIR *dir = opendir(options.gallery.c_str())) {
         while (dirent *entry = readdir(dir)) {
             std::string name = entry->d_name;
-            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
-                std::string stem = name.substr(0, name.size() - 5);
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) {
+                std::string stem = name.substr(0, name.size() - 4);
                 if (options.only.empty() || std::find(options.only.begin(), options.only.end(),
                                                       stem) != options.only.end()) {
                     names.push_back(stem);

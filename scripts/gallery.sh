@@ -24,6 +24,8 @@ command -v python3 >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install 
 mkdir -p docs/gallery
 for scene in examples/*.json; do
   name="$(basename "$scene" .json)"
+  # The probe scene is for the probe library (docs/probe.md), not a picture.
+  [ "$name" != probe ] || continue
   echo "rendering $name"
   "$build/bin/oska-render" "$scene" -o "docs/gallery/$name.png" --size 512x384 --noise 0.004 \
     --quiet
@@ -45,7 +47,8 @@ out = ["# Gallery", "",
        "estimated error of a pixel is below 0.004 of the display range). Regenerate them all",
        "with `bash scripts/gallery.sh`. The parameters are those each scene sets; every",
        "other parameter is zero.", ""]
-scenes = sorted(glob.glob("examples/*.json"), key=lambda p: (os.path.basename(p) != "showcase.json", p))
+scenes = sorted((p for p in glob.glob("examples/*.json") if os.path.basename(p) != "probe.json"),
+                key=lambda p: (os.path.basename(p) != "showcase.json", p))
 for path in scenes:
     name = os.path.basename(path)[:-5]
     scene = json.load(open(path))
