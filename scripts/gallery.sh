@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the gallery: renders every scene of examples/ with oska-render
 # into docs/gallery/NAME.png (512x384, passes of the scene's own samples until
-# the estimated error of a pixel is below 0.004, about one step of an 8-bit
-# display value) and writes docs/gallery.md, each image
-# beside its scene's description and its lights' parameters.
+# the estimated error of a pixel is below 0.005, about one step of an 8-bit
+# display value) and writes docs/gallery.md, each image beside its scene's
+# description and its lights' parameters.
 # Usage: scripts/gallery.sh [BUILD_DIR]   (default: build/linux, configured
 # with the linux preset and built as needed)
 set -euo pipefail
@@ -27,7 +27,7 @@ for scene in examples/*.json; do
   # The probe scene is for the probe library (docs/probe.md), not a picture.
   [ "$name" != probe ] || continue
   echo "rendering $name"
-  "$build/bin/oska-render" "$scene" -o "docs/gallery/$name.png" --size 512x384 --noise 0.004 \
+  "$build/bin/oska-render" "$scene" -o "docs/gallery/$name.png" --size 512x384 --noise 0.005 \
     --quiet
 done
 
@@ -44,7 +44,7 @@ def value(v):
 out = ["# Gallery", "",
        "Each image is rendered by `oska-render` from the scene of the same name in",
        "[`examples/`](../examples) (512x384, passes of the scene's own samples until the",
-       "estimated error of a pixel is below 0.004 of the display range). Regenerate them all",
+       "estimated error of a pixel is below 0.005 of the display range). Regenerate them all",
        "with `bash scripts/gallery.sh`. The parameters are those each scene sets; every",
        "other parameter is zero.", ""]
 scenes = sorted((p for p in glob.glob("examples/*.json") if os.path.basename(p) != "probe.json"),
