@@ -90,13 +90,13 @@ float to_unit(uint32_t bits) { return static_cast<float>(bits >> 8) * (1.0f / 16
 
 } // namespace
 
-ScrambleKeys ScrambleKeys::from(uint32_t key) {
+PixelSampler::ScrambleKeys PixelSampler::ScrambleKeys::from(uint32_t key) {
     return {combine(key, 0), combine(key, 1), combine(key, 2)};
 }
 
 // Point `index` of a scrambled 2D sequence: its index order shuffled and
 // each coordinate scrambled, by the keys. All of it works on reversed bits.
-void scrambled_pair(const ScrambleKeys &keys, uint32_t index, float *u0, float *u1) {
+void PixelSampler::scrambled_pair(const ScrambleKeys &keys, uint32_t index, float *u0, float *u1) {
     const ByteTables &tables = reversed_tables();
     uint32_t r = scramble_reversed(reverse_bits(index), keys.order);
     uint32_t p[2];
@@ -120,21 +120,6 @@ uint32_t Random::next() {
     auto shifted = static_cast<uint32_t>(((old >> 18u) ^ old) >> 27u);
     auto rot = static_cast<uint32_t>(old >> 59u);
     return (shifted >> rot) | (shifted << ((~rot + 1u) & 31u));
-}
-
-uint32_t sobol(uint32_t index, int dimension) {
-    const std::array<uint32_t, 32> &columns = kMatrices[static_cast<std::size_t>(dimension & 1)];
-    uint32_t result = 0;
-    for (std::size_t bit = 0; index != 0; index >>= 1, ++bit) {
-        if ((index & 1u) != 0) {
-            result ^= columns[bit];
-        }
-    }
-    return result;
-}
-
-uint32_t owen_scramble(uint32_t value, uint32_t seed) {
-    return reverse_bits(scramble_reversed(reverse_bits(value), seed));
 }
 
 PixelSampler::PixelSampler(SamplerKind kind, uint32_t seed, int x, int y, uint32_t pass)

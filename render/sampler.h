@@ -34,21 +34,6 @@ class Random {
     uint64_t state_ = 0;
 };
 
-// Sobol' point `index` in dimension `dimension` (0 or 1), as 32 bits of a
-// fraction in [0, 1).
-uint32_t sobol(uint32_t index, int dimension);
-// Owen scrambling of a 32-bit fraction (or of an index, reversing the
-// order of its bits), from a hash keyed by `seed`.
-uint32_t owen_scramble(uint32_t value, uint32_t seed);
-
-// The keys of one scrambled 2D sequence: the order of its points and the
-// scrambling of each coordinate.
-struct ScrambleKeys {
-    uint32_t order = 0, first = 0, second = 0;
-    static ScrambleKeys from(uint32_t key);
-};
-void scrambled_pair(const ScrambleKeys &keys, uint32_t index, float *u0, float *u1);
-
 class PixelSampler {
   public:
     // `pass` counts the passes over the image before this one (each of
@@ -66,6 +51,14 @@ class PixelSampler {
     void light(uint32_t light, uint32_t index, float u[3]);
 
   private:
+    // The keys of one scrambled 2D sequence: the order of its points and
+    // the scrambling of each coordinate.
+    struct ScrambleKeys {
+        uint32_t order = 0, first = 0, second = 0;
+        static ScrambleKeys from(uint32_t key);
+    };
+    static void scrambled_pair(const ScrambleKeys &keys, uint32_t index, float *u0, float *u1);
+
     SamplerKind kind_;
     uint32_t scramble_; // the pixel's key, from its position and the seed
     ScrambleKeys camera_keys_;
