@@ -256,7 +256,7 @@ void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
     Host::Impl &host = impl();
     const std::string label = label_of(file);
     const std::string call = "mi_mem_int_release(" + label + ", " + std::to_string(line) + ")";
-    note(host, oska::host::fn_mi_mem_int_release, nullptr, [&] { return call; });
+    note(host, oska::host::fn_mi_mem_int_release, nullptr, [&] { return std::string(call); });
     std::lock_guard<std::mutex> lock(host.mutex);
     if (block == nullptr) {
         return;
