@@ -21,6 +21,12 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace oska::test {
 namespace {
 
@@ -40,6 +46,16 @@ host::Library &probe() {
         return lib;
     }();
     return *loaded;
+}
+
+// This process's id: two runs of the suite on one machine must not share a
+// report folder, or one's clean-up removes the other's reports.
+long process_id() {
+#if defined(_WIN32)
+    return long(_getpid());
+#else
+    return long(getpid());
+#endif
 }
 
 void set_report_folder(const std::string &folder) {
@@ -74,7 +90,7 @@ class ProbeTest : public ::testing::Test {
         host.reset();
         ASSERT_NE(lib.miSetModuleHandle, nullptr);
         folder = fs::temp_directory_path() /
-                 ("oska_probe_test_" +
+                 ("oska_probe_test_" + std::to_string(process_id()) + "_" +
                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(folder);
         fs::create_directories(folder);
