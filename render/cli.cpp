@@ -45,10 +45,6 @@ const char *const kUsage =
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
 
-struct Usage {
-    std::string what;
-};
-
 struct Arguments {
     std::string scene; // empty: the showcase
     std::string output;
@@ -85,16 +81,6 @@ double parse_amount(const std::string &option, const std::string &text, double h
 }
 
 // A count given on the command line: a whole number from 1 to `high`.
-int parse_count(const std::string &option, const std::string &text, long high) {
-    errno = 0;
-    char *end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > high) {
-        throw Usage{option + ": expected a whole number from 1 to " + std::to_string(high) +
-                    ", got '" + text + "'"};
-    }
-    return static_cast<int>(value);
-}
 
 Arguments parse(int argc, const char *const *argv) {
     Arguments args;
@@ -109,19 +95,19 @@ Arguments parse(int argc, const char *const *argv) {
         if (arg == "-o" || arg == "--output") {
             args.output = value();
         } else if (arg == "--threads") {
-            args.threads = parse_count(arg, value(), 256);
+            args.threads = parse_whole_number(arg, value(), 1, 256);
         } else if (arg == "--spp") {
-            args.spp = parse_count(arg, value(), 65536);
+            args.spp = parse_whole_number(arg, value(), 1, 65536);
         } else if (arg == "--light-samples") {
-            args.light_samples = parse_count(arg, value(), 65535);
+            args.light_samples = parse_whole_number(arg, value(), 1, 65535);
         } else if (arg == "--size") {
             std::string size = value();
             auto x = size.find('x');
             if (x == std::string::npos) {
                 throw Usage{"--size: expected WIDTHxHEIGHT, got '" + size + "'"};
             }
-            args.width = parse_count("--size", size.substr(0, x), 16384);
-            args.height = parse_count("--size", size.substr(x + 1), 16384);
+            args.width = parse_whole_number("--size", size.substr(0, x), 1, 16384);
+            args.height = parse_whole_number("--size", size.substr(x + 1), 1, 16384);
         } else if (arg == "--sampler") {
             std::string kind = value();
             if (kind != "sobol" && kind != "random") {
@@ -139,7 +125,7 @@ Arguments parse(int argc, const char *const *argv) {
         } else if (arg == kAllowSceneLibraryOption) {
             args.allow_scene_library = true;
         } else if (arg == "--max-image-memory") {
-            args.max_image_mib = parse_count(arg, value(), 1 << 20);
+            args.max_image_mib = parse_whole_number(arg, value(), 1, 1 << 20);
         } else if (arg == "--quiet" || arg == "-q") {
             args.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
@@ -250,6 +236,17 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
 }
 
 } // namespace
+
+int parse_whole_number(const std::string &option, const std::string &text, long low, long high) {
+    errno = 0;
+    char *end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        throw Usage{option + ": expected a whole number from " + std::to_string(low) + " to " +
+                    std::to_string(high) + ", got '" + text + "'"};
+    }
+    return static_cast<int>(value);
+}
 
 int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out) {
     if (argc >= 2 && std::string(argv[1]) == "serve") {

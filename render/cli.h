@@ -7,8 +7,18 @@
 #define OSKA_RENDER_CLI_H
 
 #include <iostream>
+#include <string>
 
 namespace oska::render {
+
+// A command-line mistake: the line the user is told before the usage text
+// (empty: just the usage text).
+struct Usage {
+    std::string what;
+};
+
+// `text` as a whole number from `low` to `high`, or a Usage naming `option`.
+int parse_whole_number(const std::string &option, const std::string &text, long low, long high);
 
 // Runs the program; messages, progress and the summary go to `err`, the
 // help text to `out`. Returns the exit status: 0 done, 1 failed (one line

@@ -1,5 +1,6 @@
 #include "lookdev/server.h"
 
+#include "cli.h"
 #include "error.h"
 #include "geometry.h"
 #include "image_output.h"
@@ -39,10 +40,6 @@ constexpr std::size_t kMessagesKept = 200;
 constexpr std::size_t kLargestRequest = 64 * 1024;
 constexpr long long kLargestScene = 64LL * 1024 * 1024;
 
-struct Usage {
-    std::string what;
-};
-
 struct ServeArguments {
     std::string scene, library;
     int port = 0; // 0: a free one
@@ -50,17 +47,6 @@ struct ServeArguments {
     int max_image_mib = 2048;
     bool allow_scene_library = false;
 };
-
-int parse_number(const std::string &option, const std::string &text, long low, long high) {
-    char *end = nullptr;
-    errno = 0;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
-        throw Usage{option + ": expected a whole number from " + std::to_string(low) + " to " +
-                    std::to_string(high) + ", got '" + text + "'"};
-    }
-    return static_cast<int>(value);
-}
 
 ServeArguments parse_serve(int argc, const char *const *argv) {
     ServeArguments args;
@@ -73,15 +59,15 @@ ServeArguments parse_serve(int argc, const char *const *argv) {
             return argv[++i];
         };
         if (arg == "--port") {
-            args.port = parse_number(arg, value(), 0, 65535);
+            args.port = parse_whole_number(arg, value(), 0, 65535);
         } else if (arg == "--threads") {
-            args.threads = parse_number(arg, value(), 1, 256);
+            args.threads = parse_whole_number(arg, value(), 1, 256);
         } else if (arg == "--library") {
             args.library = value();
         } else if (arg == kAllowSceneLibraryOption) {
             args.allow_scene_library = true;
         } else if (arg == "--max-image-memory") {
-            args.max_image_mib = parse_number(arg, value(), 1, 1 << 20);
+            args.max_image_mib = parse_whole_number(arg, value(), 1, 1 << 20);
         } else if (arg == "--help" || arg == "-h") {
             throw Usage{};
         } else if (!arg.empty() && arg[0] == '-') {
