@@ -81,10 +81,11 @@ std::string read_regular_file(const std::string &path, const std::string &prefix
     return text;
 }
 
-void replace_file(const std::string &path, const std::vector<unsigned char> &bytes) {
-    auto fail = [&path](const std::string &why) {
-        throw Error(path + ": cannot write the image: " + why);
+void replace_file(const std::string &path, const void *data, std::size_t size, const char *what) {
+    auto fail = [&](const std::string &why) {
+        throw Error(path + ": cannot write the " + what + ": " + why);
     };
+    const auto *bytes = static_cast<const unsigned char *>(data);
     auto slash = path.rfind('/');
     std::string temporary = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." +
                             path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp-" +
@@ -95,8 +96,8 @@ void replace_file(const std::string &path, const std::vector<unsigned char> &byt
     }
     std::size_t done = 0;
     int error = 0;
-    while (done < bytes.size() && error == 0) {
-        ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    while (done < size && error == 0) {
+        ssize_t put = write(fd, bytes + done, size - done);
         if (put < 0 && errno == EINTR) {
             continue;
         }

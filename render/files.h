@@ -6,9 +6,9 @@
 #ifndef OSKA_RENDER_FILES_H
 #define OSKA_RENDER_FILES_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace oska::render {
 
@@ -25,10 +25,11 @@ void require_regular_file(const std::string &path, const std::string &prefix);
 std::string read_regular_file(const std::string &path, const std::string &prefix,
                               std::uint64_t limit);
 
-// Writes `bytes` to a temporary beside `path` and renames it over `path`.
-// On any failure the temporary is removed, `path` keeps what it held, and
-// Error "PATH: cannot write the image: WHY" is thrown.
-void replace_file(const std::string &path, const std::vector<unsigned char> &bytes);
+// Writes `size` bytes at `data` to a temporary beside `path` and renames it
+// over `path`. On any failure the temporary is removed, `path` keeps what it
+// held, and Error "PATH: cannot write the WHAT: WHY" is thrown (`what`: "image",
+// "scene", ...).
+void replace_file(const std::string &path, const void *data, std::size_t size, const char *what);
 
 } // namespace oska::render
 

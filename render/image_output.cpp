@@ -9,6 +9,7 @@
 #include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace oska::render {
 
@@ -120,7 +121,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
         throw Error(path + ": cannot write the image" +
                     (why.empty() ? "" : ": " + first_line(why)));
     }
-    replace_file(path, bytes);
+    replace_file(path, bytes.data(), bytes.size(), "image");
 }
 
 } // namespace oska::render

@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "error.h"
+#include "files.h"
 #include "geometry.h"
 #include "image_output.h"
 #include "integrator.h"
@@ -20,12 +21,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <pthread.h>
 #include <random>
 #include <sstream>
-#include <sys/stat.h>
 #include <thread>
 
 namespace oska::render {
@@ -84,22 +83,9 @@ ServeArguments parse_serve(int argc, const char *const *argv) {
     return args;
 }
 
-// The file's text: a regular file, of a size the server is willing to hold.
+// The scene file's text, of a size the server is willing to hold.
 std::string read_scene_text(const std::string &path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        throw Error(path + ": not a regular file");
-    }
-    if (info.st_size > kLargestScene) {
-        throw Error(path + ": larger than a scene file can be (64 MiB)");
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in || in.bad()) {
-        throw Error(path + ": cannot read the scene file");
-    }
-    return text.str();
+    return read_regular_file(path, path, kLargestScene);
 }
 
 // The folder relative paths of the scene resolve against.

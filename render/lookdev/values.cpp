@@ -1,15 +1,11 @@
 #include "lookdev/values.h"
 
 #include "error.h"
+#include "files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace oska::render::lookdev {
 
@@ -203,49 +199,6 @@ std::size_t column_of(const std::string &t, std::size_t i) {
     return line == std::string::npos ? i : i - line - 1;
 }
 
-void write_file(const std::string &path, const std::string &text) {
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
-        throw Error(path + ": cannot create a temporary file beside it: " + std::strerror(errno));
-    }
-    std::string temp_name = name.data();
-    auto fail = [&](const char *what) {
-        int err = errno;
-        ::close(fd);
-        ::unlink(temp_name.c_str());
-        throw Error(path + ": " + what + ": " + std::strerror(err));
-    };
-    const char *data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            fail("cannot write");
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
-        fail("cannot write");
-    }
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(temp_name.c_str());
-        throw Error(path + ": cannot write: " + std::strerror(err));
-    }
-    if (std::rename(temp_name.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp_name.c_str());
-        throw Error(path + ": cannot replace it: " + std::strerror(err));
-    }
-}
-
 } // namespace
 
 json light_values(const LightDesc &light) {
@@ -329,8 +282,8 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
 
 void write_with_backup(const std::string &path, const std::string &backup,
                        const std::string &previous, const std::string &text) {
-    write_file(backup, previous);
-    write_file(path, text);
+    replace_file(backup, previous.data(), previous.size(), "backup");
+    replace_file(path, text.data(), text.size(), "scene");
 }
 
 } // namespace oska::render::lookdev
