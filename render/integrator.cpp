@@ -17,19 +17,18 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 
-// Everything one thread needs: its counters, the vector list it hands to the
-// light shader and its own state of the texture system.
+// Everything one thread needs: its counters and the vector list it hands to
+// the light shader.
 struct Worker {
     const Session &session;
     const RenderSettings &settings;
     Stats stats;
     std::vector<oska_vector> vectors;
-    Textures::ThreadStatePtr texture_thread;
 
-    Worker(const Session &s, const RenderSettings &r)
-        : session(s), settings(r), texture_thread(s.textures().thread_state()) {
+    Worker(const Session &owner, const RenderSettings &render_settings)
+        : session(owner), settings(render_settings) {
         int most = 1;
-        for (const BoundLight &light : s.lights()) {
+        for (const BoundLight &light : owner.lights()) {
             most = std::max(most, light.vector_count);
         }
         vectors.assign(static_cast<std::size_t>(most), oska_vector{0, 0, 0});
@@ -63,7 +62,7 @@ struct Worker {
     Vec3 emission(const BoundLight &light, const Hit &hit, const SurfacePoint &point) {
         const Mesh &mesh = session.scene().objects[light.object].mesh;
         set_vectors(light, mesh, point.uv, hit.triangle, hit.b1, hit.b2);
-        SampleContext context{{}, {}, nullptr, texture_thread.get()};
+        SampleContext context{{}, {}, nullptr};
         oska_state state = state_for(light, OSKA_RAY_EYE, hit.distance, &context);
         state.sample = state.parent = &state;
         oska_color color{0, 0, 0, 0};
@@ -116,7 +115,7 @@ struct Worker {
             // sample faces the point.
             float emission_dot = dot(sample.normal, w);
             set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
-            SampleContext context{from, sample.position, &stats.shadow_rays, texture_thread.get()};
+            SampleContext context{from, sample.position, &stats.shadow_rays};
             oska_state state = state_for(light, OSKA_RAY_LIGHT, distance, &context);
             state.sample = state.parent = &state;
             state.emission_dot = emission_dot;
@@ -141,8 +140,8 @@ struct Worker {
             return material.color;
         }
         oska_color texel;
-        session.textures().lookup(material.texture, uv.x * material.repeat_u,
-                                  uv.y * material.repeat_v, true, &texel, texture_thread.get());
+        lookup(session.scene().textures[static_cast<std::size_t>(material.texture)].image,
+               uv.x * material.repeat_u, uv.y * material.repeat_v, true, &texel);
         return material.color * Vec3{texel.r, texel.g, texel.b};
     }
 

@@ -8,6 +8,7 @@
 
 #include "declarations.h"
 #include "mesh.h"
+#include "textures.h"
 #include "vec.h"
 
 #include <cstdint>
@@ -28,7 +29,7 @@ struct Camera {
 struct TextureDesc {
     std::string name;
     std::string file; // resolved path
-    bool srgb = true; // 8- and 16-bit images hold sRGB-encoded values
+    Image image;      // decoded once, when the scene is read
 };
 
 struct MaterialDesc {
@@ -65,6 +66,7 @@ struct LightDesc {
     std::string name;
     std::string where;
     ShaderCall shader;      // its light shader (oskacolor)
+    std::string object;     // the object its "object" key binds it to, if any
     float exponent = 2;     // the light's distance exponent
     float emit_divisor = 1; // divides a physical light's brightness as the camera sees it
     int samples = 0;        // light samples per shading point; 0: the render's default

@@ -217,7 +217,6 @@ void Session::load_library() {
 void Session::fill_database() {
     host::Host &host = the_host();
     geometry_ = std::make_unique<Geometry>(scene_.objects);
-    textures_ = std::make_unique<Textures>(scene_.textures);
     for (const TextureDesc &texture : scene_.textures) {
         oska_tag tag = host.add_texture(host::Image{}, texture.name.c_str());
         texture_tags_.push_back(tag);
@@ -245,21 +244,16 @@ void Session::fill_database() {
 // Texture lookups and shadow rays of the library go to the renderer.
 void Session::route_lookups() {
     host::Host &host = the_host();
-    const Textures *textures = textures_.get();
+    const std::vector<TextureDesc> *textures = &scene_.textures;
     const std::vector<int> *texture_of_tag = &texture_of_tag_;
-    host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *state,
+    host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *,
                                                        oska_tag tag, const oska_vector *coord) {
         if (result == nullptr || coord == nullptr || tag >= texture_of_tag->size() ||
             (*texture_of_tag)[tag] < 0) {
             return oska_boolean(0);
         }
-        const auto *context =
-            state != nullptr ? static_cast<SampleContext *>(state->host_data) : nullptr;
-        return oska_boolean(textures->lookup((*texture_of_tag)[tag], coord->x, coord->y, false,
-                                             result,
-                                             context != nullptr ? context->texture_thread : nullptr)
-                                ? 1
-                                : 0);
+        const Image &image = (*textures)[static_cast<std::size_t>((*texture_of_tag)[tag])].image;
+        return oska_boolean(lookup(image, coord->x, coord->y, false, result) ? 1 : 0);
     });
     const Geometry *geometry = geometry_.get();
     host.set_shadow_tracer([geometry](oska_color *transmission, oska_state *state) {

@@ -9,7 +9,6 @@
 
 #include "geometry.h"
 #include "scene.h"
-#include "textures.h"
 
 #include <oska/host/host.h>
 #include <oska/host/library.h>
@@ -39,12 +38,10 @@ struct BoundLight {
 
 // What the renderer's shader states carry for the host's hooks (host_data):
 // for a light sample, the segment from the shaded point to the sample and the
-// thread's shadow ray counter (null for other states); the thread's state of
-// the texture system.
+// thread's shadow ray counter (null for other states).
 struct SampleContext {
     Vec3 from, to;
     long *shadow_rays = nullptr;
-    Textures::ThreadState *texture_thread = nullptr;
 };
 
 struct SessionOptions {
@@ -71,7 +68,6 @@ class Session {
 
     const Scene &scene() const { return scene_; }
     const Geometry &geometry() const { return *geometry_; }
-    const Textures &textures() const { return *textures_; }
     const std::vector<BoundLight> &lights() const { return lights_; }
     oska_shader_fn light_shader() const { return light_shader_; }
 
@@ -123,7 +119,6 @@ class Session {
     SessionOptions options_;
     host::Library library_;
     std::unique_ptr<Geometry> geometry_;
-    std::unique_ptr<Textures> textures_;
     std::vector<std::unique_ptr<Shader>> shaders_;
     std::vector<BoundLight> lights_;
     std::vector<std::vector<int>> by_object_;

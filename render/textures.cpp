@@ -2,22 +2,57 @@
 
 #include "error.h"
 
-#include <OpenImageIO/texture.h>
+#include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace oska::render {
 
-struct Textures::System {
-    OIIO::TextureSystem *ts = nullptr;
-    ~System() {
-        if (ts != nullptr) {
-            OIIO::TextureSystem::destroy(ts, true);
+namespace {
+
+// Sends standard error to /dev/null while it lives (scene loading runs on
+// one thread, before anything else writes there).
+class StandardErrorMuted {
+  public:
+    StandardErrorMuted() {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) {
+            dup2(null, STDERR_FILENO);
+        }
+        if (null >= 0) {
+            close(null);
         }
     }
+    ~StandardErrorMuted() {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+        }
+    }
+    StandardErrorMuted(const StandardErrorMuted &) = delete;
+    StandardErrorMuted &operator=(const StandardErrorMuted &) = delete;
+
+  private:
+    int saved_ = -1;
 };
 
-namespace {
+std::string first_line(std::string text) {
+    if (auto end = text.find('\n'); end != std::string::npos) {
+        text.erase(end);
+    }
+    return text.empty() ? text : ": " + text;
+}
+
+std::string megabytes(std::uint64_t bytes) {
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
 
 float srgb_to_linear(float c) {
     return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
@@ -25,82 +60,86 @@ float srgb_to_linear(float c) {
 
 } // namespace
 
-Textures::Textures(const std::vector<TextureDesc> &textures) : system_(new System) {
-    system_->ts = OIIO::TextureSystem::create(false);
-    // Untiled, unmipped images (PNG, JPEG) are used as they are, without the
-    // texture system making a private mip-mapped copy first.
-    system_->ts->attribute("automip", 1);
-    system_->ts->attribute("accept_untiled", 1);
-    system_->ts->attribute("accept_unmipped", 1);
-    for (const TextureDesc &texture : textures) {
-        OIIO::ustring name(texture.file);
-        auto *handle = system_->ts->get_texture_handle(name);
-        OIIO::ImageSpec layout;
-        if (handle == nullptr || !system_->ts->get_imagespec(name, 0, layout)) {
-            std::string why = system_->ts->geterror();
-            if (auto end = why.find('\n'); end != std::string::npos) {
-                why.erase(end);
-            }
-            throw Error(texture.file + ": cannot read the image" + (why.empty() ? "" : ": " + why));
-        }
-        handles_.push_back(handle);
-        channels_.push_back(layout.nchannels);
-        srgb_.push_back(texture.srgb);
+Image read_image(const std::string &file, const std::string &colorspace, std::uint64_t &budget) {
+    auto input = OIIO::ImageInput::open(file);
+    if (!input) {
+        throw Error("cannot read image '" + file + "'" + first_line(OIIO::geterror()));
     }
-}
-
-Textures::~Textures() = default;
-
-// The texture system's own per-thread record, under a name of ours.
-struct Textures::ThreadState {};
-
-Textures::ThreadStatePtr Textures::thread_state() const {
-    return ThreadStatePtr(reinterpret_cast<ThreadState *>(system_->ts->create_thread_info()),
-                          ThreadStateRelease{this});
-}
-
-void Textures::ThreadStateRelease::operator()(ThreadState *state) const {
-    if (state != nullptr) {
-        owner->system_->ts->destroy_thread_info(
-            reinterpret_cast<OIIO::TextureSystem::Perthread *>(state));
+    const OIIO::ImageSpec layout = input->spec_dimensions(0);
+    if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth != 1) {
+        throw Error("image '" + file + "' is empty");
     }
+    std::uint64_t bytes = static_cast<std::uint64_t>(layout.width) *
+                          static_cast<std::uint64_t>(layout.height) *
+                          static_cast<std::uint64_t>(layout.nchannels) * sizeof(float);
+    if (bytes > budget) {
+        throw Error("image '" + file + "' is " + std::to_string(layout.width) + "x" +
+                    std::to_string(layout.height) + " with " + std::to_string(layout.nchannels) +
+                    " channels (" + megabytes(bytes) +
+                    "), beyond what is left of the image memory budget (" + megabytes(budget) +
+                    ", --max-image-memory)");
+    }
+    budget -= bytes;
+    Image image;
+    image.width = layout.width;
+    image.height = layout.height;
+    image.channels = layout.nchannels;
+    image.texels.resize(static_cast<std::size_t>(bytes / sizeof(float)));
+    // The PNG decoder prints its own complaint besides returning it; the
+    // message thrown says what it had to say.
+    StandardErrorMuted muted;
+    if (!input->read_image(0, 0, 0, layout.nchannels, OIIO::TypeDesc::FLOAT, image.texels.data())) {
+        throw Error("image '" + file + "' cannot be read whole" + first_line(input->geterror()));
+    }
+    bool integer_texels = layout.format.basetype == OIIO::TypeDesc::UINT8 ||
+                          layout.format.basetype == OIIO::TypeDesc::UINT16;
+    image.srgb = colorspace == "auto" ? integer_texels : colorspace == "srgb";
+    return image;
 }
 
-bool Textures::lookup(int index, float u, float v, bool repeat, oska_color *out,
-                      ThreadState *thread) const {
+bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out) {
     *out = {0, 0, 0, 1};
-    if (index < 0 || static_cast<std::size_t>(index) >= handles_.size() || !std::isfinite(u) ||
-        !std::isfinite(v)) {
+    if (!std::isfinite(u) || !std::isfinite(v) || image.texels.empty()) {
         return false;
     }
-    OIIO::TextureOpt opt;
-    opt.swrap = opt.twrap = repeat ? OIIO::TextureOpt::WrapPeriodic : OIIO::TextureOpt::WrapClamp;
-    opt.fill = 1.0f; // alpha of an image that has none
-    // Lookups carry no footprint: bilinear within the finest level, which
-    // is also half the cost of the texture system's default bicubic.
-    opt.interpmode = OIIO::TextureOpt::InterpBilinear;
-    opt.mipmode = OIIO::TextureOpt::MipModeNoMIP;
-    float texel[4] = {0, 0, 0, 1};
-    auto *handle = static_cast<OIIO::TextureSystem::TextureHandle *>(handles_[index]);
-    // Row 0 of an image file is its top; v grows upwards.
-    if (!system_->ts->texture(handle,
-                              system_->ts->get_perthread_info(
-                                  reinterpret_cast<OIIO::TextureSystem::Perthread *>(thread)),
-                              opt, u, 1.0f - v, 0, 0, 0, 0, 4, texel)) {
-        (void)system_->ts->geterror();
+    // Texel centres sit at (i + 0.5) / width; row 0 of the file is its top.
+    float x = u * static_cast<float>(image.width) - 0.5f;
+    float y = (1.0f - v) * static_cast<float>(image.height) - 0.5f;
+    if (!std::isfinite(x) || !std::isfinite(y)) { // beyond what a float holds once scaled
         return false;
     }
-    int channels = channels_[index];
+    float x0 = std::floor(x), y0 = std::floor(y);
+    float sx = x - x0, sy = y - y0;
+    // The texel index on one axis, in doubles: far from the image a float
+    // index is whole but beyond any integer type.
+    auto index = [repeat](double at, int size) {
+        if (repeat) {
+            double wrapped = std::fmod(at, size); // exact, and whole as `at` is
+            return static_cast<std::size_t>(wrapped < 0 ? wrapped + size : wrapped);
+        }
+        return static_cast<std::size_t>(std::clamp(at, 0.0, static_cast<double>(size - 1)));
+    };
+    std::size_t left = index(x0, image.width), right = index(double{x0} + 1, image.width);
+    std::size_t top = index(y0, image.height), bottom = index(double{y0} + 1, image.height);
+    const int channels = image.channels;
+    auto texel = [&](std::size_t column, std::size_t row, int c) {
+        return image.texels[(row * static_cast<std::size_t>(image.width) + column) * channels + c];
+    };
+    float texel_out[4] = {0, 0, 0, 1};
+    for (int c = 0; c < std::min(channels, 4); ++c) {
+        texel_out[c] = (1 - sy) * ((1 - sx) * texel(left, top, c) + sx * texel(right, top, c)) +
+                       sy * ((1 - sx) * texel(left, bottom, c) + sx * texel(right, bottom, c));
+    }
     if (channels <= 2) { // grey, or grey and alpha
-        texel[3] = channels == 2 ? texel[1] : 1.0f;
-        texel[1] = texel[2] = texel[0];
+        texel_out[3] = channels == 2 ? texel_out[1] : 1.0f;
+        texel_out[1] = texel_out[2] = texel_out[0];
     }
-    if (srgb_[index]) {
+    if (image.srgb) {
         for (int c = 0; c < 3; ++c) {
-            texel[c] = srgb_to_linear(texel[c]);
+            texel_out[c] = srgb_to_linear(texel_out[c]);
         }
     }
-    *out = {texel[0], texel[1], texel[2], texel[3]};
+    *out = {texel_out[0], texel_out[1], texel_out[2], texel_out[3]};
     return true;
 }
 

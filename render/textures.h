@@ -1,52 +1,35 @@
-// Image textures through OpenImageIO's texture system: filtered lookups
-// (bilinear within the finest mip level), shared by every render thread.
-// Each render thread keeps its own state of the system and passes it to
-// every lookup, so that lookups on different threads share nothing.
+// Image textures: each image is decoded once, when the scene is read, into
+// linear-layout float texels that every render thread reads without a lock.
+// Lookups are bilinear between texel centres, with the same arithmetic as the
+// image library's own bilinear filter at the finest level.
 #ifndef OSKA_RENDER_TEXTURES_H
 #define OSKA_RENDER_TEXTURES_H
 
-#include "scene.h"
-
 #include <oska/host_api.h>
 
-#include <memory>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace oska::render {
 
-class Textures {
-  public:
-    explicit Textures(const std::vector<TextureDesc> &textures);
-    ~Textures();
-    Textures(const Textures &) = delete;
-    Textures &operator=(const Textures &) = delete;
-
-    // Linear RGBA of texture `index` at (u, v), v pointing up the image.
-    // `repeat`: the image tiles the plane; otherwise it ends at its edges.
-    // An image without alpha has alpha 1; a grey image is grey in r, g, b.
-    // False when the lookup failed (the colour is then black). `thread`:
-    // the calling thread's state (null: the system finds it itself).
-    struct ThreadState;
-    bool lookup(int index, float u, float v, bool repeat, oska_color *out,
-                ThreadState *thread = nullptr) const;
-
-    struct ThreadStateRelease {
-        const Textures *owner;
-        void operator()(ThreadState *state) const;
-    };
-    using ThreadStatePtr = std::unique_ptr<ThreadState, ThreadStateRelease>;
-    // A state of the texture system for one thread, to pass to lookup().
-    ThreadStatePtr thread_state() const;
-
-    std::size_t size() const { return handles_.size(); }
-
-  private:
-    struct System;
-    std::unique_ptr<System> system_;
-    std::vector<void *> handles_;
-    std::vector<int> channels_;
-    std::vector<bool> srgb_;
+struct Image {
+    int width = 0, height = 0, channels = 0;
+    std::vector<float> texels; // rows top to bottom, channels interleaved
+    bool srgb = true;          // texels hold sRGB-encoded values
 };
+
+// Reads `file` whole. `colorspace` is "srgb", "linear" or "auto" (sRGB for
+// 8- and 16-bit images). The decoded size is checked against `budget`
+// before the texels are read, and taken from it. Throws Error with a message
+// that names the image.
+Image read_image(const std::string &file, const std::string &colorspace, std::uint64_t &budget);
+
+// Linear RGBA of `image` at (u, v), v pointing up the image. `repeat`: the
+// image tiles the plane; otherwise it ends at its edges. An image without
+// alpha has alpha 1; a grey image is grey in r, g, b. False, and black, for
+// a coordinate that is not finite.
+bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out);
 
 } // namespace oska::render
 

@@ -1,0 +1,142 @@
+// The checked reading of a scene's JSON values, shared by the scene's
+// readers: each value is read with the file and its path in the scene for
+// messages ("hall.json: lights[0] 'strip': params: color: ...").
+#ifndef OSKA_RENDER_JSON_READER_H
+#define OSKA_RENDER_JSON_READER_H
+
+#include "error.h"
+#include "files.h"
+#include "vec.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace oska::render {
+
+class JsonReader {
+  public:
+    JsonReader(const std::string &file, const std::string &base_dir)
+        : file_(file), base_dir_(base_dir) {}
+
+    [[noreturn]] void fail(const std::string &where, const std::string &what) const {
+        throw Error(file_ + ": " + (where.empty() ? "" : where + ": ") + what);
+    }
+
+    // Refuses keys the scene format does not know (a misspelt key would
+    // otherwise be ignored silently).
+    void allow(const nlohmann::json &object, const std::string &where,
+               std::initializer_list<const char *> keys) const {
+        if (!object.is_object()) {
+            fail(where, "expected an object");
+        }
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            bool known = false;
+            for (const char *key : keys) {
+                known = known || it.key() == key;
+            }
+            if (!known) {
+                fail(where, "unknown key '" + it.key() + "'");
+            }
+        }
+    }
+
+    float number(const nlohmann::json &value, const std::string &where) const {
+        if (!value.is_number()) {
+            fail(where, "expected a number");
+        }
+        double d = value.get<double>();
+        if (!std::isfinite(d) || std::fabs(d) > 3.0e38) {
+            fail(where, "expected a finite number");
+        }
+        return static_cast<float>(d);
+    }
+
+    float positive(const nlohmann::json &value, const std::string &where) const {
+        float v = number(value, where);
+        if (!(v > 0)) {
+            fail(where, "expected a positive number, got " + value.dump());
+        }
+        return v;
+    }
+
+    int64_t whole(const nlohmann::json &value, const std::string &where) const {
+        if (value.is_number_integer()) {
+            return value.get<int64_t>();
+        }
+        if (value.is_number_float()) {
+            double d = value.get<double>();
+            if (std::floor(d) == d && std::fabs(d) < 2.0e9) {
+                return static_cast<int64_t>(d);
+            }
+        }
+        fail(where, "expected a whole number, got " + value.dump());
+    }
+
+    // A count: a whole number from `low` to `high`.
+    int count(const nlohmann::json &value, const std::string &where, int64_t low,
+              int64_t high) const {
+        if (!value.is_number()) {
+            fail(where, "expected a whole number, got " + value.dump());
+        }
+        int64_t v = whole(value, where);
+        if (v < low || v > high) {
+            fail(where, "expected a whole number from " + std::to_string(low) + " to " +
+                            std::to_string(high) + ", got " + value.dump());
+        }
+        return static_cast<int>(v);
+    }
+
+    Vec3 vec3(const nlohmann::json &value, const std::string &where) const {
+        if (!value.is_array() || value.size() != 3) {
+            fail(where, "expected [x, y, z]");
+        }
+        return {number(value[0], where), number(value[1], where), number(value[2], where)};
+    }
+
+    std::string string(const nlohmann::json &value, const std::string &where) const {
+        if (!value.is_string() || value.get<std::string>().empty()) {
+            fail(where, "expected a non-empty string");
+        }
+        return value.get<std::string>();
+    }
+
+    bool boolean(const nlohmann::json &value, const std::string &where) const {
+        if (!value.is_boolean()) {
+            fail(where, "expected true or false");
+        }
+        return value.get<bool>();
+    }
+
+    // Stops unless `file` is a regular file: "SCENE: WHERE 'FILE': PROBLEM".
+    void require_file(const std::string &file, const std::string &where) const {
+        if (std::string problem = file_problem(file); !problem.empty()) {
+            fail(where + " '" + file + "'", problem);
+        }
+    }
+
+    std::string path(const std::string &relative) const {
+        if (relative.empty() || relative[0] == '/' || base_dir_.empty()) {
+            return relative;
+        }
+        return base_dir_ + "/" + relative;
+    }
+
+  private:
+    const std::string &file_;
+    const std::string &base_dir_;
+};
+
+// "objects[2] 'ball'", or `where` alone for an element without a name.
+std::string quoted(const std::string &where, const std::string &name);
+
+// Parses `text`, refusing an object that gives one key twice (the parser
+// would keep the last in silence) and naming where in the text it fails.
+nlohmann::json parse_json(const JsonReader &read, const std::string &text);
+
+} // namespace oska::render
+
+#endif
