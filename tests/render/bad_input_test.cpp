@@ -341,6 +341,22 @@ TEST(BadInput, TextureLookupsAreBilinear) {
         ASSERT_TRUE(lookup(ramp, 0.375f + 0.25f * t, 0.5f, false, &c));
         EXPECT_NEAR(c.r, t, 1e-5f) << t;
     }
+    // Beyond the image: tiled or held at the edge, however far out; a
+    // coordinate that is not a number is no lookup.
+    const struct {
+        float u;
+        bool repeat, found;
+        float red;
+    } far[] = {{1.375f, true, true, 0.0f},        {-0.625f, true, true, 0.0f},
+               {1.875f, true, true, 1.0f},        {-2.0f, false, true, 0.0f},
+               {7.0f, false, true, 1.0f},         {1e30f, true, true, 0.0f},
+               {-3e38f, true, false, 0.0f},       {3e38f, false, false, 0.0f},
+               {std::nanf(""), true, false, 0.0f}};
+    for (const auto &row : far) {
+        oska_color c{};
+        EXPECT_EQ(lookup(ramp, row.u, 0.5f, row.repeat, &c), row.found) << row.u;
+        EXPECT_EQ(c.r, row.red) << row.u;
+    }
 }
 
 } // namespace
