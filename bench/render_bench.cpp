@@ -56,12 +56,7 @@ Showcase &showcase() {
 
 void Showcase_LightSamples(benchmark::State &state) {
     Showcase &s = showcase();
-    RenderSettings settings;
-    settings.width = s.scene.width;
-    settings.height = s.scene.height;
-    settings.spp = s.scene.spp;
-    settings.light_samples = s.scene.light_samples;
-    settings.threads = static_cast<int>(state.range(0));
+    RenderSettings settings = settings_of(s.scene, static_cast<int>(state.range(0)));
     settings.sampler = state.range(1) == 0 ? SamplerKind::random : SamplerKind::sobol;
     long samples = 0, calls = 0, shadow_rays = 0;
     for (auto _ : state) {

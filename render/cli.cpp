@@ -45,13 +45,10 @@ const char *const kUsage =
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
 
-struct Arguments {
-    std::string scene; // empty: the showcase
+struct Arguments : SceneArguments { // no scene: the showcase
     std::string output;
-    std::string library;
-    int threads = 0, spp = 0, light_samples = 0, width = 0, height = 0;
-    int max_image_mib = 2048;
-    bool quiet = false, verbose = false, allow_scene_library = false, help = false;
+    int spp = 0, light_samples = 0, width = 0, height = 0;
+    bool quiet = false, verbose = false, help = false;
     SamplerKind sampler = SamplerKind::sobol;
     uint32_t seed = 0;
     double time_limit = 0, noise_target = 0;
@@ -80,22 +77,11 @@ double parse_amount(const std::string &option, const std::string &text, double h
     return value;
 }
 
-// A count given on the command line: a whole number from 1 to `high`.
-
 Arguments parse(int argc, const char *const *argv) {
     Arguments args;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                throw Usage{arg + ": needs a value"};
-            }
-            return argv[++i];
-        };
+    for_each_word(argc, argv, [&](const std::string &arg, const Value &value) {
         if (arg == "-o" || arg == "--output") {
             args.output = value();
-        } else if (arg == "--threads") {
-            args.threads = parse_whole_number(arg, value(), 1, 256);
         } else if (arg == "--spp") {
             args.spp = parse_whole_number(arg, value(), 1, 65536);
         } else if (arg == "--light-samples") {
@@ -120,26 +106,16 @@ Arguments parse(int argc, const char *const *argv) {
             args.time_limit = parse_amount(arg, value(), 1e6);
         } else if (arg == "--noise") {
             args.noise_target = parse_amount(arg, value(), 1e6);
-        } else if (arg == "--library") {
-            args.library = value();
-        } else if (arg == kAllowSceneLibraryOption) {
-            args.allow_scene_library = true;
-        } else if (arg == "--max-image-memory") {
-            args.max_image_mib = parse_whole_number(arg, value(), 1, 1 << 20);
         } else if (arg == "--quiet" || arg == "-q") {
             args.quiet = true;
         } else if (arg == "--verbose" || arg == "-v") {
             args.verbose = true;
         } else if (arg == "--help" || arg == "-h") {
             args.help = true;
-        } else if (!arg.empty() && arg[0] == '-') {
-            throw Usage{"unknown option '" + arg + "'"};
-        } else if (args.scene.empty()) {
-            args.scene = arg;
         } else {
-            throw Usage{"one scene at a time ('" + args.scene + "' and '" + arg + "')"};
+            args.take(arg, value);
         }
-    }
+    });
     if (args.output.empty()) {
         std::string stem = args.scene.empty() ? "showcase" : args.scene;
         if (auto slash = stem.rfind('/'); slash != std::string::npos) {
@@ -248,6 +224,50 @@ int parse_whole_number(const std::string &option, const std::string &text, long 
     return static_cast<int>(value);
 }
 
+void for_each_word(int argc, const char *const *argv,
+                   const std::function<void(const std::string &, const Value &)> &take) {
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        take(word, [&]() -> std::string {
+            if (i + 1 >= argc) {
+                throw Usage{word + ": needs a value"};
+            }
+            return argv[++i];
+        });
+    }
+}
+
+void SceneArguments::take(const std::string &word, const Value &value) {
+    if (word == "--threads") {
+        threads = parse_whole_number(word, value(), 1, 256);
+    } else if (word == "--library") {
+        library = value();
+    } else if (word == kAllowSceneLibraryOption) {
+        allow_scene_library = true;
+    } else if (word == "--max-image-memory") {
+        max_image_mib = parse_whole_number(word, value(), 1, 1 << 20);
+    } else if (!word.empty() && word[0] == '-') {
+        throw Usage{"unknown option '" + word + "'"};
+    } else if (scene.empty()) {
+        scene = word;
+    } else {
+        throw Usage{"one scene at a time ('" + scene + "' and '" + word + "')"};
+    }
+}
+
+LoadOptions SceneArguments::load_options() const {
+    LoadOptions load;
+    load.library = library;
+    load.allow_scene_library = allow_scene_library;
+    load.max_image_bytes = static_cast<std::uint64_t>(max_image_mib) << 20;
+    return load;
+}
+
+int SceneArguments::thread_count() const {
+    return threads > 0 ? threads
+                       : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out) {
     if (argc >= 2 && std::string(argv[1]) == "serve") {
         return run_serve(argc - 1, argv + 1, out, err);
@@ -264,15 +284,12 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         return out ? 0 : 1;
     }
     try {
-        LoadOptions load;
-        load.library = args.library;
-        load.allow_scene_library = args.allow_scene_library;
-        load.max_image_bytes = static_cast<std::uint64_t>(args.max_image_mib) << 20;
+        LoadOptions load = args.load_options();
         Scene scene = args.scene.empty() ? load_scene_text(kShowcaseScene, "showcase", ".", load)
                                          : load_scene_file(args.scene, load);
         check_output(args.output);
 
-        RenderSettings settings;
+        RenderSettings settings = settings_of(scene, args.thread_count());
         settings.width = args.width > 0 ? args.width : scene.width;
         settings.height = args.height > 0 ? args.height : scene.height;
         settings.spp = args.spp > 0 ? args.spp : scene.spp;
@@ -281,9 +298,6 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         settings.seed = args.seed;
         settings.time_limit = args.time_limit;
         settings.noise_target = args.noise_target;
-        settings.threads = args.threads > 0
-                               ? args.threads
-                               : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 
         SessionOptions options;
         options.verbose = args.verbose;
@@ -311,10 +325,7 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
             summarise(err, scene, settings, stats, args.output);
         }
         return 0;
-    } catch (const Error &e) {
-        err << "oska-render: " << e.what() << "\n";
-        return 1;
-    } catch (const std::exception &e) {
+    } catch (const std::exception &e) { // Error, and what the libraries throw
         err << "oska-render: " << e.what() << "\n";
         return 1;
     }

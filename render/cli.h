@@ -6,6 +6,9 @@
 #ifndef OSKA_RENDER_CLI_H
 #define OSKA_RENDER_CLI_H
 
+#include "scene.h"
+
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -19,6 +22,28 @@ struct Usage {
 
 // `text` as a whole number from `low` to `high`, or a Usage naming `option`.
 int parse_whole_number(const std::string &option, const std::string &text, long low, long high);
+
+// Gives `take` each word of the command line after the program's name, and
+// a function that gives the word after it as its value (Usage "WORD: needs a
+// value" when there is none).
+using Value = std::function<std::string()>;
+void for_each_word(int argc, const char *const *argv,
+                   const std::function<void(const std::string &, const Value &)> &take);
+
+// What rendering and serving both take: the scene, its library, the image
+// memory and the threads.
+struct SceneArguments {
+    std::string scene, library;
+    int threads = 0; // 0: one for each core
+    int max_image_mib = 2048;
+    bool allow_scene_library = false;
+
+    // Takes `word`, one of these options (its value from `value`) or the
+    // scene; throws Usage for any other option or a second scene.
+    void take(const std::string &word, const Value &value);
+    LoadOptions load_options() const;
+    int thread_count() const;
+};
 
 // Runs the program; messages, progress and the summary go to `err`, the
 // help text to `out`. Returns the exit status: 0 done, 1 failed (one line

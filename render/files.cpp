@@ -124,4 +124,12 @@ void replace_file(const std::string &path, const void *data, std::size_t size, c
     }
 }
 
+std::string directory_of(const std::string &path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 } // namespace oska::render

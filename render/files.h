@@ -25,6 +25,10 @@ void require_regular_file(const std::string &path, const std::string &prefix);
 std::string read_regular_file(const std::string &path, const std::string &prefix,
                               std::uint64_t limit);
 
+// The folder holding `path` ("." for a bare name), against which the
+// relative paths of a file resolve.
+std::string directory_of(const std::string &path);
+
 // Writes `size` bytes at `data` to a temporary beside `path` and renames it
 // over `path`. On any failure the temporary is removed, `path` keeps what it
 // held, and Error "PATH: cannot write the WHAT: WHY" is thrown (`what`: "image",

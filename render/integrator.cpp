@@ -380,4 +380,14 @@ Framebuffer render(const Session &session, const RenderSettings &settings, Stats
     return image;
 }
 
+RenderSettings settings_of(const Scene &scene, int threads) {
+    RenderSettings settings;
+    settings.width = scene.width;
+    settings.height = scene.height;
+    settings.spp = scene.spp;
+    settings.light_samples = scene.light_samples;
+    settings.threads = threads;
+    return settings;
+}
+
 } // namespace oska::render

@@ -51,6 +51,9 @@ struct RenderSettings {
     int max_passes = 4096; // a bound on a render that is given a target
 };
 
+// The image size and sample counts the scene gives.
+RenderSettings settings_of(const Scene &scene, int threads = 1);
+
 struct Stats {
     long light_samples = 0; // points drawn on emitters
     long facing_away = 0;   // samples behind the receiving surface: no shader call

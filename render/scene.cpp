@@ -320,14 +320,6 @@ void check_names(const JsonReader &read, const Scene &scene) {
     }
 }
 
-std::string directory_of(const std::string &path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The library must be a file, and one the system can load as a shared
 // library, before its declarations are looked for beside it.
 void check_library_file(const Scene &scene) {

@@ -39,44 +39,21 @@ constexpr std::size_t kMessagesKept = 200;
 constexpr std::size_t kLargestRequest = 64 * 1024;
 constexpr long long kLargestScene = 64LL * 1024 * 1024;
 
-struct ServeArguments {
-    std::string scene, library;
+struct ServeArguments : SceneArguments {
     int port = 0; // 0: a free one
-    int threads = 0;
-    int max_image_mib = 2048;
-    bool allow_scene_library = false;
 };
 
 ServeArguments parse_serve(int argc, const char *const *argv) {
     ServeArguments args;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                throw Usage{arg + ": needs a value"};
-            }
-            return argv[++i];
-        };
+    for_each_word(argc, argv, [&](const std::string &arg, const Value &value) {
         if (arg == "--port") {
             args.port = parse_whole_number(arg, value(), 0, 65535);
-        } else if (arg == "--threads") {
-            args.threads = parse_whole_number(arg, value(), 1, 256);
-        } else if (arg == "--library") {
-            args.library = value();
-        } else if (arg == kAllowSceneLibraryOption) {
-            args.allow_scene_library = true;
-        } else if (arg == "--max-image-memory") {
-            args.max_image_mib = parse_whole_number(arg, value(), 1, 1 << 20);
         } else if (arg == "--help" || arg == "-h") {
             throw Usage{};
-        } else if (!arg.empty() && arg[0] == '-') {
-            throw Usage{"unknown option '" + arg + "'"};
-        } else if (args.scene.empty()) {
-            args.scene = arg;
         } else {
-            throw Usage{"one scene at a time ('" + args.scene + "' and '" + arg + "')"};
+            args.take(arg, value);
         }
-    }
+    });
     if (args.scene.empty()) {
         throw Usage{"serve needs a scene file (it saves the lights back into it)"};
     }
@@ -86,15 +63,6 @@ ServeArguments parse_serve(int argc, const char *const *argv) {
 // The scene file's text, of a size the server is willing to hold.
 std::string read_scene_text(const std::string &path) {
     return read_regular_file(path, path, kLargestScene);
-}
-
-// The folder relative paths of the scene resolve against.
-std::string directory_of(const std::string &path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string random_token() {
@@ -138,11 +106,7 @@ class Lookdev {
   public:
     Lookdev(Scene scene, std::string text, int threads)
         : scene_(std::move(scene)), text_(std::move(text)) {
-        settings_.width = scene_.width;
-        settings_.height = scene_.height;
-        settings_.spp = scene_.spp;
-        settings_.light_samples = scene_.light_samples;
-        settings_.threads = threads;
+        settings_ = settings_of(scene_, threads);
         SessionOptions options;
         options.report = [this](const std::string &line) { note("warning", line); };
         session_ = std::make_unique<Session>(scene_, options);
@@ -779,18 +743,12 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     try {
         std::string text = read_scene_text(args.scene);
-        LoadOptions load;
-        load.library = args.library;
-        load.allow_scene_library = args.allow_scene_library;
-        load.max_image_bytes = static_cast<std::uint64_t>(args.max_image_mib) << 20;
+        LoadOptions load = args.load_options();
         Scene scene = load_scene_text(text, args.scene, directory_of(args.scene), load);
         if (scene.lights.empty()) {
             throw Error(args.scene + ": has no light to tune");
         }
-        int threads = args.threads > 0
-                          ? args.threads
-                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-        Lookdev lookdev(std::move(scene), text, threads);
+        Lookdev lookdev(std::move(scene), text, args.thread_count());
         lookdev.load_ = load;
         lookdev.open();
 

@@ -67,16 +67,6 @@ struct Outcome {
     std::string error;                 // empty: rendered and closed cleanly
 };
 
-inline RenderSettings settings_of(const Scene &scene, int threads = 1) {
-    RenderSettings settings;
-    settings.width = scene.width;
-    settings.height = scene.height;
-    settings.spp = scene.spp;
-    settings.light_samples = scene.light_samples;
-    settings.threads = threads;
-    return settings;
-}
-
 // How to render, beyond what the scene says.
 struct Sampling {
     SamplerKind sampler = SamplerKind::sobol;
