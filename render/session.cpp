@@ -18,18 +18,18 @@ host::Host &the_host() { return host::host(); }
 // The shader reads the vector list at twice the channel numbers it is
 // given; a channel the object lacks would be read past the list's end.
 void check_channels(const Scene &scene, const std::string &where, int object,
-                    const oskacolor_params &p) {
+                    const oskacolor_params &params) {
     const Mesh &mesh = scene.objects[object].mesh;
     const struct {
         const char *name;
         oska_boolean on;
         oska_integer channel;
-    } uses[] = {{"vc_color_channel", p.vc_color, p.vc_color_channel},
-                {"vc_intensity_channel", p.vc_intensity, p.vc_intensity_channel},
-                {"vc_range_channel", p.vc_range, p.vc_range_channel},
-                {"vc_shadow_channel", p.vc_shadow, p.vc_shadow_channel}};
+    } uses[] = {{"vc_color_channel", params.vc_color, params.vc_color_channel},
+                {"vc_intensity_channel", params.vc_intensity, params.vc_intensity_channel},
+                {"vc_range_channel", params.vc_range, params.vc_range_channel},
+                {"vc_shadow_channel", params.vc_shadow, params.vc_shadow_channel}};
     for (const auto &use : uses) {
-        if (!p.use_vertex_color || !use.on) {
+        if (!params.use_vertex_color || !use.on) {
             continue;
         }
         bool present =
@@ -314,11 +314,11 @@ void Session::bind_lights() {
     }
 }
 
-// Light `i` of the scene: its shader instance, the object it emits from,
-// and the instance init.
-void Session::bind_light(std::size_t i) {
+// Light `index` of the scene: its shader instance, the object it emits
+// from, and the instance init.
+void Session::bind_light(std::size_t index) {
     host::Host &host = the_host();
-    const LightDesc &desc = scene_.lights[i];
+    const LightDesc &desc = scene_.lights[index];
     const ShaderCall &call = desc.shader;
     if (call.decl->result != "color" || call.shader != "oskacolor") {
         throw Error(scene_.file + ": " + desc.where + ": '" + call.shader +
@@ -328,8 +328,8 @@ void Session::bind_light(std::size_t i) {
     light_shader_ = s.call;
     BoundLight bound;
     bound.desc = &desc;
-    bound.light = light_tags_[i];
-    bound.instance = light_instances_[i];
+    bound.light = light_tags_[index];
+    bound.instance = light_instances_[index];
     bound.shader = &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
     fill_record(*bound.shader, call);
     bound.params = bound.shader->params<oskacolor_params>();
@@ -409,18 +409,18 @@ void Session::check_light(std::size_t index, const ShaderCall &call) const {
     const BoundLight &light = lights_.at(index);
     // The switches and channels, as the record would hold them (tags are
     // not needed here).
-    oskacolor_params p{};
-    auto *bytes = reinterpret_cast<unsigned char *>(&p);
+    oskacolor_params params{};
+    auto *bytes = reinterpret_cast<unsigned char *>(&params);
     for (const ParamSetting &setting : call.params) {
         const ParamDecl &decl = *setting.decl;
-        if (decl.array || decl.offset + decl.size > sizeof p) {
+        if (decl.array || decl.offset + decl.size > sizeof params) {
             continue;
         }
         if (decl.type == ParamType::boolean || decl.type == ParamType::integer) {
             std::memcpy(bytes + decl.offset, &setting.integer, 4);
         }
     }
-    check_channels(scene_, light.desc->where, light.object, p);
+    check_channels(scene_, light.desc->where, light.object, params);
 }
 
 void Session::refresh_light(std::size_t index) {
