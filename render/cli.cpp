@@ -160,6 +160,11 @@ void draw_progress(std::ostream &err, const RenderSettings &settings, const Prog
     constexpr int kWidth = 30;
     double done = p.rows > 0 ? static_cast<double>(p.rows_done) / p.rows : 1.0;
     double per_second = p.seconds > 0 ? p.light_samples / p.seconds : 0;
+    auto bar = [&] {
+        int filled = static_cast<int>(done * kWidth);
+        return std::string(static_cast<std::size_t>(filled), '#') +
+               std::string(static_cast<std::size_t>(kWidth - filled), '-');
+    };
     if (settings.time_limit > 0 || settings.noise_target > 0) {
         // Passes until a target: the bar fills with the time, and the
         // estimated error says how far the noise has come down.
@@ -170,22 +175,16 @@ void draw_progress(std::ostream &err, const RenderSettings &settings, const Prog
         if (p.noise >= 0) {
             std::snprintf(noise, sizeof noise, "error %.4f", p.noise);
         }
-        int filled = static_cast<int>(done * kWidth);
-        std::string bar(static_cast<std::size_t>(filled), '#');
-        bar.append(static_cast<std::size_t>(kWidth - filled), '-');
         char line[200];
         std::snprintf(line, sizeof line, "\r[%s] pass %d  %s  %s light samples/s  %.0f s   ",
-                      bar.c_str(), p.pass + 1, noise, rate(per_second).c_str(), p.seconds);
+                      bar().c_str(), p.pass + 1, noise, rate(per_second).c_str(), p.seconds);
         err << line << std::flush;
         return;
     }
-    int filled = static_cast<int>(done * kWidth);
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kWidth - filled), '-');
     double left = done > 0 ? p.seconds * (1 - done) / done : 0;
     char line[160];
     std::snprintf(line, sizeof line, "\r[%s] %3.0f%%  %s light samples/s  %.0f s left   ",
-                  bar.c_str(), done * 100, rate(per_second).c_str(), left);
+                  bar().c_str(), done * 100, rate(per_second).c_str(), left);
     err << line << std::flush;
 }
 

@@ -248,27 +248,11 @@ Testing::~Testing() { impl().monitor = nullptr; }
 
 void Testing::reset() {
     Host::reset();
-    Watch &watch = *watch_;
-    std::lock_guard<std::mutex> lock(watch.mutex);
-    watch.messages.clear();
-    watch.calls.clear();
-    watch.logging = true;
-    watch.clear_counts();
-    watch.copied_state_reported = false;
-    watch.failing_allocations = 0;
-    watch.fail_texture_lookups = false;
-    watch.refuse_edits = false;
-    watch.silenced.clear();
-    watch.faults = HostFaults{};
-    watch.fifth_words.clear();
-    watch.edits.clear();
-    watch.edit_errors.clear();
-    watch.open_edits.clear();
-    watch.closed_records.clear();
-    watch.slot_answered.clear();
-    watch.spare_slot = nullptr;
-    watch.invalidate_next = nullptr;
-    watch.invalidate_size = 0;
+    // A fresh watch forgets every log, count, switch and fault at once (set-up
+    // runs while the library makes no call).
+    impl().monitor = nullptr;
+    watch_ = std::make_unique<Watch>(*this);
+    impl().monitor = watch_.get();
 }
 
 // ---- Messages and the call log
