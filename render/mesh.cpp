@@ -35,14 +35,14 @@ void add_face(Mesh &mesh) {
 
 } // namespace
 
-Vec3 Transform::normal(Vec3 n) const {
+Vec3 Transform::normal(Vec3 direction) const {
     // The cofactor matrix is the inverse transpose up to a positive scale
     // (for a positive determinant), which normalisation removes.
     Vec3 c0{m[0][0], m[1][0], m[2][0]}, c1{m[0][1], m[1][1], m[2][1]},
         c2{m[0][2], m[1][2], m[2][2]};
     Vec3 r0 = cross(c1, c2), r1 = cross(c2, c0), r2 = cross(c0, c1);
     float det = dot(c0, r0);
-    Vec3 out = r0 * n.x + r1 * n.y + r2 * n.z;
+    Vec3 out = r0 * direction.x + r1 * direction.y + r2 * direction.z;
     return normalize(det < 0 ? -out : out);
 }
 
@@ -58,17 +58,17 @@ Transform Transform::after(const Transform &first) const {
     return out;
 }
 
-Transform Transform::translate(Vec3 d) {
+Transform Transform::translate(Vec3 offset) {
     Transform out;
-    out.t = d;
+    out.t = offset;
     return out;
 }
 
-Transform Transform::scale(Vec3 s) {
+Transform Transform::scale(Vec3 factors) {
     Transform out;
-    out.m[0][0] = s.x;
-    out.m[1][1] = s.y;
-    out.m[2][2] = s.z;
+    out.m[0][0] = factors.x;
+    out.m[1][1] = factors.y;
+    out.m[2][2] = factors.z;
     return out;
 }
 

@@ -11,6 +11,28 @@
 
 namespace oska::render {
 
+// Row-major 3x4 affine transform: linear part `m` (one row per output
+// coordinate), then the translation `t`.
+struct Transform {
+    float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // m[row][column]
+    Vec3 t;
+
+    Vec3 point(Vec3 position) const { return linear(position) + t; }
+    Vec3 linear(Vec3 vector) const {
+        return {m[0][0] * vector.x + m[0][1] * vector.y + m[0][2] * vector.z,
+                m[1][0] * vector.x + m[1][1] * vector.y + m[1][2] * vector.z,
+                m[2][0] * vector.x + m[2][1] * vector.y + m[2][2] * vector.z};
+    }
+    // Normals go through the inverse transpose of the linear part.
+    Vec3 normal(Vec3 direction) const;
+    // `this` after `first`.
+    Transform after(const Transform &first) const;
+
+    static Transform translate(Vec3 offset);
+    static Transform scale(Vec3 factors);
+    static Transform rotate(int axis, float degrees);
+};
+
 struct Mesh {
     std::vector<Vec3> positions;
     std::vector<Vec3> normals;     // per vertex, unit length

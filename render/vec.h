@@ -43,28 +43,6 @@ inline bool finite(Vec3 a) {
     return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
 }
 
-// Row-major 3x4 affine transform: linear part `m` (one row per output
-// coordinate), then the translation `t`.
-struct Transform {
-    float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}; // m[row][column]
-    Vec3 t;
-
-    Vec3 point(Vec3 p) const { return linear(p) + t; }
-    Vec3 linear(Vec3 v) const {
-        return {m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
-                m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
-                m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
-    }
-    // Normals go through the inverse transpose of the linear part.
-    Vec3 normal(Vec3 n) const;
-    // `this` after `first`.
-    Transform after(const Transform &first) const;
-
-    static Transform translate(Vec3 d);
-    static Transform scale(Vec3 s);
-    static Transform rotate(int axis, float degrees);
-};
-
 } // namespace oska::render
 
 #endif
