@@ -113,6 +113,9 @@ bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out) 
     // The texel index on one axis, in doubles: far from the image a float
     // index is whole but beyond any integer type.
     auto index = [repeat](double at, int size) {
+        if (at >= 0 && at < size) { // most lookups: inside the image
+            return static_cast<std::size_t>(at);
+        }
         if (repeat) {
             double wrapped = std::fmod(at, size); // exact, and whole as `at` is
             return static_cast<std::size_t>(wrapped < 0 ? wrapped + size : wrapped);
