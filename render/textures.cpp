@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -84,17 +85,34 @@ Image read_image(const std::string &file, const std::string &colorspace, std::ui
     image.width = layout.width;
     image.height = layout.height;
     image.channels = layout.nchannels;
-    image.texels.resize(static_cast<std::size_t>(bytes / sizeof(float)));
+    const bool integer_texels = layout.format.basetype == OIIO::TypeDesc::UINT8 ||
+                                layout.format.basetype == OIIO::TypeDesc::UINT16;
+    const OIIO::TypeDesc held = integer_texels ? layout.format : OIIO::TypeDesc::FLOAT;
+    image.depth = static_cast<int>(held.size());
+    image.texels.resize(static_cast<std::size_t>(bytes / sizeof(float)) * held.size());
     // The PNG decoder prints its own complaint besides returning it; the
     // message thrown says what it had to say.
     StandardErrorMuted muted;
-    if (!input->read_image(0, 0, 0, layout.nchannels, OIIO::TypeDesc::FLOAT, image.texels.data())) {
+    if (!input->read_image(0, 0, 0, layout.nchannels, held, image.texels.data())) {
         throw Error("image '" + file + "' cannot be read whole" + first_line(input->geterror()));
     }
-    bool integer_texels = layout.format.basetype == OIIO::TypeDesc::UINT8 ||
-                          layout.format.basetype == OIIO::TypeDesc::UINT16;
     image.srgb = colorspace == "auto" ? integer_texels : colorspace == "srgb";
     return image;
+}
+
+float Image::at(std::size_t index) const {
+    const unsigned char *bytes = texels.data() + index * static_cast<std::size_t>(depth);
+    if (depth == 1) {
+        return static_cast<float>(*bytes) * (1.0f / 255.0f);
+    }
+    if (depth == 2) {
+        std::uint16_t value;
+        std::memcpy(&value, bytes, sizeof value);
+        return static_cast<float>(value) * (1.0f / 65535.0f);
+    }
+    float value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
 }
 
 bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out) {
@@ -126,7 +144,8 @@ bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out) 
     std::size_t top = index(y0, image.height), bottom = index(double{y0} + 1, image.height);
     const int channels = image.channels;
     auto texel = [&](std::size_t column, std::size_t row, int c) {
-        return image.texels[(row * static_cast<std::size_t>(image.width) + column) * channels + c];
+        return image.at((row * static_cast<std::size_t>(image.width) + column) * channels +
+                        static_cast<std::size_t>(c));
     };
     float texel_out[4] = {0, 0, 0, 1};
     for (int c = 0; c < std::min(channels, 4); ++c) {

@@ -1,5 +1,5 @@
 // Image textures: each image is decoded once, when the scene is read, into
-// linear-layout float texels that every render thread reads without a lock.
+// texels that every render thread reads without a lock.
 // Lookups are bilinear between texel centres, with the same arithmetic as the
 // image library's own bilinear filter at the finest level.
 #ifndef OSKA_RENDER_TEXTURES_H
@@ -15,8 +15,15 @@ namespace oska::render {
 
 struct Image {
     int width = 0, height = 0, channels = 0;
-    std::vector<float> texels; // rows top to bottom, channels interleaved
-    bool srgb = true;          // texels hold sRGB-encoded values
+    // Bytes a channel: 8- and 16-bit images keep their values as the file
+    // has them (1 and 2), everything else is held as floats (4).
+    int depth = 4;
+    std::vector<unsigned char> texels; // rows top to bottom, channels interleaved
+    bool srgb = true;                  // texels hold sRGB-encoded values
+
+    // Channel value `index` of the texels as a float: whole numbers scaled
+    // to [0, 1] as the image library scales them when it reads floats.
+    float at(std::size_t index) const;
 };
 
 // Reads `file` whole. `colorspace` is "srgb", "linear" or "auto" (sRGB for

@@ -357,6 +357,28 @@ TEST(BadInput, TextureLookupsAreBilinear) {
         EXPECT_EQ(lookup(ramp, row.u, 0.5f, row.repeat, &c), row.found) << row.u;
         EXPECT_EQ(c.r, row.red) << row.u;
     }
+    // 8- and 16-bit images keep their whole numbers and give, at each texel
+    // centre, the float the image library reads for it.
+    for (OIIO::TypeDesc type : {OIIO::TypeDesc::UINT8, OIIO::TypeDesc::UINT16}) {
+        std::string file = d.file(type == OIIO::TypeDesc::UINT8 ? "ramp8.png" : "ramp16.png");
+        std::vector<float> values(256), read(256);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] = static_cast<float>(i) / 255.0f;
+        }
+        auto png = OIIO::ImageOutput::create(file);
+        ASSERT_TRUE(png && png->open(file, OIIO::ImageSpec(256, 1, 1, type)) &&
+                    png->write_image(OIIO::TypeDesc::FLOAT, values.data()) && png->close());
+        auto in = OIIO::ImageInput::open(file);
+        ASSERT_TRUE(in && in->read_image(0, 0, 0, 1, OIIO::TypeDesc::FLOAT, read.data()));
+        std::uint64_t room = 4096;
+        Image image = read_image(file, "linear", room);
+        EXPECT_EQ(image.depth, static_cast<int>(type.size()));
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            oska_color c;
+            ASSERT_TRUE(lookup(image, (static_cast<float>(i) + 0.5f) / 256.0f, 0.5f, false, &c));
+            ASSERT_EQ(c.r, read[i]) << i;
+        }
+    }
 }
 
 } // namespace
