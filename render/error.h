@@ -13,6 +13,14 @@ struct Error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The first line of a library's message, to end an Error's one line.
+inline std::string first_line(std::string text) {
+    if (auto end = text.find('\n'); end != std::string::npos) {
+        text.erase(end);
+    }
+    return text;
+}
+
 } // namespace oska::render
 
 #endif

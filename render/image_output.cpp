@@ -30,13 +30,6 @@ std::string extension_of(const std::string &path) {
 
 bool float_format(const std::string &ext) { return ext == "exr" || ext == "hdr"; }
 
-std::string first_line(std::string text) {
-    if (auto end = text.find('\n'); end != std::string::npos) {
-        text.erase(end);
-    }
-    return text;
-}
-
 } // namespace
 
 void check_output(const std::string &path) {

@@ -7,10 +7,6 @@ namespace oska::render {
 
 using nlohmann::json;
 
-std::string quoted(const std::string &where, const std::string &name) {
-    return name.empty() ? where : where + " '" + name + "'";
-}
-
 json parse_json(const JsonReader &read, const std::string &text) {
     struct Frame {
         bool array = false;

@@ -111,6 +111,22 @@ class JsonReader {
         return value.get<bool>();
     }
 
+    // Entry `index` of the scene's array `list` ("objects", "lights"): an
+    // object with a name, which it gives; `where` becomes "lights[1] 'strip'".
+    std::string named_entry(const nlohmann::json &entry, const char *list, std::size_t index,
+                            std::string &where) const {
+        where = std::string(list) + "[" + std::to_string(index) + "]";
+        if (!entry.is_object()) {
+            fail(where, "expected an object");
+        }
+        if (!entry.contains("name")) {
+            fail(where, "missing 'name'");
+        }
+        std::string name = string(entry["name"], where + ": name");
+        where += " '" + name + "'";
+        return name;
+    }
+
     // Stops unless `file` is a regular file: "SCENE: WHERE 'FILE': PROBLEM".
     void require_file(const std::string &file, const std::string &where) const {
         if (std::string problem = file_problem(file); !problem.empty()) {
@@ -129,9 +145,6 @@ class JsonReader {
     const std::string &file_;
     const std::string &base_dir_;
 };
-
-// "objects[2] 'ball'", or `where` alone for an element without a name.
-std::string quoted(const std::string &where, const std::string &name);
 
 // Parses `text`, refusing an object that gives one key twice (the parser
 // would keep the last in silence) and naming where in the text it fails.

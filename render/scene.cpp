@@ -266,16 +266,8 @@ void read_lights(const JsonReader &read, const json &node, Scene &scene) {
     }
     for (std::size_t i = 0; i < node.size(); ++i) {
         const json &entry = node[i];
-        std::string where = "lights[" + std::to_string(i) + "]";
-        if (!entry.is_object()) {
-            read.fail(where, "expected an object");
-        }
-        if (!entry.contains("name")) {
-            read.fail(where, "missing 'name'");
-        }
         LightDesc light;
-        light.name = read.string(entry["name"], where + ": name");
-        light.where = quoted(where, light.name);
+        light.name = read.named_entry(entry, "lights", i, light.where);
         read.allow(entry, light.where,
                    {"name", "object", "shader", "params", "exponent", "emit_divisor", "samples"});
         if (entry.contains("exponent")) {

@@ -106,16 +106,9 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
     }
     for (std::size_t i = 0; i < node.size(); ++i) {
         const json &entry = node[i];
-        std::string where = "objects[" + std::to_string(i) + "]";
-        if (!entry.is_object()) {
-            read.fail(where, "expected an object");
-        }
         ObjectDesc object;
-        if (!entry.contains("name")) {
-            read.fail(where, "missing 'name'");
-        }
-        object.name = read.string(entry["name"], where + ": name");
-        where = quoted(where, object.name);
+        std::string where;
+        object.name = read.named_entry(entry, "objects", i, where);
         object.where = where;
         read.allow(entry, where,
                    {"name", "shape", "mesh", "size", "radius", "segments", "material", "color",

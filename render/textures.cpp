@@ -44,11 +44,10 @@ class StandardErrorMuted {
     int saved_ = -1;
 };
 
-std::string first_line(std::string text) {
-    if (auto end = text.find('\n'); end != std::string::npos) {
-        text.erase(end);
-    }
-    return text.empty() ? text : ": " + text;
+// ": WHY" from the image library's message, or nothing when it gave none.
+std::string because(const std::string &message) {
+    std::string why = first_line(message);
+    return why.empty() ? why : ": " + why;
 }
 
 std::string megabytes(std::uint64_t bytes) {
@@ -64,7 +63,7 @@ float srgb_to_linear(float c) {
 Image read_image(const std::string &file, const std::string &colorspace, std::uint64_t &budget) {
     auto input = OIIO::ImageInput::open(file);
     if (!input) {
-        throw Error("cannot read image '" + file + "'" + first_line(OIIO::geterror()));
+        throw Error("cannot read image '" + file + "'" + because(OIIO::geterror()));
     }
     const OIIO::ImageSpec layout = input->spec_dimensions(0);
     if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth != 1) {
@@ -94,7 +93,7 @@ Image read_image(const std::string &file, const std::string &colorspace, std::ui
     // message thrown says what it had to say.
     StandardErrorMuted muted;
     if (!input->read_image(0, 0, 0, layout.nchannels, held, image.texels.data())) {
-        throw Error("image '" + file + "' cannot be read whole" + first_line(input->geterror()));
+        throw Error("image '" + file + "' cannot be read whole" + because(input->geterror()));
     }
     image.srgb = colorspace == "auto" ? integer_texels : colorspace == "srgb";
     return image;

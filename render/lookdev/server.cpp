@@ -327,12 +327,10 @@ class Lookdev {
             return state;
         };
         const oskacolor_params &p = *bound.params;
-        double far = 10;
+        // A decay range sets the distances shown; otherwise 0 to 10, angles at 1.
+        double far = 10, reference = 1;
         if ((p.decay == 1 || p.decay == 2) && p.decay_end > 0) {
             far = 1.25 * std::max(p.decay_end, p.decay_start);
-        }
-        double reference = 1;
-        if ((p.decay == 1 || p.decay == 2) && p.decay_end > 0) {
             reference = 0.5 * (std::max(0.0f, p.decay_start) + p.decay_end);
         }
         constexpr int kSteps = 200;
