@@ -38,6 +38,7 @@ struct Worker {
                          SampleContext *context) {
         oska_state state{};
         state.function = &light.shader->function;
+        state.host_data2 = light.shader->state_key;
         state.ray_kind = ray_kind;
         state.distance = distance;
         state.light_instance = light.instance;

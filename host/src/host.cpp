@@ -57,14 +57,18 @@ ShaderInstance *Host::Impl::shader_of(const oska_state *state) const {
     if (state == nullptr || state->function == nullptr) {
         return nullptr;
     }
-    auto found = shader_by_function.find(state->function);
-    return found == shader_by_function.end() ? nullptr : found->second;
+    // The key is the shader's place in the list, plus one; the function
+    // record must match too, so a stale or foreign key finds nothing.
+    const std::uintptr_t index = reinterpret_cast<std::uintptr_t>(state->host_data2) - 1;
+    if (index >= shaders.size() || &shaders[index]->function != state->function) {
+        return nullptr;
+    }
+    return shaders[index].get();
 }
 
 void Host::Impl::clear() {
     elements.clear();
     shaders.clear();
-    shader_by_function.clear();
     states.clear();
     made_states.clear();
 
@@ -183,8 +187,8 @@ ShaderInstance &Host::add_shader(const char *name, std::size_t record_size, std:
     const std::size_t mirrored = std::max<std::size_t>((record_size + extra + 7) / 8 * 8, 8);
     shader->function.attach_offset = int32_t(mirrored);
     shader->storage.assign(2 * mirrored, 0);
+    shader->state_key = reinterpret_cast<void *>(impl_->shaders.size() + 1);
     ShaderInstance &added = *shader;
-    impl_->shader_by_function[&added.function] = &added;
     impl_->shaders.push_back(std::move(shader));
     return added;
 }
@@ -194,6 +198,7 @@ oska_state &Host::make_state(ShaderInstance &shader, oska_tag light_instance) {
     oska_state &state = impl_->states.emplace_back();
     state = oska_state{};
     state.function = &shader.function;
+    state.host_data2 = shader.state_key;
     state.ray_kind = OSKA_RAY_LIGHT;
     state.light_instance = light_instance;
     state.sample = &state;

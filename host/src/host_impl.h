@@ -16,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -117,7 +116,6 @@ struct Host::Impl {
     // Scene and shaders (set-up only).
     std::deque<Element> elements;
     std::deque<std::unique_ptr<ShaderInstance>> shaders;
-    std::unordered_map<const oska_function *, ShaderInstance *> shader_by_function;
     std::deque<oska_state> states;
     std::unordered_set<const oska_state *> made_states;
 

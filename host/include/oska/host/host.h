@@ -88,6 +88,9 @@ struct OSKA_HOST_CXX_API ShaderInstance {
 
     oska_function function{};           // must stay the first member
     void *settings = nullptr;           // the settings slot
+    // What a state for this shader carries in host_data2: the host finds the
+    // shader from it at once, without a search (request 51 asks per sample).
+    void *state_key = nullptr;
     std::string name;                   // shader name, e.g. "oskacolor"
     std::vector<unsigned char> storage; // parameter record, then attachment words
     std::size_t record_size = 0;
