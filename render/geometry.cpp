@@ -151,7 +151,7 @@ bool Geometry::occluded(Vec3 from, Vec3 to) const {
     if (!(distance > 2 * epsilon_)) {
         return false;
     }
-    d = d / distance;
+    d = d * (1 / distance);
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     RTCRay ray{};
@@ -188,6 +188,11 @@ AreaSampler::AreaSampler(const Mesh &mesh) {
         triangle.uv2 = mesh.uvs[v[2]];
         Vec3 across = cross(triangle.edge1, triangle.edge2);
         triangle.flat_normal = normalize(across);
+        triangle.flat =
+            triangle.normal0 == triangle.normal1 && triangle.normal1 == triangle.normal2;
+        float n2 = dot(triangle.normal0, triangle.normal0);
+        triangle.unit_normal =
+            n2 > 0.25f ? triangle.normal0 * (1 / std::sqrt(n2)) : triangle.flat_normal;
         triangles_.push_back(triangle);
         running += 0.5 * length(across);
         cdf_.push_back(static_cast<float>(running));
@@ -232,6 +237,10 @@ EmitterPoint AreaSampler::point(uint32_t index, float radial, float along) const
     float b0 = 1 - p.b1 - p.b2;
     p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
     p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
+    if (t.flat) {
+        p.normal = t.unit_normal;
+        return p;
+    }
     Vec3 n = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
     float n2 = dot(n, n);
     // Opposite vertex normals can cancel out: the triangle's own normal then.

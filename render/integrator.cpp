@@ -93,19 +93,37 @@ struct Worker {
             block <<= 1;
         }
         uint32_t first = camera_index * block;
+        // The points are drawn a batch at a time, ahead of the shader calls:
+        // no point depends on another, so the processor overlaps their
+        // arithmetic instead of waiting on each in turn.
+        constexpr int kBatch = 16;
+        EmitterPoint batch[kBatch];
+        // One state serves all the samples (the library only reads it): a
+        // sample sets what is its own.
+        SampleContext context{from, {}, &stats.shadow_rays};
+        oska_state state = state_for(light, OSKA_RAY_LIGHT, 0, &context);
+        state.sample = state.parent = &state;
+        oska_shader_fn shader = session.light_shader();
+        void *params = light.shader->record();
         for (int i = 0; i < count; ++i) {
-            float u[3];
-            sampler.light(static_cast<uint32_t>(index), first + static_cast<uint32_t>(i), u);
-            EmitterPoint sample = settings.sampler == SamplerKind::random
-                                      ? light.sampler->sample(u[0], u[1], u[2])
-                                      : light.sampler->sample(u[0], u[1]);
+            if (i % kBatch == 0) {
+                for (int k = 0; k < kBatch && i + k < count; ++k) {
+                    float u[3];
+                    sampler.light(static_cast<uint32_t>(index),
+                                  first + static_cast<uint32_t>(i + k), u);
+                    batch[k] = settings.sampler == SamplerKind::random
+                                   ? light.sampler->sample(u[0], u[1], u[2])
+                                   : light.sampler->sample(u[0], u[1]);
+                }
+            }
+            const EmitterPoint &sample = batch[i % kBatch];
             ++stats.light_samples;
             Vec3 to_sample = sample.position - at.position;
             float distance = length(to_sample);
             if (!(distance > eps)) {
                 continue;
             }
-            Vec3 w = to_sample / distance;
+            Vec3 w = to_sample * (1 / distance);
             float receiver_cosine = dot(at.normal, w);
             if (!(receiver_cosine > 0)) {
                 ++stats.facing_away;
@@ -116,14 +134,13 @@ struct Worker {
             // sample faces the point.
             float emission_dot = dot(sample.normal, w);
             set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
-            SampleContext context{from, sample.position, &stats.shadow_rays};
-            oska_state state = state_for(light, OSKA_RAY_LIGHT, distance, &context);
-            state.sample = state.parent = &state;
+            context.to = sample.position;
+            state.distance = distance;
             state.emission_dot = emission_dot;
             state.orientation = -emission_dot > 0 ? 1 : 0;
             oska_color color{0, 0, 0, 0};
             ++stats.shader_calls;
-            if (session.light_shader()(&color, &state, light.shader->record())) {
+            if (shader(&color, &state, params)) {
                 sum += Vec3{color.r, color.g, color.b} * receiver_cosine;
             } else {
                 ++stats.rejected;

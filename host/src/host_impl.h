@@ -115,7 +115,7 @@ struct Host::Impl {
 
     // Scene and shaders (set-up only).
     std::deque<Element> elements;
-    std::deque<std::unique_ptr<ShaderInstance>> shaders;
+    std::vector<std::unique_ptr<ShaderInstance>> shaders; // the instances stay in place
     std::deque<oska_state> states;
     std::unordered_set<const oska_state *> made_states;
 

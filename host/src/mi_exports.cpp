@@ -147,16 +147,19 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
         return 0;
     }
 
+    // The one request asked per sample needs no element: answered first.
+    if (request == OSKA_QUERY_SETTINGS_SLOT) {
+        oska::host::ShaderInstance *shader = host.shader_of(state);
+        if (shader == nullptr) {
+            return 0;
+        }
+        write_result(result, settings_slot(host, *shader));
+        return 1;
+    }
     const Host::Impl::Element *element = host.element(tag);
     const bool light = element != nullptr && element->type == OSKA_TYPE_LIGHT;
     const bool instance = element != nullptr && element->type == OSKA_TYPE_INSTANCE;
     switch (request) {
-    case OSKA_QUERY_SETTINGS_SLOT:
-        if (oska::host::ShaderInstance *shader = host.shader_of(state)) {
-            write_result(result, settings_slot(host, *shader));
-            return 1;
-        }
-        return 0;
     case OSKA_QUERY_INSTANCE_LIGHT:
         // Whatever the instance places: a light, or an element that a
         // type check will refuse.

@@ -86,8 +86,8 @@ struct OSKA_HOST_CXX_API ShaderInstance {
     ShaderInstance(const ShaderInstance &) = delete; // the host hands out references
     ShaderInstance &operator=(const ShaderInstance &) = delete;
 
-    oska_function function{};           // must stay the first member
-    void *settings = nullptr;           // the settings slot
+    oska_function function{}; // must stay the first member
+    void *settings = nullptr; // the settings slot
     // What a state for this shader carries in host_data2: the host finds the
     // shader from it at once, without a search (request 51 asks per sample).
     void *state_key = nullptr;
