@@ -31,28 +31,23 @@ constexpr uint32_t reverse_bits(uint32_t x) {
 // [d][p][v] is the reversed point of dimension d for the reversed index
 // whose byte p is v and whose other bytes are 0.
 using ByteTables = std::array<std::array<std::array<uint32_t, 256>, 4>, 2>;
-const ByteTables &reversed_tables() {
-    static const ByteTables tables = [] {
-        ByteTables t{};
-        for (int d = 0; d < 2; ++d) {
-            for (int p = 0; p < 4; ++p) {
-                for (uint32_t v = 0; v < 256; ++v) {
-                    uint32_t point = 0;
-                    for (int c = 0; c < 8; ++c) {
-                        if ((v >> c & 1u) != 0) {
-                            point ^=
-                                reverse_bits(kMatrices[static_cast<std::size_t>(d)]
-                                                      [static_cast<std::size_t>(31 - 8 * p - c)]);
-                        }
+constexpr ByteTables kReversedTables = [] {
+    ByteTables t{};
+    for (std::size_t d = 0; d < 2; ++d) {
+        for (std::size_t p = 0; p < 4; ++p) {
+            for (uint32_t v = 0; v < 256; ++v) {
+                uint32_t point = 0;
+                for (std::size_t c = 0; c < 8; ++c) {
+                    if ((v >> c & 1u) != 0) {
+                        point ^= reverse_bits(kMatrices[d][31 - 8 * p - c]);
                     }
-                    t[static_cast<std::size_t>(d)][static_cast<std::size_t>(p)][v] = point;
                 }
+                t[d][p][v] = point;
             }
         }
-        return t;
-    }();
-    return tables;
-}
+    }
+    return t;
+}();
 
 // Owen scrambling in the reversed form: a hash in which each bit depends
 // only on the bits below it, so that each digit of the fraction is flipped
@@ -97,7 +92,7 @@ PixelSampler::ScrambleKeys PixelSampler::ScrambleKeys::from(uint32_t key) {
 // Point `index` of a scrambled 2D sequence: its index order shuffled and
 // each coordinate scrambled, by the keys. All of it works on reversed bits.
 void PixelSampler::scrambled_pair(const ScrambleKeys &keys, uint32_t index, float *u0, float *u1) {
-    const ByteTables &tables = reversed_tables();
+    const ByteTables &tables = kReversedTables;
     uint32_t r = scramble_reversed(reverse_bits(index), keys.order);
     uint32_t p[2];
     for (std::size_t d = 0; d < 2; ++d) {
