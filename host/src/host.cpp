@@ -187,7 +187,10 @@ ShaderInstance &Host::add_shader(const char *name, std::size_t record_size, std:
     const std::size_t mirrored = std::max<std::size_t>((record_size + extra + 7) / 8 * 8, 8);
     shader->function.attach_offset = int32_t(mirrored);
     shader->storage.assign(2 * mirrored, 0);
-    shader->state_key = reinterpret_cast<void *>(impl_->shaders.size() + 1);
+    // A number, never followed as an address: shader_of checks it against
+    // the list before use.
+    shader->state_key = reinterpret_cast<void *>( // NOLINT(performance-no-int-to-ptr)
+        impl_->shaders.size() + 1);
     ShaderInstance &added = *shader;
     impl_->shaders.push_back(std::move(shader));
     return added;
