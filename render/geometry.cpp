@@ -215,8 +215,17 @@ AreaSampler::AreaSampler(const Mesh &mesh) {
 
 // The first triangle whose running share is above u (the last if none is).
 uint32_t AreaSampler::pick(float u) const {
-    auto step = static_cast<std::size_t>(u * static_cast<float>(guide_.size()));
-    uint32_t t = guide_[std::min(step, guide_.size() - 1)];
+    auto step = std::min(static_cast<std::size_t>(u * static_cast<float>(guide_.size())),
+                         guide_.size() - 1);
+    // The answer lies from the step's first triangle to the next step's: a
+    // search in halves whose choices are selects, not branches, since which
+    // way u goes is a coin toss a branch predictor would lose.
+    uint32_t t = guide_[step];
+    auto last =
+        static_cast<uint32_t>(step + 1 < guide_.size() ? guide_[step + 1] : cdf_.size() - 1);
+    for (uint32_t n = last - t + 1; n > 1; n -= n / 2) {
+        t = cdf_[t + n / 2 - 1] > u ? t : t + n / 2;
+    }
     while (t > 0 && cdf_[t - 1] > u) { // where rounding put u in the next step
         --t;
     }
@@ -226,11 +235,12 @@ uint32_t AreaSampler::pick(float u) const {
     return t;
 }
 
-// Uniform over the triangle: fold the unit square onto it.
-EmitterPoint AreaSampler::point(uint32_t index, float radial, float along) const {
+// Uniform over the triangle: fold the unit square onto it. Written in place
+// rather than returned: a returned copy is read back wider than it was
+// written, which stalls the processor on every sample.
+void AreaSampler::place(uint32_t index, float radial, float along, EmitterPoint &p) const {
     const Triangle &t = triangles_[index];
     float s = std::sqrt(radial);
-    EmitterPoint p;
     p.triangle = index;
     p.b1 = s * (1 - along);
     p.b2 = s * along;
@@ -239,27 +249,32 @@ EmitterPoint AreaSampler::point(uint32_t index, float radial, float along) const
     p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
     if (t.flat) {
         p.normal = t.unit_normal;
-        return p;
+        return;
     }
     Vec3 n = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
     float n2 = dot(n, n);
     // Opposite vertex normals can cancel out: the triangle's own normal then.
     p.normal = n2 > 0.25f ? n * (1 / std::sqrt(n2)) : t.flat_normal;
-    return p;
 }
 
-EmitterPoint AreaSampler::sample(float u1, float u2, float u3) const {
-    return point(pick(u1), u2, u3);
-}
-
-EmitterPoint AreaSampler::sample(float u1, float u2) const {
-    uint32_t index = pick(u1);
-    float low = index > 0 ? cdf_[index - 1] : 0.0f;
-    float share = cdf_[index] - low;
-    float rest = share > 0 ? (u1 - low) / share : u1;
-    // Rounding may carry the rest to 1 or a hair below 0.
-    rest = std::min(std::max(rest, 0.0f), 0.99999994f);
-    return point(index, rest, u2);
+void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int count,
+                         EmitterPoint *points) const {
+    for (int k = 0; k < count; ++k) {
+        points[k].triangle = pick(u1[k]);
+    }
+    for (int k = 0; k < count; ++k) {
+        uint32_t index = points[k].triangle;
+        if (u3 != nullptr) {
+            place(index, u2[k], u3[k], points[k]);
+            continue;
+        }
+        float low = index > 0 ? cdf_[index - 1] : 0.0f;
+        float share = cdf_[index] - low;
+        float rest = share > 0 ? (u1[k] - low) / share : u1[k];
+        // Rounding may carry the rest to 1 or a hair below 0.
+        rest = std::min(std::max(rest, 0.0f), 0.99999994f);
+        place(index, rest, u2[k], points[k]);
+    }
 }
 
 } // namespace oska::render

@@ -74,14 +74,16 @@ class AreaSampler {
   public:
     explicit AreaSampler(const Mesh &mesh);
     float area() const { return total_; }
-    // From three independent uniform numbers in [0, 1): one picks the
-    // triangle, two the point on it.
-    EmitterPoint sample(float u1, float u2, float u3) const;
-    // From two numbers in [0, 1): the first picks the triangle and what is
-    // left of it (its place within the triangle's share) goes on to pick the
-    // point, so that points spread evenly over the pair spread evenly over
-    // the whole emitter.
-    EmitterPoint sample(float u1, float u2) const;
+    // Points for `count` sets of numbers in [0, 1), into `points`. With
+    // `u3`, the three are independent: the first picks the triangle, the
+    // others the point on it. Without, the first picks the triangle and
+    // what is left of it (its place within the triangle's share) goes on,
+    // with the second, to pick the point, so that points spread evenly over
+    // the pairs spread evenly over the whole emitter. All the triangles are
+    // picked before any point is placed: no two depend on each other, so
+    // the processor overlaps them instead of waiting on each in turn.
+    void sample(const float *u1, const float *u2, const float *u3, int count,
+                EmitterPoint *points) const;
 
   private:
     struct Triangle {
@@ -95,7 +97,7 @@ class AreaSampler {
         Vec3 unit_normal;
     };
     uint32_t pick(float u) const;
-    EmitterPoint point(uint32_t triangle, float radial, float along) const;
+    void place(uint32_t triangle, float radial, float along, EmitterPoint &point) const;
 
     std::vector<float> cdf_; // running area, normalised to end at 1
     // For each of as many equal steps of [0, 1) as there are triangles, the

@@ -93,9 +93,7 @@ struct Worker {
             block <<= 1;
         }
         uint32_t first = camera_index * block;
-        // The points are drawn a batch at a time, ahead of the shader calls:
-        // no point depends on another, so the processor overlaps their
-        // arithmetic instead of waiting on each in turn.
+        // The points are drawn a batch at a time, ahead of the shader calls.
         constexpr int kBatch = 16;
         EmitterPoint batch[kBatch];
         // One state serves all the samples (the library only reads it): a
@@ -105,34 +103,39 @@ struct Worker {
         state.sample = state.parent = &state;
         oska_shader_fn shader = session.light_shader();
         void *params = light.shader->record();
+        float u1[kBatch], u2[kBatch], u3[kBatch];
+        // Of each point: its distance, the cosine at the receiver and the
+        // emission dot product, which points from the shaded point to the
+        // sample (its negation, the emission cosine, is positive where the
+        // sample faces the point).
+        float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
+        const bool random = settings.sampler == SamplerKind::random;
         for (int i = 0; i < count; ++i) {
             if (i % kBatch == 0) {
-                for (int k = 0; k < kBatch && i + k < count; ++k) {
-                    float u[3];
-                    sampler.light(static_cast<uint32_t>(index),
-                                  first + static_cast<uint32_t>(i + k), u);
-                    batch[k] = settings.sampler == SamplerKind::random
-                                   ? light.sampler->sample(u[0], u[1], u[2])
-                                   : light.sampler->sample(u[0], u[1]);
+                int n = std::min(kBatch, count - i);
+                sampler.light_samples(static_cast<uint32_t>(index),
+                                      first + static_cast<uint32_t>(i), n, u1, u2, u3);
+                light.sampler->sample(u1, u2, random ? u3 : nullptr, n, batch);
+                for (int k = 0; k < n; ++k) {
+                    Vec3 to_sample = batch[k].position - at.position;
+                    distances[k] = length(to_sample);
+                    Vec3 w = to_sample * (1 / distances[k]);
+                    receiver_cosines[k] = dot(at.normal, w);
+                    emission_dots[k] = dot(batch[k].normal, w);
                 }
             }
             const EmitterPoint &sample = batch[i % kBatch];
+            const float distance = distances[i % kBatch];
+            const float receiver_cosine = receiver_cosines[i % kBatch];
+            const float emission_dot = emission_dots[i % kBatch];
             ++stats.light_samples;
-            Vec3 to_sample = sample.position - at.position;
-            float distance = length(to_sample);
             if (!(distance > eps)) {
                 continue;
             }
-            Vec3 w = to_sample * (1 / distance);
-            float receiver_cosine = dot(at.normal, w);
             if (!(receiver_cosine > 0)) {
                 ++stats.facing_away;
                 continue;
             }
-            // The emission dot product points from the shaded point to the
-            // sample: its negation, the emission cosine, is positive where the
-            // sample faces the point.
-            float emission_dot = dot(sample.normal, w);
             set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
             context.to = sample.position;
             state.distance = distance;

@@ -34,6 +34,13 @@ class Random {
     uint64_t state_ = 0;
 };
 
+// The keys of one scrambled 2D sequence: the order of its points and the
+// scrambling of each coordinate.
+struct ScrambleKeys {
+    uint32_t order = 0, first = 0, second = 0;
+    static ScrambleKeys from(uint32_t key);
+};
+
 class PixelSampler {
   public:
     // `pass` counts the passes over the image before this one (each of
@@ -49,16 +56,12 @@ class PixelSampler {
     // sampler picks the triangle with the first and reuses what is left of
     // it, so that the two stay well spread over the whole emitter).
     void light(uint32_t light, uint32_t index, float u[3]);
+    // Light samples `first` to `first + count - 1` of light `light`, as
+    // light() gives them: the first numbers into `u1`, the second into `u2`,
+    // the third into `u3` (random) or nowhere (sobol).
+    void light_samples(uint32_t light, uint32_t first, int count, float *u1, float *u2, float *u3);
 
   private:
-    // The keys of one scrambled 2D sequence: the order of its points and
-    // the scrambling of each coordinate.
-    struct ScrambleKeys {
-        uint32_t order = 0, first = 0, second = 0;
-        static ScrambleKeys from(uint32_t key);
-    };
-    static void scrambled_pair(const ScrambleKeys &keys, uint32_t index, float *u0, float *u1);
-
     SamplerKind kind_;
     uint32_t scramble_; // the pixel's key, from its position and the seed
     ScrambleKeys camera_keys_;
