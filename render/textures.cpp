@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace oska::render {
@@ -52,6 +53,31 @@ std::string because(const std::string &message) {
 
 std::string megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+// Channel value `index` of texels `Depth` bytes a channel, as a float: whole
+// numbers scaled to [0, 1] as the image library scales them when it reads
+// floats.
+template <int Depth> float channel(const unsigned char *texels, std::size_t index) {
+    if constexpr (Depth == 1) {
+        return static_cast<float>(texels[index]) * (1.0f / 255.0f);
+    } else {
+        std::conditional_t<Depth == 2, std::uint16_t, float> value;
+        std::memcpy(&value, texels + index * Depth, sizeof value);
+        return Depth == 2 ? static_cast<float>(value) * (1.0f / 65535.0f)
+                          : static_cast<float>(value);
+    }
+}
+
+// The bilinear mix of the four texels whose first channels are at `corner`
+// (top left, top right, bottom left, bottom right), channel by channel.
+template <int Depth>
+void mix(const Image &image, const std::size_t corner[4], float sx, float sy, float out[4]) {
+    const unsigned char *texels = image.texels.data();
+    for (std::size_t c = 0; c < static_cast<std::size_t>(std::min(image.channels, 4)); ++c) {
+        auto at = [&](int k) { return channel<Depth>(texels, corner[k] + c); };
+        out[c] = (1 - sy) * ((1 - sx) * at(0) + sx * at(1)) + sy * ((1 - sx) * at(2) + sx * at(3));
+    }
 }
 
 float srgb_to_linear(float c) {
@@ -99,21 +125,6 @@ Image read_image(const std::string &file, const std::string &colorspace, std::ui
     return image;
 }
 
-float Image::at(std::size_t index) const {
-    const unsigned char *bytes = texels.data() + index * static_cast<std::size_t>(depth);
-    if (depth == 1) {
-        return static_cast<float>(*bytes) * (1.0f / 255.0f);
-    }
-    if (depth == 2) {
-        std::uint16_t value;
-        std::memcpy(&value, bytes, sizeof value);
-        return static_cast<float>(value) * (1.0f / 65535.0f);
-    }
-    float value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
 bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out) {
     *out = {0, 0, 0, 1};
     if (!std::isfinite(u) || !std::isfinite(v) || image.texels.empty()) {
@@ -141,15 +152,18 @@ bool lookup(const Image &image, float u, float v, bool repeat, oska_color *out) 
     };
     std::size_t left = index(x0, image.width), right = index(double{x0} + 1, image.width);
     std::size_t top = index(y0, image.height), bottom = index(double{y0} + 1, image.height);
-    const int channels = image.channels;
-    auto texel = [&](std::size_t column, std::size_t row, int c) {
-        return image.at((row * static_cast<std::size_t>(image.width) + column) * channels +
-                        static_cast<std::size_t>(c));
-    };
+    const auto channels = static_cast<std::size_t>(image.channels);
+    const auto width = static_cast<std::size_t>(image.width);
+    const std::size_t corner[4] = {
+        (top * width + left) * channels, (top * width + right) * channels,
+        (bottom * width + left) * channels, (bottom * width + right) * channels};
     float texel_out[4] = {0, 0, 0, 1};
-    for (int c = 0; c < std::min(channels, 4); ++c) {
-        texel_out[c] = (1 - sy) * ((1 - sx) * texel(left, top, c) + sx * texel(right, top, c)) +
-                       sy * ((1 - sx) * texel(left, bottom, c) + sx * texel(right, bottom, c));
+    if (image.depth == 1) {
+        mix<1>(image, corner, sx, sy, texel_out);
+    } else if (image.depth == 2) {
+        mix<2>(image, corner, sx, sy, texel_out);
+    } else {
+        mix<4>(image, corner, sx, sy, texel_out);
     }
     if (channels <= 2) { // grey, or grey and alpha
         texel_out[3] = channels == 2 ? texel_out[1] : 1.0f;

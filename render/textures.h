@@ -20,10 +20,6 @@ struct Image {
     int depth = 4;
     std::vector<unsigned char> texels; // rows top to bottom, channels interleaved
     bool srgb = true;                  // texels hold sRGB-encoded values
-
-    // Channel value `index` of the texels as a float: whole numbers scaled
-    // to [0, 1] as the image library scales them when it reads floats.
-    float at(std::size_t index) const;
 };
 
 // Reads `file` whole. `colorspace` is "srgb", "linear" or "auto" (sRGB for
