@@ -115,16 +115,13 @@ class Lookdev {
     void open() {
         session_->open();
         for (const LightDesc &light : scene_.lights) {
-            values_.push_back(lookdev::light_values(light));
-            desired_.push_back(light.shader);
-            infos_.push_back({light.name, light.where, light.shader.shader, light.shader.decl});
-            dirty_.push_back(false);
             std::vector<std::string> given;
             for (const ParamSetting &setting : light.shader.params) {
                 given.push_back(setting.decl->name);
             }
-            given_.push_back(given);
-            curves_.push_back(curves(desired_.size() - 1));
+            lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl,
+                               lookdev::light_values(light), light.shader, false, given});
+            curves_.push_back(curves(lights_.size() - 1));
         }
         change_time_ = Clock::now();
         worker_ = std::thread([this] { render_loop(); });
@@ -184,13 +181,13 @@ class Lookdev {
                     channels.push_back(n);
                 }
             }
-            lights.push_back({{"name", infos_[i].name},
+            lights.push_back({{"name", lights_[i].name},
                               {"object", scene_.objects[bound.object].name},
                               {"channels", channels},
-                              {"params", values_[i]}});
+                              {"params", lights_[i].values}});
         }
         json declarations = json::array();
-        for (const ParamDecl &param : infos_.at(0).decl->params) {
+        for (const ParamDecl &param : lights_.at(0).decl->params) {
             if (!param.array) {
                 declarations.push_back({{"name", param.name}, {"type", type_name(param.type)}});
             }
@@ -199,11 +196,8 @@ class Lookdev {
         for (const TextureDesc &texture : scene_.textures) {
             textures.push_back(texture.name);
         }
-        std::string file = scene_.file;
-        if (auto slash = file.rfind('/'); slash != std::string::npos) {
-            file = file.substr(slash + 1);
-        }
-        return {{"file", file},
+        // The file's name without its folder (with none, rfind's npos + 1 is 0).
+        return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
                 {"width", settings_.width},
                 {"height", settings_.height},
                 {"lights", lights},
@@ -225,7 +219,7 @@ class Lookdev {
             throw Error("no light " + std::to_string(index));
         }
         auto i = static_cast<std::size_t>(index);
-        const LightInfo &light = infos_[i];
+        Light &light = lights_[i];
         std::string name = request["name"].get<std::string>();
         const ParamDecl *decl = light.decl->find(name);
         if (decl == nullptr || decl->array) {
@@ -234,7 +228,7 @@ class Lookdev {
         json values;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            values = values_[i];
+            values = light.values;
         }
         json value = request["value"];
         if (decl->type == ParamType::color && value.is_array() && value.size() == 3) {
@@ -253,11 +247,11 @@ class Lookdev {
         ShaderCall call = parse_shader_params(scene_, light.shader, params.dump(), light.where);
         session_->check_light(i, call);
         std::lock_guard<std::mutex> lock(mutex_);
-        values_[i] = values;
-        desired_[i] = std::move(call);
-        dirty_[i] = true;
-        if (std::find(given_[i].begin(), given_[i].end(), name) == given_[i].end()) {
-            given_[i].push_back(name);
+        light.values = values;
+        light.desired = std::move(call);
+        light.dirty = true;
+        if (std::find(light.given.begin(), light.given.end(), name) == light.given.end()) {
+            light.given.push_back(name);
         }
         ++generation_;
         change_time_ = Clock::now();
@@ -271,8 +265,8 @@ class Lookdev {
         std::vector<json> params;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-                params.push_back(lookdev::params_to_write(*infos_[i].decl, values_[i], given_[i]));
+            for (const Light &light : lights_) {
+                params.push_back(lookdev::params_to_write(*light.decl, light.values, light.given));
             }
         }
         const std::string &path = scene_.file;
@@ -285,7 +279,7 @@ class Lookdev {
         for (std::size_t i = 0; i < check.lights.size(); ++i) {
             json expected = lookdev::params_to_write(*check.lights[i].shader.decl,
                                                      lookdev::light_values(check.lights[i]), {});
-            json wanted = lookdev::params_to_write(*infos_[i].decl, values_at(i), {});
+            json wanted = lookdev::params_to_write(*lights_[i].decl, values_at(i), {});
             if (expected != wanted) {
                 throw Error(path + ": the lights would not read back as set; not saved");
             }
@@ -297,7 +291,7 @@ class Lookdev {
 
     json values_at(std::size_t i) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return values_[i];
+        return lights_[i].values;
     }
 
     // ---- The light's response, from the library through the host.
@@ -437,10 +431,10 @@ class Lookdev {
                 }
                 generation = generation_;
                 changed = change_time_;
-                for (std::size_t i = 0; i < dirty_.size(); ++i) {
-                    if (dirty_[i]) {
-                        changes.emplace_back(i, desired_[i]);
-                        dirty_[i] = false;
+                for (std::size_t i = 0; i < lights_.size(); ++i) {
+                    if (lights_[i].dirty) {
+                        changes.emplace_back(i, lights_[i].desired);
+                        lights_[i].dirty = false;
                     }
                 }
                 cancel_ = false;
@@ -482,7 +476,7 @@ class Lookdev {
                 note("error", again.what());
             }
             std::lock_guard<std::mutex> lock(mutex_);
-            values_[i] = lookdev::light_values(scene_.lights[i]);
+            lights_[i].values = lookdev::light_values(scene_.lights[i]);
         }
     }
 
@@ -509,12 +503,9 @@ class Lookdev {
             frame->final = pass.divisor == 1;
             frame->width = image.width;
             frame->height = image.height;
-            frame->rgba.resize(4 * image.rgb.size() / 3);
-            for (std::size_t p = 0, q = 0; p < image.rgb.size(); p += 3, q += 4) {
-                frame->rgba[q] = static_cast<char>(display_value(image.rgb[p]));
-                frame->rgba[q + 1] = static_cast<char>(display_value(image.rgb[p + 1]));
-                frame->rgba[q + 2] = static_cast<char>(display_value(image.rgb[p + 2]));
-                frame->rgba[q + 3] = static_cast<char>(255);
+            frame->rgba.assign(4 * image.rgb.size() / 3, static_cast<char>(255)); // opaque
+            for (std::size_t c = 0; c < image.rgb.size(); ++c) {
+                frame->rgba[c / 3 * 4 + c % 3] = static_cast<char>(display_value(image.rgb[c]));
             }
             double elapsed = milliseconds_since(changed);
             std::lock_guard<std::mutex> lock(mutex_);
@@ -590,18 +581,19 @@ class Lookdev {
     std::atomic<bool> cancel_{false};
     uint64_t generation_ = 1;
     Clock::time_point change_time_;
-    // What the request threads read of the lights: fixed once open (the
-    // render thread rewrites the scene's parameters, never these).
-    struct LightInfo {
+    struct Light {
+        // What the request threads read without the lock: fixed once open
+        // (the render thread rewrites the scene's parameters, never these).
         std::string name, where, shader;
         const ShaderDecl *decl;
+        // Under the lock.
+        json values;                    // as the page sees them
+        ShaderCall desired;             // the call the render thread is to apply
+        bool dirty;                     // `desired` not yet applied
+        std::vector<std::string> given; // parameters the file or the page set
     };
-    std::vector<LightInfo> infos_;
-    std::vector<json> values_;
-    std::vector<ShaderCall> desired_;
-    std::vector<bool> dirty_;
-    std::vector<std::vector<std::string>> given_;
-    std::vector<json> curves_;
+    std::vector<Light> lights_;
+    std::vector<json> curves_; // a light's curves, as the page is sent them
     uint64_t curves_serial_ = 1;
     bool curves_waiting_ = false; // curves of a change not yet shown
     std::shared_ptr<const Frame> frame_;
@@ -769,14 +761,10 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
         });
         out << "oska lookdev: http://127.0.0.1:" << port << "/?token=" << token << std::endl;
         bool listened = server.listen_after_bind();
-        if (stopper.joinable()) {
-            if (listened) {
-                stopper.join();
-            } else {
-                pthread_kill(stopper.native_handle(), SIGTERM);
-                stopper.join();
-            }
+        if (!listened) {
+            pthread_kill(stopper.native_handle(), SIGTERM);
         }
+        stopper.join();
         lookdev.close();
         return listened ? 0 : 1;
     } catch (const std::exception &e) {

@@ -130,6 +130,12 @@ std::size_t skip_value(const std::string &t, std::size_t i) {
     return i;
 }
 
+// Past the value or member that ends at `end`, and past its comma.
+std::size_t next_item(const std::string &t, std::size_t end) {
+    std::size_t i = skip_space(t, end);
+    return i < t.size() && t[i] == ',' ? skip_space(t, i + 1) : i;
+}
+
 struct Member {
     std::string key;
     std::size_t begin, end; // the value
@@ -149,10 +155,7 @@ std::vector<Member> members(const std::string &t, std::size_t i) {
         std::size_t begin = skip_space(t, i + 1);
         std::size_t end = skip_value(t, begin);
         found.push_back({key.get<std::string>(), begin, end});
-        i = skip_space(t, end);
-        if (i < t.size() && t[i] == ',') {
-            i = skip_space(t, i + 1);
-        }
+        i = next_item(t, end);
     }
     return found;
 }
@@ -163,10 +166,7 @@ std::vector<std::size_t> elements(const std::string &t, std::size_t i) {
     i = skip_space(t, i + 1);
     while (i < t.size() && t[i] != ']') {
         found.push_back(i);
-        i = skip_space(t, skip_value(t, i));
-        if (i < t.size() && t[i] == ',') {
-            i = skip_space(t, i + 1);
-        }
+        i = next_item(t, skip_value(t, i));
     }
     return found;
 }
@@ -225,11 +225,7 @@ json params_to_write(const ShaderDecl &decl, const json &values,
         if (param.array || it == values.end()) {
             continue;
         }
-        bool kept = false;
-        for (const std::string &name : keep) {
-            kept = kept || name == param.name;
-        }
-        if (kept || !is_zero(*it)) {
+        if (std::find(keep.begin(), keep.end(), param.name) != keep.end() || !is_zero(*it)) {
             // A colour whose alpha is 1 is written as the file usually has it.
             if (it->is_array() && it->size() == 4 && (*it)[3] == 1) {
                 out[param.name] = json::array({(*it)[0], (*it)[1], (*it)[2]});
@@ -261,14 +257,10 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
         if (out[lights[i]] != '{') {
             malformed();
         }
-        const Member *found = nullptr;
         std::vector<Member> light = members(out, lights[i]);
-        for (const Member &m : light) {
-            if (m.key == "params") {
-                found = &m;
-            }
-        }
-        if (found != nullptr) {
+        auto found = std::find_if(light.begin(), light.end(),
+                                  [](const Member &m) { return m.key == "params"; });
+        if (found != light.end()) {
             out.replace(found->begin, found->end - found->begin,
                         format_params(params[i], column_of(out, found->begin)));
         } else if (!params[i].empty()) {
