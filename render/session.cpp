@@ -68,6 +68,10 @@ struct Session::Shader {
     std::vector<Instance> instances;
 };
 
+std::string Session::located(const std::string &where, const std::string &what) const {
+    return scene_.file + ": " + where + ": " + what;
+}
+
 Session::Session(const Scene &scene, SessionOptions options)
     : scene_(scene), options_(std::move(options)) {}
 
@@ -94,19 +98,31 @@ void Session::take_messages(const std::string &where) {
     }
     std::string first_error;
     for (const host::Message &m : messages) {
-        std::string line = scene_.file + ": " + where + ": " + m.text;
         if (m.level == host::Level::error) {
             if (first_error.empty()) {
-                first_error = line;
+                first_error = located(where, m.text);
             }
         } else if (options_.report && (m.level == host::Level::warning || options_.verbose)) {
-            options_.report(m.level == host::Level::warning
-                                ? scene_.file + ": " + where + ": warning: " + m.text
-                                : line);
+            bool warning = m.level == host::Level::warning;
+            options_.report(located(where, warning ? "warning: " + m.text : m.text));
         }
     }
     if (!first_error.empty()) {
         throw Error(first_error);
+    }
+}
+
+// Adds an instance of `s`, and runs its instance init when the shader asked
+// for instance inits.
+void Session::start_instance(Shader &s, host::ShaderInstance &instance, oska_state &state,
+                             const std::string &where) {
+    s.instances.push_back({&instance, &state, where, false});
+    if (s.per_instance) {
+        oska_boolean flag = 1; // an instance init does not change the shader's choice
+        s.init(&state, instance.record(), &flag);
+        s.instances.back().initialised = true;
+        protocol_.push_back(s.name + "_init(" + where + ")");
+        take_messages(where);
     }
 }
 
@@ -127,8 +143,8 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     made->call = library_.entry<oska_shader_fn>(name);
     if (made->version == nullptr || made->init == nullptr || made->exit == nullptr ||
         made->call == nullptr) {
-        throw Error(scene_.file + ": " + where + ": the library " + scene_.library +
-                    " has no shader '" + name + "'");
+        throw Error(
+            located(where, "the library " + scene_.library + " has no shader '" + name + "'"));
     }
     // The version, then the shader-wide init (no record).
     int version = made->version();
@@ -225,7 +241,6 @@ void Session::fill_database() {
     }
     for (const ObjectDesc &object : scene_.objects) {
         oska_tag tag = host.add_element(kObjectType, object.name.c_str());
-        object_tags_.push_back(tag);
         object_instances_.push_back(host.add_instance(tag, object.name.c_str()));
     }
     for (const LightDesc &light : scene_.lights) {
@@ -291,14 +306,7 @@ void Session::run_scene_shaders() {
         }
         oska_state &state = host.make_state(instance);
         state.ray_kind = OSKA_RAY_EYE;
-        s.instances.push_back({&instance, &state, call.where, false});
-        if (s.per_instance) {
-            oska_boolean flag = 1; // an instance init does not change the shader's choice
-            s.init(&state, instance.record(), &flag);
-            s.instances.back().initialised = true;
-            protocol_.push_back(call.shader + "_init(" + call.where + ")");
-            take_messages(call.where);
-        }
+        start_instance(s, instance, state, call.where);
         int32_t result = 0;
         s.call(&result, &state, instance.record());
         protocol_.push_back(call.shader + "(" + call.where + ")");
@@ -321,8 +329,7 @@ void Session::bind_light(std::size_t index) {
     const LightDesc &desc = scene_.lights[index];
     const ShaderCall &call = desc.shader;
     if (call.decl->result != "color" || call.shader != "oskacolor") {
-        throw Error(scene_.file + ": " + desc.where + ": '" + call.shader +
-                    "' is not a light shader");
+        throw Error(located(desc.where, "'" + call.shader + "' is not a light shader"));
     }
     Shader &s = shader(call.shader, desc.where);
     light_shader_ = s.call;
@@ -339,15 +346,14 @@ void Session::bind_light(std::size_t index) {
         auto found =
             std::find(object_instances_.begin(), object_instances_.end(), record.object_instance);
         if (found == object_instances_.end()) {
-            throw Error(scene_.file + ": " + desc.where +
-                        ": bound to an element that is not an object");
+            throw Error(located(desc.where, "bound to an element that is not an object"));
         }
         bound.object = static_cast<int>(found - object_instances_.begin());
         const Mesh &mesh = scene_.objects[bound.object].mesh;
         bound.sampler = std::make_unique<AreaSampler>(mesh);
         if (!(bound.sampler->area() > 0)) {
-            throw Error(scene_.file + ": " + desc.where + ": its object '" +
-                        scene_.objects[bound.object].name + "' has no area to emit from");
+            throw Error(located(desc.where, "its object '" + scene_.objects[bound.object].name +
+                                                "' has no area to emit from"));
         }
         bound.vector_count =
             static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
@@ -356,24 +362,16 @@ void Session::bind_light(std::size_t index) {
     // Camera-visible points are at trace level 0: a limit of 0 or less
     // turns the light's shadows off, which is rarely what was meant.
     if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
-        options_.report(scene_.file + ": " + desc.where +
-                        ": warning: shadows is on but max_level is " +
-                        std::to_string(bound.params->max_level) +
-                        ", so no shadow is traced (set max_level to 1 or more)");
+        options_.report(located(desc.where, "warning: shadows is on but max_level is " +
+                                                std::to_string(bound.params->max_level) +
+                                                ", so no shadow is traced (set max_level to 1 "
+                                                "or more)"));
     }
-    oska_state &state = host.make_state(*bound.shader, bound.instance);
-    s.instances.push_back({bound.shader, &state, desc.where, false});
-    if (s.per_instance) {
-        oska_boolean flag = 1;
-        s.init(&state, bound.shader->record(), &flag);
-        s.instances.back().initialised = true;
-        protocol_.push_back(call.shader + "_init(" + desc.where + ")");
-        take_messages(desc.where); // the shader refuses lights that are not object lights
-    }
+    // The shader's instance init refuses lights that are not object lights.
+    start_instance(s, *bound.shader, host.make_state(*bound.shader, bound.instance), desc.where);
     if (bound.object < 0) {
-        throw Error(scene_.file + ": " + desc.where +
-                    ": not bound to an object (give it an 'object', or bind it with "
-                    "oskalight in 'shaders')");
+        throw Error(located(desc.where, "not bound to an object (give it an 'object', or bind it "
+                                        "with oskalight in 'shaders')"));
     }
     by_object_[bound.object].push_back(static_cast<int>(lights_.size()));
     lights_.push_back(std::move(bound));
@@ -401,8 +399,6 @@ void Session::open() {
     route_lookups();
     run_scene_shaders();
     bind_lights();
-    // From here on the library is called from many threads.
-    opened_ = true;
 }
 
 void Session::check_light(std::size_t index, const ShaderCall &call) const {
@@ -427,14 +423,14 @@ void Session::refresh_light(std::size_t index) {
     BoundLight &light = lights_.at(index);
     const ShaderCall &call = light.desc->shader;
     if (array_bytes(call) != 0) {
-        throw Error(scene_.file + ": " + light.desc->where + ": a light takes no array parameter");
+        throw Error(located(light.desc->where, "a light takes no array parameter"));
     }
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
     auto entry = std::find_if(s.instances.begin(), s.instances.end(),
                               [&](const Shader::Instance &i) { return i.shader == light.shader; });
     if (entry == s.instances.end()) {
-        throw Error(scene_.file + ": " + light.desc->where + ": the light has no shader instance");
+        throw Error(located(light.desc->where, "the light has no shader instance"));
     }
     if (entry->initialised) {
         s.exit(entry->state, light.shader->record());
@@ -454,7 +450,7 @@ std::vector<Session::Answer> Session::probe_light(std::size_t index, const Shade
                                                   std::vector<oska_state> &states) {
     const BoundLight &light = lights_.at(index);
     if (array_bytes(call) != 0 || call.shader != light.desc->shader.shader) {
-        throw Error(scene_.file + ": " + light.desc->where + ": not parameters of its shader");
+        throw Error(located(light.desc->where, "not parameters of its shader"));
     }
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
