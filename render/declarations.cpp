@@ -9,15 +9,17 @@ namespace oska::render {
 
 namespace {
 
+// The types by their names in a declaration file.
+const struct {
+    const char *name;
+    ParamType type;
+} kTypes[] = {{"color", ParamType::color},
+              {"scalar", ParamType::scalar},
+              {"boolean", ParamType::boolean},
+              {"integer", ParamType::integer},
+              {"tag", ParamType::tag}};
+
 bool parse_type(const std::string &word, ParamType *type) {
-    static const struct {
-        const char *name;
-        ParamType type;
-    } kTypes[] = {{"color", ParamType::color},
-                  {"scalar", ParamType::scalar},
-                  {"boolean", ParamType::boolean},
-                  {"integer", ParamType::integer},
-                  {"tag", ParamType::tag}};
     for (const auto &entry : kTypes) {
         if (word == entry.name) {
             *type = entry.type;
@@ -32,37 +34,20 @@ std::size_t type_size(ParamType type) { return type == ParamType::color ? 16 : 4
 } // namespace
 
 const char *type_name(ParamType type) {
-    switch (type) {
-    case ParamType::color:
-        return "color";
-    case ParamType::scalar:
-        return "scalar";
-    case ParamType::boolean:
-        return "boolean";
-    case ParamType::integer:
-        return "integer";
-    case ParamType::tag:
-        return "tag";
+    for (const auto &entry : kTypes) {
+        if (type == entry.type) {
+            return entry.name;
+        }
     }
     return "?";
 }
 
 const ParamDecl *ShaderDecl::find(const std::string &param) const {
-    for (const ParamDecl &decl : params) {
-        if (decl.name == param) {
-            return &decl;
-        }
-    }
-    return nullptr;
+    return find_named(params, param);
 }
 
 const ShaderDecl *Declarations::find(const std::string &shader) const {
-    for (const ShaderDecl &decl : shaders) {
-        if (decl.name == shader) {
-            return &decl;
-        }
-    }
-    return nullptr;
+    return find_named(shaders, shader);
 }
 
 Declarations parse_declarations(const std::string &text, const std::string &file) {

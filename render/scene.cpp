@@ -18,6 +18,12 @@ using nlohmann::json;
 
 namespace {
 
+// The index of the element of `list` called `name`; -1 when there is none.
+template <class T> int index_named(const std::vector<T> &list, const std::string &name) {
+    const T *found = find_named(list, name);
+    return found == nullptr ? -1 : static_cast<int>(found - list.data());
+}
+
 void read_image_settings(const JsonReader &read, const json &image, Scene &scene) {
     read.allow(image, "image", {"width", "height", "spp", "light_samples"});
     if (image.contains("width")) {
@@ -36,14 +42,11 @@ void read_image_settings(const JsonReader &read, const json &image, Scene &scene
 
 void read_camera(const JsonReader &read, const json &node, Camera &camera) {
     read.allow(node, "camera", {"position", "look_at", "up", "fov", "orthographic", "height"});
-    if (node.contains("position")) {
-        camera.position = read.vec3(node["position"], "camera: position");
-    }
-    if (node.contains("look_at")) {
-        camera.look_at = read.vec3(node["look_at"], "camera: look_at");
-    }
-    if (node.contains("up")) {
-        camera.up = read.vec3(node["up"], "camera: up");
+    for (auto [key, point] : {std::pair{"position", &camera.position},
+                              std::pair{"look_at", &camera.look_at}, std::pair{"up", &camera.up}}) {
+        if (node.contains(key)) {
+            *point = read.vec3(node[key], std::string("camera: ") + key);
+        }
     }
     if (node.contains("fov")) {
         camera.fov = read.positive(node["fov"], "camera: fov");
@@ -182,10 +185,7 @@ ParamSetting read_param(const JsonReader &read, const ParamDecl &decl, const jso
         setting.integer = value.get<bool>() ? 1 : 0;
         break;
     case ParamType::integer: {
-        if (!value.is_number()) {
-            wrong("a whole number");
-        }
-        int64_t n = read.whole(value, where);
+        int64_t n = read.whole(value, where); // refuses what is not a whole number
         if (n < INT32_MIN || n > INT32_MAX) {
             wrong("a 32-bit whole number");
         }
@@ -340,32 +340,11 @@ void check_library_exports(const Scene &scene) {
 
 const char *const kAllowSceneLibraryOption = "--allow-scene-library";
 
-int Scene::find_object(const std::string &name) const {
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        if (objects[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int Scene::find_object(const std::string &name) const { return index_named(objects, name); }
 
-int Scene::find_light(const std::string &name) const {
-    for (std::size_t i = 0; i < lights.size(); ++i) {
-        if (lights[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int Scene::find_light(const std::string &name) const { return index_named(lights, name); }
 
-int Scene::find_texture(const std::string &name) const {
-    for (std::size_t i = 0; i < textures.size(); ++i) {
-        if (textures[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int Scene::find_texture(const std::string &name) const { return index_named(textures, name); }
 
 std::string default_library_path() { return host::built_library_path(); }
 
