@@ -13,6 +13,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -21,6 +22,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <pthread.h>
 #include <random>
@@ -145,20 +147,16 @@ class Lookdev {
 
     ~Lookdev() {
         if (worker_.joinable()) {
-            close_quietly();
+            try {
+                close();
+            } catch (const std::exception &) {
+            }
         }
     }
 
     void serve(httplib::Server &server, const std::string &token, int port);
 
   private:
-    void close_quietly() {
-        try {
-            close();
-        } catch (const std::exception &) {
-        }
-    }
-
     void note(const std::string &level, const std::string &text) {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back({{"index", message_count_++}, {"level", level}, {"text", text}});
@@ -385,21 +383,18 @@ class Lookdev {
             auto it = std::find_if(base.params.begin(), base.params.end(),
                                    [&](const ParamSetting &s) { return s.decl == decl; });
             if (it == base.params.end()) {
-                base.params.push_back(ParamSetting{});
-                it = base.params.end() - 1;
+                it = base.params.insert(it, ParamSetting{});
                 it->decl = decl;
             }
             std::fill(std::begin(it->numbers), std::end(it->numbers), number);
             it->integer = integer;
             return base;
         };
-        ShaderCall plain = call;
-        plain = with(plain, "color", 1, 0);
+        ShaderCall plain = with(call, "color", 1, 0);
         for (const char *off : {"directional", "cosine", "decay", "shadows", "use_alpha",
-                                "vc_intensity", "texture_range", "vc_range"}) {
+                                "vc_intensity", "texture_range", "vc_range", "threshold"}) {
             plain = with(plain, off, 0, 0);
         }
-        plain = with(plain, "threshold", 0, 0);
         ShaderCall after_hsv = with(plain, "burn", 0, 0);
         ShaderCall bare = with(after_hsv, "hsv_adjust", 0, 0);
         json out = json::array();
@@ -533,11 +528,8 @@ class Lookdev {
                    curves_serial_ > curves_seen;
         });
         json messages = json::array();
-        for (const json &m : messages_) {
-            if (m["index"].get<uint64_t>() >= messages_seen) {
-                messages.push_back(m);
-            }
-        }
+        std::copy_if(messages_.begin(), messages_.end(), std::back_inserter(messages),
+                     [&](const json &m) { return m["index"].get<uint64_t>() >= messages_seen; });
         json out = {
             {"generation", generation_},
             {"messages", messages},

@@ -29,23 +29,8 @@ json float_value(float value) {
     return shortest;
 }
 
-json zero_of(const ParamDecl &decl) {
-    switch (decl.type) {
-    case ParamType::color:
-        return json::array({0, 0, 0, 0});
-    case ParamType::scalar:
-    case ParamType::integer:
-        return 0;
-    case ParamType::boolean:
-        return false;
-    case ParamType::tag:
-        return "";
-    }
-    return nullptr;
-}
-
-json value_of(const ParamSetting &setting) {
-    switch (setting.decl->type) {
+json value_of(ParamType type, const ParamSetting &setting) {
+    switch (type) {
     case ParamType::color:
         return json::array({float_value(setting.numbers[0]), float_value(setting.numbers[1]),
                             float_value(setting.numbers[2]), float_value(setting.numbers[3])});
@@ -203,15 +188,15 @@ std::size_t column_of(const std::string &t, std::size_t i) {
 
 json light_values(const LightDesc &light) {
     json values = json::object();
-    const ShaderDecl &decl = *light.shader.decl;
-    for (const ParamDecl &param : decl.params) {
+    // An unset parameter is zero, as a setting that sets nothing holds.
+    for (const ParamDecl &param : light.shader.decl->params) {
         if (!param.array) {
-            values[param.name] = zero_of(param);
+            values[param.name] = value_of(param.type, ParamSetting{});
         }
     }
     for (const ParamSetting &setting : light.shader.params) {
         if (!setting.decl->array) {
-            values[setting.decl->name] = value_of(setting);
+            values[setting.decl->name] = value_of(setting.decl->type, setting);
         }
     }
     return values;
