@@ -118,9 +118,7 @@ Arguments parse(int argc, const char *const *argv) {
     });
     if (args.output.empty()) {
         std::string stem = args.scene.empty() ? "showcase" : args.scene;
-        if (auto slash = stem.rfind('/'); slash != std::string::npos) {
-            stem = stem.substr(slash + 1);
-        }
+        stem.erase(0, stem.rfind('/') + 1); // the folder, if any (npos + 1 is 0)
         if (auto dot = stem.rfind('.'); dot != std::string::npos && dot > 0) {
             stem.erase(dot);
         }
@@ -131,15 +129,10 @@ Arguments parse(int argc, const char *const *argv) {
 
 // 1234567 as "1,234,567".
 std::string grouped(long value) {
-    std::string digits = std::to_string(value);
-    std::string out;
-    int count = 0;
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        if (count > 0 && count % 3 == 0 && *it != '-') {
-            out.insert(out.begin(), ',');
-        }
-        out.insert(out.begin(), *it);
-        ++count;
+    std::string out = std::to_string(value);
+    // From the last three digits back; never between a minus sign and a digit.
+    for (int at = static_cast<int>(out.size()) - 3; at > (value < 0 ? 1 : 0); at -= 3) {
+        out.insert(static_cast<std::size_t>(at), ",");
     }
     return out;
 }

@@ -34,15 +34,11 @@ std::string file_problem(const std::string &path) {
     return "";
 }
 
-void require_regular_file(const std::string &path, const std::string &prefix) {
+std::string read_regular_file(const std::string &path, const std::string &prefix,
+                              std::uint64_t limit) {
     if (std::string problem = file_problem(path); !problem.empty()) {
         throw Error(prefix + ": " + problem);
     }
-}
-
-std::string read_regular_file(const std::string &path, const std::string &prefix,
-                              std::uint64_t limit) {
-    require_regular_file(path, prefix);
     // Opened without blocking, so that a FIFO swapped in after the check
     // cannot hang the open; checked again on the descriptor itself.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

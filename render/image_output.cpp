@@ -42,8 +42,7 @@ void check_output(const std::string &path) {
         (void)OIIO::geterror();
         throw Error(path + ": cannot write ." + ext + " images (use .exr or .png)");
     }
-    auto slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string dir = directory_of(path);
     struct stat info;
     if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         throw Error(path + ": the folder " + dir + " does not exist");
@@ -80,8 +79,8 @@ void write_image(const std::string &path, const Framebuffer &image) {
     check_output(path);
     std::string ext = extension_of(path);
     bool floats = float_format(ext);
-    OIIO::ImageSpec layout(image.width, image.height, 3,
-                           floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    OIIO::TypeDesc type = floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
+    OIIO::ImageSpec layout(image.width, image.height, 3, type);
     if (!floats) {
         layout.attribute("oiio:ColorSpace", "sRGB");
     }
@@ -106,8 +105,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
         throw Error(path + ": cannot write ." + ext + " images (use .exr or .png)");
     }
     output->set_ioproxy(&memory);
-    bool ok = output->open(path, layout) &&
-              output->write_image(floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8, pixels);
+    bool ok = output->open(path, layout) && output->write_image(type, pixels);
     ok = output->close() && ok;
     if (!ok) {
         std::string why = output->geterror();
