@@ -44,6 +44,17 @@ void check_channels(const Scene &scene, const std::string &where, int object,
     }
 }
 
+// The bytes of the array elements laid after the record.
+std::size_t array_bytes(const ShaderCall &call) {
+    std::size_t bytes = 0;
+    for (const ParamSetting &setting : call.params) {
+        if (setting.decl->array) {
+            bytes += 4 * setting.names.size();
+        }
+    }
+    return bytes;
+}
+
 } // namespace
 
 // One shader of the library: its exports, whether it wants per-instance
@@ -166,8 +177,9 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     return added;
 }
 
-void Session::fill_record(host::ShaderInstance &instance, const ShaderCall &call) {
-    unsigned char *record = static_cast<unsigned char *>(instance.record());
+void Session::fill_record(std::vector<unsigned char> &storage, const ShaderCall &call) const {
+    std::fill(storage.begin(), storage.end(), 0);
+    unsigned char *record = storage.data();
     std::size_t next_element = call.decl->record_size;
     for (const ParamSetting &setting : call.params) {
         const ParamDecl &decl = *setting.decl;
@@ -205,20 +217,6 @@ void Session::fill_record(host::ShaderInstance &instance, const ShaderCall &call
         }
     }
 }
-
-namespace {
-
-std::size_t array_bytes(const ShaderCall &call) {
-    std::size_t bytes = 0;
-    for (const ParamSetting &setting : call.params) {
-        if (setting.decl->array) {
-            bytes += 4 * setting.names.size();
-        }
-    }
-    return bytes;
-}
-
-} // namespace
 
 // The library, bound to this program's mi_ functions.
 void Session::load_library() {
@@ -294,7 +292,7 @@ void Session::run_scene_shaders() {
         Shader &s = shader(call.shader, call.where);
         host::ShaderInstance &instance =
             host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
-        fill_record(instance, call);
+        fill_record(instance.storage, call);
         // oskalight binds the first light of its list and ignores the rest.
         for (const ParamSetting &setting : call.params) {
             if (call.shader == "oskalight" && setting.decl->name == "lights" &&
@@ -338,7 +336,7 @@ void Session::bind_light(std::size_t index) {
     bound.light = light_tags_[index];
     bound.instance = light_instances_[index];
     bound.shader = &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
-    fill_record(*bound.shader, call);
+    fill_record(bound.shader->storage, call);
     bound.params = bound.shader->params<oskacolor_params>();
     const oska_light &record = *host.light(bound.light);
     bound.samples = record.samples[0];
@@ -403,19 +401,12 @@ void Session::open() {
 
 void Session::check_light(std::size_t index, const ShaderCall &call) const {
     const BoundLight &light = lights_.at(index);
-    // The switches and channels, as the record would hold them (tags are
-    // not needed here).
-    oskacolor_params params{};
-    auto *bytes = reinterpret_cast<unsigned char *>(&params);
-    for (const ParamSetting &setting : call.params) {
-        const ParamDecl &decl = *setting.decl;
-        if (decl.array || decl.offset + decl.size > sizeof params) {
-            continue;
-        }
-        if (decl.type == ParamType::boolean || decl.type == ParamType::integer) {
-            std::memcpy(bytes + decl.offset, &setting.integer, 4);
-        }
-    }
+    // The switches and channels, as the record would hold them.
+    std::vector<unsigned char> record(
+        std::max(sizeof(oskacolor_params), call.decl->record_size + array_bytes(call)));
+    fill_record(record, call);
+    oskacolor_params params;
+    std::memcpy(&params, record.data(), sizeof params);
     check_channels(scene_, light.desc->where, light.object, params);
 }
 
@@ -436,8 +427,7 @@ void Session::refresh_light(std::size_t index) {
         s.exit(entry->state, light.shader->record());
         entry->initialised = false;
     }
-    std::fill(light.shader->storage.begin(), light.shader->storage.end(), 0);
-    fill_record(*light.shader, call);
+    fill_record(light.shader->storage, call);
     if (s.per_instance) {
         oska_boolean flag = 1;
         s.init(entry->state, light.shader->record(), &flag);
@@ -459,8 +449,7 @@ std::vector<Session::Answer> Session::probe_light(std::size_t index, const Shade
         probe_ = &host.add_shader(call.shader.c_str(), call.decl->record_size);
         probe_state_ = &host.make_state(*probe_, light.instance);
     }
-    std::fill(probe_->storage.begin(), probe_->storage.end(), 0);
-    fill_record(*probe_, call);
+    fill_record(probe_->storage, call);
     probe_state_->light_instance = light.instance;
     std::vector<Answer> answers(states.size());
     if (s.per_instance) {

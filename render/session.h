@@ -102,7 +102,9 @@ class Session {
     Shader &shader(const std::string &name, const std::string &where);
     void start_instance(Shader &s, host::ShaderInstance &instance, oska_state &state,
                         const std::string &where);
-    void fill_record(host::ShaderInstance &instance, const ShaderCall &call);
+    // Lays `call` out in `storage`: its record, then the elements of its
+    // arrays; zero elsewhere.
+    void fill_record(std::vector<unsigned char> &storage, const ShaderCall &call) const;
     // The steps of open(), in order.
     void reset_host();
     void load_library();
