@@ -56,8 +56,7 @@ template <class Fn> bool find(void *module, const char *name, Fn &slot, std::str
 } // namespace
 
 bool Library::load(const std::string &path) {
-    unload();
-    error.clear();
+    unload(); // and no error
     module = open_module(path, error);
     if (module == nullptr) {
         return false;

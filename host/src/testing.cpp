@@ -266,9 +266,8 @@ void Testing::reset() {
 std::vector<Message> Testing::messages() const { return watch_->copy(watch_->messages); }
 
 std::vector<std::string> Testing::texts(Level level) const {
-    std::lock_guard<std::mutex> lock(watch_->mutex);
     std::vector<std::string> texts;
-    for (const Message &message : watch_->messages) {
+    for (const Message &message : messages()) {
         if (message.level == level) {
             texts.push_back(message.text);
         }
