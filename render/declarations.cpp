@@ -3,6 +3,7 @@
 #include "error.h"
 #include "files.h"
 
+#include <iterator>
 #include <sstream>
 
 namespace oska::render {
@@ -28,8 +29,6 @@ bool parse_type(const std::string &word, ParamType *type) {
     }
     return false;
 }
-
-std::size_t type_size(ParamType type) { return type == ParamType::color ? 16 : 4; }
 
 } // namespace
 
@@ -65,10 +64,7 @@ Declarations parse_declarations(const std::string &text, const std::string &file
             line.erase(hash);
         }
         std::istringstream words(line);
-        std::vector<std::string> w;
-        for (std::string word; words >> word;) {
-            w.push_back(word);
-        }
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
         if (w.empty()) {
             continue;
         }
@@ -112,7 +108,7 @@ Declarations parse_declarations(const std::string &text, const std::string &file
             fail("parameter '" + param.name + "' declared twice");
         }
         param.offset = open->record_size;
-        param.size = param.array ? 12 : type_size(param.type);
+        param.size = param.array ? 12 : (param.type == ParamType::color ? 16 : 4);
         open->record_size += param.size;
         open->params.push_back(param);
     }

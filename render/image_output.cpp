@@ -6,6 +6,7 @@
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,8 +28,6 @@ std::string extension_of(const std::string &path) {
     }
     return ext;
 }
-
-bool float_format(const std::string &ext) { return ext == "exr" || ext == "hdr"; }
 
 } // namespace
 
@@ -78,7 +77,7 @@ uint8_t display_value(float radiance) {
 void write_image(const std::string &path, const Framebuffer &image) {
     check_output(path);
     std::string ext = extension_of(path);
-    bool floats = float_format(ext);
+    bool floats = ext == "exr" || ext == "hdr"; // kept as radiance
     OIIO::TypeDesc type = floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
     OIIO::ImageSpec layout(image.width, image.height, 3, type);
     if (!floats) {
@@ -90,9 +89,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
     const void *pixels = image.rgb.data();
     if (!floats) {
         display.resize(image.rgb.size());
-        for (std::size_t i = 0; i < image.rgb.size(); ++i) {
-            display[i] = display_value(image.rgb[i]);
-        }
+        std::transform(image.rgb.begin(), image.rgb.end(), display.begin(), display_value);
         pixels = display.data();
     }
     // The image is encoded in memory and written out in one checked piece:

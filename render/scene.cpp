@@ -321,8 +321,7 @@ void check_library_file(const Scene &scene) {
     }
     char magic[4] = {};
     std::ifstream in(scene.library, std::ios::binary);
-    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\x7f"
-                                                                  "ELF") {
+    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\177ELF") {
         throw Error(where + "not a shader library (not a shared library at all)");
     }
 }

@@ -107,9 +107,8 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
     for (std::size_t i = 0; i < node.size(); ++i) {
         const json &entry = node[i];
         ObjectDesc object;
-        std::string where;
-        object.name = read.named_entry(entry, "objects", i, where);
-        object.where = where;
+        object.name = read.named_entry(entry, "objects", i, object.where);
+        const std::string &where = object.where;
         read.allow(entry, where,
                    {"name", "shape", "mesh", "size", "radius", "segments", "material", "color",
                     "translate", "rotate", "scale", "channels"});
