@@ -9,13 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
@@ -26,7 +25,6 @@
 #include <mutex>
 #include <pthread.h>
 #include <random>
-#include <sstream>
 #include <thread>
 
 namespace oska::render {
@@ -90,10 +88,6 @@ bool same_secret(const std::string &given, const std::string &secret) {
     return difference == 0;
 }
 
-double milliseconds_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 // A render published to the page: tone-mapped, sRGB, 8 bits, RGBA.
 struct Frame {
     uint64_t serial = 0;
@@ -106,8 +100,8 @@ struct Frame {
 
 class Lookdev {
   public:
-    Lookdev(Scene scene, std::string text, int threads)
-        : scene_(std::move(scene)), text_(std::move(text)) {
+    Lookdev(Scene scene, std::string text, LoadOptions load, int threads)
+        : load_(std::move(load)), scene_(std::move(scene)), text_(std::move(text)) {
         settings_ = settings_of(scene_, threads);
         SessionOptions options;
         options.report = [this](const std::string &line) { note("warning", line); };
@@ -223,11 +217,7 @@ class Lookdev {
         if (decl == nullptr || decl->array) {
             throw Error(light.where + ": " + light.shader + " has no parameter '" + name + "'");
         }
-        json values;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            values = light.values;
-        }
+        json values = values_at(i);
         json value = request["value"];
         if (decl->type == ParamType::color && value.is_array() && value.size() == 3) {
             value.push_back(1);
@@ -282,7 +272,9 @@ class Lookdev {
                 throw Error(path + ": the lights would not read back as set; not saved");
             }
         }
-        lookdev::write_with_backup(path, path + ".bak", text_, text);
+        // The previous version goes beside it first; on a failure the file is as it was.
+        replace_file(path + ".bak", text_.data(), text_.size(), "backup");
+        replace_file(path, text.data(), text.size(), "scene");
         text_ = text;
         return {{"file", path}, {"backup", path + ".bak"}};
     }
@@ -437,11 +429,7 @@ class Lookdev {
             for (auto &[i, call] : changes) {
                 apply(i, std::move(call));
             }
-            if (render_passes(generation, changed)) {
-                ++completed_;
-            } else {
-                ++cancelled_;
-            }
+            ++(render_passes(generation, changed) ? completed_ : cancelled_);
             std::lock_guard<std::mutex> lock(mutex_);
             if (curves_waiting_) {
                 curves_waiting_ = false;
@@ -502,7 +490,8 @@ class Lookdev {
             for (std::size_t c = 0; c < image.rgb.size(); ++c) {
                 frame->rgba[c / 3 * 4 + c % 3] = static_cast<char>(display_value(image.rgb[c]));
             }
-            double elapsed = milliseconds_since(changed);
+            double elapsed =
+                std::chrono::duration<double, std::milli>(Clock::now() - changed).count();
             std::lock_guard<std::mutex> lock(mutex_);
             if (generation != generation_) {
                 return false;
@@ -557,10 +546,7 @@ class Lookdev {
         return frame_;
     }
 
-  public:
     LoadOptions load_; // how the scene was read: the saved one is read back so
-
-  private:
     Scene scene_;
     std::string text_; // the scene file as last read or written
     RenderSettings settings_;
@@ -730,8 +716,7 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
         if (scene.lights.empty()) {
             throw Error(args.scene + ": has no light to tune");
         }
-        Lookdev lookdev(std::move(scene), text, args.thread_count());
-        lookdev.load_ = load;
+        Lookdev lookdev(std::move(scene), text, load, args.thread_count());
         lookdev.open();
 
         httplib::Server server;

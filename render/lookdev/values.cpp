@@ -1,7 +1,6 @@
 #include "lookdev/values.h"
 
 #include "error.h"
-#include "files.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -65,10 +64,7 @@ bool is_zero(const json &value) {
 // ---- Finding spans in JSON text (already known to be valid JSON).
 
 std::size_t skip_space(const std::string &t, std::size_t i) {
-    while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == '\n' || t[i] == '\r')) {
-        ++i;
-    }
-    return i;
+    return std::min(t.find_first_not_of(" \t\n\r", i), t.size());
 }
 
 [[noreturn]] void malformed() { throw Error("the scene file is not the JSON it was"); }
@@ -108,11 +104,8 @@ std::size_t skip_value(const std::string &t, std::size_t i) {
         }
         malformed();
     }
-    while (i < t.size() && t[i] != ',' && t[i] != '}' && t[i] != ']' && t[i] != ' ' &&
-           t[i] != '\n' && t[i] != '\r' && t[i] != '\t') {
-        ++i;
-    }
-    return i;
+    // A number, true, false or null: up to what may follow it.
+    return std::min(t.find_first_of(",}] \t\n\r", i), t.size());
 }
 
 // Past the value or member that ends at `end`, and past its comma.
@@ -161,10 +154,9 @@ std::vector<std::size_t> elements(const std::string &t, std::size_t i) {
 std::string format_params(const json &params, std::size_t column) {
     std::string out = "{ ";
     std::size_t line_start = 0;
-    bool first = true;
     for (auto it = params.begin(); it != params.end(); ++it) {
         std::string member = json(it.key()).dump() + ": " + it->dump(-1, ' ', false);
-        if (!first) {
+        if (it != params.begin()) {
             out += ",";
             if (column + (out.size() - line_start) + member.size() > 96) {
                 out += "\n" + std::string(column + 2, ' ');
@@ -174,9 +166,8 @@ std::string format_params(const json &params, std::size_t column) {
             }
         }
         out += member;
-        first = false;
     }
-    return out + (first ? "}" : " }");
+    return out + (params.empty() ? "}" : " }");
 }
 
 std::size_t column_of(const std::string &t, std::size_t i) {
@@ -255,12 +246,6 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
         }
     }
     return out;
-}
-
-void write_with_backup(const std::string &path, const std::string &backup,
-                       const std::string &previous, const std::string &text) {
-    replace_file(backup, previous.data(), previous.size(), "backup");
-    replace_file(path, text.data(), text.size(), "scene");
 }
 
 } // namespace oska::render::lookdev
