@@ -61,14 +61,12 @@ std::size_t array_bytes(const ShaderCall &call) {
 // init calls, and its instances in the order they were made.
 struct Session::Shader {
     std::string name;
-    const ShaderDecl *decl = nullptr;
     oska_version_fn version = nullptr;
     oska_init_fn init = nullptr;
     oska_exit_fn exit = nullptr;
     oska_shader_fn call = nullptr;
     oska_state *wide_state = nullptr; // for the shader-wide init and exit
     bool per_instance = false;        // the shader-wide init asked for instance inits
-    bool started = false;
 
     struct Instance {
         host::ShaderInstance *shader;
@@ -145,7 +143,6 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     }
     auto made = std::make_unique<Shader>();
     made->name = name;
-    made->decl = scene_.declarations.find(name);
     // A shader of the library is four exports, found by its name; the host
     // calls them through the generic types of the interface.
     made->version = library_.entry<oska_version_fn>(name + "_version");
@@ -164,12 +161,12 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
         throw Error(scene_.library + ": " + name + "_version is " + std::to_string(version) +
                     "; this host knows version 1");
     }
-    host::ShaderInstance &wide = the_host().add_shader(name.c_str(), made->decl->record_size);
+    host::ShaderInstance &wide =
+        the_host().add_shader(name.c_str(), scene_.declarations.find(name)->record_size);
     made->wide_state = &the_host().make_state(wide);
     oska_boolean wanted = 0;
     made->init(made->wide_state, nullptr, &wanted);
     made->per_instance = wanted != 0;
-    made->started = true;
     protocol_.push_back(name + "_init(0)");
     Shader &added = *made;
     shaders_.push_back(std::move(made));
@@ -491,10 +488,8 @@ void Session::teardown() {
                 protocol_.push_back(s.name + "_exit(" + it->where + ")");
             }
         }
-        if (s.started) {
-            s.exit(s.wide_state, nullptr);
-            protocol_.push_back(s.name + "_exit(0)");
-        }
+        s.exit(s.wide_state, nullptr); // every shader kept had its shader-wide init
+        protocol_.push_back(s.name + "_exit(0)");
     }
     the_host().set_texture_lookup(nullptr);
     the_host().set_shadow_tracer(nullptr);
