@@ -7,8 +7,10 @@
 
 #include <oska/host/library.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,17 +28,13 @@ template <class T> int index_named(const std::vector<T> &list, const std::string
 
 void read_image_settings(const JsonReader &read, const json &image, Scene &scene) {
     read.allow(image, "image", {"width", "height", "spp", "light_samples"});
-    if (image.contains("width")) {
-        scene.width = read.count(image["width"], "image: width", 1, 16384);
-    }
-    if (image.contains("height")) {
-        scene.height = read.count(image["height"], "image: height", 1, 16384);
-    }
-    if (image.contains("spp")) {
-        scene.spp = read.count(image["spp"], "image: spp", 1, 65536);
-    }
-    if (image.contains("light_samples")) {
-        scene.light_samples = read.count(image["light_samples"], "image: light_samples", 1, 65535);
+    for (auto [key, count, most] :
+         {std::tuple{"width", &scene.width, 16384}, std::tuple{"height", &scene.height, 16384},
+          std::tuple{"spp", &scene.spp, 65536},
+          std::tuple{"light_samples", &scene.light_samples, 65535}}) {
+        if (image.contains(key)) {
+            *count = read.count(image[key], std::string("image: ") + key, 1, most);
+        }
     }
 }
 
@@ -146,15 +144,11 @@ ParamSetting read_param(const JsonReader &read, const ParamDecl &decl, const jso
         read.fail(where, "expected " + what + ", got " + value.dump());
     };
     if (decl.array) {
-        if (!value.is_array()) {
+        if (!value.is_array() ||
+            !std::all_of(value.begin(), value.end(), [](const json &e) { return e.is_string(); })) {
             wrong("an array of names");
         }
-        for (const json &element : value) {
-            if (!element.is_string()) {
-                wrong("an array of names");
-            }
-            setting.names.push_back(element.get<std::string>());
-        }
+        setting.names = value.get<std::vector<std::string>>();
         return setting;
     }
     switch (decl.type) {
@@ -326,15 +320,6 @@ void check_library_file(const Scene &scene) {
     }
 }
 
-// Loads the library on its own to see whether it is a shader library.
-void check_library_exports(const Scene &scene) {
-    host::Library library;
-    if (!library.load(scene.library)) {
-        throw Error(scene.file + ": library '" + scene.library + "': not a shader library (" +
-                    library.error + ")");
-    }
-}
-
 } // namespace
 
 const char *const kAllowSceneLibraryOption = "--allow-scene-library";
@@ -387,9 +372,10 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
         scene.declarations = load_declarations(scene.declarations_file);
     } catch (const Error &) {
         // Declarations missing beside something that is not the shader
-        // library at all: the library is what is wrong.
-        if (beside) {
-            check_library_exports(scene);
+        // library at all (loaded on its own to see): the library is what is wrong.
+        if (host::Library library; beside && !library.load(scene.library)) {
+            throw Error(scene.file + ": library '" + scene.library + "': not a shader library (" +
+                        library.error + ")");
         }
         throw;
     }

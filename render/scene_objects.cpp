@@ -192,10 +192,9 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
             }
         }
         transform_mesh(object.mesh, read_transform(read, entry, where));
-        for (const Vec3 &p : object.mesh.positions) {
-            if (!finite(p)) {
-                read.fail(where, "vertex positions are not finite");
-            }
+        const std::vector<Vec3> &positions = object.mesh.positions;
+        if (!std::all_of(positions.begin(), positions.end(), [](Vec3 p) { return finite(p); })) {
+            read.fail(where, "vertex positions are not finite");
         }
         scene.objects.push_back(std::move(object));
     }
