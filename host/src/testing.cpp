@@ -96,12 +96,6 @@ struct Testing::Watch final : Monitor {
         return field;
     }
 
-    void clear_counts() {
-        for (std::atomic<long> &counter : counts) {
-            counter.store(0, std::memory_order_relaxed);
-        }
-    }
-
     // A copy of a state from make_state() still links to the original as its
     // sample and parent; when sample or parent fields were set on the copy,
     // the library never sees them: say so once, on standard error.
@@ -282,7 +276,9 @@ std::vector<Call> Testing::calls() const { return watch_->copy(watch_->calls); }
 void Testing::clear_calls() {
     std::lock_guard<std::mutex> lock(watch_->mutex);
     watch_->calls.clear();
-    watch_->clear_counts();
+    for (std::atomic<long> &counter : watch_->counts) {
+        counter.store(0, std::memory_order_relaxed);
+    }
 }
 
 long Testing::count(const char *function) const {
