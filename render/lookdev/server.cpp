@@ -653,8 +653,7 @@ void Lookdev::serve(httplib::Server &server, const std::string &token, int port)
     });
     server.Get("/api/status", [=](const httplib::Request &req, httplib::Response &res) {
         auto count = [&](const char *name) -> uint64_t {
-            std::string text = req.get_param_value(name);
-            return std::strtoull(text.c_str(), nullptr, 10);
+            return std::strtoull(req.get_param_value(name).c_str(), nullptr, 10);
         };
         reply(res, [&] { return status(count("frame"), count("messages"), count("curves")); });
     });
