@@ -9,13 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -54,15 +51,17 @@ struct Arguments : SceneArguments { // no scene: the showcase
     double time_limit = 0, noise_target = 0;
 };
 
-// A seed: a whole number from 0 to 2^32 - 1.
-uint32_t parse_seed(const std::string &option, const std::string &text) {
+// `text` as a whole number from `low` to `high`, or a Usage naming `option`.
+long long whole_number(const std::string &option, const std::string &text, long long low,
+                       long long high) {
     errno = 0;
     char *end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || value > 0xFFFFFFFFull) {
-        throw Usage{option + ": expected a whole number from 0 to 4294967295, got '" + text + "'"};
+    long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        throw Usage{option + ": expected a whole number from " + std::to_string(low) + " to " +
+                    std::to_string(high) + ", got '" + text + "'"};
     }
-    return static_cast<uint32_t>(value);
+    return value;
 }
 
 // A positive amount, finite and at most `high`.
@@ -101,7 +100,7 @@ Arguments parse(int argc, const char *const *argv) {
             }
             args.sampler = kind == "random" ? SamplerKind::random : SamplerKind::sobol;
         } else if (arg == "--seed") {
-            args.seed = parse_seed(arg, value());
+            args.seed = static_cast<uint32_t>(whole_number(arg, value(), 0, UINT32_MAX));
         } else if (arg == "--time") {
             args.time_limit = parse_amount(arg, value(), 1e6);
         } else if (arg == "--noise") {
@@ -118,9 +117,7 @@ Arguments parse(int argc, const char *const *argv) {
     });
     if (args.output.empty()) {
         std::string stem = args.scene.empty() ? "showcase" : args.scene;
-        if (auto slash = stem.rfind('/'); slash != std::string::npos) {
-            stem = stem.substr(slash + 1);
-        }
+        stem.erase(0, stem.rfind('/') + 1); // the folder, if any (npos + 1 is 0)
         if (auto dot = stem.rfind('.'); dot != std::string::npos && dot > 0) {
             stem.erase(dot);
         }
@@ -131,15 +128,10 @@ Arguments parse(int argc, const char *const *argv) {
 
 // 1234567 as "1,234,567".
 std::string grouped(long value) {
-    std::string digits = std::to_string(value);
-    std::string out;
-    int count = 0;
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        if (count > 0 && count % 3 == 0 && *it != '-') {
-            out.insert(out.begin(), ',');
-        }
-        out.insert(out.begin(), *it);
-        ++count;
+    std::string out = std::to_string(value);
+    // From the last three digits back; never between a minus sign and a digit.
+    for (int at = static_cast<int>(out.size()) - 3; at > (value < 0 ? 1 : 0); at -= 3) {
+        out.insert(static_cast<std::size_t>(at), ",");
     }
     return out;
 }
@@ -165,6 +157,7 @@ void draw_progress(std::ostream &err, const RenderSettings &settings, const Prog
         return std::string(static_cast<std::size_t>(filled), '#') +
                std::string(static_cast<std::size_t>(kWidth - filled), '-');
     };
+    char line[200];
     if (settings.time_limit > 0 || settings.noise_target > 0) {
         // Passes until a target: the bar fills with the time, and the
         // estimated error says how far the noise has come down.
@@ -175,16 +168,13 @@ void draw_progress(std::ostream &err, const RenderSettings &settings, const Prog
         if (p.noise >= 0) {
             std::snprintf(noise, sizeof noise, "error %.4f", p.noise);
         }
-        char line[200];
         std::snprintf(line, sizeof line, "\r[%s] pass %d  %s  %s light samples/s  %.0f s   ",
                       bar().c_str(), p.pass + 1, noise, rate(per_second).c_str(), p.seconds);
-        err << line << std::flush;
-        return;
+    } else {
+        double left = done > 0 ? p.seconds * (1 - done) / done : 0;
+        std::snprintf(line, sizeof line, "\r[%s] %3.0f%%  %s light samples/s  %.0f s left   ",
+                      bar().c_str(), done * 100, rate(per_second).c_str(), left);
     }
-    double left = done > 0 ? p.seconds * (1 - done) / done : 0;
-    char line[160];
-    std::snprintf(line, sizeof line, "\r[%s] %3.0f%%  %s light samples/s  %.0f s left   ",
-                  bar().c_str(), done * 100, rate(per_second).c_str(), left);
     err << line << std::flush;
 }
 
@@ -213,14 +203,7 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
 } // namespace
 
 int parse_whole_number(const std::string &option, const std::string &text, long low, long high) {
-    errno = 0;
-    char *end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
-        throw Usage{option + ": expected a whole number from " + std::to_string(low) + " to " +
-                    std::to_string(high) + ", got '" + text + "'"};
-    }
-    return static_cast<int>(value);
+    return static_cast<int>(whole_number(option, text, low, high));
 }
 
 void for_each_word(int argc, const char *const *argv,

@@ -3,21 +3,24 @@
 #include "error.h"
 #include "files.h"
 
+#include <iterator>
 #include <sstream>
 
 namespace oska::render {
 
 namespace {
 
+// The types by their names in a declaration file.
+const struct {
+    const char *name;
+    ParamType type;
+} kTypes[] = {{"color", ParamType::color},
+              {"scalar", ParamType::scalar},
+              {"boolean", ParamType::boolean},
+              {"integer", ParamType::integer},
+              {"tag", ParamType::tag}};
+
 bool parse_type(const std::string &word, ParamType *type) {
-    static const struct {
-        const char *name;
-        ParamType type;
-    } kTypes[] = {{"color", ParamType::color},
-                  {"scalar", ParamType::scalar},
-                  {"boolean", ParamType::boolean},
-                  {"integer", ParamType::integer},
-                  {"tag", ParamType::tag}};
     for (const auto &entry : kTypes) {
         if (word == entry.name) {
             *type = entry.type;
@@ -27,42 +30,23 @@ bool parse_type(const std::string &word, ParamType *type) {
     return false;
 }
 
-std::size_t type_size(ParamType type) { return type == ParamType::color ? 16 : 4; }
-
 } // namespace
 
 const char *type_name(ParamType type) {
-    switch (type) {
-    case ParamType::color:
-        return "color";
-    case ParamType::scalar:
-        return "scalar";
-    case ParamType::boolean:
-        return "boolean";
-    case ParamType::integer:
-        return "integer";
-    case ParamType::tag:
-        return "tag";
+    for (const auto &entry : kTypes) {
+        if (type == entry.type) {
+            return entry.name;
+        }
     }
     return "?";
 }
 
 const ParamDecl *ShaderDecl::find(const std::string &param) const {
-    for (const ParamDecl &decl : params) {
-        if (decl.name == param) {
-            return &decl;
-        }
-    }
-    return nullptr;
+    return find_named(params, param);
 }
 
 const ShaderDecl *Declarations::find(const std::string &shader) const {
-    for (const ShaderDecl &decl : shaders) {
-        if (decl.name == shader) {
-            return &decl;
-        }
-    }
-    return nullptr;
+    return find_named(shaders, shader);
 }
 
 Declarations parse_declarations(const std::string &text, const std::string &file) {
@@ -80,10 +64,7 @@ Declarations parse_declarations(const std::string &text, const std::string &file
             line.erase(hash);
         }
         std::istringstream words(line);
-        std::vector<std::string> w;
-        for (std::string word; words >> word;) {
-            w.push_back(word);
-        }
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
         if (w.empty()) {
             continue;
         }
@@ -127,7 +108,7 @@ Declarations parse_declarations(const std::string &text, const std::string &file
             fail("parameter '" + param.name + "' declared twice");
         }
         param.offset = open->record_size;
-        param.size = param.array ? 12 : type_size(param.type);
+        param.size = param.array ? 12 : (param.type == ParamType::color ? 16 : 4);
         open->record_size += param.size;
         open->params.push_back(param);
     }

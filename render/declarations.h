@@ -8,6 +8,7 @@
 #ifndef OSKA_RENDER_DECLARATIONS_H
 #define OSKA_RENDER_DECLARATIONS_H
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -23,6 +24,12 @@ struct ParamDecl {
     std::size_t offset = 0; // bytes from the start of the record
     std::size_t size = 0;   // bytes in the record (12 for an array)
 };
+
+// The element of `list` called `name`; nullptr when there is none.
+template <class T> const T *find_named(const std::vector<T> &list, const std::string &name) {
+    auto found = std::find_if(list.begin(), list.end(), [&](const T &e) { return e.name == name; });
+    return found == list.end() ? nullptr : &*found;
+}
 
 struct ShaderDecl {
     std::string name;

@@ -34,15 +34,11 @@ std::string file_problem(const std::string &path) {
     return "";
 }
 
-void require_regular_file(const std::string &path, const std::string &prefix) {
+std::string read_regular_file(const std::string &path, const std::string &prefix,
+                              std::uint64_t limit) {
     if (std::string problem = file_problem(path); !problem.empty()) {
         throw Error(prefix + ": " + problem);
     }
-}
-
-std::string read_regular_file(const std::string &path, const std::string &prefix,
-                              std::uint64_t limit) {
-    require_regular_file(path, prefix);
     // Opened without blocking, so that a FIFO swapped in after the check
     // cannot hang the open; checked again on the descriptor itself.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -86,10 +82,9 @@ void replace_file(const std::string &path, const void *data, std::size_t size, c
         throw Error(path + ": cannot write the " + what + ": " + why);
     };
     const auto *bytes = static_cast<const unsigned char *>(data);
-    auto slash = path.rfind('/');
-    std::string temporary = (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + "." +
-                            path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp-" +
-                            std::to_string(getpid());
+    std::size_t name = path.rfind('/') + 1; // 0 without a folder
+    std::string temporary =
+        path.substr(0, name) + "." + path.substr(name) + ".tmp-" + std::to_string(getpid());
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         fail(reason(errno));

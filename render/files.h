@@ -16,12 +16,9 @@ namespace oska::render {
 // file", ...); empty when it is a regular file.
 std::string file_problem(const std::string &path);
 
-// Throws Error "PREFIX: PROBLEM" unless `path` is a regular file.
-// `prefix` names the file (and what refers to it) in the message.
-void require_regular_file(const std::string &path, const std::string &prefix);
-
 // The whole of a regular file of at most `limit` bytes; throws Error
-// "PREFIX: PROBLEM" otherwise.
+// "PREFIX: PROBLEM" otherwise (`prefix` names the file, and what refers to
+// it, in the message).
 std::string read_regular_file(const std::string &path, const std::string &prefix,
                               std::uint64_t limit);
 

@@ -6,6 +6,7 @@
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,8 +29,6 @@ std::string extension_of(const std::string &path) {
     return ext;
 }
 
-bool float_format(const std::string &ext) { return ext == "exr" || ext == "hdr"; }
-
 } // namespace
 
 void check_output(const std::string &path) {
@@ -42,8 +41,7 @@ void check_output(const std::string &path) {
         (void)OIIO::geterror();
         throw Error(path + ": cannot write ." + ext + " images (use .exr or .png)");
     }
-    auto slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    std::string dir = directory_of(path);
     struct stat info;
     if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         throw Error(path + ": the folder " + dir + " does not exist");
@@ -79,9 +77,9 @@ uint8_t display_value(float radiance) {
 void write_image(const std::string &path, const Framebuffer &image) {
     check_output(path);
     std::string ext = extension_of(path);
-    bool floats = float_format(ext);
-    OIIO::ImageSpec layout(image.width, image.height, 3,
-                           floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    bool floats = ext == "exr" || ext == "hdr"; // kept as radiance
+    OIIO::TypeDesc type = floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
+    OIIO::ImageSpec layout(image.width, image.height, 3, type);
     if (!floats) {
         layout.attribute("oiio:ColorSpace", "sRGB");
     }
@@ -91,9 +89,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
     const void *pixels = image.rgb.data();
     if (!floats) {
         display.resize(image.rgb.size());
-        for (std::size_t i = 0; i < image.rgb.size(); ++i) {
-            display[i] = display_value(image.rgb[i]);
-        }
+        std::transform(image.rgb.begin(), image.rgb.end(), display.begin(), display_value);
         pixels = display.data();
     }
     // The image is encoded in memory and written out in one checked piece:
@@ -106,8 +102,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
         throw Error(path + ": cannot write ." + ext + " images (use .exr or .png)");
     }
     output->set_ioproxy(&memory);
-    bool ok = output->open(path, layout) &&
-              output->write_image(floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8, pixels);
+    bool ok = output->open(path, layout) && output->write_image(type, pixels);
     ok = output->close() && ok;
     if (!ok) {
         std::string why = output->geterror();

@@ -7,8 +7,10 @@
 
 #include <oska/host/library.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -18,32 +20,31 @@ using nlohmann::json;
 
 namespace {
 
+// The index of the element of `list` called `name`; -1 when there is none.
+template <class T> int index_named(const std::vector<T> &list, const std::string &name) {
+    const T *found = find_named(list, name);
+    return found == nullptr ? -1 : static_cast<int>(found - list.data());
+}
+
 void read_image_settings(const JsonReader &read, const json &image, Scene &scene) {
     read.allow(image, "image", {"width", "height", "spp", "light_samples"});
-    if (image.contains("width")) {
-        scene.width = read.count(image["width"], "image: width", 1, 16384);
-    }
-    if (image.contains("height")) {
-        scene.height = read.count(image["height"], "image: height", 1, 16384);
-    }
-    if (image.contains("spp")) {
-        scene.spp = read.count(image["spp"], "image: spp", 1, 65536);
-    }
-    if (image.contains("light_samples")) {
-        scene.light_samples = read.count(image["light_samples"], "image: light_samples", 1, 65535);
+    for (auto [key, count, most] :
+         {std::tuple{"width", &scene.width, 16384}, std::tuple{"height", &scene.height, 16384},
+          std::tuple{"spp", &scene.spp, 65536},
+          std::tuple{"light_samples", &scene.light_samples, 65535}}) {
+        if (image.contains(key)) {
+            *count = read.count(image[key], std::string("image: ") + key, 1, most);
+        }
     }
 }
 
 void read_camera(const JsonReader &read, const json &node, Camera &camera) {
     read.allow(node, "camera", {"position", "look_at", "up", "fov", "orthographic", "height"});
-    if (node.contains("position")) {
-        camera.position = read.vec3(node["position"], "camera: position");
-    }
-    if (node.contains("look_at")) {
-        camera.look_at = read.vec3(node["look_at"], "camera: look_at");
-    }
-    if (node.contains("up")) {
-        camera.up = read.vec3(node["up"], "camera: up");
+    for (auto [key, point] : {std::pair{"position", &camera.position},
+                              std::pair{"look_at", &camera.look_at}, std::pair{"up", &camera.up}}) {
+        if (node.contains(key)) {
+            *point = read.vec3(node[key], std::string("camera: ") + key);
+        }
     }
     if (node.contains("fov")) {
         camera.fov = read.positive(node["fov"], "camera: fov");
@@ -143,15 +144,11 @@ ParamSetting read_param(const JsonReader &read, const ParamDecl &decl, const jso
         read.fail(where, "expected " + what + ", got " + value.dump());
     };
     if (decl.array) {
-        if (!value.is_array()) {
+        if (!value.is_array() ||
+            !std::all_of(value.begin(), value.end(), [](const json &e) { return e.is_string(); })) {
             wrong("an array of names");
         }
-        for (const json &element : value) {
-            if (!element.is_string()) {
-                wrong("an array of names");
-            }
-            setting.names.push_back(element.get<std::string>());
-        }
+        setting.names = value.get<std::vector<std::string>>();
         return setting;
     }
     switch (decl.type) {
@@ -182,10 +179,7 @@ ParamSetting read_param(const JsonReader &read, const ParamDecl &decl, const jso
         setting.integer = value.get<bool>() ? 1 : 0;
         break;
     case ParamType::integer: {
-        if (!value.is_number()) {
-            wrong("a whole number");
-        }
-        int64_t n = read.whole(value, where);
+        int64_t n = read.whole(value, where); // refuses what is not a whole number
         if (n < INT32_MIN || n > INT32_MAX) {
             wrong("a 32-bit whole number");
         }
@@ -321,18 +315,8 @@ void check_library_file(const Scene &scene) {
     }
     char magic[4] = {};
     std::ifstream in(scene.library, std::ios::binary);
-    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\x7f"
-                                                                  "ELF") {
+    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\177ELF") {
         throw Error(where + "not a shader library (not a shared library at all)");
-    }
-}
-
-// Loads the library on its own to see whether it is a shader library.
-void check_library_exports(const Scene &scene) {
-    host::Library library;
-    if (!library.load(scene.library)) {
-        throw Error(scene.file + ": library '" + scene.library + "': not a shader library (" +
-                    library.error + ")");
     }
 }
 
@@ -340,32 +324,11 @@ void check_library_exports(const Scene &scene) {
 
 const char *const kAllowSceneLibraryOption = "--allow-scene-library";
 
-int Scene::find_object(const std::string &name) const {
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        if (objects[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int Scene::find_object(const std::string &name) const { return index_named(objects, name); }
 
-int Scene::find_light(const std::string &name) const {
-    for (std::size_t i = 0; i < lights.size(); ++i) {
-        if (lights[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int Scene::find_light(const std::string &name) const { return index_named(lights, name); }
 
-int Scene::find_texture(const std::string &name) const {
-    for (std::size_t i = 0; i < textures.size(); ++i) {
-        if (textures[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int Scene::find_texture(const std::string &name) const { return index_named(textures, name); }
 
 std::string default_library_path() { return host::built_library_path(); }
 
@@ -409,9 +372,10 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
         scene.declarations = load_declarations(scene.declarations_file);
     } catch (const Error &) {
         // Declarations missing beside something that is not the shader
-        // library at all: the library is what is wrong.
-        if (beside) {
-            check_library_exports(scene);
+        // library at all (loaded on its own to see): the library is what is wrong.
+        if (host::Library library; beside && !library.load(scene.library)) {
+            throw Error(scene.file + ": library '" + scene.library + "': not a shader library (" +
+                        library.error + ")");
         }
         throw;
     }

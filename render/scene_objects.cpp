@@ -107,9 +107,8 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
     for (std::size_t i = 0; i < node.size(); ++i) {
         const json &entry = node[i];
         ObjectDesc object;
-        std::string where;
-        object.name = read.named_entry(entry, "objects", i, where);
-        object.where = where;
+        object.name = read.named_entry(entry, "objects", i, object.where);
+        const std::string &where = object.where;
         read.allow(entry, where,
                    {"name", "shape", "mesh", "size", "radius", "segments", "material", "color",
                     "translate", "rotate", "scale", "channels"});
@@ -193,10 +192,9 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
             }
         }
         transform_mesh(object.mesh, read_transform(read, entry, where));
-        for (const Vec3 &p : object.mesh.positions) {
-            if (!finite(p)) {
-                read.fail(where, "vertex positions are not finite");
-            }
+        const std::vector<Vec3> &positions = object.mesh.positions;
+        if (!std::all_of(positions.begin(), positions.end(), [](Vec3 p) { return finite(p); })) {
+            read.fail(where, "vertex positions are not finite");
         }
         scene.objects.push_back(std::move(object));
     }

@@ -44,20 +44,29 @@ void check_channels(const Scene &scene, const std::string &where, int object,
     }
 }
 
+// The bytes of the array elements laid after the record.
+std::size_t array_bytes(const ShaderCall &call) {
+    std::size_t bytes = 0;
+    for (const ParamSetting &setting : call.params) {
+        if (setting.decl->array) {
+            bytes += 4 * setting.names.size();
+        }
+    }
+    return bytes;
+}
+
 } // namespace
 
 // One shader of the library: its exports, whether it wants per-instance
 // init calls, and its instances in the order they were made.
 struct Session::Shader {
     std::string name;
-    const ShaderDecl *decl = nullptr;
     oska_version_fn version = nullptr;
     oska_init_fn init = nullptr;
     oska_exit_fn exit = nullptr;
     oska_shader_fn call = nullptr;
     oska_state *wide_state = nullptr; // for the shader-wide init and exit
     bool per_instance = false;        // the shader-wide init asked for instance inits
-    bool started = false;
 
     struct Instance {
         host::ShaderInstance *shader;
@@ -67,6 +76,10 @@ struct Session::Shader {
     };
     std::vector<Instance> instances;
 };
+
+std::string Session::located(const std::string &where, const std::string &what) const {
+    return scene_.file + ": " + where + ": " + what;
+}
 
 Session::Session(const Scene &scene, SessionOptions options)
     : scene_(scene), options_(std::move(options)) {}
@@ -94,19 +107,31 @@ void Session::take_messages(const std::string &where) {
     }
     std::string first_error;
     for (const host::Message &m : messages) {
-        std::string line = scene_.file + ": " + where + ": " + m.text;
         if (m.level == host::Level::error) {
             if (first_error.empty()) {
-                first_error = line;
+                first_error = located(where, m.text);
             }
         } else if (options_.report && (m.level == host::Level::warning || options_.verbose)) {
-            options_.report(m.level == host::Level::warning
-                                ? scene_.file + ": " + where + ": warning: " + m.text
-                                : line);
+            bool warning = m.level == host::Level::warning;
+            options_.report(located(where, warning ? "warning: " + m.text : m.text));
         }
     }
     if (!first_error.empty()) {
         throw Error(first_error);
+    }
+}
+
+// Adds an instance of `s`, and runs its instance init when the shader asked
+// for instance inits.
+void Session::start_instance(Shader &s, host::ShaderInstance &instance, oska_state &state,
+                             const std::string &where) {
+    s.instances.push_back({&instance, &state, where, false});
+    if (s.per_instance) {
+        oska_boolean flag = 1; // an instance init does not change the shader's choice
+        s.init(&state, instance.record(), &flag);
+        s.instances.back().initialised = true;
+        protocol_.push_back(s.name + "_init(" + where + ")");
+        take_messages(where);
     }
 }
 
@@ -118,7 +143,6 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     }
     auto made = std::make_unique<Shader>();
     made->name = name;
-    made->decl = scene_.declarations.find(name);
     // A shader of the library is four exports, found by its name; the host
     // calls them through the generic types of the interface.
     made->version = library_.entry<oska_version_fn>(name + "_version");
@@ -127,8 +151,8 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     made->call = library_.entry<oska_shader_fn>(name);
     if (made->version == nullptr || made->init == nullptr || made->exit == nullptr ||
         made->call == nullptr) {
-        throw Error(scene_.file + ": " + where + ": the library " + scene_.library +
-                    " has no shader '" + name + "'");
+        throw Error(
+            located(where, "the library " + scene_.library + " has no shader '" + name + "'"));
     }
     // The version, then the shader-wide init (no record).
     int version = made->version();
@@ -137,12 +161,12 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
         throw Error(scene_.library + ": " + name + "_version is " + std::to_string(version) +
                     "; this host knows version 1");
     }
-    host::ShaderInstance &wide = the_host().add_shader(name.c_str(), made->decl->record_size);
+    host::ShaderInstance &wide =
+        the_host().add_shader(name.c_str(), scene_.declarations.find(name)->record_size);
     made->wide_state = &the_host().make_state(wide);
     oska_boolean wanted = 0;
     made->init(made->wide_state, nullptr, &wanted);
     made->per_instance = wanted != 0;
-    made->started = true;
     protocol_.push_back(name + "_init(0)");
     Shader &added = *made;
     shaders_.push_back(std::move(made));
@@ -150,8 +174,9 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
     return added;
 }
 
-void Session::fill_record(host::ShaderInstance &instance, const ShaderCall &call) {
-    unsigned char *record = static_cast<unsigned char *>(instance.record());
+void Session::fill_record(std::vector<unsigned char> &storage, const ShaderCall &call) const {
+    std::fill(storage.begin(), storage.end(), 0);
+    unsigned char *record = storage.data();
     std::size_t next_element = call.decl->record_size;
     for (const ParamSetting &setting : call.params) {
         const ParamDecl &decl = *setting.decl;
@@ -190,20 +215,6 @@ void Session::fill_record(host::ShaderInstance &instance, const ShaderCall &call
     }
 }
 
-namespace {
-
-std::size_t array_bytes(const ShaderCall &call) {
-    std::size_t bytes = 0;
-    for (const ParamSetting &setting : call.params) {
-        if (setting.decl->array) {
-            bytes += 4 * setting.names.size();
-        }
-    }
-    return bytes;
-}
-
-} // namespace
-
 // The library, bound to this program's mi_ functions.
 void Session::load_library() {
     if (!library_.load(scene_.library)) {
@@ -225,7 +236,6 @@ void Session::fill_database() {
     }
     for (const ObjectDesc &object : scene_.objects) {
         oska_tag tag = host.add_element(kObjectType, object.name.c_str());
-        object_tags_.push_back(tag);
         object_instances_.push_back(host.add_instance(tag, object.name.c_str()));
     }
     for (const LightDesc &light : scene_.lights) {
@@ -279,7 +289,7 @@ void Session::run_scene_shaders() {
         Shader &s = shader(call.shader, call.where);
         host::ShaderInstance &instance =
             host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
-        fill_record(instance, call);
+        fill_record(instance.storage, call);
         // oskalight binds the first light of its list and ignores the rest.
         for (const ParamSetting &setting : call.params) {
             if (call.shader == "oskalight" && setting.decl->name == "lights" &&
@@ -291,14 +301,7 @@ void Session::run_scene_shaders() {
         }
         oska_state &state = host.make_state(instance);
         state.ray_kind = OSKA_RAY_EYE;
-        s.instances.push_back({&instance, &state, call.where, false});
-        if (s.per_instance) {
-            oska_boolean flag = 1; // an instance init does not change the shader's choice
-            s.init(&state, instance.record(), &flag);
-            s.instances.back().initialised = true;
-            protocol_.push_back(call.shader + "_init(" + call.where + ")");
-            take_messages(call.where);
-        }
+        start_instance(s, instance, state, call.where);
         int32_t result = 0;
         s.call(&result, &state, instance.record());
         protocol_.push_back(call.shader + "(" + call.where + ")");
@@ -321,8 +324,7 @@ void Session::bind_light(std::size_t index) {
     const LightDesc &desc = scene_.lights[index];
     const ShaderCall &call = desc.shader;
     if (call.decl->result != "color" || call.shader != "oskacolor") {
-        throw Error(scene_.file + ": " + desc.where + ": '" + call.shader +
-                    "' is not a light shader");
+        throw Error(located(desc.where, "'" + call.shader + "' is not a light shader"));
     }
     Shader &s = shader(call.shader, desc.where);
     light_shader_ = s.call;
@@ -331,7 +333,7 @@ void Session::bind_light(std::size_t index) {
     bound.light = light_tags_[index];
     bound.instance = light_instances_[index];
     bound.shader = &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
-    fill_record(*bound.shader, call);
+    fill_record(bound.shader->storage, call);
     bound.params = bound.shader->params<oskacolor_params>();
     const oska_light &record = *host.light(bound.light);
     bound.samples = record.samples[0];
@@ -339,15 +341,14 @@ void Session::bind_light(std::size_t index) {
         auto found =
             std::find(object_instances_.begin(), object_instances_.end(), record.object_instance);
         if (found == object_instances_.end()) {
-            throw Error(scene_.file + ": " + desc.where +
-                        ": bound to an element that is not an object");
+            throw Error(located(desc.where, "bound to an element that is not an object"));
         }
         bound.object = static_cast<int>(found - object_instances_.begin());
         const Mesh &mesh = scene_.objects[bound.object].mesh;
         bound.sampler = std::make_unique<AreaSampler>(mesh);
         if (!(bound.sampler->area() > 0)) {
-            throw Error(scene_.file + ": " + desc.where + ": its object '" +
-                        scene_.objects[bound.object].name + "' has no area to emit from");
+            throw Error(located(desc.where, "its object '" + scene_.objects[bound.object].name +
+                                                "' has no area to emit from"));
         }
         bound.vector_count =
             static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
@@ -356,24 +357,16 @@ void Session::bind_light(std::size_t index) {
     // Camera-visible points are at trace level 0: a limit of 0 or less
     // turns the light's shadows off, which is rarely what was meant.
     if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
-        options_.report(scene_.file + ": " + desc.where +
-                        ": warning: shadows is on but max_level is " +
-                        std::to_string(bound.params->max_level) +
-                        ", so no shadow is traced (set max_level to 1 or more)");
+        options_.report(located(desc.where, "warning: shadows is on but max_level is " +
+                                                std::to_string(bound.params->max_level) +
+                                                ", so no shadow is traced (set max_level to 1 "
+                                                "or more)"));
     }
-    oska_state &state = host.make_state(*bound.shader, bound.instance);
-    s.instances.push_back({bound.shader, &state, desc.where, false});
-    if (s.per_instance) {
-        oska_boolean flag = 1;
-        s.init(&state, bound.shader->record(), &flag);
-        s.instances.back().initialised = true;
-        protocol_.push_back(call.shader + "_init(" + desc.where + ")");
-        take_messages(desc.where); // the shader refuses lights that are not object lights
-    }
+    // The shader's instance init refuses lights that are not object lights.
+    start_instance(s, *bound.shader, host.make_state(*bound.shader, bound.instance), desc.where);
     if (bound.object < 0) {
-        throw Error(scene_.file + ": " + desc.where +
-                    ": not bound to an object (give it an 'object', or bind it with "
-                    "oskalight in 'shaders')");
+        throw Error(located(desc.where, "not bound to an object (give it an 'object', or bind it "
+                                        "with oskalight in 'shaders')"));
     }
     by_object_[bound.object].push_back(static_cast<int>(lights_.size()));
     lights_.push_back(std::move(bound));
@@ -401,25 +394,16 @@ void Session::open() {
     route_lookups();
     run_scene_shaders();
     bind_lights();
-    // From here on the library is called from many threads.
-    opened_ = true;
 }
 
 void Session::check_light(std::size_t index, const ShaderCall &call) const {
     const BoundLight &light = lights_.at(index);
-    // The switches and channels, as the record would hold them (tags are
-    // not needed here).
-    oskacolor_params params{};
-    auto *bytes = reinterpret_cast<unsigned char *>(&params);
-    for (const ParamSetting &setting : call.params) {
-        const ParamDecl &decl = *setting.decl;
-        if (decl.array || decl.offset + decl.size > sizeof params) {
-            continue;
-        }
-        if (decl.type == ParamType::boolean || decl.type == ParamType::integer) {
-            std::memcpy(bytes + decl.offset, &setting.integer, 4);
-        }
-    }
+    // The switches and channels, as the record would hold them.
+    std::vector<unsigned char> record(
+        std::max(sizeof(oskacolor_params), call.decl->record_size + array_bytes(call)));
+    fill_record(record, call);
+    oskacolor_params params;
+    std::memcpy(&params, record.data(), sizeof params);
     check_channels(scene_, light.desc->where, light.object, params);
 }
 
@@ -427,21 +411,20 @@ void Session::refresh_light(std::size_t index) {
     BoundLight &light = lights_.at(index);
     const ShaderCall &call = light.desc->shader;
     if (array_bytes(call) != 0) {
-        throw Error(scene_.file + ": " + light.desc->where + ": a light takes no array parameter");
+        throw Error(located(light.desc->where, "a light takes no array parameter"));
     }
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
     auto entry = std::find_if(s.instances.begin(), s.instances.end(),
                               [&](const Shader::Instance &i) { return i.shader == light.shader; });
     if (entry == s.instances.end()) {
-        throw Error(scene_.file + ": " + light.desc->where + ": the light has no shader instance");
+        throw Error(located(light.desc->where, "the light has no shader instance"));
     }
     if (entry->initialised) {
         s.exit(entry->state, light.shader->record());
         entry->initialised = false;
     }
-    std::fill(light.shader->storage.begin(), light.shader->storage.end(), 0);
-    fill_record(*light.shader, call);
+    fill_record(light.shader->storage, call);
     if (s.per_instance) {
         oska_boolean flag = 1;
         s.init(entry->state, light.shader->record(), &flag);
@@ -454,7 +437,7 @@ std::vector<Session::Answer> Session::probe_light(std::size_t index, const Shade
                                                   std::vector<oska_state> &states) {
     const BoundLight &light = lights_.at(index);
     if (array_bytes(call) != 0 || call.shader != light.desc->shader.shader) {
-        throw Error(scene_.file + ": " + light.desc->where + ": not parameters of its shader");
+        throw Error(located(light.desc->where, "not parameters of its shader"));
     }
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
@@ -463,8 +446,7 @@ std::vector<Session::Answer> Session::probe_light(std::size_t index, const Shade
         probe_ = &host.add_shader(call.shader.c_str(), call.decl->record_size);
         probe_state_ = &host.make_state(*probe_, light.instance);
     }
-    std::fill(probe_->storage.begin(), probe_->storage.end(), 0);
-    fill_record(*probe_, call);
+    fill_record(probe_->storage, call);
     probe_state_->light_instance = light.instance;
     std::vector<Answer> answers(states.size());
     if (s.per_instance) {
@@ -507,10 +489,8 @@ void Session::teardown() {
                 protocol_.push_back(s.name + "_exit(" + it->where + ")");
             }
         }
-        if (s.started) {
-            s.exit(s.wide_state, nullptr);
-            protocol_.push_back(s.name + "_exit(0)");
-        }
+        s.exit(s.wide_state, nullptr); // every shader kept had its shader-wide init
+        protocol_.push_back(s.name + "_exit(0)");
     }
     the_host().set_texture_lookup(nullptr);
     the_host().set_shadow_tracer(nullptr);

@@ -100,7 +100,11 @@ class Session {
   private:
     struct Shader; // one shader of the library and its instances
     Shader &shader(const std::string &name, const std::string &where);
-    void fill_record(host::ShaderInstance &instance, const ShaderCall &call);
+    void start_instance(Shader &s, host::ShaderInstance &instance, oska_state &state,
+                        const std::string &where);
+    // Lays `call` out in `storage`: its record, then the elements of its
+    // arrays; zero elsewhere.
+    void fill_record(std::vector<unsigned char> &storage, const ShaderCall &call) const;
     // The steps of open(), in order.
     void reset_host();
     void load_library();
@@ -110,6 +114,8 @@ class Session {
     void bind_lights();
     void bind_light(std::size_t index);
     oska_tag tag_of(const std::string &name) const;
+    // "FILE: WHERE: WHAT", a message about the scene's `where`.
+    std::string located(const std::string &where, const std::string &what) const;
     // Passes on the library's messages since the last call; throws the
     // first error as an Error located at `where`.
     void take_messages(const std::string &where);
@@ -122,8 +128,7 @@ class Session {
     std::vector<std::unique_ptr<Shader>> shaders_;
     std::vector<BoundLight> lights_;
     std::vector<std::vector<int>> by_object_;
-    std::vector<oska_tag> object_tags_, object_instances_, light_tags_, light_instances_,
-        texture_tags_;
+    std::vector<oska_tag> object_instances_, light_tags_, light_instances_, texture_tags_;
     std::vector<int> texture_of_tag_; // texture index by tag, -1 for other tags
     oska_shader_fn light_shader_ = nullptr;
     std::vector<std::string> protocol_;
@@ -133,7 +138,6 @@ class Session {
     // any thread.
     std::mutex messages_mutex_;
     std::vector<host::Message> pending_messages_;
-    bool opened_ = false;
     bool down_ = true;
 };
 

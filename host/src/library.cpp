@@ -56,8 +56,7 @@ template <class Fn> bool find(void *module, const char *name, Fn &slot, std::str
 } // namespace
 
 bool Library::load(const std::string &path) {
-    unload();
-    error.clear();
+    unload(); // and no error
     module = open_module(path, error);
     if (module == nullptr) {
         return false;
@@ -99,11 +98,8 @@ void *Library::entry(const std::string &name) const {
 std::string built_file_path(const std::string &file_name) {
     const std::string self =
         detail::module_path_of(reinterpret_cast<const void *>(&built_file_path));
-    const std::size_t slash = self.find_last_of("/\\");
-    if (slash == std::string::npos) {
-        return file_name;
-    }
-    return self.substr(0, slash + 1) + file_name;
+    // Its folder, with the separator; nothing when it has none (npos + 1 is 0).
+    return self.substr(0, self.find_last_of("/\\") + 1) + file_name;
 }
 
 std::string built_library_path() { return built_file_path(OSKA_LIBRARY_FILE); }

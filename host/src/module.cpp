@@ -15,9 +15,7 @@ namespace oska::host::detail {
 
 #if defined(_WIN32)
 
-namespace {
-
-HMODULE module_of(const void *address) {
+void *module_handle_of(const void *address) {
     HMODULE module = nullptr;
     const DWORD flags =
         GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
@@ -27,12 +25,8 @@ HMODULE module_of(const void *address) {
     return module;
 }
 
-} // namespace
-
-void *module_handle_of(const void *address) { return module_of(address); }
-
 std::string module_path_of(const void *address) {
-    HMODULE module = module_of(address);
+    auto module = static_cast<HMODULE>(module_handle_of(address));
     if (module == nullptr) {
         return {};
     }

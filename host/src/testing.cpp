@@ -90,10 +90,10 @@ struct Testing::Watch final : Monitor {
     unsigned char *invalidate_next = nullptr;                 // record an edit must lose
     std::size_t invalidate_size = 0;
 
-    void clear_counts() {
-        for (std::atomic<long> &counter : counts) {
-            counter.store(0, std::memory_order_relaxed);
-        }
+    // A copy of `field`, one of the above, taken under the lock.
+    template <class T> T copy(const T &field) const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return field;
     }
 
     // A copy of a state from make_state() still links to the original as its
@@ -117,17 +117,17 @@ struct Testing::Watch final : Monitor {
 
     // The bytes of the light or instance record of `tag`; empty for others.
     std::vector<unsigned char> record_bytes(oska_tag tag) const {
-        const unsigned char *bytes = nullptr;
-        std::size_t size = 0;
+        auto bytes_of = [](const auto *record) {
+            const auto *bytes = reinterpret_cast<const unsigned char *>(record);
+            return std::vector<unsigned char>(bytes, bytes + sizeof *record);
+        };
         if (const oska_light *light = host.light(tag)) {
-            bytes = reinterpret_cast<const unsigned char *>(light);
-            size = sizeof *light;
-        } else if (const oska_instance *instance = host.instance(tag)) {
-            bytes = reinterpret_cast<const unsigned char *>(instance);
-            size = sizeof *instance;
+            return bytes_of(light);
         }
-        return bytes == nullptr ? std::vector<unsigned char>{}
-                                : std::vector<unsigned char>(bytes, bytes + size);
+        if (const oska_instance *instance = host.instance(tag)) {
+            return bytes_of(instance);
+        }
+        return {};
     }
 
     // "N: written after mi_scene_edit_end closed it" when the record of
@@ -257,15 +257,11 @@ void Testing::reset() {
 
 // ---- Messages and the call log
 
-std::vector<Message> Testing::messages() const {
-    std::lock_guard<std::mutex> lock(watch_->mutex);
-    return watch_->messages;
-}
+std::vector<Message> Testing::messages() const { return watch_->copy(watch_->messages); }
 
 std::vector<std::string> Testing::texts(Level level) const {
-    std::lock_guard<std::mutex> lock(watch_->mutex);
     std::vector<std::string> texts;
-    for (const Message &message : watch_->messages) {
+    for (const Message &message : messages()) {
         if (message.level == level) {
             texts.push_back(message.text);
         }
@@ -275,15 +271,14 @@ std::vector<std::string> Testing::texts(Level level) const {
 
 void Testing::set_logging(bool on) { watch_->logging = on; }
 
-std::vector<Call> Testing::calls() const {
-    std::lock_guard<std::mutex> lock(watch_->mutex);
-    return watch_->calls;
-}
+std::vector<Call> Testing::calls() const { return watch_->copy(watch_->calls); }
 
 void Testing::clear_calls() {
     std::lock_guard<std::mutex> lock(watch_->mutex);
     watch_->calls.clear();
-    watch_->clear_counts();
+    for (std::atomic<long> &counter : watch_->counts) {
+        counter.store(0, std::memory_order_relaxed);
+    }
 }
 
 long Testing::count(const char *function) const {
@@ -316,10 +311,7 @@ void Testing::silence_query(int request, bool on) {
 
 // ---- Scene edits and query words
 
-std::vector<Testing::Edit> Testing::edits() const {
-    std::lock_guard<std::mutex> lock(watch_->mutex);
-    return watch_->edits;
-}
+std::vector<Testing::Edit> Testing::edits() const { return watch_->copy(watch_->edits); }
 
 std::vector<std::string> Testing::edit_errors() const {
     std::lock_guard<std::mutex> lock(watch_->mutex);
@@ -338,10 +330,7 @@ bool Testing::edit_open() const {
                        [](const auto &entry) { return entry.second.open != 0; });
 }
 
-std::vector<void *> Testing::fifth_words() const {
-    std::lock_guard<std::mutex> lock(watch_->mutex);
-    return watch_->fifth_words;
-}
+std::vector<void *> Testing::fifth_words() const { return watch_->copy(watch_->fifth_words); }
 
 // ==== Host faults =============================================================
 

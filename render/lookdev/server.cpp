@@ -13,18 +13,18 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <pthread.h>
 #include <random>
-#include <sstream>
 #include <thread>
 
 namespace oska::render {
@@ -88,10 +88,6 @@ bool same_secret(const std::string &given, const std::string &secret) {
     return difference == 0;
 }
 
-double milliseconds_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 // A render published to the page: tone-mapped, sRGB, 8 bits, RGBA.
 struct Frame {
     uint64_t serial = 0;
@@ -104,8 +100,8 @@ struct Frame {
 
 class Lookdev {
   public:
-    Lookdev(Scene scene, std::string text, int threads)
-        : scene_(std::move(scene)), text_(std::move(text)) {
+    Lookdev(Scene scene, std::string text, LoadOptions load, int threads)
+        : load_(std::move(load)), scene_(std::move(scene)), text_(std::move(text)) {
         settings_ = settings_of(scene_, threads);
         SessionOptions options;
         options.report = [this](const std::string &line) { note("warning", line); };
@@ -115,16 +111,13 @@ class Lookdev {
     void open() {
         session_->open();
         for (const LightDesc &light : scene_.lights) {
-            values_.push_back(lookdev::light_values(light));
-            desired_.push_back(light.shader);
-            infos_.push_back({light.name, light.where, light.shader.shader, light.shader.decl});
-            dirty_.push_back(false);
             std::vector<std::string> given;
             for (const ParamSetting &setting : light.shader.params) {
                 given.push_back(setting.decl->name);
             }
-            given_.push_back(given);
-            curves_.push_back(curves(desired_.size() - 1));
+            lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl,
+                               lookdev::light_values(light), light.shader, false, given});
+            curves_.push_back(curves(lights_.size() - 1));
         }
         change_time_ = Clock::now();
         worker_ = std::thread([this] { render_loop(); });
@@ -148,20 +141,16 @@ class Lookdev {
 
     ~Lookdev() {
         if (worker_.joinable()) {
-            close_quietly();
+            try {
+                close();
+            } catch (const std::exception &) {
+            }
         }
     }
 
     void serve(httplib::Server &server, const std::string &token, int port);
 
   private:
-    void close_quietly() {
-        try {
-            close();
-        } catch (const std::exception &) {
-        }
-    }
-
     void note(const std::string &level, const std::string &text) {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back({{"index", message_count_++}, {"level", level}, {"text", text}});
@@ -184,13 +173,13 @@ class Lookdev {
                     channels.push_back(n);
                 }
             }
-            lights.push_back({{"name", infos_[i].name},
+            lights.push_back({{"name", lights_[i].name},
                               {"object", scene_.objects[bound.object].name},
                               {"channels", channels},
-                              {"params", values_[i]}});
+                              {"params", lights_[i].values}});
         }
         json declarations = json::array();
-        for (const ParamDecl &param : infos_.at(0).decl->params) {
+        for (const ParamDecl &param : lights_.at(0).decl->params) {
             if (!param.array) {
                 declarations.push_back({{"name", param.name}, {"type", type_name(param.type)}});
             }
@@ -199,11 +188,8 @@ class Lookdev {
         for (const TextureDesc &texture : scene_.textures) {
             textures.push_back(texture.name);
         }
-        std::string file = scene_.file;
-        if (auto slash = file.rfind('/'); slash != std::string::npos) {
-            file = file.substr(slash + 1);
-        }
-        return {{"file", file},
+        // The file's name without its folder (with none, rfind's npos + 1 is 0).
+        return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
                 {"width", settings_.width},
                 {"height", settings_.height},
                 {"lights", lights},
@@ -225,17 +211,13 @@ class Lookdev {
             throw Error("no light " + std::to_string(index));
         }
         auto i = static_cast<std::size_t>(index);
-        const LightInfo &light = infos_[i];
+        Light &light = lights_[i];
         std::string name = request["name"].get<std::string>();
         const ParamDecl *decl = light.decl->find(name);
         if (decl == nullptr || decl->array) {
             throw Error(light.where + ": " + light.shader + " has no parameter '" + name + "'");
         }
-        json values;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            values = values_[i];
-        }
+        json values = values_at(i);
         json value = request["value"];
         if (decl->type == ParamType::color && value.is_array() && value.size() == 3) {
             value.push_back(1);
@@ -253,11 +235,11 @@ class Lookdev {
         ShaderCall call = parse_shader_params(scene_, light.shader, params.dump(), light.where);
         session_->check_light(i, call);
         std::lock_guard<std::mutex> lock(mutex_);
-        values_[i] = values;
-        desired_[i] = std::move(call);
-        dirty_[i] = true;
-        if (std::find(given_[i].begin(), given_[i].end(), name) == given_[i].end()) {
-            given_[i].push_back(name);
+        light.values = values;
+        light.desired = std::move(call);
+        light.dirty = true;
+        if (std::find(light.given.begin(), light.given.end(), name) == light.given.end()) {
+            light.given.push_back(name);
         }
         ++generation_;
         change_time_ = Clock::now();
@@ -271,8 +253,8 @@ class Lookdev {
         std::vector<json> params;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-                params.push_back(lookdev::params_to_write(*infos_[i].decl, values_[i], given_[i]));
+            for (const Light &light : lights_) {
+                params.push_back(lookdev::params_to_write(*light.decl, light.values, light.given));
             }
         }
         const std::string &path = scene_.file;
@@ -285,19 +267,21 @@ class Lookdev {
         for (std::size_t i = 0; i < check.lights.size(); ++i) {
             json expected = lookdev::params_to_write(*check.lights[i].shader.decl,
                                                      lookdev::light_values(check.lights[i]), {});
-            json wanted = lookdev::params_to_write(*infos_[i].decl, values_at(i), {});
+            json wanted = lookdev::params_to_write(*lights_[i].decl, values_at(i), {});
             if (expected != wanted) {
                 throw Error(path + ": the lights would not read back as set; not saved");
             }
         }
-        lookdev::write_with_backup(path, path + ".bak", text_, text);
+        // The previous version goes beside it first; on a failure the file is as it was.
+        replace_file(path + ".bak", text_.data(), text_.size(), "backup");
+        replace_file(path, text.data(), text.size(), "scene");
         text_ = text;
         return {{"file", path}, {"backup", path + ".bak"}};
     }
 
     json values_at(std::size_t i) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return values_[i];
+        return lights_[i].values;
     }
 
     // ---- The light's response, from the library through the host.
@@ -391,21 +375,18 @@ class Lookdev {
             auto it = std::find_if(base.params.begin(), base.params.end(),
                                    [&](const ParamSetting &s) { return s.decl == decl; });
             if (it == base.params.end()) {
-                base.params.push_back(ParamSetting{});
-                it = base.params.end() - 1;
+                it = base.params.insert(it, ParamSetting{});
                 it->decl = decl;
             }
             std::fill(std::begin(it->numbers), std::end(it->numbers), number);
             it->integer = integer;
             return base;
         };
-        ShaderCall plain = call;
-        plain = with(plain, "color", 1, 0);
+        ShaderCall plain = with(call, "color", 1, 0);
         for (const char *off : {"directional", "cosine", "decay", "shadows", "use_alpha",
-                                "vc_intensity", "texture_range", "vc_range"}) {
+                                "vc_intensity", "texture_range", "vc_range", "threshold"}) {
             plain = with(plain, off, 0, 0);
         }
-        plain = with(plain, "threshold", 0, 0);
         ShaderCall after_hsv = with(plain, "burn", 0, 0);
         ShaderCall bare = with(after_hsv, "hsv_adjust", 0, 0);
         json out = json::array();
@@ -437,10 +418,10 @@ class Lookdev {
                 }
                 generation = generation_;
                 changed = change_time_;
-                for (std::size_t i = 0; i < dirty_.size(); ++i) {
-                    if (dirty_[i]) {
-                        changes.emplace_back(i, desired_[i]);
-                        dirty_[i] = false;
+                for (std::size_t i = 0; i < lights_.size(); ++i) {
+                    if (lights_[i].dirty) {
+                        changes.emplace_back(i, lights_[i].desired);
+                        lights_[i].dirty = false;
                     }
                 }
                 cancel_ = false;
@@ -448,11 +429,7 @@ class Lookdev {
             for (auto &[i, call] : changes) {
                 apply(i, std::move(call));
             }
-            if (render_passes(generation, changed)) {
-                ++completed_;
-            } else {
-                ++cancelled_;
-            }
+            ++(render_passes(generation, changed) ? completed_ : cancelled_);
             std::lock_guard<std::mutex> lock(mutex_);
             if (curves_waiting_) {
                 curves_waiting_ = false;
@@ -482,7 +459,7 @@ class Lookdev {
                 note("error", again.what());
             }
             std::lock_guard<std::mutex> lock(mutex_);
-            values_[i] = lookdev::light_values(scene_.lights[i]);
+            lights_[i].values = lookdev::light_values(scene_.lights[i]);
         }
     }
 
@@ -509,14 +486,12 @@ class Lookdev {
             frame->final = pass.divisor == 1;
             frame->width = image.width;
             frame->height = image.height;
-            frame->rgba.resize(4 * image.rgb.size() / 3);
-            for (std::size_t p = 0, q = 0; p < image.rgb.size(); p += 3, q += 4) {
-                frame->rgba[q] = static_cast<char>(display_value(image.rgb[p]));
-                frame->rgba[q + 1] = static_cast<char>(display_value(image.rgb[p + 1]));
-                frame->rgba[q + 2] = static_cast<char>(display_value(image.rgb[p + 2]));
-                frame->rgba[q + 3] = static_cast<char>(255);
+            frame->rgba.assign(4 * image.rgb.size() / 3, static_cast<char>(255)); // opaque
+            for (std::size_t c = 0; c < image.rgb.size(); ++c) {
+                frame->rgba[c / 3 * 4 + c % 3] = static_cast<char>(display_value(image.rgb[c]));
             }
-            double elapsed = milliseconds_since(changed);
+            double elapsed =
+                std::chrono::duration<double, std::milli>(Clock::now() - changed).count();
             std::lock_guard<std::mutex> lock(mutex_);
             if (generation != generation_) {
                 return false;
@@ -542,11 +517,8 @@ class Lookdev {
                    curves_serial_ > curves_seen;
         });
         json messages = json::array();
-        for (const json &m : messages_) {
-            if (m["index"].get<uint64_t>() >= messages_seen) {
-                messages.push_back(m);
-            }
-        }
+        std::copy_if(messages_.begin(), messages_.end(), std::back_inserter(messages),
+                     [&](const json &m) { return m["index"].get<uint64_t>() >= messages_seen; });
         json out = {
             {"generation", generation_},
             {"messages", messages},
@@ -574,10 +546,7 @@ class Lookdev {
         return frame_;
     }
 
-  public:
     LoadOptions load_; // how the scene was read: the saved one is read back so
-
-  private:
     Scene scene_;
     std::string text_; // the scene file as last read or written
     RenderSettings settings_;
@@ -590,18 +559,19 @@ class Lookdev {
     std::atomic<bool> cancel_{false};
     uint64_t generation_ = 1;
     Clock::time_point change_time_;
-    // What the request threads read of the lights: fixed once open (the
-    // render thread rewrites the scene's parameters, never these).
-    struct LightInfo {
+    struct Light {
+        // What the request threads read without the lock: fixed once open
+        // (the render thread rewrites the scene's parameters, never these).
         std::string name, where, shader;
         const ShaderDecl *decl;
+        // Under the lock.
+        json values;                    // as the page sees them
+        ShaderCall desired;             // the call the render thread is to apply
+        bool dirty;                     // `desired` not yet applied
+        std::vector<std::string> given; // parameters the file or the page set
     };
-    std::vector<LightInfo> infos_;
-    std::vector<json> values_;
-    std::vector<ShaderCall> desired_;
-    std::vector<bool> dirty_;
-    std::vector<std::vector<std::string>> given_;
-    std::vector<json> curves_;
+    std::vector<Light> lights_;
+    std::vector<json> curves_; // a light's curves, as the page is sent them
     uint64_t curves_serial_ = 1;
     bool curves_waiting_ = false; // curves of a change not yet shown
     std::shared_ptr<const Frame> frame_;
@@ -683,8 +653,7 @@ void Lookdev::serve(httplib::Server &server, const std::string &token, int port)
     });
     server.Get("/api/status", [=](const httplib::Request &req, httplib::Response &res) {
         auto count = [&](const char *name) -> uint64_t {
-            std::string text = req.get_param_value(name);
-            return std::strtoull(text.c_str(), nullptr, 10);
+            return std::strtoull(req.get_param_value(name).c_str(), nullptr, 10);
         };
         reply(res, [&] { return status(count("frame"), count("messages"), count("curves")); });
     });
@@ -746,8 +715,7 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
         if (scene.lights.empty()) {
             throw Error(args.scene + ": has no light to tune");
         }
-        Lookdev lookdev(std::move(scene), text, args.thread_count());
-        lookdev.load_ = load;
+        Lookdev lookdev(std::move(scene), text, load, args.thread_count());
         lookdev.open();
 
         httplib::Server server;
@@ -769,14 +737,10 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
         });
         out << "oska lookdev: http://127.0.0.1:" << port << "/?token=" << token << std::endl;
         bool listened = server.listen_after_bind();
-        if (stopper.joinable()) {
-            if (listened) {
-                stopper.join();
-            } else {
-                pthread_kill(stopper.native_handle(), SIGTERM);
-                stopper.join();
-            }
+        if (!listened) {
+            pthread_kill(stopper.native_handle(), SIGTERM);
         }
+        stopper.join();
         lookdev.close();
         return listened ? 0 : 1;
     } catch (const std::exception &e) {

@@ -1,7 +1,6 @@
 #include "lookdev/values.h"
 
 #include "error.h"
-#include "files.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,23 +28,8 @@ json float_value(float value) {
     return shortest;
 }
 
-json zero_of(const ParamDecl &decl) {
-    switch (decl.type) {
-    case ParamType::color:
-        return json::array({0, 0, 0, 0});
-    case ParamType::scalar:
-    case ParamType::integer:
-        return 0;
-    case ParamType::boolean:
-        return false;
-    case ParamType::tag:
-        return "";
-    }
-    return nullptr;
-}
-
-json value_of(const ParamSetting &setting) {
-    switch (setting.decl->type) {
+json value_of(ParamType type, const ParamSetting &setting) {
+    switch (type) {
     case ParamType::color:
         return json::array({float_value(setting.numbers[0]), float_value(setting.numbers[1]),
                             float_value(setting.numbers[2]), float_value(setting.numbers[3])});
@@ -80,10 +64,7 @@ bool is_zero(const json &value) {
 // ---- Finding spans in JSON text (already known to be valid JSON).
 
 std::size_t skip_space(const std::string &t, std::size_t i) {
-    while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == '\n' || t[i] == '\r')) {
-        ++i;
-    }
-    return i;
+    return std::min(t.find_first_not_of(" \t\n\r", i), t.size());
 }
 
 [[noreturn]] void malformed() { throw Error("the scene file is not the JSON it was"); }
@@ -123,11 +104,14 @@ std::size_t skip_value(const std::string &t, std::size_t i) {
         }
         malformed();
     }
-    while (i < t.size() && t[i] != ',' && t[i] != '}' && t[i] != ']' && t[i] != ' ' &&
-           t[i] != '\n' && t[i] != '\r' && t[i] != '\t') {
-        ++i;
-    }
-    return i;
+    // A number, true, false or null: up to what may follow it.
+    return std::min(t.find_first_of(",}] \t\n\r", i), t.size());
+}
+
+// Past the value or member that ends at `end`, and past its comma.
+std::size_t next_item(const std::string &t, std::size_t end) {
+    std::size_t i = skip_space(t, end);
+    return i < t.size() && t[i] == ',' ? skip_space(t, i + 1) : i;
 }
 
 struct Member {
@@ -149,10 +133,7 @@ std::vector<Member> members(const std::string &t, std::size_t i) {
         std::size_t begin = skip_space(t, i + 1);
         std::size_t end = skip_value(t, begin);
         found.push_back({key.get<std::string>(), begin, end});
-        i = skip_space(t, end);
-        if (i < t.size() && t[i] == ',') {
-            i = skip_space(t, i + 1);
-        }
+        i = next_item(t, end);
     }
     return found;
 }
@@ -163,10 +144,7 @@ std::vector<std::size_t> elements(const std::string &t, std::size_t i) {
     i = skip_space(t, i + 1);
     while (i < t.size() && t[i] != ']') {
         found.push_back(i);
-        i = skip_space(t, skip_value(t, i));
-        if (i < t.size() && t[i] == ',') {
-            i = skip_space(t, i + 1);
-        }
+        i = next_item(t, skip_value(t, i));
     }
     return found;
 }
@@ -176,10 +154,9 @@ std::vector<std::size_t> elements(const std::string &t, std::size_t i) {
 std::string format_params(const json &params, std::size_t column) {
     std::string out = "{ ";
     std::size_t line_start = 0;
-    bool first = true;
     for (auto it = params.begin(); it != params.end(); ++it) {
         std::string member = json(it.key()).dump() + ": " + it->dump(-1, ' ', false);
-        if (!first) {
+        if (it != params.begin()) {
             out += ",";
             if (column + (out.size() - line_start) + member.size() > 96) {
                 out += "\n" + std::string(column + 2, ' ');
@@ -189,9 +166,8 @@ std::string format_params(const json &params, std::size_t column) {
             }
         }
         out += member;
-        first = false;
     }
-    return out + (first ? "}" : " }");
+    return out + (params.empty() ? "}" : " }");
 }
 
 std::size_t column_of(const std::string &t, std::size_t i) {
@@ -203,15 +179,15 @@ std::size_t column_of(const std::string &t, std::size_t i) {
 
 json light_values(const LightDesc &light) {
     json values = json::object();
-    const ShaderDecl &decl = *light.shader.decl;
-    for (const ParamDecl &param : decl.params) {
+    // An unset parameter is zero, as a setting that sets nothing holds.
+    for (const ParamDecl &param : light.shader.decl->params) {
         if (!param.array) {
-            values[param.name] = zero_of(param);
+            values[param.name] = value_of(param.type, ParamSetting{});
         }
     }
     for (const ParamSetting &setting : light.shader.params) {
         if (!setting.decl->array) {
-            values[setting.decl->name] = value_of(setting);
+            values[setting.decl->name] = value_of(setting.decl->type, setting);
         }
     }
     return values;
@@ -225,11 +201,7 @@ json params_to_write(const ShaderDecl &decl, const json &values,
         if (param.array || it == values.end()) {
             continue;
         }
-        bool kept = false;
-        for (const std::string &name : keep) {
-            kept = kept || name == param.name;
-        }
-        if (kept || !is_zero(*it)) {
+        if (std::find(keep.begin(), keep.end(), param.name) != keep.end() || !is_zero(*it)) {
             // A colour whose alpha is 1 is written as the file usually has it.
             if (it->is_array() && it->size() == 4 && (*it)[3] == 1) {
                 out[param.name] = json::array({(*it)[0], (*it)[1], (*it)[2]});
@@ -261,14 +233,10 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
         if (out[lights[i]] != '{') {
             malformed();
         }
-        const Member *found = nullptr;
         std::vector<Member> light = members(out, lights[i]);
-        for (const Member &m : light) {
-            if (m.key == "params") {
-                found = &m;
-            }
-        }
-        if (found != nullptr) {
+        auto found = std::find_if(light.begin(), light.end(),
+                                  [](const Member &m) { return m.key == "params"; });
+        if (found != light.end()) {
             out.replace(found->begin, found->end - found->begin,
                         format_params(params[i], column_of(out, found->begin)));
         } else if (!params[i].empty()) {
@@ -278,12 +246,6 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
         }
     }
     return out;
-}
-
-void write_with_backup(const std::string &path, const std::string &backup,
-                       const std::string &previous, const std::string &text) {
-    replace_file(backup, previous.data(), previous.size(), "backup");
-    replace_file(path, text.data(), text.size(), "scene");
 }
 
 } // namespace oska::render::lookdev

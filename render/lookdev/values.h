@@ -32,12 +32,6 @@ json params_to_write(const ShaderDecl &decl, const json &values,
 // text is not a scene with that many lights.
 std::string splice_light_params(const std::string &text, const std::vector<json> &params);
 
-// Writes `text` to `path` through a temporary file beside it and a rename;
-// the file's previous contents go to `backup` the same way first. Throws
-// Error naming what failed; on failure `path` is as it was.
-void write_with_backup(const std::string &path, const std::string &backup,
-                       const std::string &previous, const std::string &text);
-
 } // namespace oska::render::lookdev
 
 #endif
