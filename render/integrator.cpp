@@ -38,8 +38,7 @@ struct alignas(64) Worker {
     oska_state state_for(const BoundLight &light, int ray_kind, double distance,
                          SampleContext *context) {
         oska_state state{};
-        state.function = &light.shader->function;
-        state.host_data2 = light.shader->state_key;
+        light.shader->address(state);
         state.ray_kind = ray_kind;
         state.distance = distance;
         state.light_instance = light.instance;

@@ -139,13 +139,6 @@ void PixelSampler::camera(uint32_t index, float *jx, float *jy) {
     scrambled_pair(camera_keys_, index, jx, jy);
 }
 
-void PixelSampler::light(uint32_t light, uint32_t index, float u[3]) {
-    light_samples(light, index, 1, &u[0], &u[1], &u[2]);
-    if (kind_ == SamplerKind::sobol) {
-        u[2] = 0;
-    }
-}
-
 void PixelSampler::light_samples(uint32_t light, uint32_t first, int count, float *u1, float *u2,
                                  float *u3) {
     if (kind_ == SamplerKind::random) {

@@ -51,14 +51,12 @@ class PixelSampler {
     // Where camera sample `index` (counted over all passes) falls in the
     // pixel: two numbers in [0, 1).
     void camera(uint32_t index, float *jx, float *jy);
-    // Light sample `index` of light `light` in the pixel: numbers in [0, 1),
-    // three with `random`, two with `sobol` (the third is then 0: the area
-    // sampler picks the triangle with the first and reuses what is left of
-    // it, so that the two stay well spread over the whole emitter).
-    void light(uint32_t light, uint32_t index, float u[3]);
-    // Light samples `first` to `first + count - 1` of light `light`, as
-    // light() gives them: the first numbers into `u1`, the second into `u2`,
-    // the third into `u3` (random) or nowhere (sobol).
+    // Light samples `first` to `first + count - 1` of light `light` in the
+    // pixel: numbers in [0, 1), the first of each sample into `u1`, the
+    // second into `u2` and, with `random`, the third into `u3`. With `sobol`
+    // there are two (the area sampler picks the triangle with the first and
+    // reuses what is left of it, so that the two stay well spread over the
+    // whole emitter) and `u3` is left as it is.
     void light_samples(uint32_t light, uint32_t first, int count, float *u1, float *u2, float *u3);
 
   private:

@@ -457,8 +457,7 @@ std::vector<Session::Answer> Session::probe_light(std::size_t index, const Shade
         take_messages(light.desc->where);
         for (std::size_t i = 0; i < states.size(); ++i) {
             oska_state &state = states[i];
-            state.function = &probe_->function;
-            state.host_data2 = probe_->state_key;
+            probe_->address(state);
             state.light_instance = light.instance;
             state.sample = state.parent = &state;
             answers[i].accepted = s.call(&answers[i].color, &state, probe_->record()) != 0;

@@ -200,8 +200,7 @@ oska_state &Host::make_state(ShaderInstance &shader, oska_tag light_instance) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     oska_state &state = impl_->states.emplace_back();
     state = oska_state{};
-    state.function = &shader.function;
-    state.host_data2 = shader.state_key;
+    shader.address(state);
     state.ray_kind = OSKA_RAY_LIGHT;
     state.light_instance = light_instance;
     state.sample = &state;

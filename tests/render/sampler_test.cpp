@@ -23,17 +23,17 @@ const struct {
     {"camera", [](PixelSampler &s, uint32_t i, float *a, float *b) { s.camera(i, a, b); }},
     {"light 0",
      [](PixelSampler &s, uint32_t i, float *a, float *b) {
-         float u[3];
-         s.light(0, i, u);
-         *a = u[0];
-         *b = u[1];
+         float u1[16], u2[16], u3[16]; // a batch, as the renderer draws them
+         s.light_samples(0, i & ~15u, 16, u1, u2, u3);
+         *a = u1[i & 15u];
+         *b = u2[i & 15u];
      }},
     {"light 11", // past the lights whose keys are made ahead
      [](PixelSampler &s, uint32_t i, float *a, float *b) {
-         float u[3];
-         s.light(11, i, u);
-         *a = u[0];
-         *b = u[1];
+         float u1[16], u2[16], u3[16]; // a batch, as the renderer draws them
+         s.light_samples(11, i & ~15u, 16, u1, u2, u3);
+         *a = u1[i & 15u];
+         *b = u2[i & 15u];
      }},
 };
 
@@ -115,7 +115,7 @@ TEST(Sampler, SobolPointsIntegrateWithLessErrorAroundTheSameValue) {
                 double sum = 0;
                 for (int i = 0; i < count; ++i) {
                     float u[3];
-                    sampler.light(2, static_cast<uint32_t>(i), u);
+                    sampler.light_samples(2, static_cast<uint32_t>(i), 1, &u[0], &u[1], &u[2]);
                     sum += integrand.f(u[0], u[1]);
                 }
                 double error = sum / count - integrand.exact;

@@ -91,6 +91,12 @@ struct OSKA_HOST_CXX_API ShaderInstance {
     // What a state for this shader carries in host_data2: the host finds the
     // shader from it at once, without a search (request 51 asks per sample).
     void *state_key = nullptr;
+
+    // Points `state` at this shader: its function record and its key.
+    void address(oska_state &state) const {
+        state.function = &function;
+        state.host_data2 = state_key;
+    }
     std::string name;                   // shader name, e.g. "oskacolor"
     std::vector<unsigned char> storage; // parameter record, then attachment words
     std::size_t record_size = 0;
