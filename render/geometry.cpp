@@ -235,45 +235,67 @@ uint32_t AreaSampler::pick(float u) const {
     return t;
 }
 
-// Uniform over the triangle: fold the unit square onto it. Written in place
-// rather than returned: a returned copy is read back wider than it was
-// written, which stalls the processor on every sample.
-void AreaSampler::place(uint32_t index, float radial, float along, EmitterPoint &p) const {
-    const Triangle &t = triangles_[index];
-    float s = std::sqrt(radial);
-    p.triangle = index;
-    p.b1 = s * (1 - along);
-    p.b2 = s * along;
-    float b0 = 1 - p.b1 - p.b2;
-    p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
-    p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
-    if (t.flat) {
-        p.normal = t.unit_normal;
-        return;
-    }
-    Vec3 n = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
-    float n2 = dot(n, n);
-    // Opposite vertex normals can cancel out: the triangle's own normal then.
-    p.normal = n2 > 0.25f ? n * (1 / std::sqrt(n2)) : t.flat_normal;
-}
-
+// A batch in stages, each a loop over the batch: the scalar stages read the
+// triangles, the others are arithmetic alone (a division, square roots), which
+// the compiler runs several points at a time in vector registers instead of
+// waiting on each point's in turn. Each point's arithmetic is the same as one
+// point's on its own, so the bits are too.
 void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int count,
                          EmitterPoint *points) const {
-    for (int k = 0; k < count; ++k) {
-        points[k].triangle = pick(u1[k]);
-    }
-    for (int k = 0; k < count; ++k) {
-        uint32_t index = points[k].triangle;
-        if (u3 != nullptr) {
-            place(index, u2[k], u3[k], points[k]);
-            continue;
+    constexpr int kStage = 16;
+    float low[kStage], share[kStage], radial[kStage], along[kStage];
+    float b1[kStage], b2[kStage], length2[kStage], inverse[kStage];
+    for (int start = 0; start < count; start += kStage) {
+        const int n = std::min(kStage, count - start);
+        EmitterPoint *out = points + start;
+        for (int k = 0; k < n; ++k) {
+            uint32_t index = pick(u1[start + k]);
+            out[k].triangle = index;
+            low[k] = index > 0 ? cdf_[index - 1] : 0.0f;
+            share[k] = cdf_[index] - low[k];
         }
-        float low = index > 0 ? cdf_[index - 1] : 0.0f;
-        float share = cdf_[index] - low;
-        float rest = share > 0 ? (u1[k] - low) / share : u1[k];
-        // Rounding may carry the rest to 1 or a hair below 0.
-        rest = std::min(std::max(rest, 0.0f), 0.99999994f);
-        place(index, rest, u2[k], points[k]);
+        if (u3 != nullptr) {
+            std::copy_n(u2 + start, n, radial);
+            std::copy_n(u3 + start, n, along);
+        } else {
+            // What is left of the first number past the triangle's share,
+            // scaled to [0, 1); rounding may carry it to 1 or a hair below 0.
+            for (int k = 0; k < n; ++k) {
+                float u = u1[start + k];
+                float rest = (u - low[k]) / (share[k] > 0 ? share[k] : 1.0f);
+                rest = share[k] > 0 ? rest : u;
+                radial[k] = std::min(std::max(rest, 0.0f), 0.99999994f);
+                along[k] = u2[start + k];
+            }
+        }
+        // Uniform over the triangle: fold the unit square onto it.
+        for (int k = 0; k < n; ++k) {
+            float root = std::sqrt(radial[k]);
+            b1[k] = root * (1 - along[k]);
+            b2[k] = root * along[k];
+        }
+        for (int k = 0; k < n; ++k) {
+            const Triangle &t = triangles_[out[k].triangle];
+            EmitterPoint &p = out[k];
+            p.b1 = b1[k];
+            p.b2 = b2[k];
+            float b0 = 1 - p.b1 - p.b2;
+            p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
+            p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
+            p.normal = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
+            length2[k] = t.flat ? 1.0f : dot(p.normal, p.normal);
+        }
+        for (int k = 0; k < n; ++k) {
+            inverse[k] = 1 / std::sqrt(length2[k]);
+        }
+        for (int k = 0; k < n; ++k) {
+            const Triangle &t = triangles_[out[k].triangle];
+            EmitterPoint &p = out[k];
+            // Opposite vertex normals can cancel out: the triangle's own
+            // normal then. A flat triangle's is known.
+            p.normal = t.flat ? t.unit_normal
+                              : (length2[k] > 0.25f ? p.normal * inverse[k] : t.flat_normal);
+        }
     }
 }
 

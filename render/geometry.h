@@ -97,7 +97,6 @@ class AreaSampler {
         Vec3 unit_normal;
     };
     uint32_t pick(float u) const;
-    void place(uint32_t triangle, float radial, float along, EmitterPoint &point) const;
 
     std::vector<float> cdf_; // running area, normalised to end at 1
     // For each of as many equal steps of [0, 1) as there are triangles, the

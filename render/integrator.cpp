@@ -25,6 +25,10 @@ struct alignas(64) Worker {
     const RenderSettings &settings;
     Stats stats;
     std::vector<oska_vector> vectors;
+    // A batch of points drawn on an emitter: kept here, since a Vec3 starts
+    // zeroed and a fresh batch would be cleared at every shading point.
+    static constexpr int kBatch = 16;
+    EmitterPoint points[kBatch];
 
     Worker(const Session &owner, const RenderSettings &render_settings)
         : session(owner), settings(render_settings) {
@@ -94,8 +98,7 @@ struct alignas(64) Worker {
         }
         uint32_t first = camera_index * block;
         // The points are drawn a batch at a time, ahead of the shader calls.
-        constexpr int kBatch = 16;
-        EmitterPoint batch[kBatch];
+        EmitterPoint *batch = points;
         // One state serves all the samples (the library only reads it): a
         // sample sets what is its own.
         SampleContext context{from, {}, &stats.shadow_rays};
