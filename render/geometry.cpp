@@ -211,25 +211,34 @@ AreaSampler::AreaSampler(const Mesh &mesh) {
         }
         guide_[k] = t;
     }
+    // The widest span a pick searches, up to a power of two.
+    for (std::size_t k = 0; k < steps && !cdf_.empty(); ++k) {
+        std::size_t end = k + 1 < steps ? guide_[k + 1] : cdf_.size() - 1;
+        while (search_ < end - guide_[k] + 1) {
+            search_ *= 2;
+        }
+    }
 }
 
 // The first triangle whose running share is above u (the last if none is).
-uint32_t AreaSampler::pick(float u) const {
+inline uint32_t AreaSampler::pick(float u) const {
     auto step = std::min(static_cast<std::size_t>(u * static_cast<float>(guide_.size())),
                          guide_.size() - 1);
     // The answer lies from the step's first triangle to the next step's: a
-    // search in halves whose choices are selects, not branches, since which
-    // way u goes is a coin toss a branch predictor would lose.
+    // search in halves over the widest such span, the same number of steps
+    // for every u, whose choices are selects, not branches, since which way
+    // u goes is a coin toss a branch predictor would lose. Past the last
+    // triangle the search sees the last share, which ends at 1.
+    const auto last = static_cast<uint32_t>(cdf_.size() - 1);
     uint32_t t = guide_[step];
-    auto last =
-        static_cast<uint32_t>(step + 1 < guide_.size() ? guide_[step + 1] : cdf_.size() - 1);
-    for (uint32_t n = last - t + 1; n > 1; n -= n / 2) {
-        t = cdf_[t + n / 2 - 1] > u ? t : t + n / 2;
+    for (uint32_t half = search_ / 2; half > 0; half /= 2) {
+        t = cdf_[std::min(t + half - 1, last)] > u ? t : t + half;
     }
+    t = std::min(t, last);
     while (t > 0 && cdf_[t - 1] > u) { // where rounding put u in the next step
         --t;
     }
-    while (t + 1 < cdf_.size() && !(cdf_[t] > u)) {
+    while (t < last && !(cdf_[t] > u)) {
         ++t;
     }
     return t;

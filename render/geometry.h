@@ -103,6 +103,7 @@ class AreaSampler {
     // first triangle whose share reaches into the step: a pick starts there
     // and moves on a triangle or two instead of searching.
     std::vector<uint32_t> guide_;
+    uint32_t search_ = 1; // the widest span from one step's triangle to the next's, up to 2^n
     std::vector<Triangle> triangles_;
     float total_ = 0;
 };
