@@ -1,7 +1,10 @@
 // The numbers behind the samples: each pixel's Sobol' points are spread
 // evenly (every elementary box of a power-of-two count holds one point),
 // they differ between pixels, lights and seeds, and they integrate with less
-// error than independent numbers while aiming at the same value.
+// error than independent numbers while aiming at the same value. And the
+// points on emitters they pick: each triangle gets its share by area.
+#include "geometry.h"
+#include "mesh.h"
 #include "sampler.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +133,75 @@ TEST(Sampler, SobolPointsIntegrateWithLessErrorAroundTheSameValue) {
         // Within four standard errors of the mean.
         EXPECT_LT(std::fabs(bias[0]), 4 * rms_sobol / std::sqrt(pixels));
         EXPECT_LT(std::fabs(bias[1]), 4 * rms_random / std::sqrt(pixels));
+    }
+}
+
+// Points on an emitter, from evenly spaced numbers: each triangle gets its
+// area's share of them (within one), and each point lies on its triangle
+// with a unit normal. The meshes have equal triangles, the uneven bands of
+// spheres, and one large triangle among many small ones, where a pick has
+// the longest way to search.
+TEST(Sampler, EmitterPointsSpreadOverTheTrianglesByArea) {
+    Mesh uneven = make_sphere(0.1f, 24);
+    const std::size_t first = uneven.positions.size();
+    for (Vec3 p : {Vec3{-3, 0, 0}, Vec3{3, 0, 0}, Vec3{0, 0, 4}}) {
+        uneven.positions.push_back(p);
+        uneven.normals.push_back({0, 1, 0});
+        uneven.uvs.push_back({});
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        uneven.indices.push_back(static_cast<uint32_t>(first + i));
+    }
+    const struct {
+        const char *name;
+        Mesh mesh;
+    } meshes[] = {{"quad", make_quad(2, 1)},
+                  {"sphere 8", make_sphere(1, 8)},
+                  {"sphere 40", make_sphere(0.5f, 40)},
+                  {"uneven", uneven}};
+    const int count = 8192;
+    for (const auto &entry : meshes) {
+        SCOPED_TRACE(entry.name);
+        const Mesh &mesh = entry.mesh;
+        AreaSampler sampler(mesh);
+        std::vector<double> area(mesh.triangle_count());
+        double total = 0;
+        for (std::size_t t = 0; t < area.size(); ++t) {
+            Vec3 a = mesh.positions[mesh.indices[3 * t]],
+                 b = mesh.positions[mesh.indices[3 * t + 1]],
+                 c = mesh.positions[mesh.indices[3 * t + 2]];
+            area[t] = 0.5 * length(cross(b - a, c - a));
+            total += area[t];
+        }
+        std::vector<int> hits(area.size(), 0);
+        for (bool independent : {false, true}) {
+            std::fill(hits.begin(), hits.end(), 0);
+            for (int start = 0; start < count; start += 16) {
+                float u1[16], u2[16], u3[16];
+                for (int k = 0; k < 16; ++k) {
+                    u1[k] = (static_cast<float>(start + k) + 0.5f) / count;
+                    u2[k] = static_cast<float>((start + k) * 37 % 101) / 101;
+                    u3[k] = static_cast<float>((start + k) * 53 % 103) / 103;
+                }
+                EmitterPoint points[16];
+                sampler.sample(u1, u2, independent ? u3 : nullptr, 16, points);
+                for (const EmitterPoint &p : points) {
+                    ASSERT_LT(p.triangle, area.size());
+                    ++hits[p.triangle];
+                    const uint32_t *v = &mesh.indices[3 * static_cast<std::size_t>(p.triangle)];
+                    EXPECT_GE(p.b1, 0);
+                    EXPECT_GE(p.b2, 0);
+                    EXPECT_LE(p.b1 + p.b2, 1.0f);
+                    Vec3 on = mesh.positions[v[0]] * (1 - p.b1 - p.b2) +
+                              mesh.positions[v[1]] * p.b1 + mesh.positions[v[2]] * p.b2;
+                    EXPECT_LT(length(on - p.position), 1e-5f);
+                    EXPECT_NEAR(length(p.normal), 1.0f, 1e-5f);
+                }
+            }
+            for (std::size_t t = 0; t < area.size(); ++t) {
+                EXPECT_NEAR(hits[t], count * area[t] / total, 1.01) << "triangle " << t;
+            }
+        }
     }
 }
 
