@@ -291,8 +291,13 @@ void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int 
             float b0 = 1 - p.b1 - p.b2;
             p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
             p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
+            if (t.flat) {
+                p.normal = t.unit_normal;
+                length2[k] = 1;
+                continue;
+            }
             p.normal = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
-            length2[k] = t.flat ? 1.0f : dot(p.normal, p.normal);
+            length2[k] = dot(p.normal, p.normal);
         }
         for (int k = 0; k < n; ++k) {
             inverse[k] = 1 / std::sqrt(length2[k]);
@@ -302,8 +307,9 @@ void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int 
             EmitterPoint &p = out[k];
             // Opposite vertex normals can cancel out: the triangle's own
             // normal then. A flat triangle's is known.
-            p.normal = t.flat ? t.unit_normal
-                              : (length2[k] > 0.25f ? p.normal * inverse[k] : t.flat_normal);
+            if (!t.flat) {
+                p.normal = length2[k] > 0.25f ? p.normal * inverse[k] : t.flat_normal;
+            }
         }
     }
 }

@@ -87,14 +87,16 @@ class AreaSampler {
 
   private:
     struct Triangle {
+        // What every sample reads first, then what only a curved triangle
+        // reads.
         Vec3 corner, edge1, edge2;
-        Vec3 normal0, normal1, normal2;
-        Vec3 uv0, uv1, uv2;
-        Vec3 flat_normal; // of the triangle, for where the vertex normals cancel out
         // Where the three vertex normals are one, the normal every point of
         // the triangle has, found once here instead of at each sample.
         bool flat = false;
         Vec3 unit_normal;
+        Vec3 uv0, uv1, uv2;
+        Vec3 normal0, normal1, normal2;
+        Vec3 flat_normal; // of the triangle, for where the vertex normals cancel out
     };
     uint32_t pick(float u) const;
 
