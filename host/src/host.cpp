@@ -53,19 +53,6 @@ const Host::Impl::Element *Host::Impl::element(oska_tag tag) const {
     return const_cast<Impl *>(this)->element(tag);
 }
 
-ShaderInstance *Host::Impl::shader_of(const oska_state *state) const {
-    if (state == nullptr || state->function == nullptr) {
-        return nullptr;
-    }
-    // The key is the shader's place in the list, plus one; the function
-    // record must match too, so a stale or foreign key finds nothing.
-    const std::uintptr_t index = reinterpret_cast<std::uintptr_t>(state->host_data2) - 1;
-    if (index >= shaders.size() || &shaders[index]->function != state->function) {
-        return nullptr;
-    }
-    return shaders[index].get();
-}
-
 void Host::Impl::clear() {
     elements.clear();
     shaders.clear();

@@ -10,6 +10,7 @@
 
 #include <oska/host/host.h>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -105,8 +106,20 @@ struct Host::Impl {
     const Element *element(oska_tag tag) const;
 
     // The shader instance whose function record the state points to; nullptr
-    // when the state or its function is not one of this host's.
-    ShaderInstance *shader_of(const oska_state *state) const;
+    // when the state or its function is not one of this host's. Asked at
+    // every sample, so it is written here to be inlined.
+    ShaderInstance *shader_of(const oska_state *state) const {
+        if (state == nullptr || state->function == nullptr) {
+            return nullptr;
+        }
+        // The key is the shader's place in the list, plus one; the function
+        // record must match too, so a stale or foreign key finds nothing.
+        const std::uintptr_t index = reinterpret_cast<std::uintptr_t>(state->host_data2) - 1;
+        if (index >= shaders.size() || &shaders[index]->function != state->function) {
+            return nullptr;
+        }
+        return shaders[index].get();
+    }
 
     void clear();
 

@@ -129,6 +129,16 @@ extern "C" {
 
 oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, void *result, ...) {
     Host::Impl &host = impl();
+    // The one request asked per sample, unwatched: nothing to note, and
+    // no element to look up.
+    if (request == OSKA_QUERY_SETTINGS_SLOT && host.monitor == nullptr) {
+        oska::host::ShaderInstance *shader = host.shader_of(state);
+        if (result == nullptr || shader == nullptr) {
+            return 0;
+        }
+        write_result(result, &shader->settings);
+        return 1;
+    }
     note(host, oska::host::fn_mi_query, state,
          [&] { return "mi_query(" + std::to_string(request) + ", " + std::to_string(tag) + ")"; });
     if (host.monitor != nullptr) {
@@ -147,7 +157,7 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
         return 0;
     }
 
-    // The one request asked per sample needs no element: answered first.
+    // Request 51 needs no element: answered first.
     if (request == OSKA_QUERY_SETTINGS_SLOT) {
         oska::host::ShaderInstance *shader = host.shader_of(state);
         if (shader == nullptr) {
