@@ -262,6 +262,11 @@ void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int 
             out[k].triangle = index;
             low[k] = index > 0 ? cdf_[index - 1] : 0.0f;
             share[k] = cdf_[index] - low[k];
+            // A triangle of no area keeps the number as it is.
+            if (!(share[k] > 0)) {
+                low[k] = 0;
+                share[k] = 1;
+            }
         }
         if (u3 != nullptr) {
             std::copy_n(u2 + start, n, radial);
@@ -269,13 +274,12 @@ void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int 
         } else {
             // What is left of the first number past the triangle's share,
             // scaled to [0, 1); rounding may carry it to 1 or a hair below 0.
+            const float *first = u1 + start;
             for (int k = 0; k < n; ++k) {
-                float u = u1[start + k];
-                float rest = (u - low[k]) / (share[k] > 0 ? share[k] : 1.0f);
-                rest = share[k] > 0 ? rest : u;
+                float rest = (first[k] - low[k]) / share[k];
                 radial[k] = std::min(std::max(rest, 0.0f), 0.99999994f);
-                along[k] = u2[start + k];
             }
+            std::copy_n(u2 + start, n, along);
         }
         // Uniform over the triangle: fold the unit square onto it.
         for (int k = 0; k < n; ++k) {
