@@ -129,19 +129,12 @@ extern "C" {
 
 oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, void *result, ...) {
     Host::Impl &host = impl();
-    // The one request asked per sample, unwatched: nothing to note, and
-    // no element to look up.
-    if (request == OSKA_QUERY_SETTINGS_SLOT && host.monitor == nullptr) {
-        oska::host::ShaderInstance *shader = host.shader_of(state);
-        if (result == nullptr || shader == nullptr) {
-            return 0;
-        }
-        write_result(result, &shader->settings);
-        return 1;
-    }
-    note(host, oska::host::fn_mi_query, state,
-         [&] { return "mi_query(" + std::to_string(request) + ", " + std::to_string(tag) + ")"; });
+    // Unwatched, the one request asked per sample goes straight to its
+    // answer: one test of the monitor, then the shader's slot.
     if (host.monitor != nullptr) {
+        note(host, oska::host::fn_mi_query, state, [&] {
+            return "mi_query(" + std::to_string(request) + ", " + std::to_string(tag) + ")";
+        });
         void *fifth = nullptr;
         if (request == OSKA_QUERY_EXTRA_15 || request == OSKA_QUERY_EXTRA_127) {
             va_list extra;
