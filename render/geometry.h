@@ -102,8 +102,8 @@ class AreaSampler {
 
     std::vector<float> cdf_; // running area, normalised to end at 1
     // For each of as many equal steps of [0, 1) as there are triangles, the
-    // first triangle whose share reaches into the step: a pick starts there
-    // and moves on a triangle or two instead of searching.
+    // first triangle whose share reaches into the step: a pick searches only
+    // from there to the next step's.
     std::vector<uint32_t> guide_;
     uint32_t search_ = 1; // the widest span from one step's triangle to the next's, up to 2^n
     std::vector<Triangle> triangles_;

@@ -28,7 +28,7 @@ struct alignas(64) Worker {
     // A batch of points drawn on an emitter: kept here, since a Vec3 starts
     // zeroed and a fresh batch would be cleared at every shading point.
     static constexpr int kBatch = 16;
-    EmitterPoint points[kBatch];
+    EmitterPoint batch[kBatch];
 
     Worker(const Session &owner, const RenderSettings &render_settings)
         : session(owner), settings(render_settings) {
@@ -98,7 +98,6 @@ struct alignas(64) Worker {
         }
         uint32_t first = camera_index * block;
         // The points are drawn a batch at a time, ahead of the shader calls.
-        EmitterPoint *batch = points;
         // One state serves all the samples (the library only reads it): a
         // sample sets what is its own.
         SampleContext context{from, {}, &stats.shadow_rays};
