@@ -84,6 +84,8 @@ class Monitor {
     // an element that cannot be edited): the record it gives.
     virtual void *edit(oska_tag tag, void *record, std::size_t size) = 0;
     virtual void edit_end(oska_tag tag) = 0;
+    // mi_api_tag_lookup of `tag` would answer `name`: the name it answers.
+    virtual const char *name(oska_tag tag, const char *name) = 0;
 };
 
 struct Host::Impl {

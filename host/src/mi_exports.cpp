@@ -362,7 +362,8 @@ const char *OSKA_CALL mi_api_tag_lookup(oska_tag tag) {
     note(host, oska::host::fn_mi_api_tag_lookup, nullptr,
          [&] { return "mi_api_tag_lookup(" + std::to_string(tag) + ")"; });
     const Host::Impl::Element *element = host.element(tag);
-    return element != nullptr && element->has_name ? element->name.c_str() : nullptr;
+    const char *name = element != nullptr && element->has_name ? element->name.c_str() : nullptr;
+    return host.monitor != nullptr ? host.monitor->name(tag, name) : name;
 }
 
 // Opens a light or an instance for editing; null for other elements.

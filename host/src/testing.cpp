@@ -223,6 +223,13 @@ struct Testing::Watch final : Monitor {
         return record;
     }
 
+    const char *name(oska_tag tag, const char *given) override {
+        if (!faults.light_name.empty() && host.light(tag) != nullptr) {
+            return faults.light_name.c_str();
+        }
+        return given;
+    }
+
     void edit_end(oska_tag tag) override {
         const std::string call = "mi_scene_edit_end(" + std::to_string(tag) + ")";
         std::lock_guard<std::mutex> lock(mutex);
@@ -338,6 +345,8 @@ void Testing::set_faults(const HostFaults &faults) {
     std::lock_guard<std::mutex> lock(watch_->mutex);
     watch_->faults = faults;
 }
+
+Testing::HostFaults Testing::faults() const { return watch_->copy(watch_->faults); }
 
 void Testing::write_param(ShaderInstance &shader, std::size_t offset, const void *value,
                           std::size_t size) {

@@ -82,9 +82,22 @@ class OSKA_HOST_CXX_API Testing : public Host {
         // is overwritten with 0xDD, as a freed block is, at the host's next
         // query, parameter evaluation or lookup before its mi_scene_edit_end.
         bool edit_invalidated_early = false;
+        // A light named the host's own way: mi_api_tag_lookup answers
+        // `light_name` for every light (its instances keep their names).
+        std::string light_name;
+        // Faults of the order and content of the host's calls, which the
+        // testing host does not make itself: a test's scene runner reads
+        // them (faults()) and makes its calls so.
+        // A light bound late: oskalight runs after the instances'
+        // oskacolor_init, so the light is no object light at their init.
+        bool light_bound_after_init = false;
+        // The light for its instance: the states of the light's shader carry
+        // the light's tag as their light instance.
+        bool state_carries_light = false;
     };
     // All off after reset().
     void set_faults(const HostFaults &faults);
+    HostFaults faults() const;
     // Writes a parameter of `size` bytes at `offset` of the instance's record,
     // as the host fills the record from its declarations.
     void write_param(ShaderInstance &shader, std::size_t offset, const void *value,
