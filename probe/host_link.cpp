@@ -69,6 +69,7 @@ void link_host(void *module) {
             pass(check, "found");
         }
     }
+    mark_unmet_needs();
 }
 
 void *host_function(int index) {

@@ -36,38 +36,40 @@ struct Guarded {
     uint32_t before[2] = {kGuard, kGuard};
     uint32_t value[2] = {kUnwritten, kUnwritten}; // room for a pointer
     uint32_t after[2] = {kGuard, kGuard};
+    // What the host did wrong, if anything; empty when it wrote `size` bytes
+    // and no more.
+    char problem[96] = "";
+    bool written = false; // the value's first word holds the host's answer
+
+    float scalar() const {
+        float answered = 0;
+        std::memcpy(&answered, value, sizeof answered);
+        return answered;
+    }
 };
 
 // Asks `request` with a guarded result of `size` bytes; the words past the
-// value count as guards too. Empty text when the host wrote `size` bytes and
-// no more, else what it did.
-void ask(int request, oska_state *state, oska_tag tag, Guarded &answer, unsigned size,
-         char *problem, std::size_t problem_size) {
+// value count as guards too.
+void ask(int request, oska_state *state, oska_tag tag, Guarded &answer, unsigned size) {
     query(request, state, tag, answer.value);
-    problem[0] = '\0';
     const unsigned words = size / 4;
+    for (unsigned i = 0; i < words; ++i) {
+        answer.written |= answer.value[i] != kUnwritten;
+    }
+    char *problem = answer.problem;
+    const std::size_t room = sizeof answer.problem;
     for (unsigned i = words; i < 2; ++i) {
         if (answer.value[i] != kUnwritten) {
-            std::snprintf(problem, problem_size, "wrote past its %u-byte value (at +%u)", size,
-                          4 * i);
+            std::snprintf(problem, room, "wrote past its %u-byte value (at +%u)", size, 4 * i);
             return;
         }
     }
     if (answer.after[0] != kGuard || answer.after[1] != kGuard) {
-        std::snprintf(problem, problem_size, "wrote past its %u-byte value (more than 8 bytes)",
-                      size);
-        return;
-    }
-    if (answer.before[0] != kGuard || answer.before[1] != kGuard) {
-        std::snprintf(problem, problem_size, "wrote before the result address");
-        return;
-    }
-    bool written = false;
-    for (unsigned i = 0; i < words; ++i) {
-        written |= answer.value[i] != kUnwritten;
-    }
-    if (!written) {
-        std::snprintf(problem, problem_size, "wrote nothing");
+        std::snprintf(problem, room, "wrote past its %u-byte value (more than 8 bytes)", size);
+    } else if (answer.before[0] != kGuard || answer.before[1] != kGuard) {
+        std::snprintf(problem, room, "wrote before the result address");
+    } else if (!answer.written) {
+        std::snprintf(problem, room, "wrote nothing");
     }
 }
 
@@ -94,6 +96,19 @@ std::atomic<int> g_evaluations{0};
 std::atomic<int> g_highest_reflection{0};
 std::atomic<int> g_highest_refraction{0};
 
+// What the probe's oskalight found and did (shaders.h).
+std::atomic<oska_tag> g_light_instance_in_lights{0};
+std::atomic<oska_tag> g_light_bound{0};
+
+// The lifecycle: whether the shader-wide exit came, how many instances were
+// live then, and how many of those the host ended afterwards.
+bool g_shader_ended = false; // under g_instances_mutex, as are the two below
+int g_live_at_shader_end = 0;
+int g_ended_after_shader = 0;
+
+// "1 instance", "2 instances".
+const char *instances_word(int count) { return count == 1 ? "instance" : "instances"; }
+
 void raise_to(std::atomic<int> &highest, int value) {
     int now = highest.load(std::memory_order_relaxed);
     while (value > now && !highest.compare_exchange_weak(now, value)) {
@@ -112,90 +127,158 @@ bool find_instance(const void *params, Instance &found) {
     return false;
 }
 
-void check_queries(oska_state *state) {
-    char problem[96];
-    const oska_tag light_instance = state->light_instance;
+// A scalar answer about `what` `tag`, which must be `expected`; the value
+// is shown only when the host wrote one.
+void check_scalar(CheckId check, const Guarded &answer, float expected, const char *what,
+                  oska_tag tag) {
+    const float answered = answer.scalar();
+    if (answer.problem[0] != '\0' && answer.written) {
+        fail(check, "%s %u: %s; the scalar reads %g", what, unsigned(tag), answer.problem,
+             double(answered));
+    } else if (answer.problem[0] != '\0') {
+        fail(check, "%s %u: %s", what, unsigned(tag), answer.problem);
+    } else if (answered != expected) {
+        fail(check, "answered %g, expected %g", double(answered), double(expected));
+    } else {
+        pass(check, "%g, 4 bytes", double(answered));
+    }
+}
 
+// The state's light instance: the tag of the probe light's instance, the
+// one oskalight's lights array names. False when it is not, so that the
+// answers about it are not blamed on the host's queries.
+bool check_state_light_instance(const oska_state *state) {
+    const oska_tag tag = state->light_instance;
+    if (tag == 0) {
+        fail(check_light_instance, "state->light_instance is 0, not the tag of the light's "
+                                   "instance");
+        return false;
+    }
+    if (!has("mi_db_type")) {
+        return true; // its line says what is missing; the queries tell the rest
+    }
+    const int type = db_type(tag);
+    const char *name = tag_name(tag);
+    const char *shown = name != nullptr ? name : "no name";
+    const oska_tag in_lights = light_instance_in_lights();
+    if (type != OSKA_TYPE_INSTANCE) {
+        fail(check_light_instance,
+             "state->light_instance is %u (%s), an element of type %d%s, not an instance: it "
+             "must be the tag of the light's instance",
+             unsigned(tag), shown, type, type == OSKA_TYPE_LIGHT ? " (a light)" : "");
+        return false;
+    }
+    if (in_lights != 0 && in_lights != tag) {
+        fail(check_light_instance,
+             "state->light_instance is %u (%s), but oskalight's lights array names instance %u",
+             unsigned(tag), shown, unsigned(in_lights));
+        return false;
+    }
+    if (has("mi_api_tag_lookup") && (name == nullptr || std::strcmp(name, kLightName) != 0)) {
+        fail(check_light_instance, "state->light_instance is instance %u named %s, not %s",
+             unsigned(tag), shown, kLightName);
+        return false;
+    }
+    pass(check_light_instance, "instance %u (%s)", unsigned(tag), shown);
+    return true;
+}
+
+// Request 7 for the state's light instance: the light, or 0 when its answer
+// is unusable.
+oska_tag check_instance_light(oska_state *state) {
+    const oska_tag light_instance = state->light_instance;
     Guarded light;
-    ask(OSKA_QUERY_INSTANCE_LIGHT, state, light_instance, light, 4, problem, sizeof problem);
+    ask(OSKA_QUERY_INSTANCE_LIGHT, state, light_instance, light, 4);
     oska_tag light_tag = 0;
     std::memcpy(&light_tag, light.value, sizeof light_tag);
-    if (light_instance == 0) {
-        fail(check_query_instance_light, "the state's light instance is 0");
-        light_tag = 0;
-    } else if (problem[0] != '\0') {
+    const int type = light.written ? db_type(light_tag) : 0;
+    if (light.problem[0] != '\0') {
         // A value written too wide still begins with the tag.
         fail(check_query_instance_light, "light instance %u: %s", unsigned(light_instance),
-             problem);
-        if (db_type(light_tag) != OSKA_TYPE_LIGHT) {
-            light_tag = 0;
-        }
-    } else if (db_type(light_tag) != OSKA_TYPE_LIGHT) {
-        fail(check_query_instance_light, "answered %u, whose type is %d, not a light",
-             unsigned(light_tag), db_type(light_tag));
-        light_tag = 0;
+             light.problem);
+        return type == OSKA_TYPE_LIGHT ? light_tag : 0;
+    }
+    if (type != OSKA_TYPE_LIGHT) {
+        fail(check_query_instance_light,
+             "light instance %u: answered %u, whose type is %d, not "
+             "a light",
+             unsigned(light_instance), unsigned(light_tag), type);
+        return 0;
+    }
+    pass(check_query_instance_light, "light instance %u holds light %u", unsigned(light_instance),
+         unsigned(light_tag));
+    return light_tag;
+}
+
+// Requests 24 and 25 about the light; request 24's answer also tells
+// whether oskalight made it an object light before this instance's init.
+void check_light_queries(oska_state *state, oska_tag light_tag) {
+    Guarded area;
+    ask(OSKA_QUERY_LIGHT_AREA, state, light_tag, area, 4);
+    const auto kind = int32_t(area.value[0]);
+    if (area.problem[0] != '\0') {
+        fail(check_query_area, "light %u: %s", unsigned(light_tag), area.problem);
     } else {
-        pass(check_query_instance_light, "light instance %u holds light %u",
-             unsigned(light_instance), unsigned(light_tag));
+        pass(check_query_area, "area kind %d, 4 bytes", int(kind));
+    }
+    if (light_bound() == light_tag) {
+        // Whether the edit held is the scene edits' check.
+        pass(check_light_order, "oskalight bound light %u before oskacolor_init",
+             unsigned(light_tag));
+    } else if (!area.written) {
+        not_exercised(check_light_order, "request 24 answered nothing about light %u",
+                      unsigned(light_tag));
+    } else if (kind != OSKA_AREA_OBJECT) {
+        fail(check_light_order,
+             "light %u has area kind %d at oskacolor_init: oskalight must make it an object "
+             "light (area kind %d) before any instance's oskacolor_init",
+             unsigned(light_tag), int(kind), int(OSKA_AREA_OBJECT));
+    } else {
+        pass(check_light_order, "light %u is an object light at oskacolor_init",
+             unsigned(light_tag));
     }
 
+    Guarded exponent;
+    ask(OSKA_QUERY_LIGHT_EXPONENT, state, light_tag, exponent, 4);
+    check_scalar(check_query_exponent, exponent, kLightExponent, "light", light_tag);
+}
+
+void check_queries(oska_state *state) {
+    if (!check_state_light_instance(state)) {
+        for (CheckId check : {check_query_instance_light, check_query_area, check_query_exponent,
+                              check_query_emit_divisor, check_light_order}) {
+            not_exercised(check, "asked about state->light_instance, which is not the light's "
+                                 "instance (shading state: light instance)");
+        }
+        return;
+    }
+    const oska_tag light_tag = check_instance_light(state);
     if (light_tag != 0) {
-        Guarded area;
-        ask(OSKA_QUERY_LIGHT_AREA, state, light_tag, area, 4, problem, sizeof problem);
-        if (problem[0] != '\0') {
-            fail(check_query_area, "light %u: %s", unsigned(light_tag), problem);
-        } else {
-            pass(check_query_area, "area kind %d, 4 bytes", int(area.value[0]));
-        }
-
-        Guarded exponent;
-        ask(OSKA_QUERY_LIGHT_EXPONENT, state, light_tag, exponent, 4, problem, sizeof problem);
-        float answered = 0;
-        std::memcpy(&answered, exponent.value, sizeof answered);
-        if (problem[0] != '\0') {
-            fail(check_query_exponent, "light %u: %s; the scalar reads %g", unsigned(light_tag),
-                 problem, double(answered));
-        } else if (answered != kLightExponent) {
-            fail(check_query_exponent, "answered %g, expected %g", double(answered),
-                 double(kLightExponent));
-        } else {
-            pass(check_query_exponent, "%g, 4 bytes", double(answered));
-        }
+        check_light_queries(state, light_tag);
     } else {
-        not_exercised(check_query_area, "no light to ask about (request 7 failed)");
-        not_exercised(check_query_exponent, "no light to ask about (request 7 failed)");
+        for (CheckId check : {check_query_area, check_query_exponent, check_light_order}) {
+            not_exercised(check, "no light to ask about (request 7 failed)");
+        }
     }
-
     Guarded divisor;
-    ask(OSKA_QUERY_EMIT_DIVISOR, state, light_instance, divisor, 4, problem, sizeof problem);
-    float answered = 0;
-    std::memcpy(&answered, divisor.value, sizeof answered);
-    if (problem[0] != '\0') {
-        fail(check_query_emit_divisor, "light instance %u: %s; the scalar reads %g",
-             unsigned(light_instance), problem, double(answered));
-    } else if (answered != kEmitDivisor) {
-        fail(check_query_emit_divisor, "answered %g, expected %g", double(answered),
-             double(kEmitDivisor));
-    } else {
-        pass(check_query_emit_divisor, "%g, 4 bytes", double(answered));
-    }
+    ask(OSKA_QUERY_EMIT_DIVISOR, state, state->light_instance, divisor, 4);
+    check_scalar(check_query_emit_divisor, divisor, kEmitDivisor, "light instance",
+                 state->light_instance);
 }
 
 // Request 51, guarded: the slot's address, or nullptr with the failure
 // reported.
 void **ask_slot(oska_state *state) {
     Guarded answer;
-    char problem[96];
-    ask(OSKA_QUERY_SETTINGS_SLOT, state, 0, answer, unsigned(sizeof(void *)), problem,
-        sizeof problem);
-    if (problem[0] != '\0') {
-        fail(check_query_slot_size, "%s", problem);
-    } else {
-        pass(check_query_slot_size, "%u bytes", unsigned(sizeof(void *)));
+    ask(OSKA_QUERY_SETTINGS_SLOT, state, 0, answer, unsigned(sizeof(void *)));
+    if (answer.problem[0] != '\0') {
+        fail(check_query_slot_size, "%s", answer.problem);
+        return nullptr;
     }
+    pass(check_query_slot_size, "%u bytes", unsigned(sizeof(void *)));
     void **slot = nullptr;
     std::memcpy(&slot, answer.value, sizeof slot);
-    return problem[0] != '\0' ? nullptr : slot;
+    return slot;
 }
 
 // A block from the host's allocator, checked; nullptr when unusable.
@@ -276,29 +359,47 @@ void check_slot(oska_state *state, const void *params, const char *when) {
     }
 }
 
-void check_state(oska_state *state) {
-    const int kind = state->ray_kind;
-    g_ray_kinds.fetch_or(kind >= 0 && kind < 31 ? 1u << kind : 1u << 31);
-    if (!(std::isfinite(state->distance) && state->distance > 0)) {
-        fail(check_distance, "distance %g on a ray of kind %d", state->distance, kind);
-    } else {
-        pass(check_distance, "positive and finite");
+// The distance of a light ray: the library reads it on light rays alone,
+// and answers every other ray from the base colour.
+void check_distance_of(const oska_state *state) {
+    if (state->ray_kind != OSKA_RAY_LIGHT) {
+        return;
     }
+    if (!(std::isfinite(state->distance) && state->distance > 0)) {
+        fail(check_distance, "distance %g on a light ray", state->distance);
+    } else {
+        pass(check_distance, "positive and finite on light rays");
+    }
+}
+
+void check_sample(const oska_state *state) {
     const oska_state *sample = state->sample;
     if (sample == nullptr) {
         fail(check_sample_state, "no sample state");
+        not_exercised(check_emission_dot, "no sample state to read it from");
     } else if (sample->vectors == nullptr || sample->vector_count < 1) {
         fail(check_sample_state, "the vector list has %d entries at %p", sample->vector_count,
              static_cast<const void *>(sample->vectors));
+        not_exercised(check_emission_dot, "read with the vector list, which the sample state "
+                                          "lacks (shading state: sample state)");
     } else {
-        pass(check_sample_state, "present, with %d vectors", sample->vector_count);
+        pass(check_sample_state, "present, with %d %s", sample->vector_count,
+             sample->vector_count == 1 ? "vector" : "vectors");
         const float dot = sample->emission_dot;
         if (!(dot >= -1.0f && dot <= 1.0f)) {
-            fail(check_emission_dot, "%g on a ray of kind %d", double(dot), kind);
+            fail(check_emission_dot, "%g on a ray of kind %d", double(dot), state->ray_kind);
         } else {
             pass(check_emission_dot, "within [-1, 1]");
         }
     }
+}
+
+void check_state(oska_state *state) {
+    const int kind = state->ray_kind;
+    g_ray_kinds.fetch_or(kind >= 0 && kind < 31 ? 1u << kind : 1u << 31);
+    check_state_light_instance(state);
+    check_distance_of(state);
+    check_sample(state);
     const oska_state *parent = state->parent;
     if (parent == nullptr) {
         fail(check_parent_levels, "no parent state");
@@ -334,7 +435,12 @@ void report_evaluations() {
         pass(check_parent_levels, "reflection levels up to %d, refraction levels up to %d",
              g_highest_reflection.load(), g_highest_refraction.load());
     }
-    pass(check_threads, "up to %d threads evaluated at once", g_most_in_flight.load());
+    if ((kinds & (1u << OSKA_RAY_LIGHT)) == 0) {
+        not_exercised(check_distance, "no light ray was evaluated");
+    }
+    const int threads = g_most_in_flight.load();
+    inform(check_threads, "up to %d %s evaluated at once", threads,
+           threads == 1 ? "thread" : "threads");
 }
 
 void end_shader() {
@@ -342,14 +448,38 @@ void end_shader() {
     {
         std::lock_guard<std::mutex> lock(g_instances_mutex);
         live = g_live;
-        g_live = 0; // forgotten: the host will not end them now
+        g_shader_ended = true;
+        g_live_at_shader_end = live;
+        g_ended_after_shader = 0;
     }
     if (live > 0) {
-        fail(check_instances_ended, "%d instances were never ended by oskacolor_exit", live);
+        fail(check_instances_ended, "%d %s not ended by oskacolor_exit before the shader's exit",
+             live, instances_word(live));
     } else {
         pass(check_instances_ended, "every instance was ended before the shader");
     }
     report_evaluations();
+    write_report();
+}
+
+// An instance ended after its shader's exit: the failure says so, and the
+// report is written again.
+void ended_after_shader() {
+    int late = 0;
+    int live = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_instances_mutex);
+        late = ++g_ended_after_shader;
+        live = g_live_at_shader_end - late;
+    }
+    if (live > 0) {
+        restate_failure(check_instances_ended,
+                        "%d %s ended after the shader's exit; %d not ended at all", late,
+                        instances_word(late), live);
+    } else {
+        restate_failure(check_instances_ended, "%d %s ended after the shader's exit", late,
+                        instances_word(late));
+    }
     write_report();
 }
 
@@ -364,7 +494,20 @@ void reset_color_probe() {
     g_evaluations = 0;
     g_highest_reflection = 0;
     g_highest_refraction = 0;
+    g_light_instance_in_lights = 0;
+    g_light_bound = 0;
+    g_shader_ended = false;
+    g_live_at_shader_end = 0;
+    g_ended_after_shader = 0;
 }
+
+void note_light_instance_in_lights(oska_tag tag) { g_light_instance_in_lights = tag; }
+
+oska_tag light_instance_in_lights() { return g_light_instance_in_lights.load(); }
+
+void note_light_bound(oska_tag light) { g_light_bound = light; }
+
+oska_tag light_bound() { return g_light_bound.load(); }
 
 } // namespace oska::probe
 
@@ -381,6 +524,8 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_para
         if (init_req != nullptr) {
             *init_req = 1;
         }
+        std::lock_guard<std::mutex> lock(g_instances_mutex);
+        g_shader_ended = false; // a new run of the shader
         return;
     }
     if (state == nullptr) {
@@ -421,18 +566,23 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_exit(oska_state *state, oskacolor_para
         check_slot(state, params, "exit");
     }
     unsigned char *block = nullptr;
+    bool late = false;
     {
         std::lock_guard<std::mutex> lock(g_instances_mutex);
         for (int i = 0; i < g_live; ++i) {
             if (g_instances[i].params == params) {
                 block = g_instances[i].block;
                 g_instances[i] = g_instances[--g_live];
+                late = g_shader_ended;
                 break;
             }
         }
     }
     if (block != nullptr) {
         release(__LINE__, block); // once: the instance is forgotten first
+    }
+    if (late) {
+        ended_after_shader();
     }
 }
 

@@ -40,8 +40,72 @@ int32_t read_word(oska_state *state, unsigned char *record, int offset) {
     return word;
 }
 
+// The names the host gives the element and its light match the probe
+// scene's; the report shows the names the host gave.
+void check_element(oska_tag element, oska_tag light) {
+    const char *element_name = tag_name(element);
+    const char *light_name = tag_name(light);
+    const char *element_shown = element_name != nullptr ? element_name : "no name";
+    const char *light_shown = light_name != nullptr ? light_name : "no name";
+    if (element_name == nullptr || std::strcmp(element_name, kLightName) != 0) {
+        fail(check_lights_element, "element %u is named %s, expected %s", unsigned(element),
+             element_shown, kLightName);
+    } else if (light_name == nullptr || std::strcmp(light_name, kLightName) != 0) {
+        fail(check_lights_element,
+             "element %u (%s) is an instance of light %u named %s, "
+             "expected a light named %s",
+             unsigned(element), element_shown, unsigned(light), light_shown, kLightName);
+    } else {
+        pass(check_lights_element, "instance %u (%s) of light %u (%s)", unsigned(element),
+             element_shown, unsigned(light), light_shown);
+    }
+}
+
+// The parameter of the fixed part whose attachment word lies at `at`, or
+// nullptr; `attach` is the attachment offset.
+const char *word_owner(int at, int32_t attach) {
+    for (const FieldValue &field : kLightFields) {
+        if (at == field.offset + attach) {
+            return field.name;
+        }
+    }
+    for (int slot = kLightsStartOffset; slot <= kLightsSlotOffset; slot += 4) {
+        if (at == slot + attach) {
+            return "lights";
+        }
+    }
+    return nullptr;
+}
+
+// The array's elements, when they lie in the record's storage, share no
+// word with a parameter of the fixed part (but for the element slot) nor
+// with an attachment word.
+void check_layout(const oska_state *state, int32_t start, int32_t count) {
+    const int32_t attach =
+        state != nullptr && state->function != nullptr ? state->function->attach_offset : 0;
+    const int record_size = int(sizeof(oskalight_params));
+    for (int32_t i = 0; i < count && i < kMostElements; ++i) {
+        const int at = kLightsSlotOffset + 4 * int(start + i);
+        if (at != kLightsSlotOffset && at < record_size) {
+            fail(check_lights_layout, "the element at +%d lies on a parameter of the record", at);
+            return;
+        }
+        if (attach > 0 && at >= attach && at < attach + record_size) {
+            const char *owner = word_owner(at, attach);
+            fail(check_lights_layout,
+                 "the element at +%d lies on the attachment word of %s (+%d + attachment offset "
+                 "%d): with elements past the record, the attachment words go past the last "
+                 "element",
+                 at, owner != nullptr ? owner : "a parameter", at - int(attach), int(attach));
+            return;
+        }
+    }
+    pass(check_lights_layout, "attachment offset %d; elements from +%d to +%d", int(attach),
+         kLightsSlotOffset + 4 * int(start), kLightsSlotOffset + 4 * int(start + count));
+}
+
 // The light instance that the array's element names, checked; 0 when the
-// array does not hold the probe light's instance.
+// array does not hold an instance of a light.
 oska_tag check_lights(oska_state *state, unsigned char *record) {
     const int32_t start = read_word(state, record, kLightsStartOffset);
     const int32_t count = read_word(state, record, kLightsCountOffset);
@@ -54,11 +118,13 @@ oska_tag check_lights(oska_state *state, unsigned char *record) {
     if (start < 0 || start > kMostElements) {
         fail(check_lights_start, "+%d holds %d: the element would lie %s the element slot",
              kLightsStartOffset, int(start), start < 0 ? "before" : "far past");
+        not_exercised(check_lights_layout, "no element to place");
         return 0;
     }
     pass(check_lights_start, "%d at +%d: the element at +%d", int(start), kLightsStartOffset,
          kLightsSlotOffset + 4 * int(start));
     if (count < 1) {
+        not_exercised(check_lights_layout, "no element to place");
         return 0;
     }
     bool attached = false;
@@ -68,21 +134,21 @@ oska_tag check_lights(oska_state *state, unsigned char *record) {
         fail(check_lights_element, "attached, and mi_phen_eval answered no address");
         return 0;
     }
+    if (attached) {
+        not_exercised(check_lights_layout, "the array is attached: its elements lie where "
+                                           "mi_phen_eval answers");
+    } else {
+        check_layout(state, start, count);
+    }
     oska_tag element = 0;
     std::memcpy(&element, slot + 4 * std::size_t(start), sizeof element);
     const auto light = oska_tag(ask_word(OSKA_QUERY_INSTANCE_LIGHT, nullptr, element));
-    const char *name = element != 0 ? tag_name(element) : nullptr;
     if (element == 0 || light == 0 || db_type(light) != OSKA_TYPE_LIGHT) {
         fail(check_lights_element, "element %u is not an instance of a light", unsigned(element));
         return 0;
     }
-    if (has("mi_api_tag_lookup") && (name == nullptr || std::strcmp(name, kLightName) != 0)) {
-        fail(check_lights_element, "element %u is named %s, expected %s", unsigned(element),
-             name != nullptr ? name : "nothing", kLightName);
-        return 0;
-    }
-    pass(check_lights_element, "instance %u of light %u (%s)", unsigned(element), unsigned(light),
-         kLightName);
+    check_element(element, light);
+    note_light_instance_in_lights(element);
     return element;
 }
 
@@ -115,6 +181,7 @@ void bind(oska_state *state, unsigned char *record, oska_tag light_instance, osk
         fail(check_edit_light, "mi_scene_edit answered no record for light %u", unsigned(light));
         scene_edit_end(light);
     } else {
+        note_light_bound(light);
         oska_light bound;
         std::memcpy(&bound, light_record, sizeof bound);
         bound.area_kind = OSKA_AREA_OBJECT;

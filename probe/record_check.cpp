@@ -166,6 +166,11 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
         const bool in_place = std::strcmp(field.name, "set_instance_flags") == 0;
         const void *value = in_place ? record + field.offset
                                      : parameter_value(state, record + field.offset, &attached);
+        if (attached && !has("mi_phen_eval")) {
+            not_exercised(check, "attached, and it needs mi_phen_eval, which the host module "
+                                 "does not export");
+            continue;
+        }
         if (value == nullptr) {
             fail(check, "attached, and mi_phen_eval answered no address");
             continue;
@@ -187,7 +192,12 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
         } else {
             std::snprintf(wanted, sizeof wanted, "a tag of %s", field.name_of_tag);
         }
-        const char *owner = attached ? nullptr : owner_of(word_at(value));
+        if (attached) {
+            fail(check, "+%d is attached: mi_phen_eval's answer is %s, expected %s", field.offset,
+                 seen, wanted);
+            continue;
+        }
+        const char *owner = owner_of(word_at(value));
         char found[96];
         where_found(field, record, record_size, found, sizeof found);
         fail(check, "+%d holds %s%s%s%s, expected %s%s", field.offset, seen,

@@ -2,6 +2,7 @@
 #include "report.h"
 
 #include "host_link.h"
+#include "needs.h"
 
 #include <atomic>
 #include <cerrno>
@@ -44,6 +45,8 @@ const char *outcome_word(Outcome outcome) {
         return "FAIL";
     case Outcome::not_exercised:
         return "NOT EXERCISED";
+    case Outcome::information:
+        return "INFO";
     case Outcome::not_run:
         break;
     }
@@ -71,8 +74,11 @@ void send(CheckId check, Outcome outcome, const char *detail) {
 }
 
 // A failure replaces anything; a pass or "not exercised" only "not run":
-// what was seen once stays seen.
+// what was seen once stays seen. Information replaces what it said before.
 bool replaces(Outcome now, Outcome next) {
+    if (next == Outcome::information) {
+        return true;
+    }
     if (now == next) {
         return false;
     }
@@ -82,20 +88,32 @@ bool replaces(Outcome now, Outcome next) {
     return next != Outcome::not_run && now == Outcome::not_run;
 }
 
-void record(CheckId check, Outcome next, const char *format, va_list args) {
+// How a new outcome is taken: as any outcome is, or in place of the
+// outcome there (a restated failure, a check found unexercisable).
+enum class Taking { when_it_replaces, always };
+
+void record(CheckId check, Outcome next, Taking taking, const char *format, va_list args) {
     if (check < 0 || check >= check_count) {
         return;
     }
     Line &line = g_lines[check];
-    if (!replaces(Outcome(line.outcome.load(std::memory_order_acquire)), next)) {
+    if (taking == Taking::when_it_replaces &&
+        !replaces(Outcome(line.outcome.load(std::memory_order_acquire)), next)) {
         return; // the fast path of every evaluation
+    }
+    if (taking == Taking::when_it_replaces && unmet_need(check) != nullptr) {
+        return; // not exercised: the missing function's line says why
     }
     char detail[kDetailSize];
     std::vsnprintf(detail, sizeof detail, format, args);
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (!replaces(Outcome(line.outcome.load(std::memory_order_relaxed)), next)) {
+        if (taking == Taking::when_it_replaces &&
+            !replaces(Outcome(line.outcome.load(std::memory_order_relaxed)), next)) {
             return;
+        }
+        if (next == Outcome::information && std::strcmp(line.detail, detail) == 0) {
+            return; // said already
         }
         std::memcpy(line.detail, detail, sizeof detail);
         line.outcome.store(int(next), std::memory_order_release);
@@ -153,8 +171,11 @@ struct Tally {
 
 Tally tally() {
     Tally t;
-    for (const Line &line : g_lines) {
-        switch (Outcome(line.outcome.load(std::memory_order_acquire))) {
+    for (int i = 0; i < check_count; ++i) {
+        if (is_information(CheckId(i))) {
+            continue;
+        }
+        switch (Outcome(g_lines[i].outcome.load(std::memory_order_acquire))) {
         case Outcome::pass:
             ++t.passed;
             break;
@@ -167,25 +188,28 @@ Tally tally() {
         case Outcome::not_run:
             ++t.not_run;
             break;
+        case Outcome::information:
+            break;
         }
     }
     return t;
 }
 
 std::string verdict(const Tally &t) {
+    const int checks = t.passed + t.failed + t.not_exercised + t.not_run;
     char text[256];
     if (t.failed > 0) {
         std::snprintf(text, sizeof text,
                       "FAIL: %d of %d checks failed (%d passed, %d not exercised, %d not run)",
-                      t.failed, int(check_count), t.passed, t.not_exercised, t.not_run);
+                      t.failed, checks, t.passed, t.not_exercised, t.not_run);
     } else if (t.not_run > 0) {
         std::snprintf(text, sizeof text,
                       "INCOMPLETE: %d of %d checks did not run (%d passed, %d not exercised); "
                       "render the whole probe scene",
-                      t.not_run, int(check_count), t.passed, t.not_exercised);
+                      t.not_run, checks, t.passed, t.not_exercised);
     } else {
         std::snprintf(text, sizeof text, "PASS: %d of %d checks passed (%d not exercised)",
-                      t.passed, int(check_count), t.not_exercised);
+                      t.passed, checks, t.not_exercised);
     }
     return text;
 }
@@ -300,10 +324,10 @@ const char *group_of(CheckId check) {
     if (check < check_edit_light) {
         return "allocator";
     }
-    if (check < check_instances_ended) {
+    if (check < check_light_order) {
         return "scene edits";
     }
-    if (check == check_instances_ended) {
+    if (check < check_threads) {
         return "lifecycle";
     }
     return "threads";
@@ -328,6 +352,8 @@ const char *name_of(CheckId check) {
         return "lights: count";
     case check_lights_element:
         return "lights: element";
+    case check_lights_layout:
+        return "lights: elements apart from attachment words";
     case check_slot_present:
         return "present";
     case check_slot_distinct:
@@ -346,6 +372,8 @@ const char *name_of(CheckId check) {
         return "request 51 (settings slot)";
     case check_ray_kinds:
         return "ray kinds";
+    case check_light_instance:
+        return "light instance";
     case check_distance:
         return "distance";
     case check_sample_state:
@@ -364,6 +392,8 @@ const char *name_of(CheckId check) {
         return "instance record";
     case check_edit_kept:
         return "edit kept";
+    case check_light_order:
+        return "light bound before instance init";
     case check_instances_ended:
         return "instances ended";
     case check_threads:
@@ -391,7 +421,7 @@ void reset_report() {
 void pass(CheckId check, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    record(check, Outcome::pass, format, args);
+    record(check, Outcome::pass, Taking::when_it_replaces, format, args);
     va_end(args);
 }
 
@@ -400,7 +430,7 @@ void pass(CheckId check, const char *format, ...) {
 void fail(CheckId check, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    record(check, Outcome::fail, format, args);
+    record(check, Outcome::fail, Taking::when_it_replaces, format, args);
     va_end(args);
 }
 
@@ -409,8 +439,57 @@ void fail(CheckId check, const char *format, ...) {
 void not_exercised(CheckId check, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    record(check, Outcome::not_exercised, format, args);
+    record(check, Outcome::not_exercised, Taking::when_it_replaces, format, args);
     va_end(args);
+}
+
+// printf conventions let the compiler check each format against its arguments.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
+void inform(CheckId check, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    record(check, Outcome::information, Taking::when_it_replaces, format, args);
+    va_end(args);
+}
+
+// printf conventions let the compiler check each format against its arguments.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
+void restate_failure(CheckId check, const char *format, ...) {
+    if (outcome(check) != Outcome::fail) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    record(check, Outcome::fail, Taking::always, format, args);
+    va_end(args);
+}
+
+namespace {
+
+void mark_not_exercised(CheckId check, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// printf conventions let the compiler check each format against its arguments.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
+void mark_not_exercised(CheckId check, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    record(check, Outcome::not_exercised, Taking::always, format, args);
+    va_end(args);
+}
+
+} // namespace
+
+void mark_unmet_needs() {
+    for (int i = 0; i < check_count; ++i) {
+        if (const char *missing = unmet_need(CheckId(i))) {
+            mark_not_exercised(CheckId(i), "it needs %s, which the host module does not export",
+                               missing);
+        }
+    }
 }
 
 Outcome outcome(CheckId check) {

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -66,6 +67,11 @@ void set_report_folder(const std::string &folder) {
 #endif
 }
 
+// The file of the host module that lacks `function` and forwards the rest.
+std::string partial_host(const char *function) {
+    return std::string(OSKA_PARTIAL_HOST_PREFIX) + function + OSKA_PARTIAL_HOST_SUFFIX;
+}
+
 std::string read_file(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -83,6 +89,45 @@ std::string group_of(const std::string &line) {
     const std::size_t from = at + marker.size();
     return line.substr(from, line.find(':', from) - from);
 }
+
+// How a test's host renders the probe scene, where it is no fault of
+// the host's (HostFaults holds those).
+struct Scene {
+    double eye_distance = 1.5;                     // the eye ray's; light rays are further
+    double light_distance = 2.5;                   // the first light ray's
+    float attached_answer = probe::kAttachedValue; // mi_phen_eval's for `value`
+    bool instances_end_after_shader = false;
+    bool without_vectors = false;                 // sample states with no vector list
+    bool attachment_words_at_record_size = false; // on the element past the record
+    int silenced_request = 0;                     // a query the host answers with nothing
+};
+
+// What a test's host is set to do: its faults, the one function its module
+// lacks (empty: none) and how it renders the probe scene.
+struct HostSetup {
+    Testing::HostFaults faults;
+    const char *without = "";
+    Scene scene;
+};
+
+HostSetup faulty(const Testing::HostFaults &faults) { return {faults, "", Scene()}; }
+HostSetup lacking(const char *function) { return {{}, function, Scene()}; }
+HostSetup rendered(const Scene &scene) { return {{}, "", scene}; }
+
+// A check's outcome and words of its last line; a null check: not asked.
+struct Seen {
+    const char *check = nullptr;
+    const char *outcome = nullptr;
+    const char *said = nullptr;
+};
+
+struct FaultCase {
+    const char *fault;
+    HostSetup setup;
+    const char *group; // the group(s) whose checks fail, ", " apart; empty: none
+    const char *named; // what the failure lines must say
+    Seen seen;
+};
 
 class ProbeTest : public ::testing::Test {
   protected:
@@ -128,22 +173,49 @@ class ProbeTest : public ::testing::Test {
 
     // The probe scene, then the host's calls: oskalight binds the light,
     // oskacolor serves it from three threads, everything ends.
-    void render_probe_scene() {
+    void render_probe_scene(const Scene &scene = Scene()) {
         texture = host.add_texture(host::Image{}, probe::kTextureName);
         lamp = host.add_instance(host.add_element(kObjectType, probe::kLampName), probe::kLampName);
         host::LightDesc desc;
         desc.area_kind = 0;
         desc.exponent = probe::kLightExponent;
         desc.name = probe::kLightName;
-        const oska_tag light = host.add_light(desc);
-        const oska_tag light_instance =
-            host.add_instance(light, probe::kLightName, probe::kEmitDivisor);
+        light = host.add_light(desc);
+        light_instance = host.add_instance(light, probe::kLightName, probe::kEmitDivisor);
+        const Testing::HostFaults faults = host.faults();
+        if (scene.silenced_request != 0) {
+            host.silence_query(scene.silenced_request, true);
+        }
+        if (!faults.light_bound_after_init) {
+            bind_light(scene);
+        }
+        host::ShaderInstance &shader = init_color(scene, faults);
+        if (faults.light_bound_after_init) {
+            bind_light(scene);
+        }
+        evaluate(scene, shader);
 
-        // 1. oskalight: the array's one element after the fixed part.
+        // 3. Instances end before their shaders.
+        auto *params = shader.params<oskacolor_params>();
+        if (scene.instances_end_after_shader) {
+            lib.oskacolor_exit(color_state, nullptr);
+            lib.oskacolor_exit(color_state, params);
+        } else {
+            lib.oskacolor_exit(color_state, params);
+            lib.oskacolor_exit(color_state, nullptr);
+        }
+        lib.oskalight_exit(bind_state, nullptr);
+    }
+
+    // 1. oskalight: the array's one element after the fixed part.
+    void bind_light(const Scene &scene) {
         oska_boolean wanted = 1;
         host::ShaderInstance &binder = host.add_shader("oskalight", sizeof(oskalight_params), 4);
-        oska_state &bind_state = host.make_state(binder);
-        lib.oskalight_init(&bind_state, nullptr, &wanted);
+        if (scene.attachment_words_at_record_size) {
+            binder.function.attach_offset = int32_t(sizeof(oskalight_params));
+        }
+        bind_state = &host.make_state(binder);
+        lib.oskalight_init(bind_state, nullptr, &wanted);
         EXPECT_EQ(wanted, 0);
         write_fields(binder, probe::kLightFields, int(std::size(probe::kLightFields)));
         const int32_t lights[3] = {int32_t((sizeof(oskalight_params) - 20) / 4),
@@ -151,30 +223,39 @@ class ProbeTest : public ::testing::Test {
         host.write_param(binder, 12, lights, sizeof lights);
         host.write_param(binder, sizeof(oskalight_params), &light_instance, 4);
         int32_t ignored = 0;
-        EXPECT_EQ(lib.oskalight(&ignored, &bind_state, binder.params<oskalight_params>()), 1);
+        EXPECT_EQ(lib.oskalight(&ignored, bind_state, binder.params<oskalight_params>()), 1);
+    }
 
-        // 2. oskacolor, with one parameter attached.
+    // 2. oskacolor, with one parameter attached: its shader-wide and its
+    // instance's init.
+    host::ShaderInstance &init_color(const Scene &scene, const Testing::HostFaults &faults) {
+        oska_boolean wanted = 0;
         host::ShaderInstance &shader = host.add_shader("oskacolor", sizeof(oskacolor_params));
-        oska_state &init_state = host.make_state(shader, light_instance);
-        lib.oskacolor_init(&init_state, nullptr, &wanted);
+        carried = faults.state_carries_light ? light : light_instance;
+        color_state = &host.make_state(shader, carried);
+        lib.oskacolor_init(color_state, nullptr, &wanted);
         EXPECT_EQ(wanted, 1);
         write_fields(shader, probe::kColorFields, int(std::size(probe::kColorFields)));
-        shader.attach(std::size_t(probe::kAttachedOffset), probe::kAttachedValue);
-        auto *params = shader.params<oskacolor_params>();
-        lib.oskacolor_init(&init_state, params, &wanted);
+        shader.attach(std::size_t(probe::kAttachedOffset), scene.attached_answer);
+        lib.oskacolor_init(color_state, shader.params<oskacolor_params>(), &wanted);
+        return shader;
+    }
 
-        const oska_vector vectors[1] = {{0.25f, 0.75f, 0.0f}};
+    // Evaluations: an eye ray and two light rays, each on a thread of its own.
+    void evaluate(const Scene &scene, host::ShaderInstance &shader) {
+        static const oska_vector vectors[1] = {{0.25f, 0.75f, 0.0f}};
         std::vector<oska_state *> states;
         for (int i = 0; i < 3; ++i) {
-            oska_state &state = host.make_state(shader, light_instance);
+            oska_state &state = host.make_state(shader, carried);
             state.ray_kind = i == 0 ? OSKA_RAY_EYE : OSKA_RAY_LIGHT;
-            state.distance = 1.5 + i;
+            state.distance = i == 0 ? scene.eye_distance : scene.light_distance + (i - 1);
             state.emission_dot = -0.5f;
             state.orientation = 1;
-            state.vectors = vectors;
-            state.vector_count = 1;
+            state.vectors = scene.without_vectors ? nullptr : vectors;
+            state.vector_count = scene.without_vectors ? 0 : 1;
             states.push_back(&state);
         }
+        auto *params = shader.params<oskacolor_params>();
         std::atomic<int> wrong_answers{0};
         std::vector<std::thread> threads;
         for (oska_state *state : states) {
@@ -192,12 +273,35 @@ class ProbeTest : public ::testing::Test {
             thread.join();
         }
         EXPECT_EQ(wrong_answers.load(), 0) << "the probe colour is its answer";
-
-        // 3. Instances end before their shaders.
-        lib.oskacolor_exit(&init_state, params);
-        lib.oskacolor_exit(&init_state, nullptr);
-        lib.oskalight_exit(&bind_state, nullptr);
     }
+
+    // The outcome word of the last line the probe sent for `check` (e.g.
+    // "PASS", "FAIL", "NOT EXERCISED", "INFO"), and what it saw after the
+    // colon; empty when it sent none.
+    std::pair<std::string, std::string> last_line(const std::string &check) const {
+        std::pair<std::string, std::string> found;
+        for (const host::Message &message : host.messages()) {
+            const std::string &text = message.text;
+            const std::size_t named = text.find(": " + check + ": ");
+            const std::size_t arrow = text.find("-> ");
+            if (named == std::string::npos || arrow == std::string::npos) {
+                continue;
+            }
+            const std::string head = text.substr(arrow + 3, named - arrow - 3);
+            for (const char *word : {"NOT EXERCISED", "PASS", "FAIL", "INFO"}) {
+                if (head.compare(0, std::strlen(word), word) == 0) {
+                    found.first = word;
+                }
+            }
+            found.second = text.substr(named + check.size() + 4);
+        }
+        return found;
+    }
+
+    // Binds the probe to the host `setup` describes and renders the probe
+    // scene on it.
+    void render_on(const HostSetup &setup);
+    void expect_report(const FaultCase &c);
 
     std::vector<std::string> failures() const {
         std::vector<std::string> lines;
@@ -214,22 +318,17 @@ class ProbeTest : public ::testing::Test {
     fs::path folder;
     oska_tag texture = 0;
     oska_tag lamp = 0;
+    oska_tag light = 0;
+    oska_tag light_instance = 0;
+    oska_tag carried = 0; // the light instance the oskacolor states carry
+    oska_state *bind_state = nullptr;
+    oska_state *color_state = nullptr;
 };
 
-TEST_F(ProbeTest, ReportNamesEachPlantedHostFaultAndNothingElse) {
-    struct Case {
-        const char *fault;
-        Testing::HostFaults faults;
-        bool without_luminance; // the host module lacks mi_luminance
-        const char *group;      // the group whose checks fail; empty: none
-        const char *named;      // what the failure lines must say
-    };
-    auto moved = [] {
-        Testing::HostFaults f;
-        f.moved_field = 84; // hue, written over the boolean before it
-        f.moved_by = -4;
-        return f;
-    };
+std::vector<FaultCase> earlier_fault_cases() {
+    Testing::HostFaults moved;
+    moved.moved_field = 84; // hue, written over the boolean before it
+    moved.moved_by = -4;
     auto overlong = [](int request) {
         Testing::HostFaults f;
         f.overlong_query = request;
@@ -239,54 +338,227 @@ TEST_F(ProbeTest, ReportNamesEachPlantedHostFaultAndNothingElse) {
     slot.slot_not_kept = true;
     Testing::HostFaults edit;
     edit.edit_invalidated_early = true;
-    const Case cases[] = {
-        {"none", {}, false, "", ""},
-        {"a field moved", moved(), false, "oskacolor record", "hue: +84 holds 0"},
-        {"a settings slot not kept", slot, false, "settings slot", "kept from init to exit"},
-        {"request 7 writes 8 bytes", overlong(7), false, "queries", "request 7"},
-        {"request 24 writes 8 bytes", overlong(24), false, "queries", "request 24"},
-        {"request 25 writes a double", overlong(25), false, "queries",
-         "request 25 (distance exponent): light"},
-        {"request 125 writes a double", overlong(125), false, "queries", "request 125"},
-        {"a missing function", {}, true, "host functions", "mi_luminance"},
-        {"an edited record invalidated early", edit, false, "scene edits",
-         "changed before mi_scene_edit_end"},
+    return {
+        {"none", {}, "", "", {}},
+        {"a field moved", faulty(moved), "oskacolor record", "hue: +84 holds 0", {}},
+        {"a settings slot not kept", faulty(slot), "settings slot", "kept from init to exit", {}},
+        {"request 7 writes 8 bytes", faulty(overlong(7)), "queries", "request 7", {}},
+        {"request 24 writes 8 bytes", faulty(overlong(24)), "queries", "request 24", {}},
+        {"request 25 writes a double",
+         faulty(overlong(25)),
+         "queries",
+         "request 25 (distance exponent): light",
+         {}},
+        {"request 125 writes a double", faulty(overlong(125)), "queries", "request 125", {}},
+        {"a missing function", lacking("mi_luminance"), "host functions", "mi_luminance", {}},
+        {"an edited record invalidated early",
+         faulty(edit),
+         "scene edits",
+         "changed before mi_scene_edit_end",
+         {}},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.fault);
-        host.reset();
-        host.set_faults(c.faults);
-        host::Module partial;
-        if (c.without_luminance) {
-            ASSERT_TRUE(partial.load(host::built_file_path(OSKA_PROBE_PARTIAL_HOST)))
-                << partial.error;
-            partial.function<void(OSKA_CALL *)(void *)>("oska_partial_host_forward_to")(
-                host::module_handle());
-            lib.miSetModuleHandle(partial.handle);
-        } else {
-            lib.miSetModuleHandle(host::module_handle());
-        }
-        render_probe_scene();
-        lib.miSetModuleHandle(host::module_handle()); // before the partial host goes
+}
 
-        const std::string report = read_file(folder / "oska-probe-report.md");
-        const std::string json = read_file(folder / "oska-probe-report.json");
+std::vector<FaultCase> missing_function_cases() {
+    return {
+        {"no mi_query",
+         lacking("mi_query"),
+         "host functions",
+         "mi_query is not exported",
+         {"request 125 (emit divisor)", "NOT EXERCISED", "it needs mi_query"}},
+        {"no mi_db_type",
+         lacking("mi_db_type"),
+         "host functions",
+         "mi_db_type is not exported",
+         {"request 7 (light of an instance)", "NOT EXERCISED", "it needs mi_db_type"}},
+        {"no mi_api_tag_lookup",
+         lacking("mi_api_tag_lookup"),
+         "host functions",
+         "mi_api_tag_lookup is not exported",
+         {"lights: element", "NOT EXERCISED", "it needs mi_api_tag_lookup"}},
+        {"no mi_phen_eval",
+         lacking("mi_phen_eval"),
+         "host functions",
+         "mi_phen_eval is not exported",
+         {"value", "NOT EXERCISED", "attached, and it needs mi_phen_eval"}},
+        {"no mi_scene_edit",
+         lacking("mi_scene_edit"),
+         "host functions",
+         "mi_scene_edit is not exported",
+         {"light bound before instance init", "NOT EXERCISED", "it needs mi_scene_edit"}},
+    };
+}
+
+std::vector<FaultCase> state_and_order_cases() {
+    Testing::HostFaults late;
+    late.light_bound_after_init = true;
+    Testing::HostFaults renamed;
+    renamed.light_name = "probeLight";
+    Testing::HostFaults carries_light;
+    carries_light.state_carries_light = true;
+    Scene eye_at_zero;
+    eye_at_zero.eye_distance = 0;
+    Scene light_at_zero;
+    light_at_zero.light_distance = 0;
+    Scene silent;
+    silent.silenced_request = OSKA_QUERY_EMIT_DIVISOR;
+    return {
+        {"the light bound after the instances' init",
+         faulty(late),
+         "lifecycle",
+         "light 4 has area kind 0 at oskacolor_init: oskalight must make it an object light "
+         "(area kind 5) before any instance's oskacolor_init",
+         {"request 24 (area kind)", "PASS", "area kind 0"}},
+        {"the light named another way",
+         faulty(renamed),
+         "oskalight record",
+         "lights: element: element 5 (probe_light) is an instance of light 4 named probeLight, "
+         "expected a light named probe_light",
+         {"light record", "PASS", "writable until mi_scene_edit_end"}},
+        {"the light's tag as the state's light instance",
+         faulty(carries_light),
+         "shading state",
+         "light instance: state->light_instance is 4 (probe_light), an element of type 4 (a "
+         "light), not an instance",
+         {"request 7 (light of an instance)", "NOT EXERCISED",
+          "state->light_instance, which is not the light's instance"}},
+        {"eye rays at distance 0",
+         rendered(eye_at_zero),
+         "",
+         "",
+         {"distance", "PASS", "positive and finite on light rays"}},
+        {"a light ray at distance 0",
+         rendered(light_at_zero),
+         "shading state",
+         "distance: distance 0 on a light ray",
+         {}},
+        {"request 125 answers nothing",
+         rendered(silent),
+         "queries",
+         // the whole line: no value read from where the host wrote none
+         "request 125 (emit divisor): light instance 5: wrote nothing\n",
+         {"request 125 (emit divisor)", "FAIL", "wrote nothing"}},
+    };
+}
+
+std::vector<FaultCase> wording_and_layout_cases() {
+    Scene half;
+    half.attached_answer = 0.5f;
+    Scene ended_late;
+    ended_late.instances_end_after_shader = true;
+    Scene no_vectors;
+    no_vectors.without_vectors = true;
+    Scene collision;
+    collision.attachment_words_at_record_size = true;
+    return {
+        {"an attached value answered wrong",
+         rendered(half),
+         "oskacolor record, attachment",
+         "value: +92 is attached: mi_phen_eval's answer is 0.5, expected 0.59375",
+         {}},
+        {"an instance ended after its shader",
+         rendered(ended_late),
+         "lifecycle",
+         "instances ended: 1 instance not ended by oskacolor_exit before the shader's exit",
+         {"instances ended", "FAIL", "1 instance ended after the shader's exit"}},
+        {"no vector list",
+         rendered(no_vectors),
+         "shading state",
+         "the vector list has 0 entries",
+         {"emission dot product", "NOT EXERCISED", "the sample state lacks"}},
+        {"attachment words on the element past the record",
+         rendered(collision),
+         "oskalight record",
+         "the element at +56 lies on the attachment word of reserved (+0 + attachment offset 56)",
+         {"lights: elements apart from attachment words", "FAIL",
+          "the attachment words go past the last element"}},
+        {"no fault: the thread count informs",
+         {},
+         "",
+         "",
+         {"concurrent evaluations", "INFO", "up to "}},
+    };
+}
+
+TEST_F(ProbeTest, ReportNamesEachPlantedHostFaultAndNothingElse) {
+    std::vector<FaultCase> cases = earlier_fault_cases();
+    for (auto more : {missing_function_cases, state_and_order_cases, wording_and_layout_cases}) {
+        const std::vector<FaultCase> rows = more();
+        cases.insert(cases.end(), rows.begin(), rows.end());
+    }
+    for (const FaultCase &c : cases) {
+        SCOPED_TRACE(c.fault);
+        render_on(c.setup);
+        expect_report(c);
+    }
+}
+
+void ProbeTest::render_on(const HostSetup &setup) {
+    host.reset();
+    host.set_faults(setup.faults);
+    host::Module partial;
+    if (setup.without[0] != '\0') {
+        ASSERT_TRUE(partial.load(host::built_file_path(partial_host(setup.without))))
+            << partial.error;
+        partial.function<void(OSKA_CALL *)(void *)>("oska_partial_host_forward_to")(
+            host::module_handle());
+        lib.miSetModuleHandle(partial.handle);
+    } else {
+        lib.miSetModuleHandle(host::module_handle());
+    }
+    render_probe_scene(setup.scene);
+    lib.miSetModuleHandle(host::module_handle()); // before the partial host goes
+}
+
+// The report of the case's host: the failures in its groups alone and
+// naming its fault, the check it asks about with its outcome and words.
+void ProbeTest::expect_report(const FaultCase &c) {
+    const std::string report = read_file(folder / "oska-probe-report.md");
+    const std::string json = read_file(folder / "oska-probe-report.json");
+    if (c.seen.check != nullptr) {
+        const auto [outcome, said] = last_line(c.seen.check);
+        EXPECT_EQ(outcome, c.seen.outcome) << c.seen.check << ": " << said;
+        EXPECT_THAT(said, HasSubstr(c.seen.said));
+    }
+    if (c.seen.check == nullptr || std::strcmp(c.seen.outcome, "NOT EXERCISED") != 0) {
         EXPECT_TRUE(host.texts(Level::warning).empty()) << "a check was not exercised";
-        EXPECT_THAT(report, ::testing::Not(HasSubstr("NOT RUN")));
-        if (c.group[0] == '\0') {
-            EXPECT_THAT(failures(), ::testing::IsEmpty());
-            EXPECT_THAT(report, HasSubstr("**Verdict:** PASS"));
-            EXPECT_THAT(json, HasSubstr("\"failed\": 0,"));
-            continue;
-        }
-        std::string all;
+    }
+    EXPECT_THAT(report, ::testing::Not(HasSubstr("NOT RUN")));
+    if (c.group[0] == '\0') {
+        EXPECT_THAT(failures(), ::testing::IsEmpty());
+        EXPECT_THAT(report, HasSubstr("**Verdict:** PASS"));
+        EXPECT_THAT(json, HasSubstr("\"failed\": 0,"));
+        return;
+    }
+    std::string all;
+    const std::string groups = std::string(", ") + c.group + ", ";
+    for (const std::string &line : failures()) {
+        EXPECT_THAT(groups, HasSubstr(", " + group_of(line) + ", ")) << line;
+        all += line + "\n";
+    }
+    EXPECT_THAT(all, HasSubstr(c.named));
+    EXPECT_THAT(report, HasSubstr("**Verdict:** FAIL"));
+    EXPECT_THAT(json, HasSubstr("\"verdict\": \"FAIL"));
+}
+
+// Whichever function the host module lacks, its own line is the one
+// failure: every check that needs it is not exercised, none left not run.
+TEST_F(ProbeTest, MissingFunctionFailsItsOwnLineAlone) {
+    static const char *const functions[] = {
+#define OSKA_PROBE_TEST_NAME(kind, result, name, params, args) #name,
+        OSKA_HOST_FUNCTIONS(OSKA_PROBE_TEST_NAME)
+#undef OSKA_PROBE_TEST_NAME
+    };
+    for (const char *function : functions) {
+        SCOPED_TRACE(function);
+        render_on(lacking(function));
+
+        const std::string json = read_file(folder / "oska-probe-report.json");
+        EXPECT_THAT(json, HasSubstr("\"failed\": 1,"));
+        EXPECT_THAT(json, HasSubstr("\"not_run\": 0"));
         for (const std::string &line : failures()) {
-            EXPECT_EQ(group_of(line), c.group) << line;
-            all += line + "\n";
+            EXPECT_THAT(line, HasSubstr(std::string(function) + " is not exported")) << line;
         }
-        EXPECT_THAT(all, HasSubstr(c.named));
-        EXPECT_THAT(report, HasSubstr("**Verdict:** FAIL"));
-        EXPECT_THAT(json, HasSubstr("\"verdict\": \"FAIL"));
     }
 }
 
