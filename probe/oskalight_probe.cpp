@@ -61,8 +61,9 @@ void check_element(oska_tag element, oska_tag light) {
     }
 }
 
-// The parameter of the fixed part whose attachment word lies at `at`, or
-// nullptr; `attach` is the attachment offset.
+// The parameter of the fixed part at `at` - `attach`: with the attachment
+// offset, the one whose attachment word lies at `at`; with 0, the one at
+// `at` itself. nullptr when none.
 const char *word_owner(int at, int32_t attach) {
     for (const FieldValue &field : kLightFields) {
         if (at == field.offset + attach) {
@@ -87,7 +88,9 @@ void check_layout(const oska_state *state, int32_t start, int32_t count) {
     for (int32_t i = 0; i < count && i < kMostElements; ++i) {
         const int at = kLightsSlotOffset + 4 * int(start + i);
         if (at != kLightsSlotOffset && at < record_size) {
-            fail(check_lights_layout, "the element at +%d lies on a parameter of the record", at);
+            const char *owner = word_owner(at, 0);
+            fail(check_lights_layout, "the element at +%d lies on %s, a parameter of the record",
+                 at, owner != nullptr ? owner : "another parameter");
             return;
         }
         if (attach > 0 && at >= attach && at < attach + record_size) {
@@ -100,8 +103,8 @@ void check_layout(const oska_state *state, int32_t start, int32_t count) {
             return;
         }
     }
-    pass(check_lights_layout, "attachment offset %d; elements from +%d to +%d", int(attach),
-         kLightsSlotOffset + 4 * int(start), kLightsSlotOffset + 4 * int(start + count));
+    pass(check_lights_layout, "attachment offset %d; %d %s from +%d", int(attach), int(count),
+         count == 1 ? "element" : "elements", kLightsSlotOffset + 4 * int(start));
 }
 
 // The light instance that the array's element names, checked; 0 when the

@@ -100,6 +100,7 @@ struct Scene {
     bool without_vectors = false;                 // sample states with no vector list
     bool attachment_words_at_record_size = false; // on the element past the record
     int silenced_request = 0;                     // a query the host answers with nothing
+    int32_t lights_start = -1; // where the lights element goes; -1: just past the record
 };
 
 // What a test's host is set to do: its faults, the one function its module
@@ -218,10 +219,12 @@ class ProbeTest : public ::testing::Test {
         lib.oskalight_init(bind_state, nullptr, &wanted);
         EXPECT_EQ(wanted, 0);
         write_fields(binder, probe::kLightFields, int(std::size(probe::kLightFields)));
-        const int32_t lights[3] = {int32_t((sizeof(oskalight_params) - 20) / 4),
-                                   probe::kLightsCount, 0};
+        const int32_t start = scene.lights_start >= 0
+                                  ? scene.lights_start
+                                  : int32_t((sizeof(oskalight_params) - 20) / 4);
+        const int32_t lights[3] = {start, probe::kLightsCount, 0};
         host.write_param(binder, 12, lights, sizeof lights);
-        host.write_param(binder, sizeof(oskalight_params), &light_instance, 4);
+        host.write_param(binder, std::size_t(20 + 4 * start), &light_instance, 4);
         int32_t ignored = 0;
         EXPECT_EQ(lib.oskalight(&ignored, bind_state, binder.params<oskalight_params>()), 1);
     }
@@ -450,6 +453,8 @@ std::vector<FaultCase> wording_and_layout_cases() {
     no_vectors.without_vectors = true;
     Scene collision;
     collision.attachment_words_at_record_size = true;
+    Scene on_a_parameter;
+    on_a_parameter.lights_start = 1;
     return {
         {"an attached value answered wrong",
          rendered(half),
@@ -472,6 +477,11 @@ std::vector<FaultCase> wording_and_layout_cases() {
          "the element at +56 lies on the attachment word of reserved (+0 + attachment offset 56)",
          {"lights: elements apart from attachment words", "FAIL",
           "the attachment words go past the last element"}},
+        {"the element on a parameter of the record",
+         rendered(on_a_parameter),
+         "oskalight record",
+         "the element at +24 lies on override_samples, a parameter of the record",
+         {"lights: elements apart from attachment words", "FAIL", "override_samples"}},
         {"no fault: the thread count informs",
          {},
          "",
