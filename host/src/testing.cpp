@@ -350,9 +350,9 @@ Testing::HostFaults Testing::faults() const { return watch_->copy(watch_->faults
 
 void Testing::write_param(ShaderInstance &shader, std::size_t offset, const void *value,
                           std::size_t size) {
-    const HostFaults &faults = watch_->faults;
-    if (faults.moved_field >= 0 && offset == std::size_t(faults.moved_field)) {
-        offset = std::size_t(long(offset) + faults.moved_by);
+    const HostFaults &planted = watch_->faults;
+    if (planted.moved_field >= 0 && offset == std::size_t(planted.moved_field)) {
+        offset = std::size_t(long(offset) + planted.moved_by);
     }
     if (offset + size <= shader.storage.size()) {
         std::memcpy(shader.storage.data() + offset, value, size);
