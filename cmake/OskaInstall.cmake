@@ -7,7 +7,7 @@
 #   share/doc/oska/                 README, host guide, third-party notices, the
 #                                   minimal host's source, SHA256SUMS
 #   lib/cmake/oska/                 the CMake package (oska::headers, OSKA_LIBRARY,
-#                                   OSKA_DECLARATIONS)
+#                                   OSKA_PROBE_LIBRARY, OSKA_DECLARATIONS)
 #   lib/pkgconfig/oska.pc           the same for pkg-config
 # Every installed text names paths relative to its own place, so the tree can
 # be moved or unpacked anywhere.
@@ -52,7 +52,8 @@ install(EXPORT oskaTargets NAMESPACE oska:: DESTINATION ${OSKA_INSTALL_CMAKEDIR}
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/oskaConfig.cmake.in
   ${PROJECT_BINARY_DIR}/package/oskaConfig.cmake
   INSTALL_DESTINATION ${OSKA_INSTALL_CMAKEDIR}
-  PATH_VARS OSKA_INSTALL_LIBRARY OSKA_INSTALL_DECLARATIONS CMAKE_INSTALL_INCLUDEDIR)
+  PATH_VARS OSKA_INSTALL_LIBRARY OSKA_INSTALL_PROBE OSKA_INSTALL_DECLARATIONS
+            CMAKE_INSTALL_INCLUDEDIR)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/oskaConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/package/oskaConfig.cmake
