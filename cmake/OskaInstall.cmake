@@ -5,7 +5,8 @@
 #   bin/oska_probe.dll
 #   share/oska/oska.decl            the parameter declarations
 #   share/doc/oska/                 README, host guide, third-party notices, the
-#                                   minimal host's source, SHA256SUMS
+#                                   minimal host's source, oska-probe's guide and
+#                                   scene (with its image), SHA256SUMS
 #   lib/cmake/oska/                 the CMake package (oska::headers, OSKA_LIBRARY,
 #                                   OSKA_PROBE_LIBRARY, OSKA_DECLARATIONS)
 #   lib/pkgconfig/oska.pc           the same for pkg-config
@@ -46,6 +47,9 @@ install(FILES ${OSKA_INSTALL_DOCS} DESTINATION ${OSKA_INSTALL_DOCDIR})
 set(OSKA_INSTALL_EXAMPLE examples/minimal_host/minimal_host.c
     examples/minimal_host/CMakeLists.txt)
 install(FILES ${OSKA_INSTALL_EXAMPLE} DESTINATION ${OSKA_INSTALL_DOCDIR}/minimal_host)
+# The image the probe scene names, where the scene's own path finds it.
+set(OSKA_INSTALL_PROBE_TEXTURE examples/textures/rainbow.png)
+install(FILES ${OSKA_INSTALL_PROBE_TEXTURE} DESTINATION ${OSKA_INSTALL_DOCDIR}/textures)
 
 # The CMake package.
 install(EXPORT oskaTargets NAMESPACE oska:: DESTINATION ${OSKA_INSTALL_CMAKEDIR})
@@ -92,6 +96,7 @@ foreach(file IN LISTS OSKA_INSTALL_EXAMPLE)
   get_filename_component(name ${file} NAME)
   list(APPEND OSKA_INSTALLED_FILES ${OSKA_INSTALL_DOCDIR}/minimal_host/${name})
 endforeach()
+list(APPEND OSKA_INSTALLED_FILES ${OSKA_INSTALL_DOCDIR}/textures/rainbow.png)
 list(SORT OSKA_INSTALLED_FILES)
 install(CODE "
   set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
