@@ -157,9 +157,8 @@ std::string temporary_name() {
     return name + ".tmp";
 }
 
-// A temporary in `folder` created by this call, or kNoFile with why not.
-Handle create_temporary(const std::string &folder, std::string &path, std::string &why) {
-    ErrorCode error = 0;
+// A temporary in `folder` created by this call, or kNoFile with the error.
+Handle create_temporary(const std::string &folder, std::string &path, ErrorCode &error) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         path = folder + "/" + temporary_name();
         const Handle file = create_new(path, error);
@@ -170,7 +169,6 @@ Handle create_temporary(const std::string &folder, std::string &path, std::strin
             break;
         }
     }
-    why = "cannot create a temporary file in " + folder + ": " + error_text(error);
     return kNoFile;
 }
 
@@ -183,16 +181,17 @@ std::string write_report_file(const std::string &folder, const std::string &name
         return path + " exists and is not a regular file; it was left alone";
     }
     std::string temporary;
-    std::string why;
-    const Handle file = create_temporary(folder, temporary, why);
+    ErrorCode error = 0;
+    const Handle file = create_temporary(folder, temporary, error);
     if (file == kNoFile) {
-        return why;
+        return path + ": cannot create a temporary file beside it: " + error_text(error);
     }
-    ErrorCode error = write_all(file, text);
+    error = write_all(file, text);
     const ErrorCode closed = close_file(file);
     if (error != 0 || closed != 0) {
         remove_file(temporary);
-        return "cannot write " + temporary + ": " + error_text(error != 0 ? error : closed);
+        return path + ": cannot write its temporary " + temporary + ": " +
+               error_text(error != 0 ? error : closed);
     }
     error = move_over(temporary, path);
     if (error != 0) {

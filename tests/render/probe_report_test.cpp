@@ -119,14 +119,20 @@ TEST_F(ProbeReport, WrittenWholeOrFailsNamingIt) {
          "ln -s ../victim reports/oska-probe-report.json.$$.tmp",
          false, nullptr},
         {"a missing folder", "$D/missing", ":", false,
-         "cannot create a temporary file in $D/missing: No such file or directory"},
+         "$D/missing/oska-probe-report.md: cannot create a temporary file beside it: No such file "
+         "or "
+         "directory"},
         {"a file in the folder's place", "$D/victim", ":", false,
-         "cannot create a temporary file in $D/victim: Not a directory"},
+         "$D/victim/oska-probe-report.md: cannot create a temporary file beside it: Not a "
+         "directory"},
         {"a read-only folder", reports,
          "mkdir reports && echo -n \"" + std::string(kOld) +
              "\" > reports/oska-probe-report.md && chmod 555 reports",
-         true, "cannot create a temporary file in $D/reports: Permission denied"},
-        {"a folder name too long", "$D/" + std::string(300, 'n'), ":", false, "File name too long"},
+         true,
+         "$D/reports/oska-probe-report.md: cannot create a temporary file beside it: Permission "
+         "denied"},
+        {"a folder name too long", "$D/" + std::string(300, 'n'), ":", false,
+         "/oska-probe-report.md: cannot create a temporary file beside it: File name too long"},
         {"a folder at the report's name", reports, "mkdir -p reports/oska-probe-report.md", false,
          "$D/reports/oska-probe-report.md exists and is not a regular file"},
         {"a link at the report's name", reports,
