@@ -10,7 +10,7 @@
  * of light samples, one per feature, printing each with what it means.
  *
  * Plain C11, one source for Linux (dlopen) and Windows (LoadLibrary). The
- * numbered sections are the steps of the host guide (docs/host-guide.md).
+ * numbered sections are the steps of the host guide (share/doc/oska/host-guide.md).
  * A real host keeps the same shape with a real scene behind it.
  */
 #if defined(__MINGW32__)
