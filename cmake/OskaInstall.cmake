@@ -5,9 +5,10 @@
 #   bin/oska_probe.dll
 #   share/oska/oska.decl            the parameter declarations
 #   share/doc/oska/                 README, host guide, third-party notices, the
-#                                   minimal host's source, SHA256SUMS
+#                                   minimal host's source, oska-probe's guide and
+#                                   scene (with its image), SHA256SUMS
 #   lib/cmake/oska/                 the CMake package (oska::headers, OSKA_LIBRARY,
-#                                   OSKA_DECLARATIONS)
+#                                   OSKA_PROBE_LIBRARY, OSKA_DECLARATIONS)
 #   lib/pkgconfig/oska.pc           the same for pkg-config
 # Every installed text names paths relative to its own place, so the tree can
 # be moved or unpacked anywhere.
@@ -46,13 +47,17 @@ install(FILES ${OSKA_INSTALL_DOCS} DESTINATION ${OSKA_INSTALL_DOCDIR})
 set(OSKA_INSTALL_EXAMPLE examples/minimal_host/minimal_host.c
     examples/minimal_host/CMakeLists.txt)
 install(FILES ${OSKA_INSTALL_EXAMPLE} DESTINATION ${OSKA_INSTALL_DOCDIR}/minimal_host)
+# The image the probe scene names, where the scene's own path finds it.
+set(OSKA_INSTALL_PROBE_TEXTURE examples/textures/rainbow.png)
+install(FILES ${OSKA_INSTALL_PROBE_TEXTURE} DESTINATION ${OSKA_INSTALL_DOCDIR}/textures)
 
 # The CMake package.
 install(EXPORT oskaTargets NAMESPACE oska:: DESTINATION ${OSKA_INSTALL_CMAKEDIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/oskaConfig.cmake.in
   ${PROJECT_BINARY_DIR}/package/oskaConfig.cmake
   INSTALL_DESTINATION ${OSKA_INSTALL_CMAKEDIR}
-  PATH_VARS OSKA_INSTALL_LIBRARY OSKA_INSTALL_DECLARATIONS CMAKE_INSTALL_INCLUDEDIR)
+  PATH_VARS OSKA_INSTALL_LIBRARY OSKA_INSTALL_PROBE OSKA_INSTALL_DECLARATIONS
+            CMAKE_INSTALL_INCLUDEDIR)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/oskaConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/package/oskaConfig.cmake
@@ -91,6 +96,7 @@ foreach(file IN LISTS OSKA_INSTALL_EXAMPLE)
   get_filename_component(name ${file} NAME)
   list(APPEND OSKA_INSTALLED_FILES ${OSKA_INSTALL_DOCDIR}/minimal_host/${name})
 endforeach()
+list(APPEND OSKA_INSTALLED_FILES ${OSKA_INSTALL_DOCDIR}/textures/rainbow.png)
 list(SORT OSKA_INSTALLED_FILES)
 install(CODE "
   set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")

@@ -3,23 +3,15 @@
 
 #include "host_link.h"
 #include "needs.h"
+#include "report_file.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
-
-#include <sys/stat.h>
-#if defined(_WIN32)
-#include <process.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace oska::probe {
 
@@ -241,50 +233,6 @@ std::string json(const std::string &verdict_line, const Tally &t) {
               (i + 1 < check_count ? ",\n" : "\n");
     }
     return js + "  ]\n}\n";
-}
-
-int process_id() {
-#if defined(_WIN32)
-    return _getpid();
-#else
-    return int(getpid());
-#endif
-}
-
-bool replace_file(const std::string &from, const std::string &to) {
-#if defined(_WIN32)
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-// Writes `text` to `path` through a temporary beside it, renamed into place
-// only when every write and the close succeeded. Empty on success, else why.
-std::string write_file(const std::string &path, const std::string &text) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        return path + " exists and is not a regular file";
-    }
-    const std::string temporary = path + "." + std::to_string(process_id()) + ".tmp";
-    std::FILE *file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return "cannot create " + temporary + ": " + std::strerror(errno);
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         std::fflush(file) == 0 && std::ferror(file) == 0;
-    const int error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::remove(temporary.c_str());
-        return "cannot write " + temporary + ": " + std::strerror(written ? errno : error);
-    }
-    if (!replace_file(temporary, path)) {
-        const int rename_error = errno;
-        std::remove(temporary.c_str());
-        return "cannot rename " + temporary + " to " + path + ": " + std::strerror(rename_error);
-    }
-    return {};
 }
 
 std::string report_folder() {
@@ -539,9 +487,9 @@ bool write_report() {
         const Tally t = tally();
         verdict_line = verdict(t);
         const std::string folder = report_folder();
-        why = write_file(folder + "/oska-probe-report.md", markdown(verdict_line));
+        why = write_report_file(folder, "oska-probe-report.md", markdown(verdict_line));
         if (why.empty()) {
-            why = write_file(folder + "/oska-probe-report.json", json(verdict_line, t));
+            why = write_report_file(folder, "oska-probe-report.json", json(verdict_line, t));
         }
     }
     const std::string line = "oska_probe-> verdict: " + verdict_line;
@@ -551,7 +499,11 @@ bool write_report() {
         host_error(line.c_str());
     }
     if (!why.empty()) {
-        host_error(("oska_probe-> the report was not written: " + why).c_str());
+        // Whatever stands in the folder is an older run's: say so, for a
+        // reader who finds it there.
+        host_error(("oska_probe-> the report was not written: " + why + "; any report already in " +
+                    report_folder() + " is an earlier run's")
+                       .c_str());
         return false;
     }
     return true;

@@ -497,19 +497,54 @@ void Session::teardown() {
     library_.unload();
 }
 
+// What the library said since the last take_messages: at the end, its
+// exits' messages, and any sent while rendering, which nothing read sooner.
+// Warnings (and info, when verbose) are reported; the errors are returned.
+std::vector<std::string> Session::closing_errors() {
+    std::vector<host::Message> messages;
+    {
+        std::lock_guard<std::mutex> lock(messages_mutex_);
+        messages.swap(pending_messages_);
+    }
+    std::vector<std::string> errors;
+    for (const host::Message &m : messages) {
+        if (m.level == host::Level::error) {
+            // Each shader's exit may say the same (one report, one failure).
+            std::string error = scene_.file + ": " + m.text;
+            if (std::find(errors.begin(), errors.end(), error) == errors.end()) {
+                errors.push_back(std::move(error));
+            }
+        } else if (options_.report && (m.level == host::Level::warning || options_.verbose)) {
+            bool warning = m.level == host::Level::warning;
+            options_.report(scene_.file + ": " + (warning ? "warning: " + m.text : m.text));
+        }
+    }
+    return errors;
+}
+
 void Session::close() {
     teardown();
+    // An error the library sends as it ends fails the close, as one sent at
+    // an init fails the open; every one of them reaches the user.
+    std::vector<std::string> errors = closing_errors();
     std::vector<host::Block> leaks = the_host().leaks();
     std::vector<std::string> faults = the_host().allocator_errors();
     if (!leaks.empty()) {
         std::string where = leaks[0].file + ":" + std::to_string(leaks[0].line);
-        throw Error(scene_.library + ": " + std::to_string(leaks.size()) +
-                    " block(s) allocated by the library were never released (first from " + where +
-                    ", " + std::to_string(leaks[0].size) + " bytes)");
+        errors.push_back(scene_.library + ": " + std::to_string(leaks.size()) +
+                         " block(s) allocated by the library were never released (first from " +
+                         where + ", " + std::to_string(leaks[0].size) + " bytes)");
     }
     if (!faults.empty()) {
-        throw Error(scene_.library + ": allocator misuse: " + faults[0]);
+        errors.push_back(scene_.library + ": allocator misuse: " + faults[0]);
     }
+    if (errors.empty()) {
+        return;
+    }
+    for (std::size_t i = 0; i + 1 < errors.size() && options_.report; ++i) {
+        options_.report(errors[i]);
+    }
+    throw Error(errors.back());
 }
 
 } // namespace oska::render

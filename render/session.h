@@ -63,7 +63,8 @@ class Session {
     // releases what was set up.
     void open();
     // Ends every shader instance and the shaders, unloads the library, and
-    // throws Error when the library left blocks allocated.
+    // throws Error when the library sent an error as it ended or left blocks
+    // allocated (the last of these; the others go to the report first).
     void close();
 
     const Scene &scene() const { return scene_; }
@@ -119,6 +120,8 @@ class Session {
     // Passes on the library's messages since the last call; throws the
     // first error as an Error located at `where`.
     void take_messages(const std::string &where);
+    // The same at the end, unlocated: reports all but the errors, returned.
+    std::vector<std::string> closing_errors();
     void teardown();
 
     const Scene &scene_;

@@ -6,7 +6,8 @@
 #      moved: the package must still be found, its SHA256SUMS must hold, and
 #      no installed file may name the build or the first prefix; the archive
 #      must unpack to the same files;
-#   3. tests/consumer is built against the moved prefix (CMake package, and
+#   3. every path the installed guides name is in the installed tree;
+#   4. tests/consumer is built against the moved prefix (CMake package, and
 #      on Linux once more with pkg-config) and run against the installed
 #      library: natively, or cross-built and under Wine, where it also reads
 #      the DLL's version resource.
@@ -39,6 +40,39 @@ grep -o 'minimal_host\.c:[0-9]* [^`]*' docs/host-guide.md | while read -r ref na
   sed -n "${ref#*:}p" examples/minimal_host/minimal_host.c | grep -qF -- "$name" ||
     fail "docs/host-guide.md: line ${ref#*:} of minimal_host.c does not hold '$name'"
 done
+
+# The installed guides are read by someone holding only the release: each
+# path they name must be in the installed tree at $1 (for platform $2).
+# Paths are named from the top of the tree: in code spans that hold a
+# '/', and in code blocks as words starting with a top folder; relative
+# links are followed from the guide's own folder.
+guide_paths() {
+  awk '/^```/ { block = !block; next }
+       block { for (i = 1; i <= NF; ++i) if ($i ~ /^(bin|include|lib|share)\//) print $i; next }
+       { line = $0
+         while (match(line, /`[^` ]*\/[^` ]*`/)) {
+           print substr(line, RSTART + 1, RLENGTH - 2); line = substr(line, RSTART + RLENGTH)
+         } }' "$1"
+}
+check_guide_paths() {
+  local prefix=$1 platform=$2 guide path
+  for guide in host-guide.md probe.md; do
+    [ -f "$prefix/share/doc/oska/$guide" ] || fail "$platform: share/doc/oska/$guide missing"
+    while read -r path; do
+      path=${path%[.,;:)]}
+      case "$path" in
+      */*.dll) [ "$platform" = windows ] || continue ;;
+      */*.so) [ "$platform" = linux ] || continue ;;
+      esac
+      [ -e "$prefix/$path" ] ||
+        fail "$platform: share/doc/oska/$guide names $path, which the installed tree lacks"
+    done < <(guide_paths "$prefix/share/doc/oska/$guide" | sort -u)
+    while read -r link; do
+      [ -e "$prefix/share/doc/oska/$link" ] ||
+        fail "$platform: share/doc/oska/$guide links to $link, which the installed tree lacks"
+    done < <(grep -o '](\([^)#:]*\))' "$prefix/share/doc/oska/$guide" | sed 's/^](//; s/)$//' | sort -u)
+  done
+}
 
 for platform in "${platforms[@]}"; do
   case "$platform" in
@@ -92,6 +126,7 @@ for platform in "${platforms[@]}"; do
     diff -r "$work/unpacked-$platform/${archive%.zip}" "$prefix" ||
     fail "$platform: the archive and the installed tree differ"
   [ -f "$prefix/$library" ] || fail "$platform: $library missing"
+  check_guide_paths "$prefix" "$platform"
 
   echo "--- $platform: consumer project"
   modes=(package)

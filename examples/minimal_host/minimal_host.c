@@ -10,7 +10,7 @@
  * of light samples, one per feature, printing each with what it means.
  *
  * Plain C11, one source for Linux (dlopen) and Windows (LoadLibrary). The
- * numbered sections are the steps of the host guide (docs/host-guide.md).
+ * numbered sections are the steps of the host guide (share/doc/oska/host-guide.md).
  * A real host keeps the same shape with a real scene behind it.
  */
 #if defined(__MINGW32__)
@@ -20,6 +20,7 @@
 #include <oska/host_api.h>
 
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -131,6 +132,56 @@ static const char *add_param(shader_decl *shader, int words, char w[3][MAX_NAME]
     return NULL;
 }
 
+/* One line of `file` into `line`, without its end; 0 at the end of the file.
+ * `*error` says why a line cannot be taken. */
+static int read_line(FILE *file, char *line, size_t size, const char **error) {
+    size_t length = 0;
+    int c;
+    while ((c = getc(file)) != EOF && c != '\n') {
+        if (c == '\0') {
+            *error = "a NUL byte in the line: not a text file";
+            return 1;
+        }
+        if (length + 1 == size) {
+            *error = "line too long";
+            return 1;
+        }
+        line[length++] = (char)c;
+    }
+    line[length] = '\0';
+    return c != EOF || length > 0;
+}
+
+static const shader_decl *find_shader(const char *name);
+
+/* One line: a shader opens or ends, or a parameter of the open one. */
+static const char *read_line_words(const char *line, shader_decl **open) {
+    char w[3][MAX_NAME], extra[2];
+    const int words = sscanf(line, "%63s %63s %63s %1s", w[0], w[1], w[2], extra);
+    if (words <= 0) {
+        return NULL;
+    }
+    if (strcmp(w[0], "shader") == 0) {
+        if (*open != NULL || words != 3 || decl_count == MAX_SHADERS) {
+            return "expected 'shader NAME RESULT' outside a shader";
+        }
+        if (find_shader(w[1]) != NULL) {
+            return "a shader declared twice";
+        }
+        *open = &decls[decl_count++];
+        strcpy((*open)->name, w[1]);
+        return NULL;
+    }
+    if (*open == NULL) {
+        return "parameter outside a shader";
+    }
+    if (strcmp(w[0], "end") == 0) {
+        *open = words == 1 ? NULL : *open;
+        return words == 1 ? NULL : "unexpected text after 'end'";
+    }
+    return add_param(*open, words, w);
+}
+
 static int read_declarations(const char *path) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -146,32 +197,11 @@ static int read_declarations(const char *path) {
     int number = 0;
     shader_decl *open = NULL;
     const char *error = NULL;
-    while (error == NULL && fgets(line, sizeof line, file) != NULL) {
+    while (error == NULL && read_line(file, line, sizeof line, &error)) {
         ++number;
-        if (strchr(line, '\n') == NULL && !feof(file)) {
-            error = "line too long";
-            break;
-        }
-        line[strcspn(line, "#")] = '\0'; /* comments */
-        char w[3][MAX_NAME], extra[2];
-        const int words = sscanf(line, "%63s %63s %63s %1s", w[0], w[1], w[2], extra);
-        if (words <= 0) {
-            continue;
-        }
-        if (strcmp(w[0], "shader") == 0) {
-            if (open != NULL || words != 3 || decl_count == MAX_SHADERS) {
-                error = "expected 'shader NAME RESULT' outside a shader";
-            } else {
-                open = &decls[decl_count++];
-                strcpy(open->name, w[1]);
-            }
-        } else if (open == NULL) {
-            error = "parameter outside a shader";
-        } else if (strcmp(w[0], "end") == 0) {
-            open = words == 1 ? NULL : open;
-            error = words == 1 ? NULL : "unexpected text after 'end'";
-        } else {
-            error = add_param(open, words, w);
+        if (error == NULL) {
+            line[strcspn(line, "#")] = '\0'; /* comments */
+            error = read_line_words(line, &open);
         }
     }
     if (error == NULL && open != NULL) {
@@ -203,6 +233,120 @@ static const param_decl *find_param(const shader_decl *shader, const char *name)
         }
     }
     return NULL;
+}
+
+/* The records as this host's header lays them out. A declaration file that
+ * differs (another version, lines moved, a type changed) would make the
+ * library read one field where the host wrote another: each field's name,
+ * type and offset must agree. */
+typedef struct header_field {
+    const char *shader;
+    const char *type; /* as declared: "scalar", "array tag", ... */
+    const char *name;
+    size_t offset;
+} header_field;
+
+#define COLOR_FIELD(type, name)                                                                    \
+    { "oskacolor", type, #name, offsetof(oskacolor_params, name) }
+#define LIGHT_FIELD(type, name)                                                                    \
+    { "oskalight", type, #name, offsetof(oskalight_params, name) }
+static const header_field header_fields[] = {
+    COLOR_FIELD("color", color),
+    COLOR_FIELD("boolean", shadows),
+    COLOR_FIELD("color", shadow_color),
+    COLOR_FIELD("integer", decay),
+    COLOR_FIELD("scalar", decay_start),
+    COLOR_FIELD("scalar", decay_end),
+    COLOR_FIELD("tag", texture),
+    COLOR_FIELD("boolean", use_texture),
+    COLOR_FIELD("boolean", use_alpha),
+    COLOR_FIELD("scalar", alpha_scale),
+    COLOR_FIELD("boolean", burn),
+    COLOR_FIELD("scalar", burn_multiplier),
+    COLOR_FIELD("scalar", burn_threshold),
+    COLOR_FIELD("scalar", burn_power),
+    COLOR_FIELD("boolean", hsv_adjust),
+    COLOR_FIELD("scalar", hue),
+    COLOR_FIELD("scalar", saturation),
+    COLOR_FIELD("scalar", value),
+    COLOR_FIELD("boolean", texture_range),
+    COLOR_FIELD("scalar", range_gamma),
+    COLOR_FIELD("boolean", tint_shadow),
+    COLOR_FIELD("boolean", use_vertex_color),
+    COLOR_FIELD("boolean", directional),
+    COLOR_FIELD("boolean", cosine),
+    COLOR_FIELD("scalar", cutoff),
+    COLOR_FIELD("scalar", threshold),
+    COLOR_FIELD("integer", max_level),
+    COLOR_FIELD("boolean", vc_color),
+    COLOR_FIELD("integer", vc_color_channel),
+    COLOR_FIELD("boolean", vc_intensity),
+    COLOR_FIELD("integer", vc_intensity_channel),
+    COLOR_FIELD("boolean", vc_range),
+    COLOR_FIELD("integer", vc_range_channel),
+    COLOR_FIELD("boolean", vc_shadow),
+    COLOR_FIELD("integer", vc_shadow_channel),
+    LIGHT_FIELD("integer", reserved),
+    LIGHT_FIELD("boolean", enable),
+    LIGHT_FIELD("tag", instance),
+    {"oskalight", "array tag", "lights", offsetof(oskalight_params, lights_start)},
+    LIGHT_FIELD("boolean", override_samples),
+    LIGHT_FIELD("integer", samples_1),
+    LIGHT_FIELD("integer", samples_2),
+    LIGHT_FIELD("integer", samples_3),
+    LIGHT_FIELD("integer", samples_4),
+    LIGHT_FIELD("integer", samples_5),
+    LIGHT_FIELD("integer", extra_value),
+    LIGHT_FIELD("boolean", set_instance_flags),
+};
+
+/* The first difference between the declared record of `name` and the
+ * header's, written into `why`; 1 when they agree. */
+static int same_record(const char *name, size_t size, char *why, size_t why_size) {
+    const shader_decl *shader = find_shader(name);
+    int next = 0;
+    if (shader == NULL) {
+        snprintf(why, why_size, "no shader %s", name);
+        return 0;
+    }
+    for (size_t i = 0; i < sizeof header_fields / sizeof header_fields[0]; ++i) {
+        const header_field *want = &header_fields[i];
+        if (strcmp(want->shader, name) != 0) {
+            continue;
+        }
+        if (next == shader->count) {
+            snprintf(why, why_size, "%s lacks %s %s (+%u)", name, want->type, want->name,
+                     (unsigned)want->offset);
+            return 0;
+        }
+        const param_decl *got = &shader->params[next++];
+        char type[32];
+        snprintf(type, sizeof type, "%s%s", got->array ? "array " : "", got->type);
+        if (strcmp(got->name, want->name) != 0 || strcmp(type, want->type) != 0 ||
+            got->offset != want->offset) {
+            snprintf(why, why_size, "%s has %s %s at +%u where the header has %s %s at +%u", name,
+                     type, got->name, (unsigned)got->offset, want->type, want->name,
+                     (unsigned)want->offset);
+            return 0;
+        }
+    }
+    if (next < shader->count || shader->size != size) {
+        const param_decl *extra = &shader->params[next < shader->count ? next : 0];
+        snprintf(why, why_size, "%s has %s %s at +%u, past the header's record of %u bytes", name,
+                 extra->type, extra->name, (unsigned)extra->offset, (unsigned)size);
+        return 0;
+    }
+    return 1;
+}
+
+static int check_records(const char *path) {
+    char why[256];
+    if (!same_record("oskacolor", sizeof(oskacolor_params), why, sizeof why) ||
+        !same_record("oskalight", sizeof(oskalight_params), why, sizeof why)) {
+        fprintf(stderr, "%s: does not declare the records of this oska version: %s\n", path, why);
+        return 0;
+    }
+    return 1;
 }
 
 /* Sets "name=value" in a record: a colour takes four numbers, an array
@@ -570,16 +714,11 @@ int main(int argc, char **argv) {
 
     /* 2. The records, laid out from the declarations; they must agree with
      * the header this host was built with. */
-    if (!read_declarations(argv[2])) {
+    if (!read_declarations(argv[2]) || !check_records(argv[2])) {
         return 1;
     }
     const shader_decl *color = find_shader("oskacolor");
     const shader_decl *light = find_shader("oskalight");
-    if (color == NULL || light == NULL || color->size != sizeof(oskacolor_params) ||
-        light->size != sizeof(oskalight_params)) {
-        fprintf(stderr, "%s: does not declare the records of this oska version\n", argv[2]);
-        return 1;
-    }
     printf("records: oskacolor %u bytes, oskalight %u bytes\n", (unsigned)color->size,
            (unsigned)light->size);
 
