@@ -31,7 +31,7 @@ std::string extension_of(const std::string &path) {
 
 } // namespace
 
-void check_output(const std::string &path) {
+void check_output(const std::string &path, const std::vector<std::string> &inputs) {
     std::string ext = extension_of(path);
     if (ext.empty()) {
         throw Error(path + ": the output needs an extension (.exr, .png, ...)");
@@ -48,6 +48,9 @@ void check_output(const std::string &path) {
     }
     if (access(dir.c_str(), W_OK) != 0) {
         throw Error(path + ": the folder " + dir + " is not writable");
+    }
+    if (std::string problem = replace_problem(path, inputs); !problem.empty()) {
+        throw Error(path + ": cannot write the image: " + problem);
     }
 }
 
@@ -74,8 +77,9 @@ uint8_t display_value(float radiance) {
     return static_cast<uint8_t>(std::lround(std::clamp(encoded, 0.0f, 1.0f) * 255.0f));
 }
 
-void write_image(const std::string &path, const Framebuffer &image) {
-    check_output(path);
+void write_image(const std::string &path, const Framebuffer &image,
+                 const std::vector<std::string> &inputs) {
+    check_output(path, inputs);
     std::string ext = extension_of(path);
     bool floats = ext == "exr" || ext == "hdr"; // kept as radiance
     OIIO::TypeDesc type = floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
@@ -109,7 +113,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
         throw Error(path + ": cannot write the image" +
                     (why.empty() ? "" : ": " + first_line(why)));
     }
-    replace_file(path, bytes.data(), bytes.size(), "image");
+    replace_file(path, bytes.data(), bytes.size(), "image", inputs);
 }
 
 } // namespace oska::render
