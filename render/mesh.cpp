@@ -307,7 +307,7 @@ class ObjReader {
 
 Mesh load_obj(const std::string &path, std::uint64_t max_bytes) {
     ObjReader obj(path);
-    obj.read(read_regular_file(path, path, max_bytes));
+    obj.read(read_text_file(path, path, max_bytes));
     Mesh mesh;
     mesh.source_vertex_count = obj.positions.size() / 3;
     // One mesh vertex per distinct (position, normal, uv) triple.
