@@ -2,8 +2,8 @@
 // textures, models, libraries and a full disk each end in one line
 // "oska-render: FILE: thing: problem", a non-zero status, no crash or hang,
 // and the previous output file untouched with no temporary beside it.
-#include "render_test.h"
 #include "files.h"
+#include "render_test.h"
 #include "textures.h"
 
 #include <OpenImageIO/imageio.h>
@@ -268,6 +268,11 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
         {"model with a NUL byte",
          {{"m.obj", nul_obj}, {"s.json", scene_with("m.obj").dump()}},
          "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:2: holds a NUL byte (not text)"},
+        {"model with a byte-order mark inside it (two files joined)",
+         {{"m.obj", obj("f 1 2 3\n") + "\xEF\xBB\xBFv 0 0 1\nf 2 3 -1\n"},
+          {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:8: the line begins with a byte that "
+         "is not text (a byte-order mark inside the file, or a control character)"},
         {"model in UTF-16",
          {{"m.obj", std::string("\xFF\xFEv\0 \0"
                                 "0\0",
