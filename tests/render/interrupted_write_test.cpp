@@ -168,8 +168,7 @@ class Server {
     std::string token_;
 };
 
-// A scene with its panel's light tuned nowhere: a save writes it back in
-// the server's own layout, which differs from this one.
+// The scene the server opens: a floor lit by one panel.
 std::string lit_scene() { return floor_scene({{"color", {1, 1, 1, 1}}}).dump(); }
 
 TEST(InterruptedWrite, LookdevSavesBesideAnyNameAndNeverThroughALink) {
