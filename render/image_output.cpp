@@ -7,7 +7,9 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -48,6 +50,11 @@ void check_output(const std::string &path, const std::vector<std::string> &input
     }
     if (access(dir.c_str(), W_OK) != 0) {
         throw Error(path + ": the folder " + dir + " is not writable");
+    }
+    // Known before the render, not after it.
+    long longest = pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (longest > 0 && path.size() - path.rfind('/') - 1 > static_cast<std::size_t>(longest)) {
+        throw Error(path + ": cannot write the image: " + std::strerror(ENAMETOOLONG));
     }
     if (std::string problem = replace_problem(path, inputs); !problem.empty()) {
         throw Error(path + ": cannot write the image: " + problem);

@@ -177,7 +177,7 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
     const struct {
         const char *name;
         std::map<std::string, std::string> files; // name -> contents, beside set_up's
-        const char *message;                      // the whole of standard error ("" for none)
+        std::string message;                      // the whole of standard error ("" for none)
         std::vector<std::string> args = {};
         int status = 1;
         rlim_t file_limit = 0; // bytes a write may reach; 0: no limit
@@ -257,6 +257,10 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          "",
          {"$D/good.json", "-o", "$D/" + long_name, "--quiet"},
          0},
+        {"an output name of 256 bytes, known before the render",
+         {},
+         "oska-render: $D/n" + long_name + ": cannot write the image: File name too long",
+         {"$D/good.json", "-o", "$D/n" + long_name}},
         {"a scene name with a newline and an escape",
          {},
          "oska-render: $D/x\\ny\\x1b.json: no such file",
