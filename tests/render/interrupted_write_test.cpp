@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace oska::render::test {
@@ -101,6 +102,35 @@ TEST(InterruptedWrite, ASignalLeavesTheOldImageAndNoTemporary) {
         EXPECT_EQ(WTERMSIG(status), signal); // ended as the signal ends it
         EXPECT_EQ(added(d, before), std::vector<std::string>{});
         EXPECT_EQ(slurp(d.file("out.png")), kOld);
+    }
+}
+
+// An image written over an old one keeps the old one's permissions (a
+// private file stays private); a new one gets 0666 less the umask.
+TEST(InterruptedWrite, AReplacedImageKeepsItsPermissions) {
+    const struct {
+        mode_t old; // 0: no old image
+        mode_t umask, expected;
+    } cases[] = {
+        {0600, 022, 0600}, {0640, 077, 0640}, {0664, 022, 0664}, {0, 022, 0644}, {0, 077, 0600}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.old) + " " + std::to_string(c.umask));
+        TempDir d;
+        d.write("s.json", floor_scene({{"color", {1, 1, 1, 1}}}).dump());
+        if (c.old != 0) {
+            d.write("out.png", kOld);
+            chmod(d.file("out.png").c_str(), c.old);
+        }
+        mode_t was = umask(c.umask); // the child's, from the fork
+        Started run = start({d.file("s.json"), "-o", d.file("out.png"), "--quiet"}, false);
+        umask(was);
+        int status = wait_for(run.pid);
+        fclose(run.out);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        struct stat info;
+        ASSERT_EQ(stat(d.file("out.png").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, c.expected);
+        EXPECT_NE(slurp(d.file("out.png")), kOld);
     }
 }
 
