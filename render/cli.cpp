@@ -180,10 +180,10 @@ void draw_progress(std::ostream &err, const RenderSettings &settings, const Prog
 
 void summarise(std::ostream &err, const Scene &scene, const RenderSettings &settings,
                const Stats &stats, const std::string &output) {
-    err << "oska-render: " << scene.file << ", " << settings.width << "x" << settings.height << ", "
-        << settings.spp << " spp, " << settings.light_samples << " light samples, "
-        << (settings.sampler == SamplerKind::random ? "random" : "sobol") << " sampler, "
-        << settings.threads << (settings.threads == 1 ? " thread\n" : " threads\n");
+    err << "oska-render: " << printable(scene.file) << ", " << settings.width << "x"
+        << settings.height << ", " << settings.spp << " spp, " << settings.light_samples
+        << " light samples, " << (settings.sampler == SamplerKind::random ? "random" : "sobol")
+        << " sampler, " << settings.threads << (settings.threads == 1 ? " thread\n" : " threads\n");
     err << "  light samples " << grouped(stats.light_samples) << " (" << grouped(stats.facing_away)
         << " behind the receiving surface), shader calls " << grouped(stats.shader_calls)
         << ", shadow rays " << grouped(stats.shadow_rays) << "\n";
@@ -197,7 +197,7 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
     char time[96];
     std::snprintf(time, sizeof time, "\n  %.2f s, %s light samples/s -> ", stats.seconds,
                   rate(stats.seconds > 0 ? stats.light_samples / stats.seconds : 0).c_str());
-    err << time << output << "\n";
+    err << time << printable(output) << "\n";
 }
 
 } // namespace
@@ -258,7 +258,7 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
     try {
         args = parse(argc, argv);
     } catch (const Usage &usage) {
-        err << "oska-render: " << usage.what << "\n" << kUsage;
+        err << "oska-render: " << printable(usage.what) << "\n" << kUsage;
         return 2;
     }
     if (args.help) {
@@ -269,7 +269,7 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         LoadOptions load = args.load_options();
         Scene scene = args.scene.empty() ? load_scene_text(kShowcaseScene, "showcase", ".", load)
                                          : load_scene_file(args.scene, load);
-        check_output(args.output);
+        check_output(args.output, scene.inputs);
 
         RenderSettings settings = settings_of(scene, args.thread_count());
         settings.width = args.width > 0 ? args.width : scene.width;
@@ -285,7 +285,7 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         options.verbose = args.verbose;
         options.report = [&err, &args](const std::string &line) {
             if (!args.quiet) {
-                err << line << "\n";
+                err << printable(line) << "\n";
             }
         };
         Session session(scene, options);
@@ -302,13 +302,13 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
             err << "\n";
         }
         session.close();
-        write_image(args.output, image);
+        write_image(args.output, image, scene.inputs);
         if (!args.quiet) {
             summarise(err, scene, settings, stats, args.output);
         }
         return 0;
     } catch (const std::exception &e) { // Error, and what the libraries throw
-        err << "oska-render: " << e.what() << "\n";
+        err << "oska-render: " << printable(e.what()) << "\n";
         return 1;
     }
 }

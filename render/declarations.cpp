@@ -123,7 +123,7 @@ Declarations load_declarations(const std::string &path) {
         throw Error(path + ": cannot read the shader declarations (they ship beside the library)");
     }
     constexpr std::uint64_t kLargest = 16u << 20; // far beyond any real declaration file
-    return parse_declarations(read_regular_file(path, path, kLargest), path);
+    return parse_declarations(read_text_file(path, path, kLargest), path);
 }
 
 } // namespace oska::render

@@ -1,11 +1,14 @@
 #include "files.h"
 
 #include "error.h"
+#include "temporaries.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,18 +80,60 @@ std::string read_regular_file(const std::string &path, const std::string &prefix
     return text;
 }
 
-void replace_file(const std::string &path, const void *data, std::size_t size, const char *what) {
-    auto fail = [&](const std::string &why) {
-        throw Error(path + ": cannot write the " + what + ": " + why);
-    };
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    std::size_t name = path.rfind('/') + 1; // 0 without a folder
-    std::string temporary =
-        path.substr(0, name) + "." + path.substr(name) + ".tmp-" + std::to_string(getpid());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        fail(reason(errno));
+void check_text(const std::string &text, const std::string &prefix) {
+    auto starts = [&](std::string_view mark) { return text.compare(0, mark.size(), mark) == 0; };
+    if (starts("\xFF\xFE") || starts("\xFE\xFF") || starts({"\0\0\xFE\xFF", 4})) {
+        throw Error(prefix + ": is UTF-16 or UTF-32 text; save it as UTF-8");
     }
+    if (auto nul = text.find('\0'); nul != std::string::npos) {
+        auto line = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n');
+        throw Error(prefix + ":" + std::to_string(line + 1) + ": holds a NUL byte (not text)");
+    }
+}
+
+std::string read_text_file(const std::string &path, const std::string &prefix,
+                           std::uint64_t limit) {
+    std::string text = read_regular_file(path, prefix, limit);
+    check_text(text, prefix);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        text.erase(0, 3);
+    }
+    for (std::size_t cr = text.find('\r'); cr != std::string::npos; cr = text.find('\r', cr + 1)) {
+        if (cr + 1 == text.size() || text[cr + 1] != '\n') {
+            text[cr] = '\n';
+        }
+    }
+    return text;
+}
+
+std::string replace_problem(const std::string &path, const std::vector<std::string> &inputs) {
+    struct stat target;
+    if (lstat(path.c_str(), &target) != 0) {
+        return ""; // nothing there yet, or a name the write itself will fail on
+    }
+    if (S_ISLNK(target.st_mode)) {
+        return "it is a symbolic link (only a regular file is replaced)";
+    }
+    if (S_ISDIR(target.st_mode)) {
+        return "it is a folder";
+    }
+    if (!S_ISREG(target.st_mode)) {
+        return "it is not a regular file (a device, pipe or socket)";
+    }
+    for (const std::string &input : inputs) {
+        struct stat read;
+        if (stat(input.c_str(), &read) == 0 && read.st_dev == target.st_dev &&
+            read.st_ino == target.st_ino) {
+            return "it is one of the scene's own files (" + input + ")";
+        }
+    }
+    return "";
+}
+
+namespace {
+
+// Writes all of `size` bytes at `data` to `fd` and closes it; 0 or why not.
+int write_whole(int fd, const unsigned char *bytes, std::size_t size) {
     std::size_t done = 0;
     int error = 0;
     while (done < size && error == 0) {
@@ -110,11 +155,35 @@ void replace_file(const std::string &path, const void *data, std::size_t size, c
     if (close(fd) != 0 && error == 0) {
         error = errno;
     }
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = errno;
+    return error;
+}
+
+} // namespace
+
+void replace_file(const std::string &path, const void *data, std::size_t size, const char *what,
+                  const std::vector<std::string> &inputs) {
+    auto fail = [&](const std::string &why) {
+        throw Error(path + ": cannot write the " + what + ": " + why);
+    };
+    if (std::string problem = replace_problem(path, inputs); !problem.empty()) {
+        fail(problem);
     }
+    struct stat old;
+    bool replacing = stat(path.c_str(), &old) == 0;
+    Temporary temporary = create_temporary(directory_of(path));
+    if (temporary.fd < 0) {
+        fail(reason(temporary.error));
+    }
+    // A file replaced keeps the permissions it had (a private one stays private).
+    int error = replacing && fchmod(temporary.fd, old.st_mode & 0777) != 0 ? errno : 0;
     if (error != 0) {
-        std::remove(temporary.c_str());
+        close(temporary.fd);
+    } else {
+        error = write_whole(temporary.fd, static_cast<const unsigned char *>(data), size);
+    }
+    int settled = settle_temporary(temporary, error == 0 ? path : "");
+    error = error != 0 ? error : settled;
+    if (error != 0) {
         fail(reason(error));
     }
 }

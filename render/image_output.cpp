@@ -7,7 +7,9 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -31,7 +33,7 @@ std::string extension_of(const std::string &path) {
 
 } // namespace
 
-void check_output(const std::string &path) {
+void check_output(const std::string &path, const std::vector<std::string> &inputs) {
     std::string ext = extension_of(path);
     if (ext.empty()) {
         throw Error(path + ": the output needs an extension (.exr, .png, ...)");
@@ -48,6 +50,14 @@ void check_output(const std::string &path) {
     }
     if (access(dir.c_str(), W_OK) != 0) {
         throw Error(path + ": the folder " + dir + " is not writable");
+    }
+    // Known before the render, not after it.
+    long longest = pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (longest > 0 && path.size() - path.rfind('/') - 1 > static_cast<std::size_t>(longest)) {
+        throw Error(path + ": cannot write the image: " + std::strerror(ENAMETOOLONG));
+    }
+    if (std::string problem = replace_problem(path, inputs); !problem.empty()) {
+        throw Error(path + ": cannot write the image: " + problem);
     }
 }
 
@@ -74,8 +84,9 @@ uint8_t display_value(float radiance) {
     return static_cast<uint8_t>(std::lround(std::clamp(encoded, 0.0f, 1.0f) * 255.0f));
 }
 
-void write_image(const std::string &path, const Framebuffer &image) {
-    check_output(path);
+void write_image(const std::string &path, const Framebuffer &image,
+                 const std::vector<std::string> &inputs) {
+    check_output(path, inputs);
     std::string ext = extension_of(path);
     bool floats = ext == "exr" || ext == "hdr"; // kept as radiance
     OIIO::TypeDesc type = floats ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
@@ -109,7 +120,7 @@ void write_image(const std::string &path, const Framebuffer &image) {
         throw Error(path + ": cannot write the image" +
                     (why.empty() ? "" : ": " + first_line(why)));
     }
-    replace_file(path, bytes.data(), bytes.size(), "image");
+    replace_file(path, bytes.data(), bytes.size(), "image", inputs);
 }
 
 } // namespace oska::render

@@ -9,12 +9,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace oska::render {
 
 // Throws Error unless `path` names a file format that can be written into
-// a directory that exists.
-void check_output(const std::string &path);
+// a directory that exists, and a place an image may be written to: nothing
+// there yet, or a regular file that is none of `inputs`, the files the
+// render reads.
+void check_output(const std::string &path, const std::vector<std::string> &inputs);
 
 // Radiance to display: linear up to 0.8, then a smooth roll-off towards 1,
 // so that bright emitters do not clip hard; negative or NaN values give 0.
@@ -24,7 +27,9 @@ float linear_to_srgb(float value);
 // One channel of a display pixel: tone map, sRGB, 8 bits.
 uint8_t display_value(float radiance);
 
-void write_image(const std::string &path, const Framebuffer &image);
+// Writes `image` to `path`, after the checks of check_output.
+void write_image(const std::string &path, const Framebuffer &image,
+                 const std::vector<std::string> &inputs);
 
 } // namespace oska::render
 

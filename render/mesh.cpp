@@ -4,6 +4,7 @@
 
 #include "files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -260,6 +261,13 @@ class ObjReader {
 
     void line(std::string_view rest) {
         std::string_view kind = word(rest);
+        // Lines of other keywords are skipped; one whose first word is not
+        // text at all (a byte-order mark of a second file pasted on, a
+        // control character) may be a vertex or a face, and is not skipped.
+        if (std::any_of(kind.begin(), kind.end(), [](char c) { return c < 0x21 || c > 0x7e; })) {
+            fail("the line begins with a byte that is not text (a byte-order mark inside the file, "
+                 "or a control character)");
+        }
         if (kind == "v") {
             numbers(rest, 3, 3, positions);
         } else if (kind == "vt") {
@@ -307,7 +315,7 @@ class ObjReader {
 
 Mesh load_obj(const std::string &path, std::uint64_t max_bytes) {
     ObjReader obj(path);
-    obj.read(read_regular_file(path, path, max_bytes));
+    obj.read(read_text_file(path, path, max_bytes));
     Mesh mesh;
     mesh.source_vertex_count = obj.positions.size() / 3;
     // One mesh vertex per distinct (position, normal, uv) triple.

@@ -100,6 +100,7 @@ void read_textures(const JsonReader &read, const json &node, Scene &scene,
         } catch (const Error &e) {
             read.fail(where, e.what());
         }
+        scene.inputs.push_back(texture.file);
         scene.textures.push_back(std::move(texture));
     }
 }
@@ -339,6 +340,7 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
     scene.base_dir = base_dir;
     JsonReader read(scene.file, scene.base_dir);
 
+    check_text(text, scene.file); // a UTF-8 byte-order mark the JSON reader skips
     json root = parse_json(read, text);
     // "about" describes the scene for people (the gallery shows it).
     read.allow(root, "",
@@ -379,6 +381,7 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
         }
         throw;
     }
+    scene.inputs.insert(scene.inputs.end(), {scene.library, scene.declarations_file});
 
     if (root.contains("image")) {
         read_image_settings(read, root["image"], scene);
@@ -449,7 +452,9 @@ ShaderCall parse_shader_params(const Scene &scene, const std::string &shader,
 
 Scene load_scene_file(const std::string &path, const LoadOptions &options) {
     std::string text = read_regular_file(path, path, options.max_file_bytes);
-    return load_scene_text(text, path, directory_of(path), options);
+    Scene scene = load_scene_text(text, path, directory_of(path), options);
+    scene.inputs.insert(scene.inputs.begin(), path);
+    return scene;
 }
 
 } // namespace oska::render

@@ -85,6 +85,10 @@ struct Scene {
     std::string library;  // the shader library to load
     std::string declarations_file;
     Declarations declarations;
+    // Every file the scene was read from: the scene file itself (first, when
+    // it is one), its library, declarations, textures and models. Nothing
+    // written may replace one of them.
+    std::vector<std::string> inputs;
 
     int width = 256, height = 192;
     int spp = 4;           // camera samples per pixel

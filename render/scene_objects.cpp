@@ -119,6 +119,7 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
             std::string file = read.path(read.string(entry["mesh"], where + ": mesh"));
             try {
                 object.mesh = load_obj(file, max_file_bytes);
+                scene.inputs.push_back(file);
             } catch (const Error &e) {
                 read.fail(where, e.what());
             }

@@ -87,6 +87,10 @@ float srgb_to_linear(float c) {
 } // namespace
 
 Image read_image(const std::string &file, const std::string &colorspace, std::uint64_t &budget) {
+    // The image decoders print their own complaints (a PNG's bad header when
+    // it is opened, its bad data when it is read) besides returning them; the
+    // message thrown says what they had to say, on its one line.
+    StandardErrorMuted muted;
     auto input = OIIO::ImageInput::open(file);
     if (!input) {
         throw Error("cannot read image '" + file + "'" + because(OIIO::geterror()));
@@ -115,9 +119,6 @@ Image read_image(const std::string &file, const std::string &colorspace, std::ui
     const OIIO::TypeDesc held = integer_texels ? layout.format : OIIO::TypeDesc::FLOAT;
     image.depth = static_cast<int>(held.size());
     image.texels.resize(static_cast<std::size_t>(bytes / sizeof(float)) * held.size());
-    // The PNG decoder prints its own complaint besides returning it; the
-    // message thrown says what it had to say.
-    StandardErrorMuted muted;
     if (!input->read_image(0, 0, 0, layout.nchannels, held, image.texels.data())) {
         throw Error("image '" + file + "' cannot be read whole" + because(input->geterror()));
     }

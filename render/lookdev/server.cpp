@@ -272,9 +272,16 @@ class Lookdev {
                 throw Error(path + ": the lights would not read back as set; not saved");
             }
         }
-        // The previous version goes beside it first; on a failure the file is as it was.
-        replace_file(path + ".bak", text_.data(), text_.size(), "backup");
-        replace_file(path, text.data(), text.size(), "scene");
+        // The previous version goes beside it first; on a failure the file is
+        // as it was. Neither may replace another file the scene reads.
+        std::vector<std::string> others = scene_.inputs;
+        if (std::string problem = replace_problem(path, others); !problem.empty()) {
+            throw Error(path + ": cannot write the scene: " + problem);
+        }
+        others.push_back(path);
+        replace_file(path + ".bak", text_.data(), text_.size(), "backup", others);
+        others.pop_back();
+        replace_file(path, text.data(), text.size(), "scene", others);
         text_ = text;
         return {{"file", path}, {"backup", path + ".bak"}};
     }
@@ -694,7 +701,7 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
         args = parse_serve(argc, argv);
     } catch (const Usage &usage) {
         if (!usage.what.empty()) {
-            err << "oska-render serve: " << usage.what << "\n";
+            err << "oska-render serve: " << printable(usage.what) << "\n";
         }
         err << "usage: oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
                "                          [--allow-scene-library] [--max-image-memory MIB]\n"
@@ -744,7 +751,7 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
         lookdev.close();
         return listened ? 0 : 1;
     } catch (const std::exception &e) {
-        err << "oska-render: " << e.what() << "\n";
+        err << "oska-render: " << printable(e.what()) << "\n";
         return 1;
     }
 }

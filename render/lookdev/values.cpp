@@ -214,7 +214,8 @@ json params_to_write(const ShaderDecl &decl, const json &values,
 }
 
 std::string splice_light_params(const std::string &text, const std::vector<json> &params) {
-    std::size_t start = skip_space(text, 0);
+    // A byte-order mark before the scene's text stays where it is.
+    std::size_t start = skip_space(text, text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
     if (start >= text.size() || text[start] != '{') {
         malformed();
     }

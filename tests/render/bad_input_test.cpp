@@ -2,6 +2,7 @@
 // textures, models, libraries and a full disk each end in one line
 // "oska-render: FILE: thing: problem", a non-zero status, no crash or hang,
 // and the previous output file untouched with no temporary beside it.
+#include "files.h"
 #include "render_test.h"
 #include "textures.h"
 
@@ -31,7 +32,7 @@ std::string slurp(const std::string &path) {
 // Runs the program with `args`, at most `seconds` long, with writes capped
 // at `file_limit` bytes (0: no cap).
 ProgramRun run_program(const std::vector<std::string> &args, rlim_t file_limit = 0,
-                       int seconds = 60) {
+                       int seconds = 60, const std::string &folder = ".") {
     TempDir io;
     std::string out = io.file("out"), err = io.file("err");
     std::vector<char *> argv{const_cast<char *>(OSKA_RENDER_PROGRAM)};
@@ -41,6 +42,9 @@ ProgramRun run_program(const std::vector<std::string> &args, rlim_t file_limit =
     argv.push_back(nullptr);
     pid_t child = fork();
     if (child == 0) {
+        if (chdir(folder.c_str()) != 0) {
+            _exit(126);
+        }
         int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(o, STDOUT_FILENO);
@@ -111,6 +115,13 @@ const char kHugeClaim[] =
     "\x60\x08\x02\x00\x00\x00\x0f\xb0\xe2\x15\x00\x00\x00\x0c\x49\x44\x41\x54\x78\x9c\x63\x60\xa0"
     "\x0c\x00\x00\x00\x40\x00\x01\xb7\x34\x7c\xef\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82";
 
+// 83 bytes of PNG whose header asks for a palette of 16-bit indices.
+const char kPalette16[] =
+    "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x02\x00\x00\x00"
+    "\x02\x10\x03\x00\x00\x00\x15\xf8\x21\x55\x00\x00\x00\x03\x50\x4c\x54\x45\x00\x00\x00\xa7\x7a"
+    "\x3d\xda\x00\x00\x00\x0b\x49\x44\x41\x54\x78\x9c\x63\x60\x80\x01\x00\x00\x0a\x00\x01\x7f\x80"
+    "\x74\x5e\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82";
+
 // Files each case starts from, in the case's own folder D; "$D" in names,
 // arguments and messages stands for it.
 void set_up(const TempDir &d, const std::string &what) {
@@ -127,6 +138,26 @@ void set_up(const TempDir &d, const std::string &what) {
     d.write("notes.so", "not a library\n");
     // A shared library without the shader exports, and no declarations beside it.
     d.write("stub.so", slurp(host::built_file_path("librender_test_stub.so")));
+    // Where an image must not go: a link to a file of someone else's, a
+    // FIFO, a folder, a second name of the texture.
+    d.write("victim.png", "someone else's file");
+    symlink(d.file("victim.png").c_str(), d.file("link.png").c_str());
+    mkfifo(d.file("fifo.png").c_str(), 0600);
+    mkdir(d.file("folder.png").c_str(), 0700);
+    link(d.file("texture.png").c_str(), d.file("copy.png").c_str());
+    d.write("pal16.png", std::string(kPalette16, sizeof kPalette16 - 1));
+}
+
+// Every regular file of `d` by name, with its bytes.
+std::map<std::string, std::string> contents(const TempDir &d) {
+    std::map<std::string, std::string> all;
+    for (const std::string &name : d.list()) {
+        struct stat info;
+        if (lstat(d.file(name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            all[name] = slurp(d.file(name));
+        }
+    }
+    return all;
 }
 
 const std::string kOld = "the previous image, kept byte for byte";
@@ -139,11 +170,14 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
         corners += "v " + std::to_string(std::cos(a)) + " " + std::to_string(std::sin(a)) + " 1\n";
         polygon += " " + std::to_string(i + 1);
     }
-    // Without arguments a case runs "$D/s.json -o $D/out.png".
+    const std::string long_name = std::string(251, 'n') + ".png"; // as long as a name can be
+    const char nul_text[] = "v 0 0 0\nv\0 1 0 0\nv 1 1 0\nf 1 2 3\n";
+    const std::string nul_obj(nul_text, sizeof nul_text - 1);
+    // Without arguments a case runs "$D/s.json -o $D/out.png", in the folder $D.
     const struct {
         const char *name;
         std::map<std::string, std::string> files; // name -> contents, beside set_up's
-        const char *message;                      // the whole of standard error ("" for none)
+        std::string message;                      // the whole of standard error ("" for none)
         std::vector<std::string> args = {};
         int status = 1;
         rlim_t file_limit = 0; // bytes a write may reach; 0: no limit
@@ -190,6 +224,72 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          "",
          {"$D/s.json", "-o", "$D/out.png", "--quiet"},
          0},
+        {"scene named .png rendered without -o, beside itself",
+         {{"s.png", scene_with().dump()}},
+         "oska-render: s.png: cannot write the image: it is one of the scene's own files (s.png)",
+         {"s.png"}},
+        {"the scene as the output, spelt another way",
+         {{"s.png", scene_with().dump()}},
+         "oska-render: ./s.png: cannot write the image: it is one of the scene's own files "
+         "(s.png)",
+         {"s.png", "-o", "./s.png"}},
+        {"a second name of the texture as the output",
+         {{"s.json", scene_with("", "texture.png").dump()}},
+         "oska-render: $D/copy.png: cannot write the image: it is one of the scene's own files "
+         "($D/texture.png)",
+         {"$D/s.json", "-o", "$D/copy.png"}},
+        {"a symbolic link planted where the output goes",
+         {},
+         "oska-render: $D/link.png: cannot write the image: it is a symbolic link (only a regular "
+         "file is replaced)",
+         {"$D/good.json", "-o", "$D/link.png"}},
+        {"a FIFO where the output goes",
+         {},
+         "oska-render: $D/fifo.png: cannot write the image: it is not a regular file (a device, "
+         "pipe or socket)",
+         {"$D/good.json", "-o", "$D/fifo.png"}},
+        {"a folder where the output goes",
+         {},
+         "oska-render: $D/folder.png: cannot write the image: it is a folder",
+         {"$D/good.json", "-o", "$D/folder.png"}},
+        {"an output name of 255 bytes",
+         {{long_name, kOld}},
+         "",
+         {"$D/good.json", "-o", "$D/" + long_name, "--quiet"},
+         0},
+        {"an output name of 256 bytes, known before the render",
+         {},
+         "oska-render: $D/n" + long_name + ": cannot write the image: File name too long",
+         {"$D/good.json", "-o", "$D/n" + long_name}},
+        {"a scene name with a newline and an escape",
+         {},
+         "oska-render: $D/x\\ny\\x1b.json: no such file",
+         {"$D/x\ny\x1b.json", "-o", "$D/out.png"}},
+        {"texture with a 16-bit palette",
+         {{"s.json", scene_with("", "pal16.png").dump()}},
+         "oska-render: $D/s.json: textures: 'image': cannot read image '$D/pal16.png': PNG read "
+         "error: Invalid IHDR data"},
+        {"model with a NUL byte",
+         {{"m.obj", nul_obj}, {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:2: holds a NUL byte (not text)"},
+        {"model with a byte-order mark inside it (two files joined)",
+         {{"m.obj", obj("f 1 2 3\n") + "\xEF\xBB\xBFv 0 0 1\nf 2 3 -1\n"},
+          {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:8: the line begins with a byte that "
+         "is not text (a byte-order mark inside the file, or a control character)"},
+        {"model in UTF-16",
+         {{"m.obj", std::string("\xFF\xFEv\0 \0"
+                                "0\0",
+                                8)},
+          {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj: is UTF-16 or UTF-32 text; save it "
+         "as UTF-8"},
+        {"scene with a NUL byte",
+         {{"s.json", std::string("{\"image\":\n\0{}}", 14)}},
+         "oska-render: $D/s.json:2: holds a NUL byte (not text)"},
+        {"scene in UTF-16",
+         {{"s.json", std::string("\xFE\xFF\0{\0}", 6)}},
+         "oska-render: $D/s.json: is UTF-16 or UTF-32 text; save it as UTF-8"},
         {"truncated texture",
          {{"s.json", scene_with("", "truncated.png").dump()}},
          "oska-render: $D/s.json: textures: 'image': image '$D/truncated.png' cannot be read "
@@ -272,7 +372,8 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
         for (const std::string &arg : c.args.empty() ? plain : c.args) {
             args.push_back(replace_all(arg, "$D", d.path()));
         }
-        ProgramRun run = run_program(args, c.file_limit);
+        const std::map<std::string, std::string> old = contents(d);
+        ProgramRun run = run_program(args, c.file_limit, 60, d.path());
         EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
         EXPECT_EQ(run.status, c.status);
         std::string message = replace_all(c.message, "$D", d.path());
@@ -283,10 +384,55 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
         std::sort(before.begin(), before.end());
         std::sort(after.begin(), after.end());
         EXPECT_EQ(after, before);
-        if (c.status != 0) {
-            EXPECT_EQ(slurp(d.file("out.png")), kOld);
+        // Every file keeps its bytes but the image a render wrote.
+        auto o = std::find(args.begin(), args.end(), "-o");
+        std::string written = c.status == 0 && o != args.end() ? *std::next(o) : "";
+        written.erase(0, written.rfind('/') + 1);
+        for (const auto &[name, bytes] : old) {
+            if (name != written) {
+                EXPECT_EQ(slurp(d.file(name)), bytes) << name;
+            }
         }
-        EXPECT_EQ(slurp(d.file("out.exr")), kOld);
+    }
+}
+
+// A model, declarations and scene saved with a byte-order mark, or with
+// other line ends, render to the bytes the plain files give.
+TEST(BadInput, TextFilesRenderTheSameWithAMarkOrOtherLineEnds) {
+    // Four corners after one vertex that no face uses: a first line lost
+    // moves the quad onto other corners.
+    const std::string model = "v 0 0.5 0.6\nv -1 0.5 -0.2\nv 1 0.5 -0.2\nv 1 0.5 0.2\n"
+                              "v -1 0.5 0.2\nf 2 3 4 5\n";
+    const std::string declarations = slurp(directory_of(default_library_path()) + "/oska.decl");
+    json scene = scene_with("m.obj");
+    scene["declarations"] = "d.decl";
+    const struct {
+        const char *name;
+        const char *mark, *end; // put before the text, and at the end of each line
+        bool json;              // the scene gets them too (a lone CR is no JSON line end)
+    } cases[] = {{"plain", "", "\n", true},
+                 {"byte-order mark", "\xEF\xBB\xBF", "\n", true},
+                 {"CRLF", "", "\r\n", true},
+                 {"mark and CRLF", "\xEF\xBB\xBF", "\r\n", true},
+                 {"CR", "", "\r", false}};
+    TempDir d;
+    std::string plain;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto saved = [&](const std::string &text) {
+            return c.mark + replace_all(text, "\n", c.end);
+        };
+        d.write("m.obj", saved(model));
+        d.write("d.decl", saved(declarations));
+        d.write("s.json", c.json ? saved(scene.dump(1)) : scene.dump(1));
+        ProgramRun run = run_program({d.file("s.json"), "-o", d.file("out.png"), "--quiet"});
+        ASSERT_EQ(run.err, "");
+        ASSERT_EQ(run.status, 0);
+        std::string image = slurp(d.file("out.png"));
+        if (plain.empty()) {
+            plain = image;
+        }
+        EXPECT_TRUE(image == plain) << "renders otherwise than the plain files";
     }
 }
 
