@@ -4,7 +4,7 @@
 #ifndef OSKA_PROBE_NEEDS_H
 #define OSKA_PROBE_NEEDS_H
 
-#include "report.h"
+#include "checks.h"
 
 namespace oska::probe {
 

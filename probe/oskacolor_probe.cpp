@@ -154,7 +154,7 @@ bool check_state_light_instance(const oska_state *state) {
                                    "instance");
         return false;
     }
-    if (!has("mi_db_type")) {
+    if (!has(host_mi_db_type)) {
         return true; // its line says what is missing; the queries tell the rest
     }
     const int type = db_type(tag);
@@ -174,7 +174,7 @@ bool check_state_light_instance(const oska_state *state) {
              unsigned(tag), shown, unsigned(in_lights));
         return false;
     }
-    if (has("mi_api_tag_lookup") && (name == nullptr || std::strcmp(name, kLightName) != 0)) {
+    if (has(host_mi_api_tag_lookup) && (name == nullptr || std::strcmp(name, kLightName) != 0)) {
         fail(check_light_instance, "state->light_instance is instance %u named %s, not %s",
              unsigned(tag), shown, kLightName);
         return false;

@@ -73,7 +73,7 @@ bool matches(const FieldValue &field, const void *value) {
     if (word == 0) {
         return false;
     }
-    if (!has("mi_api_tag_lookup")) {
+    if (!has(host_mi_api_tag_lookup)) {
         return true; // that function's own line says what is missing
     }
     const char *name = tag_name(oska_tag(word));
@@ -166,7 +166,7 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
         const bool in_place = std::strcmp(field.name, "set_instance_flags") == 0;
         const void *value = in_place ? record + field.offset
                                      : parameter_value(state, record + field.offset, &attached);
-        if (attached && !has("mi_phen_eval")) {
+        if (attached && !has(host_mi_phen_eval)) {
             not_exercised(check, "attached, and it needs mi_phen_eval, which the host module "
                                  "does not export");
             continue;

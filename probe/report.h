@@ -8,56 +8,13 @@
 #ifndef OSKA_PROBE_REPORT_H
 #define OSKA_PROBE_REPORT_H
 
-#include "probe_scene.h"
+#include "checks.h"
 
 #include <cstddef>
 
 namespace oska::probe {
 
 enum class Outcome { not_run, pass, not_exercised, fail, information };
-
-// The checks, by group. Field checks follow their record's table in
-// probe_scene.h; function checks the host interface's list.
-constexpr int kFunctionCount = 14;
-constexpr int kColorFieldCount = int(sizeof kColorFields / sizeof kColorFields[0]);
-constexpr int kLightFieldCount = int(sizeof kLightFields / sizeof kLightFields[0]);
-
-enum CheckId : int {
-    check_functions = 0,
-    check_color_fields = check_functions + kFunctionCount,
-    check_attachment = check_color_fields + kColorFieldCount,
-    check_light_fields,
-    check_lights_start = check_light_fields + kLightFieldCount,
-    check_lights_count,
-    check_lights_element,
-    check_lights_layout,
-    check_slot_present,
-    check_slot_distinct,
-    check_slot_kept,
-    check_query_instance_light,
-    check_query_area,
-    check_query_exponent,
-    check_query_emit_divisor,
-    check_query_slot_size,
-    check_ray_kinds,
-    check_light_instance,
-    check_distance,
-    check_sample_state,
-    check_emission_dot,
-    check_parent_levels,
-    check_block_alignment,
-    check_block_distinct,
-    check_edit_light,
-    check_edit_instance,
-    check_edit_kept,
-    check_light_order,
-    check_instances_ended,
-    check_threads, // information, counted apart from the checks
-    check_count
-};
-
-// Lines that inform and are no check: outside the verdict's counts.
-constexpr bool is_information(CheckId check) { return check == check_threads; }
 
 // Forgets every outcome: a new binding starts a new report.
 void reset_report();
@@ -111,10 +68,6 @@ void flush_pending_messages();
 // Writes both report files and sends the verdict to the host. Returns false
 // (after telling the host why) when a file cannot be written.
 bool write_report();
-
-// The group and name of a check, as the report shows them.
-const char *group_of(CheckId check);
-const char *name_of(CheckId check);
 
 } // namespace oska::probe
 
