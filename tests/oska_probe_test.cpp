@@ -503,6 +503,114 @@ TEST_F(ProbeTest, ReportNamesEachPlantedHostFaultAndNothingElse) {
     }
 }
 
+// The report's rows, in order, as a host writer's tools read them: a check
+// renamed, moved, dropped or listed twice shows here.
+constexpr char kReportRows[] = R"(host functions: mi_scene_edit
+host functions: mi_scene_edit_end
+host functions: mi_trace_shadow
+host functions: mi_phen_eval
+host functions: mi_mem_int_allocate
+host functions: mi_mem_int_release
+host functions: mi_luminance
+host functions: mi_query
+host functions: mi_lookup_color_texture
+host functions: mi_error
+host functions: mi_warning
+host functions: mi_info
+host functions: mi_db_type
+host functions: mi_api_tag_lookup
+oskacolor record: color
+oskacolor record: shadows
+oskacolor record: shadow_color
+oskacolor record: decay
+oskacolor record: decay_start
+oskacolor record: decay_end
+oskacolor record: texture
+oskacolor record: use_texture
+oskacolor record: use_alpha
+oskacolor record: alpha_scale
+oskacolor record: burn
+oskacolor record: burn_multiplier
+oskacolor record: burn_threshold
+oskacolor record: burn_power
+oskacolor record: hsv_adjust
+oskacolor record: hue
+oskacolor record: saturation
+oskacolor record: value
+oskacolor record: texture_range
+oskacolor record: range_gamma
+oskacolor record: tint_shadow
+oskacolor record: use_vertex_color
+oskacolor record: directional
+oskacolor record: cosine
+oskacolor record: cutoff
+oskacolor record: threshold
+oskacolor record: max_level
+oskacolor record: vc_color
+oskacolor record: vc_color_channel
+oskacolor record: vc_intensity
+oskacolor record: vc_intensity_channel
+oskacolor record: vc_range
+oskacolor record: vc_range_channel
+oskacolor record: vc_shadow
+oskacolor record: vc_shadow_channel
+attachment: attached parameter
+oskalight record: reserved
+oskalight record: enable
+oskalight record: instance
+oskalight record: override_samples
+oskalight record: samples_1
+oskalight record: samples_2
+oskalight record: samples_3
+oskalight record: samples_4
+oskalight record: samples_5
+oskalight record: extra_value
+oskalight record: set_instance_flags
+oskalight record: lights: start
+oskalight record: lights: count
+oskalight record: lights: element
+oskalight record: lights: elements apart from attachment words
+settings slot: present
+settings slot: distinct per instance
+settings slot: kept from init to exit
+queries: request 7 (light of an instance)
+queries: request 24 (area kind)
+queries: request 25 (distance exponent)
+queries: request 125 (emit divisor)
+queries: request 51 (settings slot)
+shading state: ray kinds
+shading state: light instance
+shading state: distance
+shading state: sample state
+shading state: emission dot product
+shading state: parent levels
+allocator: block alignment
+allocator: blocks distinct
+scene edits: light record
+scene edits: instance record
+scene edits: edit kept
+lifecycle: light bound before instance init
+lifecycle: instances ended
+threads: concurrent evaluations
+)";
+
+TEST_F(ProbeTest, ReportListsEachCheckOnceUnderItsGroupInOrder) {
+    render_on(HostSetup());
+    std::istringstream report(read_file(folder / "oska-probe-report.md"));
+    std::string rows;
+    for (std::string line; std::getline(report, line);) {
+        const std::size_t group_end = line.find(" | ");
+        const std::size_t check_end = line.find(" | ", group_end + 3);
+        if (line.compare(0, 2, "| ") != 0 || line.compare(0, 8, "| Group ") == 0 ||
+            check_end == std::string::npos) {
+            continue;
+        }
+        rows += line.substr(2, group_end - 2) + ": " +
+                line.substr(group_end + 3, check_end - group_end - 3) + "\n";
+    }
+    EXPECT_EQ(rows, kReportRows);
+}
+
 void ProbeTest::render_on(const HostSetup &setup) {
     host.reset();
     host.set_faults(setup.faults);
