@@ -307,11 +307,7 @@ void restate_failure(CheckId check, const char *format, ...) {
 
 namespace {
 
-void mark_not_exercised(CheckId check, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void mark_not_exercised(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
 
 // printf conventions let the compiler check each format against its arguments.
 // NOLINTNEXTLINE(cert-dcl50-cpp)

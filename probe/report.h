@@ -12,6 +12,14 @@
 
 #include <cstddef>
 
+// A function whose second and third arguments are a printf format and its
+// arguments: the compiler checks each format against its arguments.
+#if defined(__GNUC__)
+#define OSKA_PROBE_PRINTF_LIKE __attribute__((format(printf, 2, 3)))
+#else
+#define OSKA_PROBE_PRINTF_LIKE
+#endif
+
 namespace oska::probe {
 
 enum class Outcome { not_run, pass, not_exercised, fail, information };
@@ -22,36 +30,16 @@ void reset_report();
 // Records an outcome of `check`; `format` (printf conventions) says what
 // was seen. Formats and reports only when the check's outcome changes, so
 // it costs little on the evaluation path.
-void pass(CheckId check, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
-void fail(CheckId check, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
-void not_exercised(CheckId check, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void pass(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
+void fail(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
+void not_exercised(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
 
 // A line of information, not a check: not counted in the verdict.
-void inform(CheckId check, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void inform(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
 
 // Says again what a failed check saw, in other words: for a failure whose
 // cause becomes clear only later (an instance ended after its shader).
-void restate_failure(CheckId check, const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void restate_failure(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
 
 // Marks each check that needs a host function the module lacks as not
 // exercised, naming the function; nothing recorded for it afterwards
