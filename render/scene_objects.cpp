@@ -197,7 +197,7 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
         // far, or scaled up) they may not be.
         if (!std::all_of(positions.begin(), positions.end(),
                          [](Vec3 p) { return finite(p) && within_limit(p); })) {
-            read.fail(where, std::string("placed in the scene, its vertices reach beyond the "
+            read.fail(where, std::string("placed in the scene, its vertices reach beyond "
                                          "coordinates ") +
                                  kNumberLimitText);
         }
