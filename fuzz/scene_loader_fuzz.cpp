@@ -23,12 +23,14 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -50,45 +52,62 @@ oska::render::LoadOptions load_options() {
     return options;
 }
 
-// A number for a field whose ordinary value is `plain`: mostly that (and
-// that when the input runs out), now and then one at the edges, so that a
-// good share of scenes load and render.
-double number(FuzzedDataProvider &in, double plain) {
-    static constexpr double kEdges[] = {
-        0.0,   -0.0,  1.0,   -1.0,   16.0,   -16.0, 16.5,   178.99,  179.0,  180.0,
-        1e-45, 1e-40, 1e-30, -1e-22, 1e-20,  1e7,   9.9e7,  1e8,     -1e8,   100000008.0,
-        1e19,  -1e19, 3e38,  -3e38,  3.5e38, 1e300, 5e-324, 1.0 / 3, -0.001, 65536.0};
-    int pick = in.ConsumeIntegralInRange(0, 63);
-    if (pick < 58) {
-        return plain;
+// The numbers of a scene being drawn. The input names up to three of them,
+// by the order in which they are drawn, to lie at the edges; the others
+// keep their ordinary values, so that most scenes load and render and the
+// fuzzer can move an extreme value from field to field.
+class Draw {
+  public:
+    explicit Draw(FuzzedDataProvider &input) : in(input) {
+        for (int &index : wild_) {
+            index = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 63) : -1;
+        }
     }
-    if (pick < 62) {
-        return in.PickValueInArray(kEdges);
-    }
-    if (pick == 62) {
-        return in.ConsumeFloatingPointInRange(-100.0, 100.0);
-    }
-    double any = in.ConsumeFloatingPoint<double>();
-    return std::isfinite(any) ? any : plain;
-}
 
-json triple(FuzzedDataProvider &in, double x, double y, double z) {
-    return {number(in, x), number(in, y), number(in, z)};
-}
+    // A number for a field whose ordinary value is `plain`.
+    double number(double plain) {
+        static constexpr double kEdges[] = {
+            0.0,   -0.0,  1.0,   -1.0,   16.0,  -16.0,  16.5,        178.99,  179.0,  180.0,
+            1e-45, 1e-40, 1e-30, 1e-22,  1e-20, 1e7,    9.9e7,       1e8,     -1e8,   1e19,
+            -1e19, 3e38,  -3e38, 3.5e38, 1e300, 5e-324, 100000008.0, 1.0 / 3, -0.001, 65536.0};
+        int index = next_++;
+        if (std::find(std::begin(wild_), std::end(wild_), index) == std::end(wild_)) {
+            return plain;
+        }
+        switch (in.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+            return in.ConsumeFloatingPointInRange(-100.0, 100.0);
+        case 1: {
+            double any = in.ConsumeFloatingPoint<double>();
+            return std::isfinite(any) ? any : plain;
+        }
+        default:
+            return in.PickValueInArray(kEdges);
+        }
+    }
+
+    json triple(double x, double y, double z) { return {number(x), number(y), number(z)}; }
+
+    FuzzedDataProvider &in;
+
+  private:
+    int wild_[3] = {-1, -1, -1};
+    int next_ = 0;
+};
 
 // A vertex channel for an emitter of `vertices` vertices.
-json channel(FuzzedDataProvider &in, int vertices) {
-    switch (in.ConsumeIntegralInRange(0, 2)) {
+json channel(Draw &d, int vertices) {
+    switch (d.in.ConsumeIntegralInRange(0, 2)) {
     case 0:
-        return triple(in, 1, 0.5, 0.25);
+        return d.triple(1, 0.5, 0.25);
     case 1:
-        return {{"from", triple(in, 0, 0, 1)},
-                {"to", triple(in, 1, 0, 0)},
-                {"along", in.PickValueInArray({"u", "v", "x", "y", "z"})}};
+        return {{"from", d.triple(0, 0, 1)},
+                {"to", d.triple(1, 0, 0)},
+                {"along", d.in.PickValueInArray({"u", "v", "x", "y", "z"})}};
     default: {
         json list = json::array();
         for (int v = 0; v < vertices; ++v) {
-            list.push_back(triple(in, 0.5, 0.5, 0.5));
+            list.push_back(d.triple(0.5, 0.5, 0.5));
         }
         return {{"vertices", list}};
     }
@@ -96,110 +115,110 @@ json channel(FuzzedDataProvider &in, int vertices) {
 }
 
 // The emitter: a quad, box or sphere, placed, sometimes with vertex channels.
-json emitter(FuzzedDataProvider &in) {
+json emitter(Draw &d) {
     json object = {{"name", "panel"}};
     int vertices = 0;
-    switch (in.ConsumeIntegralInRange(0, 2)) {
+    switch (d.in.ConsumeIntegralInRange(0, 2)) {
     case 0:
         object["shape"] = "quad";
-        object["size"] = {number(in, 0.5), number(in, 0.5)};
+        object["size"] = {d.number(0.5), d.number(0.5)};
         vertices = 4;
         break;
     case 1:
         object["shape"] = "box";
-        object["size"] = triple(in, 0.5, 0.5, 0.5);
+        object["size"] = d.triple(0.5, 0.5, 0.5);
         vertices = 24;
         break;
     default:
         object["shape"] = "sphere";
-        object["radius"] = number(in, 0.3);
+        object["radius"] = d.number(0.3);
         object["segments"] = 4;
         vertices = 15; // 3 rings of 5
         break;
     }
-    object["rotate"] = triple(in, 180, 0, 0);
-    object["translate"] = triple(in, 0, 1, 0);
-    if (in.ConsumeBool()) {
-        object["scale"] = number(in, 1);
+    object["rotate"] = d.triple(180, 0, 0);
+    object["translate"] = d.triple(0, 1, 0);
+    if (d.in.ConsumeBool()) {
+        object["scale"] = d.number(1);
     }
-    if (in.ConsumeBool()) {
-        object["channels"] = {{"1", channel(in, vertices)}, {"2", channel(in, vertices)}};
+    if (d.in.ConsumeBool()) {
+        object["channels"] = {{"1", channel(d, vertices)}, {"2", channel(d, vertices)}};
     }
     return object;
 }
 
 // The light's parameters: each of the gallery's, given or not.
-json light_params(FuzzedDataProvider &in) {
-    json params = {{"color", {number(in, 1), number(in, 0.8), number(in, 0.5), number(in, 2)}}};
+json light_params(Draw &d) {
+    json params = {{"color", {d.number(1), d.number(0.8), d.number(0.5), d.number(2)}}};
     for (const char *scalar :
          {"decay_start", "decay_end", "alpha_scale", "burn_multiplier", "burn_threshold",
           "burn_power", "hue", "saturation", "value", "range_gamma", "cutoff", "threshold"}) {
-        if (in.ConsumeBool()) {
-            params[scalar] = number(in, 0.5);
+        if (d.in.ConsumeBool()) {
+            params[scalar] = d.number(0.5);
         }
     }
     for (const char *flag :
          {"shadows", "burn", "hsv_adjust", "texture_range", "tint_shadow", "use_vertex_color",
           "directional", "cosine", "vc_color", "vc_intensity", "vc_range", "vc_shadow"}) {
-        if (in.ConsumeBool()) {
+        if (d.in.ConsumeBool()) {
             params[flag] = true;
         }
     }
     for (const char *index :
          {"vc_color_channel", "vc_intensity_channel", "vc_range_channel", "vc_shadow_channel"}) {
-        params[index] = in.ConsumeIntegralInRange(1, 2);
+        params[index] = d.in.ConsumeIntegralInRange(1, 2);
     }
-    params["decay"] = in.ConsumeIntegralInRange(0, 3);
-    params["max_level"] = in.ConsumeIntegralInRange(0, 2);
-    if (in.ConsumeBool()) {
-        params["shadow_color"] = triple(in, 0.05, 0.05, 0.12);
+    params["decay"] = d.in.ConsumeIntegralInRange(0, 3);
+    params["max_level"] = d.in.ConsumeIntegralInRange(0, 2);
+    if (d.in.ConsumeBool()) {
+        params["shadow_color"] = d.triple(0.05, 0.05, 0.12);
     }
     return params;
 }
 
-json camera(FuzzedDataProvider &in) {
-    json node = {{"position", triple(in, 0, 4.4, 5)}, {"look_at", triple(in, 0, 0, -0.4)}};
-    if (in.ConsumeBool()) {
-        node["up"] = triple(in, 0, 1, 0);
+json camera(Draw &d) {
+    json node = {{"position", d.triple(0, 4.4, 5)}, {"look_at", d.triple(0, 0, -0.4)}};
+    if (d.in.ConsumeBool()) {
+        node["up"] = d.triple(0, 1, 0);
     }
-    if (in.ConsumeBool()) {
+    if (d.in.ConsumeBool()) {
         node["orthographic"] = true;
-        node["height"] = number(in, 6);
+        node["height"] = d.number(6);
     } else {
-        node["fov"] = number(in, 45);
+        node["fov"] = d.number(45);
     }
     return node;
 }
 
-json scene(FuzzedDataProvider &in) {
+json scene(Draw &d) {
     json root = {
         {"image",
-         {{"width", in.ConsumeIntegralInRange(1, 4)},
-          {"height", in.ConsumeIntegralInRange(1, 3)},
+         {{"width", d.in.ConsumeIntegralInRange(1, 4)},
+          {"height", d.in.ConsumeIntegralInRange(1, 3)},
           {"spp", 1},
-          {"light_samples", in.ConsumeIntegralInRange(1, 2)}}},
-        {"camera", camera(in)},
-        {"background", triple(in, 0, 0, 0)},
-        {"materials", {{"floor", {{"color", triple(in, 0.85, 0.85, 0.85)}}}}},
+          {"light_samples", d.in.ConsumeIntegralInRange(1, 2)}}},
+        {"camera", camera(d)},
+        {"background", d.triple(0, 0, 0)},
+        {"materials", {{"floor", {{"color", d.triple(0.85, 0.85, 0.85)}}}}},
         {"objects",
          {{{"name", "floor"},
            {"shape", "quad"},
-           {"size", {number(in, 10), number(in, 8)}},
+           {"size", {d.number(10), d.number(8)}},
            {"material", "floor"}},
-          emitter(in)}},
+          emitter(d)}},
     };
-    if (in.ConsumeIntegralInRange(0, 7) == 7) {
+    if (d.in.ConsumeIntegralInRange(0, 7) == 7) {
         root["objects"].push_back({{"name", "pawn"},
                                    {"mesh", "models/pawn.obj"},
-                                   {"scale", number(in, 1)},
-                                   {"translate", triple(in, 1, 0, 0)}});
+                                   {"scale", d.number(1)},
+                                   {"translate", d.triple(1, 0, 0)}});
     }
-    json light = {{"name", "lamp"}, {"object", "panel"}, {"params", light_params(in)}};
-    if (in.ConsumeBool()) {
-        light["exponent"] = number(in, 2);
+    json light = {{"name", "lamp"}, {"object", "panel"}, {"params", light_params(d)}};
+    if (d.in.ConsumeBool()) {
+        light["exponent"] = d.number(2);
     }
-    if (in.ConsumeBool()) {
-        light["emit_divisor"] = number(in, 1);
+    if (d.in.ConsumeBool()) {
+        light["emit_divisor"] = d.number(1);
     }
     root["lights"] = json::array({light});
     return root;
@@ -207,14 +226,14 @@ json scene(FuzzedDataProvider &in) {
 
 // The scene's text, sometimes with arrays or objects nested deep in place of
 // its "about".
-std::string scene_text(FuzzedDataProvider &in) {
-    json root = scene(in);
-    if (in.ConsumeIntegralInRange(0, 7) != 7) {
+std::string scene_text(Draw &d) {
+    json root = scene(d);
+    if (d.in.ConsumeIntegralInRange(0, 7) != 7) {
         return root.dump();
     }
     static constexpr std::size_t kDepths[] = {2, 62, 63, 64, 65, 1000, 100000};
-    std::size_t depth = in.PickValueInArray(kDepths);
-    bool objects = in.ConsumeBool();
+    std::size_t depth = d.in.PickValueInArray(kDepths);
+    bool objects = d.in.ConsumeBool();
     root["about"] = "@";
     std::string text = root.dump();
     std::string deep;
@@ -228,14 +247,15 @@ std::string scene_text(FuzzedDataProvider &in) {
     return text.replace(text.find("\"@\""), 3, deep);
 }
 
-void render_scene(FuzzedDataProvider &in) {
+void render_scene(FuzzedDataProvider &input) {
     // The library stays loaded from one render to the next: the fuzzer
     // registers its coverage counters when it is first loaded and reads them
     // after every input, so a session's unloading must not unmap them.
     static void *const kept =
         dlopen(oska::render::default_library_path().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     (void)kept;
-    std::string text = scene_text(in);
+    Draw draw(input);
+    std::string text = scene_text(draw);
     oska::render::Scene loaded;
     try {
         loaded =
