@@ -459,7 +459,7 @@ ShaderCall parse_shader_params(const Scene &scene, const std::string &shader,
     try {
         parsed = parse_json(params);
     } catch (const Error &e) {
-        read.fail(where, std::string("the parameters are not JSON we take: ") + e.what());
+        read.fail(where, std::string("the parameters: ") + e.what());
     }
     ShaderCall call = read_shader_call(read, scene, shader, parsed, where);
     check_call_names(read, scene, call);

@@ -679,7 +679,7 @@ void Lookdev::serve(httplib::Server &server, const std::string &token, int port)
             try {
                 request = parse_json(req.body);
             } catch (const Error &e) {
-                throw Error(std::string("the request is not JSON we take: ") + e.what());
+                throw Error(std::string("the request: ") + e.what());
             }
             return change(request);
         });
