@@ -3,6 +3,7 @@
 #include "image_output.h"
 
 #include <atomic>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -151,7 +152,11 @@ struct alignas(64) Worker {
                 ++stats.rejected;
             }
         }
-        return sum / static_cast<float>(count);
+        // A light's numbers can overflow where its maths meets extremes (a
+        // steep exponent at a distance near 0, colours multiplied past the
+        // float range): such a light adds nothing here rather than spoil
+        // the pixel.
+        return finite(sum) ? sum / static_cast<float>(count) : Vec3{};
     }
 
     Vec3 albedo(const ObjectDesc &object, Vec3 uv) const {
@@ -216,7 +221,11 @@ struct alignas(64) Worker {
                 }
                 Ray ray = camera_ray(scene.camera, settings.width, settings.height,
                                      static_cast<float>(x) + jx, static_cast<float>(y) + jy);
-                sum += radiance(ray, sampler, index);
+                // The light seen directly can overflow too: the sample is
+                // left out.
+                if (Vec3 sample = radiance(ray, sampler, index); finite(sample)) {
+                    sum += sample;
+                }
             }
             float *out = &sums[3 * (static_cast<std::size_t>(y) * settings.width + x)];
             out[0] += sum.x;
@@ -390,6 +399,10 @@ Framebuffer render(const Session &session, const RenderSettings &settings, Stats
     auto samples = static_cast<float>(counts[0] + counts[1]);
     for (float &value : image.rgb) {
         value /= samples;
+        // Finite samples can still add up past the float range.
+        if (!std::isfinite(value)) {
+            value = std::isnan(value) ? 0.0f : std::copysign(FLT_MAX, value);
+        }
     }
     if (stats != nullptr) {
         *stats = Stats{};

@@ -49,6 +49,10 @@ class JsonReader {
         if (!std::isfinite(d) || std::fabs(d) > 3.0e38) {
             fail(where, "expected a finite number");
         }
+        if (!(std::fabs(d) <= kNumberLimit)) {
+            fail(where,
+                 std::string("expected a number ") + kNumberLimitText + ", got " + value.dump());
+        }
         return static_cast<float>(d);
     }
 
@@ -140,8 +144,15 @@ class JsonReader {
     const std::string &base_dir_;
 };
 
+// Arrays and objects within each other, at most: a scene needs a handful of
+// levels, and a text of nothing but brackets must not cost more than its size.
+constexpr std::size_t kMaxJsonDepth = 64;
+
 // Parses `text`, refusing an object that gives one key twice (the parser
-// would keep the last in silence) and naming where in the text it fails.
+// would keep the last in silence) and nesting beyond kMaxJsonDepth; throws
+// Error naming where in the text it fails.
+nlohmann::json parse_json(const std::string &text);
+// The same, the message naming the reader's file.
 nlohmann::json parse_json(const JsonReader &read, const std::string &text);
 
 } // namespace oska::render

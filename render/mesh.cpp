@@ -215,6 +215,9 @@ class ObjReader {
             if (end != copy.c_str() + copy.size() || !std::isfinite(value)) {
                 fail("'" + copy + "' is not a finite number");
             }
+            if (!within_limit(value)) {
+                fail("'" + copy + "' is not a number " + kNumberLimitText);
+            }
             into.push_back(value);
         }
     }

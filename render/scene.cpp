@@ -8,6 +8,7 @@
 #include <oska/host/library.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <tuple>
@@ -63,7 +64,17 @@ void read_camera(const JsonReader &read, const json &node, Camera &camera) {
         read.fail("camera", "position and look_at are the same point");
     }
     if (length(cross(forward, camera.up)) <= 1e-6f * length(forward) * length(camera.up)) {
-        read.fail("camera", "up is parallel to the viewing direction");
+        read.fail("camera", "up is zero or parallel to the viewing direction");
+    }
+    // The camera's frame as its rays are formed: points or an up so close to
+    // zero that their squares vanish give no direction of unit length.
+    auto unit = [](Vec3 v) { return std::fabs(length(v) - 1) < 1e-3f; };
+    forward = normalize(forward);
+    if (!unit(forward)) {
+        read.fail("camera", "position and look_at are too close together to give a direction");
+    }
+    if (!unit(normalize(cross(forward, camera.up)))) {
+        read.fail("camera: up", "too short to give a direction, got " + node["up"].dump());
     }
 }
 
@@ -266,7 +277,13 @@ void read_lights(const JsonReader &read, const json &node, Scene &scene) {
         read.allow(entry, light.where,
                    {"name", "object", "shader", "params", "exponent", "emit_divisor", "samples"});
         if (entry.contains("exponent")) {
+            // The distance to this power stays a float for distances from
+            // 0.01 to 100 (ordinary lights take 2).
             light.exponent = read.number(entry["exponent"], light.where + ": exponent");
+            if (std::fabs(light.exponent) > 16) {
+                read.fail(light.where + ": exponent",
+                          "expected a number from -16 to 16, got " + entry["exponent"].dump());
+            }
         }
         if (entry.contains("emit_divisor")) {
             light.emit_divisor = read.number(entry["emit_divisor"], light.where + ": emit_divisor");
@@ -441,9 +458,11 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
 ShaderCall parse_shader_params(const Scene &scene, const std::string &shader,
                                const std::string &params, const std::string &where) {
     JsonReader read(scene.file, scene.base_dir);
-    json parsed = json::parse(params, nullptr, false);
-    if (parsed.is_discarded()) {
-        read.fail(where, "the parameters are not JSON");
+    json parsed;
+    try {
+        parsed = parse_json(params);
+    } catch (const Error &e) {
+        read.fail(where, std::string("the parameters: ") + e.what());
     }
     ShaderCall call = read_shader_call(read, scene, shader, parsed, where);
     check_call_names(read, scene, call);

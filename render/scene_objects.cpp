@@ -194,8 +194,13 @@ void read_objects(const JsonReader &read, const json &node, Scene &scene,
         }
         transform_mesh(object.mesh, read_transform(read, entry, where));
         const std::vector<Vec3> &positions = object.mesh.positions;
-        if (!std::all_of(positions.begin(), positions.end(), [](Vec3 p) { return finite(p); })) {
-            read.fail(where, "vertex positions are not finite");
+        // Each number was within the limit; together (a large object moved
+        // far, or scaled up) they may not be.
+        if (!std::all_of(positions.begin(), positions.end(),
+                         [](Vec3 p) { return finite(p) && within_limit(p); })) {
+            read.fail(where, std::string("placed in the scene, its vertices reach beyond "
+                                         "coordinates ") +
+                                 kNumberLimitText);
         }
         scene.objects.push_back(std::move(object));
     }

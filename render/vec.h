@@ -45,6 +45,25 @@ inline bool finite(Vec3 a) {
     return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
 }
 
+// The largest magnitude of any number a scene gives (coordinates, sizes,
+// colours, light parameters), and of any point of it once placed. The ray
+// tracer keeps points in 32-bit floats and refuses a ray whose origin or
+// direction has a component beyond 1.8e18, or whose ends are not numbers.
+// Within 1e8 everything formed from the scene stays far inside both that and
+// the float range: two points apart by at most 3.5e8, the cross product of
+// two triangle edges (normals and areas are formed from it unnormalised) at
+// most 8e16 with a squared length of 2e34 (floats end at 3.4e38), the first
+// rays of an orthographic camera 16384 pixels wide at most 8e11 out. A colour
+// or intensity of 1e8 is far beyond any light, and the product of three
+// such stays finite.
+constexpr float kNumberLimit = 1e8f;
+constexpr const char *kNumberLimitText = "from -1e8 to 1e8";
+
+inline bool within_limit(float v) { return std::fabs(v) <= kNumberLimit; }
+inline bool within_limit(Vec3 a) {
+    return within_limit(a.x) && within_limit(a.y) && within_limit(a.z);
+}
+
 } // namespace oska::render
 
 #endif

@@ -6,6 +6,7 @@
 #include "geometry.h"
 #include "image_output.h"
 #include "integrator.h"
+#include "json_reader.h"
 #include "lookdev/assets.h"
 #include "lookdev/values.h"
 #include "scene.h"
@@ -681,9 +682,11 @@ void Lookdev::serve(httplib::Server &server, const std::string &token, int port)
     });
     server.Post("/api/param", [=](const httplib::Request &req, httplib::Response &res) {
         reply(res, [&] {
-            json request = json::parse(req.body, nullptr, false);
-            if (request.is_discarded()) {
-                throw Error("the request is not JSON");
+            json request;
+            try {
+                request = parse_json(req.body);
+            } catch (const Error &e) {
+                throw Error(std::string("the request: ") + e.what());
             }
             return change(request);
         });

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -92,6 +93,19 @@ json scene_with(const std::string &mesh = "", const std::string &texture = "") {
         scene["objects"][0]["material"] = "printed";
     }
     return scene;
+}
+
+// scene_with()'s scene, changed by `change`, as text.
+std::string with(const std::function<void(json &)> &change) {
+    json scene = scene_with();
+    change(scene);
+    return scene.dump();
+}
+
+// `levels` arrays within each other, as the value of "about".
+std::string nested(int levels) {
+    return R"({"about": )" + std::string(static_cast<std::size_t>(levels), '[') +
+           std::string(static_cast<std::size_t>(levels), ']') + "}";
 }
 
 std::string obj(const std::string &faces) {
@@ -353,6 +367,150 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
         {"about that is not text",
          {{"s.json", R"({"about": ["a", "list"]})"}},
          "oska-render: $D/s.json: about: expected a string"},
+        {"duplicate key after arrays and values",
+         {{"s.json", R"({"objects": [1, [2, {}], {"shaders": [[], 3, {"a": 1, "a": 2}]}]})"}},
+         "oska-render: $D/s.json: objects[2]: shaders[2]: the key 'a' is given twice"},
+        // Nesting: the parser's own stack and the location of every level
+        // grow with it.
+        {"100000 nested arrays",
+         {{"s.json", std::string(100000, '[') + std::string(100000, ']')}},
+         "oska-render: $D/s.json: arrays and objects are nested more than 64 deep"},
+        {"100000 nested objects",
+         {{"s.json",
+           [] {
+               std::string text;
+               for (int i = 0; i < 100000; ++i) {
+                   text += R"({"a":)";
+               }
+               return text + "1" + std::string(100000, '}');
+           }()}},
+         "oska-render: $D/s.json: arrays and objects are nested more than 64 deep"},
+        {"nesting one past the limit",
+         {{"s.json", nested(64)}},
+         "oska-render: $D/s.json: arrays and objects are nested more than 64 deep"},
+        {"nesting at the limit is read",
+         {{"s.json", nested(63)}},
+         "oska-render: $D/s.json: about: expected a string"},
+        // Numbers the ray tracer, or the float range, cannot take.
+        {"camera far out",
+         {{"s.json", with([](json &s) {
+               s["camera"]["position"] = {1e19, 2, 4};
+           })}},
+         "oska-render: $D/s.json: camera: position: expected a number from -1e8 to 1e8, got "
+         "1e+19"},
+        {"camera looking at a point far out",
+         {{"s.json", with([](json &s) {
+               s["camera"]["look_at"] = {0, -3e38, 0};
+           })}},
+         "oska-render: $D/s.json: camera: look_at: expected a number from -1e8 to 1e8, got "
+         "-3e+38"},
+        {"orthographic camera of a huge height",
+         {{"s.json", with([](json &s) { s["camera"]["height"] = 1e19; })}},
+         "oska-render: $D/s.json: camera: height: expected a number from -1e8 to 1e8, got 1e+19"},
+        {"camera up of no length",
+         {{"s.json", with([](json &s) {
+               s["camera"]["up"] = {0, 0, 0};
+           })}},
+         "oska-render: $D/s.json: camera: up is zero or parallel to the viewing direction"},
+        {"camera up too short to give a direction",
+         {{"s.json", with([](json &s) {
+               s["camera"]["up"] = {0, 0, -1e-22};
+           })}},
+         "oska-render: $D/s.json: camera: up: too short to give a direction, got [0,0,-1e-22]"},
+        {"camera looking at a point too close to tell the way",
+         {{"s.json", with([](json &s) {
+               s["camera"]["position"] = {0, 0, 0};
+               s["camera"]["look_at"] = {0, -1e-22, 0};
+           })}},
+         "oska-render: $D/s.json: camera: position and look_at are too close together to give a "
+         "direction"},
+        {"camera fov of 180",
+         {{"s.json", with([](json &s) {
+               s["camera"]["orthographic"] = false;
+               s["camera"]["fov"] = 180;
+           })}},
+         "oska-render: $D/s.json: camera: fov: expected less than 179 degrees"},
+        {"translate far out",
+         {{"s.json", with([](json &s) {
+               s["objects"][1]["translate"] = {0, 1e19, 0};
+           })}},
+         "oska-render: $D/s.json: objects[1] 'panel': translate: expected a number from -1e8 to "
+         "1e8, got 1e+19"},
+        {"scale far out",
+         {{"s.json", with([](json &s) { s["objects"][0]["scale"] = -1e9; })}},
+         "oska-render: $D/s.json: objects[0] 'floor': scale: expected a number from -1e8 to 1e8, "
+         "got -1000000000.0"},
+        {"rotation by 3e38 degrees",
+         {{"s.json", with([](json &s) {
+               s["objects"][1]["rotate"] = {0, 3e38, 0};
+           })}},
+         "oska-render: $D/s.json: objects[1] 'panel': rotate: expected a number from -1e8 to 1e8, "
+         "got 3e+38"},
+        {"sphere of a huge radius",
+         {{"s.json", with([](json &s) {
+               s["objects"][1] = {{"name", "panel"}, {"shape", "sphere"}, {"radius", 1e30}};
+           })}},
+         "oska-render: $D/s.json: objects[1] 'panel': radius: expected a number from -1e8 to 1e8, "
+         "got 1e+30"},
+        {"fine numbers that place vertices far out",
+         {{"s.json", with([](json &s) {
+               s["objects"][0]["scale"] = 1e7;
+               s["objects"][0]["translate"] = {1e8, 0, 0};
+           })}},
+         "oska-render: $D/s.json: objects[0] 'floor': placed in the scene, its vertices reach "
+         "beyond coordinates from -1e8 to 1e8"},
+        {"model point far out",
+         {{"m.obj", "v 0 0 0\nv 1e19 0 0\nv 1 1 0\nf 1 2 3\n"},
+          {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:2: '1e19' is not a number from "
+         "-1e8 to 1e8"},
+        {"model normal far out",
+         {{"m.obj", obj("vn 0 -3e38 0\nf 1//2 2//2 3//2\n")},
+          {"s.json", scene_with("m.obj").dump()}},
+         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: '-3e38' is not a number from "
+         "-1e8 to 1e8"},
+        // Light values whose products leave the float range.
+        {"light exponent of 1e19",
+         {{"s.json", with([](json &s) { s["lights"][0]["exponent"] = -1e19; })}},
+         "oska-render: $D/s.json: lights[0] 'lamp': exponent: expected a number from -1e8 to 1e8, "
+         "got -1e+19"},
+        {"light exponent past 16",
+         {{"s.json", with([](json &s) { s["lights"][0]["exponent"] = 16.5; })}},
+         "oska-render: $D/s.json: lights[0] 'lamp': exponent: expected a number from -16 to 16, "
+         "got 16.5"},
+        {"light intensity of 3e38",
+         {{"s.json", with([](json &s) {
+               s["lights"][0]["params"]["color"] = {1, 1, 1, 3e38};
+           })}},
+         "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'color': expected a number "
+         "from -1e8 to 1e8, got 3e+38"},
+        {"shadow colour of -3e38",
+         {{"s.json", with([](json &s) {
+               s["lights"][0]["params"]["shadow_color"] = {-3e38, 0, 0};
+           })}},
+         "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'shadow_color': expected a "
+         "number from -1e8 to 1e8, got -3e+38"},
+        {"saturation of 3e38",
+         {{"s.json", with([](json &s) { s["lights"][0]["params"]["saturation"] = 3e38; })}},
+         "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'saturation': expected a "
+         "number from -1e8 to 1e8, got 3e+38"},
+        {"burn multiplier of -3e38",
+         {{"s.json", with([](json &s) { s["lights"][0]["params"]["burn_multiplier"] = -3e38; })}},
+         "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'burn_multiplier': "
+         "expected a number from -1e8 to 1e8, got -3e+38"},
+        {"vertex channel of 3e38",
+         {{"s.json", with([](json &s) {
+               s["objects"][1]["channels"] = {
+                   {"1", {{"vertices", {{0, 0, 0}, {0, 3e38, 0}, {0, 0, 0}, {0, 0, 0}}}}}};
+           })}},
+         "oska-render: $D/s.json: objects[1] 'panel': channels: '1': vertices[1]: expected a "
+         "number from -1e8 to 1e8, got 3e+38"},
+        {"material colour of 3e38",
+         {{"s.json", with([](json &s) {
+               s["objects"][0]["color"] = {3e38, 1, 1};
+           })}},
+         "oska-render: $D/s.json: objects[0] 'floor': color: expected a number from -1e8 to 1e8, "
+         "got 3e+38"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -433,6 +591,134 @@ TEST(BadInput, TextFilesRenderTheSameWithAMarkOrOtherLineEnds) {
             plain = image;
         }
         EXPECT_TRUE(image == plain) << "renders otherwise than the plain files";
+    }
+}
+
+// Scenes at the edges of what is taken (numbers at the limits, tiny, -0,
+// lights whose maths overflows where they meet them) render, and every
+// pixel is a finite number.
+TEST(BadInput, ExtremeButValidScenesGiveFinitePixels) {
+    auto params = [](json &s) -> json & { return s["lights"][0]["params"]; };
+    const struct {
+        const char *name;
+        std::function<void(json &)> change;
+    } cases[] = {
+        {"colour, intensity and its adjustments at the limit",
+         [&](json &s) {
+             params(s) = {{"color", {1e8, 1e8, 1e8, 1e8}},
+                          {"hsv_adjust", true},
+                          {"hue", 1e8},
+                          {"saturation", 1e8},
+                          {"value", 1e8},
+                          {"burn", true},
+                          {"burn_multiplier", 1e8},
+                          {"burn_threshold", -1e8},
+                          {"burn_power", 1e8}};
+         }},
+        {"negative colours and shadow colours",
+         [&](json &s) {
+             params(s) = {{"color", {-1e8, 1e8, -1e8, -1e8}},
+                          {"shadows", true},
+                          {"max_level", 2},
+                          {"shadow_color", {1e8, -1e8, 1e8}},
+                          {"tint_shadow", true}};
+         }},
+        {"the steepest exponents right by the light",
+         [&](json &s) {
+             s["lights"][0]["exponent"] = 16;
+             params(s) = {{"color", {1, 1, 1, 1e8}}, {"decay", 3}, {"decay_start", -1e8}};
+             s["objects"][1]["translate"] = {0, 1e-3, 0};
+         }},
+        {"a negative exponent far from the light",
+         [&](json &s) {
+             s["lights"][0]["exponent"] = -16;
+             params(s) = {{"color", {1, 1, 1, 1e8}}, {"decay", 2}, {"decay_end", 1e8}};
+             s["objects"][1]["translate"] = {0, 1e7, 0};
+         }},
+        {"a physical light's emit divisor near 0",
+         [&](json &s) {
+             s["lights"][0]["emit_divisor"] = 1e-8;
+             params(s) = {{"color", {1e8, 1e8, 1e8, 1e8}}, {"decay", 3}};
+         }},
+        {"directional emission at the limits",
+         [&](json &s) {
+             params(s) = {{"color", {1e8, 1e8, 1e8, 1e8}},
+                          {"directional", true},
+                          {"cosine", true},
+                          {"cutoff", -1e8}};
+         }},
+        {"vertex channels at the limits",
+         [&](json &s) {
+             s["objects"][1]["channels"] = {{"1", {1e8, 1e8, 1e8}}, {"2", {-1e8, 1e8, -1e8}}};
+             params(s) = {{"color", {1e8, 1e8, 1e8, 1e8}},
+                          {"use_vertex_color", true},
+                          {"vc_color", true},
+                          {"vc_color_channel", 1},
+                          {"vc_intensity", true},
+                          {"vc_intensity_channel", 1},
+                          {"vc_range", true},
+                          {"vc_range_channel", 2},
+                          {"vc_shadow", true},
+                          {"vc_shadow_channel", 2},
+                          {"shadows", true},
+                          {"max_level", 1},
+                          {"decay", 1},
+                          {"decay_end", 1e8}};
+         }},
+        {"background and material at the limit",
+         [&](json &s) {
+             s["background"] = {1e8, -1e8, 1e8};
+             s["objects"][0]["color"] = {1e8, 1e8, -1e8};
+             params(s) = {{"color", {1e8, 1e8, 1e8, 1e8}}};
+         }},
+        {"a camera at the corner of the limit",
+         [&](json &s) {
+             s["camera"] = {{"position", {1e8, 1e8, 1e8}}, {"fov", 1e-3}};
+         }},
+        {"an orthographic camera as high as the limit, 4096 pixels wide",
+         [&](json &s) {
+             s["camera"]["height"] = 1e8;
+             s["image"]["width"] = 4096;
+             s["image"]["height"] = 1;
+         }},
+        {"a floor reaching the limit",
+         [&](json &s) {
+             s["objects"][0]["size"] = {1e8, 1e8};
+             s["objects"][0]["translate"] = {5e7, 0, -5e7};
+         }},
+        {"tiny numbers",
+         [&](json &s) {
+             s["camera"] = {{"position", {0, 5, 1e-30}}, {"up", {0, 0, -1e-20}}, {"fov", 1e-30}};
+             s["objects"][0]["scale"] = 1e-30;
+             params(s) = {{"color", {1e-45, 1e-45, 1e-45, 1e-45}}};
+         }},
+        {"minus zero",
+         [&](json &s) {
+             s["camera"]["up"] = {-0.0, -0.0, -1};
+             s["objects"][1]["translate"] = {-0.0, 1, -0.0};
+             params(s) = {{"color", {-0.0, 1, -0.0, 1}},
+                          {"decay", 2},
+                          {"decay_start", -0.0},
+                          {"decay_end", 1e8}};
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir d;
+        d.write("s.json", with(c.change));
+        std::string out = d.file("out.exr");
+        ProgramRun run = run_program({d.file("s.json"), "-o", out, "--quiet"});
+        EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        auto in = OIIO::ImageInput::open(out);
+        ASSERT_TRUE(in);
+        const OIIO::ImageSpec &spec = in->spec();
+        std::vector<float> pixels(spec.image_pixels() * static_cast<std::size_t>(spec.nchannels));
+        ASSERT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pixels.data()));
+        auto bad =
+            std::find_if(pixels.begin(), pixels.end(), [](float v) { return !std::isfinite(v); });
+        EXPECT_TRUE(bad == pixels.end()) << "value " << (bad - pixels.begin()) << " is " << *bad;
     }
 }
 

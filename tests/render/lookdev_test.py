@@ -35,6 +35,14 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 DEADLINE = time.monotonic() + 480  # the whole test, whatever happens
 
 
+def nested(levels):
+    """`levels` arrays within each other."""
+    value = 1
+    for _ in range(levels):
+        value = [value]
+    return value
+
+
 def wait_for(what, check, seconds=60):
     end = min(time.monotonic() + seconds, DEADLINE)
     while time.monotonic() < end:
@@ -199,6 +207,9 @@ def main():
             ({"light": 9, "name": "decay", "value": 1}, "no light"),
             ({"light": 0, "name": "decay_end", "value": 1e300}, "finite"),
             ({"light": 0, "name": "max_level", "value": ""}, "whole number"),
+            ({"light": 0, "name": "saturation", "value": 3e38}, "from -1e8 to 1e8"),
+            ({"light": 0, "name": "color", "value": [1, 1, 1, -3e38]}, "from -1e8 to 1e8"),
+            ({"light": 0, "name": "color", "value": nested(100)}, "nested more than 64 deep"),
         ]
         for body, expected in bad_values:
             status, answer = server.json("/api/param", body)
