@@ -221,7 +221,8 @@ enum {
     OSKA_PARAM_CHANNEL = 4,     /* names a vertex channel; used when the VERTEX_DATA
                                  * switch and the boolean just before it are on */
     OSKA_PARAM_SAMPLES = 8,     /* a sample count: 0 to 65535 (the light keeps 16 bits) */
-    OSKA_PARAM_DECAY = 16       /* a decay law, OSKA_DECAY_... */
+    OSKA_PARAM_DECAY = 16,      /* a decay law, OSKA_DECAY_... */
+    OSKA_PARAM_TEXTURE = 32     /* a tag that names a texture */
 };
 
 #define OSKACOLOR_PARAMS(X)                                                                        \
@@ -235,7 +236,7 @@ enum {
       "range start (laws 1, 2); exponent of the emission cosine (law 3)")                          \
     X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", 0,                                           \
       "range end (laws 1, 2): from there on nothing arrives")                                      \
-    X(texture, TAG, 48, 0, 0, 0, "", 0, "colour texture on the emitting surface")                  \
+    X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_TEXTURE, "colour texture on the emitting surface")                  \
     X(use_texture, BOOLEAN, 52, 0, 0, 0, "", 0,                                                    \
       "colour source is the texture (unless vertex data)")                                         \
     X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", 0, "texel alpha scales its colour and sizes the range") \

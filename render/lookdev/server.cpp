@@ -88,6 +88,35 @@ bool same_secret(const std::string &given, const std::string &secret) {
     return difference == 0;
 }
 
+// What the page builds a parameter's control from: its name and type, and
+// from the shader's parameter table the kind of control, the range and unit
+// an artist works in and a one-line description.
+json control_of(const std::string &shader, const ParamDecl &param) {
+    json control = {{"name", param.name}, {"type", type_name(param.type)}};
+    control["kind"] = control["type"];
+    const oska_param_info *row = param_row(shader, param.name);
+    if (row == nullptr || row->type != static_cast<int>(param.type)) {
+        return control;
+    }
+    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
+        control["kind"] = "choice";
+#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
+        control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
+#undef OSKA_DECAY_CHOICE
+    } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
+        control["kind"] = "channel";
+    }
+    if (row->min < row->max) {
+        control["range"] = {row->min, row->max};
+    }
+    control["unit"] = row->unit;
+    control["description"] = row->description;
+    return control;
+}
+
+// Whether decay law `law` works within a range.
+bool ranged_decay(int law) { return law == OSKA_DECAY_LINEAR || law == OSKA_DECAY_INVERSE_POWER; }
+
 // A render published to the page: tone-mapped, sRGB, 8 bits, RGBA.
 struct Frame {
     uint64_t serial = 0;
@@ -181,7 +210,7 @@ class Lookdev {
         json declarations = json::array();
         for (const ParamDecl &param : lights_.at(0).decl->params) {
             if (!param.array) {
-                declarations.push_back({{"name", param.name}, {"type", type_name(param.type)}});
+                declarations.push_back(control_of(lights_.at(0).decl->name, param));
             }
         }
         json textures = json::array();
@@ -313,7 +342,7 @@ class Lookdev {
         const oskacolor_params &p = *bound.params;
         // A decay range sets the distances shown; otherwise 0 to 10, angles at 1.
         double far = 10, reference = 1;
-        if ((p.decay == 1 || p.decay == 2) && p.decay_end > 0) {
+        if (ranged_decay(p.decay) && p.decay_end > 0) {
             far = 1.25 * std::max(p.decay_end, p.decay_start);
             reference = 0.5 * (std::max(0.0f, p.decay_start) + p.decay_end);
         }
@@ -344,6 +373,7 @@ class Lookdev {
         json distance = series(0, kSteps);
         distance["x"] = distances;
         distance["decay"] = p.decay;
+        distance["ranged"] = ranged_decay(p.decay);
         distance["start"] = p.decay_start;
         distance["end"] = p.decay_end;
         distance["threshold"] = p.threshold;
