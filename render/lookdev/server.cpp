@@ -400,8 +400,12 @@ class Lookdev {
         if (source.empty()) {
             return json::array();
         }
-        auto with = [&](ShaderCall base, const char *name, float number, int32_t integer) {
-            const ParamDecl *decl = base.decl->find(name);
+        // The call with the parameter at `offset` of the record set to a value.
+        auto with = [&](ShaderCall base, std::size_t offset, float number, int32_t integer) {
+            const std::vector<ParamDecl> &decls = base.decl->params;
+            auto at = std::find_if(decls.begin(), decls.end(),
+                                   [&](const ParamDecl &d) { return d.offset == offset; });
+            const ParamDecl *decl = at == decls.end() ? nullptr : &*at;
             auto it = std::find_if(base.params.begin(), base.params.end(),
                                    [&](const ParamSetting &s) { return s.decl == decl; });
             if (it == base.params.end()) {
@@ -412,13 +416,16 @@ class Lookdev {
             it->integer = integer;
             return base;
         };
-        ShaderCall plain = with(call, "color", 1, 0);
-        for (const char *off : {"directional", "cosine", "decay", "shadows", "use_alpha",
-                                "vc_intensity", "texture_range", "vc_range", "threshold"}) {
+#define OSKA_AT(field) offsetof(oskacolor_params, field)
+        ShaderCall plain = with(call, OSKA_AT(color), 1, 0);
+        for (std::size_t off : {OSKA_AT(directional), OSKA_AT(cosine), OSKA_AT(decay),
+                                OSKA_AT(shadows), OSKA_AT(use_alpha), OSKA_AT(vc_intensity),
+                                OSKA_AT(texture_range), OSKA_AT(vc_range), OSKA_AT(threshold)}) {
             plain = with(plain, off, 0, 0);
         }
-        ShaderCall after_hsv = with(plain, "burn", 0, 0);
-        ShaderCall bare = with(after_hsv, "hsv_adjust", 0, 0);
+        ShaderCall after_hsv = with(plain, OSKA_AT(burn), 0, 0);
+        ShaderCall bare = with(after_hsv, OSKA_AT(hsv_adjust), 0, 0);
+#undef OSKA_AT
         json out = json::array();
         const std::pair<const char *, const ShaderCall *> steps[] = {
             {"", &bare}, {"after HSV", &after_hsv}, {"after burn", &plain}};
