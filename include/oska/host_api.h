@@ -236,7 +236,7 @@ enum {
       "range start (laws 1, 2); exponent of the emission cosine (law 3)")                          \
     X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", 0,                                           \
       "range end (laws 1, 2): from there on nothing arrives")                                      \
-    X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_TEXTURE, "colour texture on the emitting surface")                  \
+    X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_TEXTURE, "colour texture on the emitting surface") \
     X(use_texture, BOOLEAN, 52, 0, 0, 0, "", 0,                                                    \
       "colour source is the texture (unless vertex data)")                                         \
     X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", 0, "texel alpha scales its colour and sizes the range") \
@@ -295,8 +295,9 @@ enum {
     X(oskacolor, "color", OSKACOLOR_PARAMS)                                                        \
     X(oskalight, "boolean", OSKALIGHT_PARAMS)
 
-/* A parameter's TYPE: its base type, whether it is an array, its size in the
- * record, its name in oska.decl and the record field at its offset. */
+/* A parameter's TYPE: its base type, whether it is an array (1) or not (0),
+ * its size in the record and its name in oska.decl; and the record field at
+ * the parameter's offset. */
 enum {
     OSKA_PARAM_TYPE_COLOR,
     OSKA_PARAM_TYPE_SCALAR,
@@ -304,30 +305,15 @@ enum {
     OSKA_PARAM_TYPE_INTEGER,
     OSKA_PARAM_TYPE_TAG
 };
-#define OSKA_PARAM_BASE_COLOR OSKA_PARAM_TYPE_COLOR
-#define OSKA_PARAM_BASE_SCALAR OSKA_PARAM_TYPE_SCALAR
-#define OSKA_PARAM_BASE_BOOLEAN OSKA_PARAM_TYPE_BOOLEAN
-#define OSKA_PARAM_BASE_INTEGER OSKA_PARAM_TYPE_INTEGER
-#define OSKA_PARAM_BASE_TAG OSKA_PARAM_TYPE_TAG
-#define OSKA_PARAM_BASE_TAG_ARRAY OSKA_PARAM_TYPE_TAG
-#define OSKA_PARAM_SIZE_COLOR 16
-#define OSKA_PARAM_SIZE_SCALAR 4
-#define OSKA_PARAM_SIZE_BOOLEAN 4
-#define OSKA_PARAM_SIZE_INTEGER 4
-#define OSKA_PARAM_SIZE_TAG 4
-#define OSKA_PARAM_SIZE_TAG_ARRAY 12
-#define OSKA_PARAM_ARRAY_COLOR 0
-#define OSKA_PARAM_ARRAY_SCALAR 0
-#define OSKA_PARAM_ARRAY_BOOLEAN 0
-#define OSKA_PARAM_ARRAY_INTEGER 0
-#define OSKA_PARAM_ARRAY_TAG 0
-#define OSKA_PARAM_ARRAY_TAG_ARRAY 1
-#define OSKA_PARAM_DECL_COLOR "color"
-#define OSKA_PARAM_DECL_SCALAR "scalar"
-#define OSKA_PARAM_DECL_BOOLEAN "boolean"
-#define OSKA_PARAM_DECL_INTEGER "integer"
-#define OSKA_PARAM_DECL_TAG "tag"
-#define OSKA_PARAM_DECL_TAG_ARRAY "array tag"
+#define OSKA_PARAM_KIND_COLOR OSKA_PARAM_TYPE_COLOR, 0, 16, "color"
+#define OSKA_PARAM_KIND_SCALAR OSKA_PARAM_TYPE_SCALAR, 0, 4, "scalar"
+#define OSKA_PARAM_KIND_BOOLEAN OSKA_PARAM_TYPE_BOOLEAN, 0, 4, "boolean"
+#define OSKA_PARAM_KIND_INTEGER OSKA_PARAM_TYPE_INTEGER, 0, 4, "integer"
+#define OSKA_PARAM_KIND_TAG OSKA_PARAM_TYPE_TAG, 0, 4, "tag"
+#define OSKA_PARAM_KIND_TAG_ARRAY OSKA_PARAM_TYPE_TAG, 1, 12, "array tag"
+#define OSKA_PARAM_APPLY(macro, args) macro args
+#define OSKA_PARAM_SIZE_OF_KIND(type, array, size, decl) size
+#define OSKA_PARAM_SIZE(TYPE) OSKA_PARAM_APPLY(OSKA_PARAM_SIZE_OF_KIND, (OSKA_PARAM_KIND_##TYPE))
 #define OSKA_PARAM_FIELD_COLOR(name) name
 #define OSKA_PARAM_FIELD_SCALAR(name) name
 #define OSKA_PARAM_FIELD_BOOLEAN(name) name
@@ -339,11 +325,11 @@ enum {
  * {OSKACOLOR_PARAMS(OSKA_PARAM_INFO)};`. */
 typedef struct oska_param_info {
     const char *name;
-    const char *decl_type; /* as oska.decl writes it: "color", "array tag" */
     int type;              /* OSKA_PARAM_TYPE_... */
     int array;             /* 1: start index, count and element slot */
+    int size;              /* bytes in the record */
+    const char *decl_type; /* as oska.decl writes it: "color", "array tag" */
     int offset;
-    int size;
     float default_value;
     float min, max;
     const char *unit;
@@ -351,18 +337,7 @@ typedef struct oska_param_info {
     const char *description;
 } oska_param_info;
 #define OSKA_PARAM_INFO(name, type, offset, def, min, max, unit, flags, text)                      \
-    {#name,                                                                                        \
-     OSKA_PARAM_DECL_##type,                                                                       \
-     OSKA_PARAM_BASE_##type,                                                                       \
-     OSKA_PARAM_ARRAY_##type,                                                                      \
-     offset,                                                                                       \
-     OSKA_PARAM_SIZE_##type,                                                                       \
-     def,                                                                                          \
-     min,                                                                                          \
-     max,                                                                                          \
-     unit,                                                                                         \
-     flags,                                                                                        \
-     text},
+    {#name, OSKA_PARAM_KIND_##type, offset, def, min, max, unit, flags, text},
 
 /* oskacolor: 35 fields, 164 bytes. Read: init (i) or every evaluation (e). */
 typedef struct oskacolor_params {
@@ -508,7 +483,7 @@ OSKA_CHECK_OFFSET(oska_instance, flags, 4);
     OSKA_STATIC_ASSERT(offsetof(record, OSKA_PARAM_FIELD_##type(name)) == (offset),                \
                        #record "." #name " moved");
 #define OSKA_PARAM_SIZE_PLUS(name, type, offset, def, min, max, unit, flags, text)                 \
-    +OSKA_PARAM_SIZE_##type
+    +OSKA_PARAM_SIZE(type)
 #define OSKA_CHECK_COLOR_PARAM(...) OSKA_CHECK_PARAM(oskacolor_params, __VA_ARGS__)
 #define OSKA_CHECK_LIGHT_PARAM(...) OSKA_CHECK_PARAM(oskalight_params, __VA_ARGS__)
 OSKACOLOR_PARAMS(OSKA_CHECK_COLOR_PARAM)
