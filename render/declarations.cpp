@@ -154,6 +154,15 @@ const oska_param_info *param_row(const std::string &shader, const std::string &p
     return nullptr;
 }
 
+const char *param_at(const std::string &shader, std::size_t offset) {
+    for (const oska_param_info &row : param_table(shader)) {
+        if (std::size_t(row.offset) == offset) {
+            return row.name;
+        }
+    }
+    return "";
+}
+
 bool param_has(const std::string &shader, const std::string &param, unsigned flag) {
     const oska_param_info *row = param_row(shader, param);
     return row != nullptr && (row->flags & flag) != 0;

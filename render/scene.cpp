@@ -8,6 +8,7 @@
 #include <oska/host/library.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <fstream>
 #include <set>
 #include <tuple>
@@ -249,8 +250,12 @@ void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCa
 // The scene-shader call that binds a light to the object named by its
 // "object" key: an oskalight instance with that object and light.
 json binding_call(const std::string &object, const std::string &light) {
+    auto name = [](std::size_t offset) { return param_at("oskalight", offset); };
     return json{{"shader", "oskalight"},
-                {"params", {{"enable", true}, {"instance", object}, {"lights", {light}}}}};
+                {"params",
+                 {{name(offsetof(oskalight_params, enable)), true},
+                  {name(offsetof(oskalight_params, instance)), object},
+                  {name(offsetof(oskalight_params, lights_start)), {light}}}}};
 }
 
 // Reads the lights and their shader calls, whose names are checked once

@@ -242,7 +242,7 @@ void Session::fill_database() {
     for (const LightDesc &light : scene_.lights) {
         // A plain light until a scene shader binds it to an object.
         host::LightDesc desc;
-        desc.area_kind = 0;
+        desc.area_kind = OSKA_AREA_NONE;
         desc.exponent = light.exponent;
         desc.name = light.name.c_str();
         oska_tag tag = host.add_light(desc);
@@ -291,10 +291,11 @@ void Session::run_scene_shaders() {
         host::ShaderInstance &instance =
             host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
         fill_record(instance.storage, call);
-        // oskalight binds the first light of its list and ignores the rest.
+        // oskalight binds the first light of its list (its one array) and
+        // ignores the rest.
         for (const ParamSetting &setting : call.params) {
-            if (call.shader == "oskalight" && setting.decl->name == "lights" &&
-                setting.names.size() > 1 && options_.report) {
+            if (call.shader == "oskalight" && setting.decl->array && setting.names.size() > 1 &&
+                options_.report) {
                 options_.report(scene_.file + ": " + call.where + ": warning: one oskalight call " +
                                 "binds only the first of its lights ('" + setting.names[0] +
                                 "'); give each light a call of its own");

@@ -86,8 +86,9 @@ enum {
     OSKA_QUERY_EXTRA_127 = 127      /* takes a fifth word; not used by the shaders */
 };
 
-/* Area kind of a light whose emitting area is an object instance's surface. */
-enum { OSKA_AREA_OBJECT = 5 };
+/* Area kinds of a light: none (it emits from a point), or an object
+ * instance's surface. */
+enum { OSKA_AREA_NONE = 0, OSKA_AREA_OBJECT = 5 };
 
 /* Type codes returned by mi_db_type: a piece of geometry an instance places,
  * a light, a texture, an instance, and any other element (neither of those). */
