@@ -95,7 +95,7 @@ void BM_oskacolor_texture_hsv_burn_linear(benchmark::State &bench) {
         p.burn_multiplier = 1.5f;
         p.burn_threshold = 0.2f;
         p.burn_power = 2.0f;
-        p.decay = 1;
+        p.decay = OSKA_DECAY_LINEAR;
         p.decay_start = 1.0f;
         p.decay_end = 10.0f;
     });
@@ -106,7 +106,7 @@ void BM_oskacolor_vertex_physical_shadows(benchmark::State &bench) {
         p.use_vertex_color = p.vc_color = p.vc_shadow = 1;
         p.vc_color_channel = 1;
         p.vc_shadow_channel = 2;
-        p.decay = 3;
+        p.decay = OSKA_DECAY_PHYSICAL;
         p.decay_start = 2.0f;
         p.shadows = 1;
         p.max_level = 4;

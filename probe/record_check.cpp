@@ -163,7 +163,7 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
         const auto check = CheckId(first + i);
         bool attached = false;
         // A parameter read in place by its shader is checked in place.
-        const bool in_place = std::strcmp(field.name, "set_instance_flags") == 0;
+        const bool in_place = (field.flags & OSKA_PARAM_IN_PLACE) != 0;
         const void *value = in_place ? record + field.offset
                                      : parameter_value(state, record + field.offset, &attached);
         if (attached && !has(host_mi_phen_eval)) {

@@ -126,4 +126,46 @@ Declarations load_declarations(const std::string &path) {
     return parse_declarations(read_text_file(path, path, kLargest), path);
 }
 
+namespace {
+
+#define OSKA_TABLE_ROWS(name, result, list)                                                        \
+    const oska_param_info name##_rows[] = {list(OSKA_PARAM_INFO)};
+OSKA_SHADERS(OSKA_TABLE_ROWS)
+#undef OSKA_TABLE_ROWS
+
+} // namespace
+
+ParamTable param_table(const std::string &shader) {
+#define OSKA_TABLE_OF(name, result, list)                                                          \
+    if (shader == #name) {                                                                         \
+        return {name##_rows, std::size(name##_rows)};                                              \
+    }
+    OSKA_SHADERS(OSKA_TABLE_OF)
+#undef OSKA_TABLE_OF
+    return {};
+}
+
+const oska_param_info *param_row(const std::string &shader, const std::string &param) {
+    for (const oska_param_info &row : param_table(shader)) {
+        if (param == row.name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+const char *param_at(const std::string &shader, std::size_t offset) {
+    for (const oska_param_info &row : param_table(shader)) {
+        if (std::size_t(row.offset) == offset) {
+            return row.name;
+        }
+    }
+    return "";
+}
+
+bool param_has(const std::string &shader, const std::string &param, unsigned flag) {
+    const oska_param_info *row = param_row(shader, param);
+    return row != nullptr && (row->flags & flag) != 0;
+}
+
 } // namespace oska::render

@@ -8,6 +8,8 @@
 #ifndef OSKA_RENDER_DECLARATIONS_H
 #define OSKA_RENDER_DECLARATIONS_H
 
+#include <oska/host_api.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -15,7 +17,13 @@
 
 namespace oska::render {
 
-enum class ParamType { color, scalar, boolean, integer, tag };
+enum class ParamType {
+    color = OSKA_PARAM_TYPE_COLOR,
+    scalar = OSKA_PARAM_TYPE_SCALAR,
+    boolean = OSKA_PARAM_TYPE_BOOLEAN,
+    integer = OSKA_PARAM_TYPE_INTEGER,
+    tag = OSKA_PARAM_TYPE_TAG
+};
 
 struct ParamDecl {
     std::string name;
@@ -52,6 +60,24 @@ Declarations parse_declarations(const std::string &text, const std::string &file
 Declarations load_declarations(const std::string &path);
 
 const char *type_name(ParamType type);
+
+// The rows of a shader's parameter table in the host interface header, in
+// record order; empty for a shader the header does not list.
+struct ParamTable {
+    const oska_param_info *rows = nullptr;
+    std::size_t count = 0;
+
+    const oska_param_info *begin() const { return rows; }
+    const oska_param_info *end() const { return rows + count; }
+};
+ParamTable param_table(const std::string &shader);
+// The row of `shader`'s parameter `param`; nullptr when there is none.
+const oska_param_info *param_row(const std::string &shader, const std::string &param);
+// The name of `shader`'s parameter at `offset` of its record (the field's
+// offsetof, the start index's for an array); "" when no row starts there.
+const char *param_at(const std::string &shader, std::size_t offset);
+// Whether `shader`'s parameter `param` has a table row with `flag`.
+bool param_has(const std::string &shader, const std::string &param, unsigned flag);
 
 } // namespace oska::render
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <fstream>
 #include <set>
 #include <tuple>
@@ -230,7 +231,7 @@ ShaderCall read_shader_call(const JsonReader &read, const Scene &scene, const st
         ParamSetting setting = read_param(read, *decl, *it, pw);
         // The light keeps its sample counts in 16 bits: a count beyond them,
         // or below 0, would reach it cut or wrapped.
-        if (shader == "oskalight" && it.key().rfind("samples_", 0) == 0 &&
+        if (param_has(shader, it.key(), OSKA_PARAM_SAMPLES) &&
             (setting.integer < 0 || setting.integer > 65535)) {
             read.fail(pw, "expected a sample count from 0 to 65535, got " + it->dump());
         }
@@ -240,12 +241,13 @@ ShaderCall read_shader_call(const JsonReader &read, const Scene &scene, const st
 }
 
 // Checks that the names `call` gives are those of the scene's elements (a
-// texture for "texture"), once every name is known.
+// texture where the parameter table says a texture), once every name is known.
 void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCall &call) {
     for (const ParamSetting &setting : call.params) {
         std::string where = call.where + ": parameter '" + setting.decl->name + "'";
         if (setting.decl->type == ParamType::tag && !setting.decl->array &&
-            setting.decl->name == "texture" && scene.find_texture(setting.names.at(0)) < 0) {
+            param_has(call.shader, setting.decl->name, OSKA_PARAM_TEXTURE) &&
+            scene.find_texture(setting.names.at(0)) < 0) {
             read.fail(where, "no texture named '" + setting.names.at(0) + "'");
         }
         for (const std::string &name : setting.names) {
@@ -260,8 +262,12 @@ void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCa
 // The scene-shader call that binds a light to the object named by its
 // "object" key: an oskalight instance with that object and light.
 json binding_call(const std::string &object, const std::string &light) {
+    auto name = [](std::size_t offset) { return param_at("oskalight", offset); };
     return json{{"shader", "oskalight"},
-                {"params", {{"enable", true}, {"instance", object}, {"lights", {light}}}}};
+                {"params",
+                 {{name(offsetof(oskalight_params, enable)), true},
+                  {name(offsetof(oskalight_params, instance)), object},
+                  {name(offsetof(oskalight_params, lights_start)), {light}}}}};
 }
 
 // Reads the lights and their shader calls, whose names are checked once

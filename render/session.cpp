@@ -9,37 +9,38 @@ namespace oska::render {
 
 namespace {
 
-// The host's type code for an object (what an instance of geometry places):
-// neither a light nor an instance.
-constexpr int kObjectType = 1;
-
 host::Host &the_host() { return host::host(); }
 
+// The 32-bit word of `params` at a table row's offset.
+int32_t word_at(const oskacolor_params &params, const oska_param_info &row) {
+    int32_t word = 0;
+    std::memcpy(&word, reinterpret_cast<const unsigned char *>(&params) + row.offset, sizeof word);
+    return word;
+}
+
 // The shader reads the vector list at twice the channel numbers it is
-// given; a channel the object lacks would be read past the list's end.
+// given; a channel the object lacks would be read past the list's end. A
+// channel is used when vertex data is on and so is the boolean before it.
 void check_channels(const Scene &scene, const std::string &where, int object,
                     const oskacolor_params &params) {
     const Mesh &mesh = scene.objects[object].mesh;
-    const struct {
-        const char *name;
-        oska_boolean on;
-        oska_integer channel;
-    } uses[] = {{"vc_color_channel", params.vc_color, params.vc_color_channel},
-                {"vc_intensity_channel", params.vc_intensity, params.vc_intensity_channel},
-                {"vc_range_channel", params.vc_range, params.vc_range_channel},
-                {"vc_shadow_channel", params.vc_shadow, params.vc_shadow_channel}};
-    for (const auto &use : uses) {
-        if (!params.use_vertex_color || !use.on) {
+    const ParamTable table = param_table("oskacolor");
+    const bool vertex_data = std::any_of(table.begin(), table.end(), [&](const auto &row) {
+        return (row.flags & OSKA_PARAM_VERTEX_DATA) != 0 && word_at(params, row) != 0;
+    });
+    for (std::size_t i = 1; vertex_data && i < table.count; ++i) {
+        const oska_param_info &use = table.rows[i];
+        if ((use.flags & OSKA_PARAM_CHANNEL) == 0 || word_at(params, table.rows[i - 1]) == 0) {
             continue;
         }
-        bool present =
-            use.channel == 0 ||
-            (use.channel > 0 && static_cast<std::size_t>(use.channel) < mesh.channels.size() &&
-             !mesh.channels[use.channel].empty());
+        const int32_t channel = word_at(params, use);
+        bool present = channel == 0 ||
+                       (channel > 0 && static_cast<std::size_t>(channel) < mesh.channels.size() &&
+                        !mesh.channels[channel].empty());
         if (!present) {
             throw Error(scene.file + ": " + where + ": " + use.name + " " +
-                        std::to_string(use.channel) + ": object '" + scene.objects[object].name +
-                        "' has no vertex channel " + std::to_string(use.channel));
+                        std::to_string(channel) + ": object '" + scene.objects[object].name +
+                        "' has no vertex channel " + std::to_string(channel));
         }
     }
 }
@@ -235,13 +236,13 @@ void Session::fill_database() {
         texture_of_tag_[tag] = static_cast<int>(texture_tags_.size() - 1);
     }
     for (const ObjectDesc &object : scene_.objects) {
-        oska_tag tag = host.add_element(kObjectType, object.name.c_str());
+        oska_tag tag = host.add_element(OSKA_TYPE_OBJECT, object.name.c_str());
         object_instances_.push_back(host.add_instance(tag, object.name.c_str()));
     }
     for (const LightDesc &light : scene_.lights) {
         // A plain light until a scene shader binds it to an object.
         host::LightDesc desc;
-        desc.area_kind = 0;
+        desc.area_kind = OSKA_AREA_NONE;
         desc.exponent = light.exponent;
         desc.name = light.name.c_str();
         oska_tag tag = host.add_light(desc);
@@ -290,10 +291,11 @@ void Session::run_scene_shaders() {
         host::ShaderInstance &instance =
             host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
         fill_record(instance.storage, call);
-        // oskalight binds the first light of its list and ignores the rest.
+        // oskalight binds the first light of its list (its one array) and
+        // ignores the rest.
         for (const ParamSetting &setting : call.params) {
-            if (call.shader == "oskalight" && setting.decl->name == "lights" &&
-                setting.names.size() > 1 && options_.report) {
+            if (call.shader == "oskalight" && setting.decl->array && setting.names.size() > 1 &&
+                options_.report) {
                 options_.report(scene_.file + ": " + call.where + ": warning: one oskalight call " +
                                 "binds only the first of its lights ('" + setting.names[0] +
                                 "'); give each light a call of its own");

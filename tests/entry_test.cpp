@@ -161,7 +161,7 @@ TEST_F(EntryShaderCall, BeforeTheHandleEachMissingFunctionIsNamed) {
 // Each handle the host gives is where the next calls look: the host, then
 // a module without the functions, then the host again.
 TEST_F(EntryShaderCall, EachNewHandleIsWhereTheShadersLookUp) {
-    params->instance = host.add_instance(host.add_element(7), "cube");
+    params->instance = host.add_instance(host.add_element(OSKA_TYPE_OTHER), "cube");
     lib.miSetModuleHandle(host::module_handle());
     EXPECT_EQ(call(), 1);
     EXPECT_EQ(host.texts(host::Level::info).size(), 2u);

@@ -19,7 +19,7 @@ constexpr int kPastFixedPart = (sizeof(oskalight_params) - kElementSlot) / sizeo
 
 constexpr unsigned char kFlagsSet[8] = {1, 4, 4, 4, 3, 16, 16, 16};
 constexpr unsigned char kFlagsBefore[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-constexpr int kOtherType = 7; // neither a light nor an instance
+constexpr int kOtherType = OSKA_TYPE_OTHER; // neither a light nor an instance
 
 // A light with recognisable values in every field the shader may write.
 oska_light sentinel_light() {

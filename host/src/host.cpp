@@ -125,10 +125,7 @@ oska_tag Host::add_instance(oska_tag item, const char *name, float emit_divisor)
 
 oska_tag Host::add_texture(Image image, const char *name) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    // The host's texture elements have a type code of their own, neither a
-    // light nor an instance.
-    constexpr int kTextureType = 6;
-    Impl::Element &element = new_element(*impl_, kTextureType, name);
+    Impl::Element &element = new_element(*impl_, OSKA_TYPE_TEXTURE, name);
     element.is_texture = true;
     element.image = std::move(image);
     return last_tag(*impl_);

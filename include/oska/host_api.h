@@ -86,11 +86,31 @@ enum {
     OSKA_QUERY_EXTRA_127 = 127      /* takes a fifth word; not used by the shaders */
 };
 
-/* Area kind of a light whose emitting area is an object instance's surface. */
-enum { OSKA_AREA_OBJECT = 5 };
+/* Area kinds of a light: none (it emits from a point), or an object
+ * instance's surface. */
+enum { OSKA_AREA_NONE = 0, OSKA_AREA_OBJECT = 5 };
 
-/* Type codes returned by mi_db_type. */
-enum { OSKA_TYPE_LIGHT = 4, OSKA_TYPE_INSTANCE = 10 };
+/* Type codes returned by mi_db_type: a piece of geometry an instance places,
+ * a light, a texture, an instance, and any other element (neither of those). */
+enum {
+    OSKA_TYPE_OBJECT = 1,
+    OSKA_TYPE_LIGHT = 4,
+    OSKA_TYPE_TEXTURE = 6,
+    OSKA_TYPE_OTHER = 7,
+    OSKA_TYPE_INSTANCE = 10
+};
+
+/* Decay laws of oskacolor (its parameter decay), as X(NAME, code, text):
+ * within the range decay_start to decay_end, linearly or by the inverse
+ * power; physical (the light's distance exponent); any other code: none. */
+#define OSKA_DECAY_LAWS(X)                                                                         \
+    X(NONE, 0, "none")                                                                             \
+    X(LINEAR, 1, "linear in range")                                                                \
+    X(INVERSE_POWER, 2, "inverse power in range")                                                  \
+    X(PHYSICAL, 3, "physical")
+#define OSKA_DECLARE_DECAY_LAW(name, code, text) OSKA_DECAY_##name = code,
+enum { OSKA_DECAY_LAWS(OSKA_DECLARE_DECAY_LAW) };
+#undef OSKA_DECLARE_DECAY_LAW
 
 /* ---- Shading state -----------------------------------------------------
  * The host's record of the shader function being called. attach_offset is
@@ -183,6 +203,142 @@ OSKA_HOST_FUNCTIONS(OSKA_DECLARE_HOST_FUNCTION)
 /* ---- Parameter records -------------------------------------------------
  * The host fills them from the shaders' declarations (oska.decl beside the
  * library), which list the parameters in this order with these types. */
+
+/* ---- Parameter tables -------------------------------------------------
+ * One list per shader, in record order, as X(name, TYPE, offset, default,
+ * min, max, unit, flags, description): TYPE one of COLOR, SCALAR, BOOLEAN,
+ * INTEGER, TAG and TAG_ARRAY (an array of tags: start index, count, element
+ * slot); offset in bytes, checked against the record below; the default, for
+ * every channel of a colour (a zeroed record holds every default); min to
+ * max, the range an artist works in (equal when there is none; a value
+ * outside is still valid); the unit of that range; flags OSKA_PARAM_... .
+ * oska.decl, the probe's expectations and the renderer's controls are made
+ * from these lists. */
+
+/* Flags of a parameter. */
+enum {
+    OSKA_PARAM_IN_PLACE = 1,    /* read in place, never evaluated when attached */
+    OSKA_PARAM_VERTEX_DATA = 2, /* the switch of every OSKA_PARAM_CHANNEL */
+    OSKA_PARAM_CHANNEL = 4,     /* names a vertex channel; used when the VERTEX_DATA
+                                 * switch and the boolean just before it are on */
+    OSKA_PARAM_SAMPLES = 8,     /* a sample count: 0 to 65535 (the light keeps 16 bits) */
+    OSKA_PARAM_DECAY = 16,      /* a decay law, OSKA_DECAY_... */
+    OSKA_PARAM_TEXTURE = 32     /* a tag that names a texture */
+};
+
+#define OSKACOLOR_PARAMS(X)                                                                        \
+    X(color, COLOR, 0, 0, 0, 1, "", 0, "base emission colour; alpha is the intensity")             \
+    X(shadows, BOOLEAN, 16, 0, 0, 0, "", 0, "trace shadows")                                       \
+    X(shadow_color, COLOR, 20, 0, 0, 1, "", 0,                                                     \
+      "multiplies the light where the shadow is complete")                                         \
+    X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_DECAY,                                           \
+      "decay law: 1 linear in range, 2 inverse power in range, 3 physical, else none")             \
+    X(decay_start, SCALAR, 40, 0, 0, 20, "scene units", 0,                                         \
+      "range start (laws 1, 2); exponent of the emission cosine (law 3)")                          \
+    X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", 0,                                           \
+      "range end (laws 1, 2): from there on nothing arrives")                                      \
+    X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_TEXTURE, "colour texture on the emitting surface") \
+    X(use_texture, BOOLEAN, 52, 0, 0, 0, "", 0,                                                    \
+      "colour source is the texture (unless vertex data)")                                         \
+    X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", 0, "texel alpha scales its colour and sizes the range") \
+    X(alpha_scale, SCALAR, 60, 0, 0, 4, "factor", 0, "factor on the texel alpha")                  \
+    X(burn, BOOLEAN, 64, 0, 0, 0, "", 0, "highlight burn of the colour source")                    \
+    X(burn_multiplier, SCALAR, 68, 0, 0, 8, "factor", 0,                                           \
+      "brightening factor of the burn; 1 or less does nothing")                                    \
+    X(burn_threshold, SCALAR, 72, 0, 0, 2, "luminance", 0, "luminance above which the burn acts")  \
+    X(burn_power, SCALAR, 76, 0, 0, 8, "exponent", 0, "exponent of the burn blend")                \
+    X(hsv_adjust, BOOLEAN, 80, 0, 0, 0, "", 0,                                                     \
+      "scale hue, saturation and value of the colour source")                                      \
+    X(hue, SCALAR, 84, 0, 0, 4, "factor - 1", 0, "hue multiplied by 1 + hue")                      \
+    X(saturation, SCALAR, 88, 0, 0, 4, "factor - 1", 0, "saturation multiplied by 1 + saturation") \
+    X(value, SCALAR, 92, 0, 0, 4, "factor - 1", 0, "value multiplied by 1 + value")                \
+    X(texture_range, BOOLEAN, 96, 0, 0, 0, "", 0, "decay range (laws 1, 2) scaled by the texel")   \
+    X(range_gamma, SCALAR, 100, 0, 0, 4, "exponent", 0,                                            \
+      "the texel's range scale is its luminance (or alpha) to 1 / (range_gamma + 1)")              \
+    X(tint_shadow, BOOLEAN, 104, 0, 0, 0, "", 0, "shadow colour multiplied by the colour source")  \
+    X(use_vertex_color, BOOLEAN, 108, 0, 0, 0, "", OSKA_PARAM_VERTEX_DATA,                         \
+      "vertex data for colour, intensity, range and shadow; wins over use_texture")                \
+    X(directional, BOOLEAN, 112, 0, 0, 0, "", 0, "emit from the front side only, beyond cutoff")   \
+    X(cosine, BOOLEAN, 116, 0, 0, 0, "", 0, "weight a directional light by the emission cosine")   \
+    X(cutoff, SCALAR, 120, 0, -1, 1, "cosine", 0, "the emission cosine must exceed it")            \
+    X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness", 0,                                          \
+      "samples whose largest channel is below it go dark; 0 off")                                  \
+    X(max_level, INTEGER, 128, 0, 0, 0, "", 0,                                                     \
+      "shadows traced only below this reflection and refraction depth")                            \
+    X(vc_color, BOOLEAN, 132, 0, 0, 0, "", 0, "colour source is a vertex vector")                  \
+    X(vc_color_channel, INTEGER, 136, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
+    X(vc_intensity, BOOLEAN, 140, 0, 0, 0, "", 0, "intensity scaled by a vertex vector's x")       \
+    X(vc_intensity_channel, INTEGER, 144, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")   \
+    X(vc_range, BOOLEAN, 148, 0, 0, 0, "", 0,                                                      \
+      "range end (laws 1, 2) scaled by a vertex vector's x")                                       \
+    X(vc_range_channel, INTEGER, 152, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
+    X(vc_shadow, BOOLEAN, 156, 0, 0, 0, "", 0, "shadow colour is a vertex vector")                 \
+    X(vc_shadow_channel, INTEGER, 160, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")
+
+#define OSKALIGHT_PARAMS(X)                                                                        \
+    X(reserved, INTEGER, 0, 0, 0, 0, "", 0, "not read")                                            \
+    X(enable, BOOLEAN, 4, 0, 0, 0, "", 0, "false: the call does nothing")                          \
+    X(instance, TAG, 8, 0, 0, 0, "", 0, "instance whose surface the light emits from")             \
+    X(lights, TAG_ARRAY, 12, 0, 0, 0, "", 0,                                                       \
+      "light instances; only the element at the start index is bound")                             \
+    X(override_samples, BOOLEAN, 24, 0, 0, 0, "", 0, "write the sample counts and extra_value")    \
+    X(samples_1, INTEGER, 28, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "first sample count")        \
+    X(samples_2, INTEGER, 32, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "second sample count")       \
+    X(samples_3, INTEGER, 36, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "fifth sample count")        \
+    X(samples_4, INTEGER, 40, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "third sample count")        \
+    X(samples_5, INTEGER, 44, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "fourth sample count")       \
+    X(extra_value, INTEGER, 48, 0, 0, 0, "", 0, "the light's 32-bit field after the counts")       \
+    X(set_instance_flags, BOOLEAN, 52, 0, 0, 0, "", OSKA_PARAM_IN_PLACE,                           \
+      "set the instance flag bytes")
+
+/* The shaders, as X(name, result type as oska.decl names it, parameter list). */
+#define OSKA_SHADERS(X)                                                                            \
+    X(oskacolor, "color", OSKACOLOR_PARAMS)                                                        \
+    X(oskalight, "boolean", OSKALIGHT_PARAMS)
+
+/* A parameter's TYPE: its base type, whether it is an array (1) or not (0),
+ * its size in the record and its name in oska.decl; and the record field at
+ * the parameter's offset. */
+enum {
+    OSKA_PARAM_TYPE_COLOR,
+    OSKA_PARAM_TYPE_SCALAR,
+    OSKA_PARAM_TYPE_BOOLEAN,
+    OSKA_PARAM_TYPE_INTEGER,
+    OSKA_PARAM_TYPE_TAG
+};
+#define OSKA_PARAM_KIND_COLOR OSKA_PARAM_TYPE_COLOR, 0, 16, "color"
+#define OSKA_PARAM_KIND_SCALAR OSKA_PARAM_TYPE_SCALAR, 0, 4, "scalar"
+#define OSKA_PARAM_KIND_BOOLEAN OSKA_PARAM_TYPE_BOOLEAN, 0, 4, "boolean"
+#define OSKA_PARAM_KIND_INTEGER OSKA_PARAM_TYPE_INTEGER, 0, 4, "integer"
+#define OSKA_PARAM_KIND_TAG OSKA_PARAM_TYPE_TAG, 0, 4, "tag"
+#define OSKA_PARAM_KIND_TAG_ARRAY OSKA_PARAM_TYPE_TAG, 1, 12, "array tag"
+#define OSKA_PARAM_APPLY(macro, args) macro args
+#define OSKA_PARAM_SIZE_OF_KIND(type, array, size, decl) size
+#define OSKA_PARAM_SIZE(TYPE) OSKA_PARAM_APPLY(OSKA_PARAM_SIZE_OF_KIND, (OSKA_PARAM_KIND_##TYPE))
+#define OSKA_PARAM_FIELD_COLOR(name) name
+#define OSKA_PARAM_FIELD_SCALAR(name) name
+#define OSKA_PARAM_FIELD_BOOLEAN(name) name
+#define OSKA_PARAM_FIELD_INTEGER(name) name
+#define OSKA_PARAM_FIELD_TAG(name) name
+#define OSKA_PARAM_FIELD_TAG_ARRAY(name) name##_start
+
+/* One row of a table as data: `static const oska_param_info rows[] =
+ * {OSKACOLOR_PARAMS(OSKA_PARAM_INFO)};`. */
+typedef struct oska_param_info {
+    const char *name;
+    int type;              /* OSKA_PARAM_TYPE_... */
+    int array;             /* 1: start index, count and element slot */
+    int size;              /* bytes in the record */
+    const char *decl_type; /* as oska.decl writes it: "color", "array tag" */
+    int offset;
+    float default_value;
+    float min, max;
+    const char *unit;
+    unsigned flags; /* OSKA_PARAM_... */
+    const char *description;
+} oska_param_info;
+#define OSKA_PARAM_INFO(name, type, offset, def, min, max, unit, flags, text)                      \
+    {#name, OSKA_PARAM_KIND_##type, offset, def, min, max, unit, flags, text},
 
 /* oskacolor: 35 fields, 164 bytes. Read: init (i) or every evaluation (e). */
 typedef struct oskacolor_params {
@@ -322,57 +478,26 @@ OSKA_CHECK_SIZE(oska_instance, 12);
 OSKA_CHECK_OFFSET(oska_instance, item, 0);
 OSKA_CHECK_OFFSET(oska_instance, flags, 4);
 
+/* Each table row lies where the record has its field, and the rows fill the
+ * record without gaps. */
+#define OSKA_CHECK_PARAM(record, name, type, offset, def, min, max, unit, flags, text)             \
+    OSKA_STATIC_ASSERT(offsetof(record, OSKA_PARAM_FIELD_##type(name)) == (offset),                \
+                       #record "." #name " moved");
+#define OSKA_PARAM_SIZE_PLUS(name, type, offset, def, min, max, unit, flags, text)                 \
+    +OSKA_PARAM_SIZE(type)
+#define OSKA_CHECK_COLOR_PARAM(...) OSKA_CHECK_PARAM(oskacolor_params, __VA_ARGS__)
+#define OSKA_CHECK_LIGHT_PARAM(...) OSKA_CHECK_PARAM(oskalight_params, __VA_ARGS__)
+OSKACOLOR_PARAMS(OSKA_CHECK_COLOR_PARAM)
+OSKALIGHT_PARAMS(OSKA_CHECK_LIGHT_PARAM)
 OSKA_CHECK_SIZE(oskacolor_params, 164);
-OSKA_CHECK_OFFSET(oskacolor_params, color, 0);
-OSKA_CHECK_OFFSET(oskacolor_params, shadows, 16);
-OSKA_CHECK_OFFSET(oskacolor_params, shadow_color, 20);
-OSKA_CHECK_OFFSET(oskacolor_params, decay, 36);
-OSKA_CHECK_OFFSET(oskacolor_params, decay_start, 40);
-OSKA_CHECK_OFFSET(oskacolor_params, decay_end, 44);
-OSKA_CHECK_OFFSET(oskacolor_params, texture, 48);
-OSKA_CHECK_OFFSET(oskacolor_params, use_texture, 52);
-OSKA_CHECK_OFFSET(oskacolor_params, use_alpha, 56);
-OSKA_CHECK_OFFSET(oskacolor_params, alpha_scale, 60);
-OSKA_CHECK_OFFSET(oskacolor_params, burn, 64);
-OSKA_CHECK_OFFSET(oskacolor_params, burn_multiplier, 68);
-OSKA_CHECK_OFFSET(oskacolor_params, burn_threshold, 72);
-OSKA_CHECK_OFFSET(oskacolor_params, burn_power, 76);
-OSKA_CHECK_OFFSET(oskacolor_params, hsv_adjust, 80);
-OSKA_CHECK_OFFSET(oskacolor_params, hue, 84);
-OSKA_CHECK_OFFSET(oskacolor_params, saturation, 88);
-OSKA_CHECK_OFFSET(oskacolor_params, value, 92);
-OSKA_CHECK_OFFSET(oskacolor_params, texture_range, 96);
-OSKA_CHECK_OFFSET(oskacolor_params, range_gamma, 100);
-OSKA_CHECK_OFFSET(oskacolor_params, tint_shadow, 104);
-OSKA_CHECK_OFFSET(oskacolor_params, use_vertex_color, 108);
-OSKA_CHECK_OFFSET(oskacolor_params, directional, 112);
-OSKA_CHECK_OFFSET(oskacolor_params, cosine, 116);
-OSKA_CHECK_OFFSET(oskacolor_params, cutoff, 120);
-OSKA_CHECK_OFFSET(oskacolor_params, threshold, 124);
-OSKA_CHECK_OFFSET(oskacolor_params, max_level, 128);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_color, 132);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_color_channel, 136);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_intensity, 140);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_intensity_channel, 144);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_range, 148);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_range_channel, 152);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_shadow, 156);
-OSKA_CHECK_OFFSET(oskacolor_params, vc_shadow_channel, 160);
-
+OSKA_CHECK_SIZE(oskacolor_params, 0 OSKACOLOR_PARAMS(OSKA_PARAM_SIZE_PLUS));
 OSKA_CHECK_SIZE(oskalight_params, 56);
-OSKA_CHECK_OFFSET(oskalight_params, reserved, 0);
-OSKA_CHECK_OFFSET(oskalight_params, enable, 4);
-OSKA_CHECK_OFFSET(oskalight_params, instance, 8);
-OSKA_CHECK_OFFSET(oskalight_params, lights_start, 12);
+OSKA_CHECK_SIZE(oskalight_params, 0 OSKALIGHT_PARAMS(OSKA_PARAM_SIZE_PLUS));
 OSKA_CHECK_OFFSET(oskalight_params, lights_count, 16);
 OSKA_CHECK_OFFSET(oskalight_params, lights, 20);
-OSKA_CHECK_OFFSET(oskalight_params, override_samples, 24);
-OSKA_CHECK_OFFSET(oskalight_params, samples_1, 28);
-OSKA_CHECK_OFFSET(oskalight_params, samples_2, 32);
-OSKA_CHECK_OFFSET(oskalight_params, samples_3, 36);
-OSKA_CHECK_OFFSET(oskalight_params, samples_4, 40);
-OSKA_CHECK_OFFSET(oskalight_params, samples_5, 44);
-OSKA_CHECK_OFFSET(oskalight_params, extra_value, 48);
-OSKA_CHECK_OFFSET(oskalight_params, set_instance_flags, 52);
+#undef OSKA_CHECK_COLOR_PARAM
+#undef OSKA_CHECK_LIGHT_PARAM
+#undef OSKA_PARAM_SIZE_PLUS
+#undef OSKA_CHECK_PARAM
 
 #endif /* OSKA_HOST_API_H */

@@ -89,6 +89,35 @@ bool same_secret(const std::string &given, const std::string &secret) {
     return difference == 0;
 }
 
+// What the page builds a parameter's control from: its name and type, and
+// from the shader's parameter table the kind of control, the range and unit
+// an artist works in and a one-line description.
+json control_of(const std::string &shader, const ParamDecl &param) {
+    json control = {{"name", param.name}, {"type", type_name(param.type)}};
+    control["kind"] = control["type"];
+    const oska_param_info *row = param_row(shader, param.name);
+    if (row == nullptr || row->type != static_cast<int>(param.type)) {
+        return control;
+    }
+    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
+        control["kind"] = "choice";
+#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
+        control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
+#undef OSKA_DECAY_CHOICE
+    } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
+        control["kind"] = "channel";
+    }
+    if (row->min < row->max) {
+        control["range"] = {row->min, row->max};
+    }
+    control["unit"] = row->unit;
+    control["description"] = row->description;
+    return control;
+}
+
+// Whether decay law `law` works within a range.
+bool ranged_decay(int law) { return law == OSKA_DECAY_LINEAR || law == OSKA_DECAY_INVERSE_POWER; }
+
 // A render published to the page: tone-mapped, sRGB, 8 bits, RGBA.
 struct Frame {
     uint64_t serial = 0;
@@ -182,7 +211,7 @@ class Lookdev {
         json declarations = json::array();
         for (const ParamDecl &param : lights_.at(0).decl->params) {
             if (!param.array) {
-                declarations.push_back({{"name", param.name}, {"type", type_name(param.type)}});
+                declarations.push_back(control_of(lights_.at(0).decl->name, param));
             }
         }
         json textures = json::array();
@@ -321,7 +350,7 @@ class Lookdev {
         const oskacolor_params &p = *bound.params;
         // A decay range sets the distances shown; otherwise 0 to 10, angles at 1.
         double far = 10, reference = 1;
-        if ((p.decay == 1 || p.decay == 2) && p.decay_end > 0) {
+        if (ranged_decay(p.decay) && p.decay_end > 0) {
             far = 1.25 * std::max(p.decay_end, p.decay_start);
             reference = 0.5 * (std::max(0.0f, p.decay_start) + p.decay_end);
         }
@@ -352,6 +381,7 @@ class Lookdev {
         json distance = series(0, kSteps);
         distance["x"] = distances;
         distance["decay"] = p.decay;
+        distance["ranged"] = ranged_decay(p.decay);
         distance["start"] = p.decay_start;
         distance["end"] = p.decay_end;
         distance["threshold"] = p.threshold;
@@ -378,8 +408,12 @@ class Lookdev {
         if (source.empty()) {
             return json::array();
         }
-        auto with = [&](ShaderCall base, const char *name, float number, int32_t integer) {
-            const ParamDecl *decl = base.decl->find(name);
+        // The call with the parameter at `offset` of the record set to a value.
+        auto with = [&](ShaderCall base, std::size_t offset, float number, int32_t integer) {
+            const std::vector<ParamDecl> &decls = base.decl->params;
+            auto at = std::find_if(decls.begin(), decls.end(),
+                                   [&](const ParamDecl &d) { return d.offset == offset; });
+            const ParamDecl *decl = at == decls.end() ? nullptr : &*at;
             auto it = std::find_if(base.params.begin(), base.params.end(),
                                    [&](const ParamSetting &s) { return s.decl == decl; });
             if (it == base.params.end()) {
@@ -390,13 +424,16 @@ class Lookdev {
             it->integer = integer;
             return base;
         };
-        ShaderCall plain = with(call, "color", 1, 0);
-        for (const char *off : {"directional", "cosine", "decay", "shadows", "use_alpha",
-                                "vc_intensity", "texture_range", "vc_range", "threshold"}) {
+#define OSKA_AT(field) offsetof(oskacolor_params, field)
+        ShaderCall plain = with(call, OSKA_AT(color), 1, 0);
+        for (std::size_t off : {OSKA_AT(directional), OSKA_AT(cosine), OSKA_AT(decay),
+                                OSKA_AT(shadows), OSKA_AT(use_alpha), OSKA_AT(vc_intensity),
+                                OSKA_AT(texture_range), OSKA_AT(vc_range), OSKA_AT(threshold)}) {
             plain = with(plain, off, 0, 0);
         }
-        ShaderCall after_hsv = with(plain, "burn", 0, 0);
-        ShaderCall bare = with(after_hsv, "hsv_adjust", 0, 0);
+        ShaderCall after_hsv = with(plain, OSKA_AT(burn), 0, 0);
+        ShaderCall bare = with(after_hsv, OSKA_AT(hsv_adjust), 0, 0);
+#undef OSKA_AT
         json out = json::array();
         const std::pair<const char *, const ShaderCall *> steps[] = {
             {"", &bare}, {"after HSV", &after_hsv}, {"after burn", &plain}};

@@ -87,7 +87,7 @@ Decay decay_in_range(oska_state *state, const oskacolor_params *params,
         return Decay::applied;
     }
     // In between: the linear ramp or the inverse power of the distance.
-    const double factor = settings.decay == 1
+    const double factor = settings.decay == OSKA_DECAY_LINEAR
                               ? 1.0 - (distance - range_start) / range_width
                               : 1.0 / std::pow(distance, static_cast<double>(settings.exponent));
     scale_rgb(*light.result, factor);
@@ -149,14 +149,14 @@ oska_boolean attenuate(oska_state *state, const oskacolor_params *params,
                        const oskacolor_data &settings, LightSample &light) {
     oska_color &result = *light.result;
 
-    // Decay. Mode 3 acts only on a light that init found physical.
+    // Decay. The physical law acts only on a light that init found physical.
     Decay decay = Decay::applied;
     switch (settings.decay) {
-    case 1:
-    case 2:
+    case OSKA_DECAY_LINEAR:
+    case OSKA_DECAY_INVERSE_POWER:
         decay = decay_in_range(state, params, settings, light);
         break;
-    case 3:
+    case OSKA_DECAY_PHYSICAL:
         if (settings.physical) {
             decay = decay_physical(state, params, settings, light);
         }

@@ -153,8 +153,7 @@ OSKA_LIBRARY_API void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_para
     // The host writes the divisor into the block itself.
     mi_query(OSKA_QUERY_EMIT_DIVISOR, state, light_instance, &data->emit_divisor);
 
-    // Mode 3 is physical decay.
-    if (data->decay == 3) {
+    if (data->decay == OSKA_DECAY_PHYSICAL) {
         data->physical = 1;
     }
 

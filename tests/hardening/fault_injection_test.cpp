@@ -21,7 +21,7 @@ namespace {
 using host::Level;
 using ::testing::HasSubstr;
 
-constexpr int kOtherType = 7; // neither a light nor an instance
+constexpr int kOtherType = OSKA_TYPE_OTHER; // neither a light nor an instance
 
 // The testing host, short of one function: the library is bound to a module
 // that forwards every other function to the testing host.

@@ -107,6 +107,29 @@ TEST(Declarations, OskalightRecordMatchesThePublicHeader) {
     EXPECT_EQ(lights->offset + 8, offsetof(oskalight_params, lights));
 }
 
+// The renderer reads a parameter's role from the tables by the name the
+// declarations give it: every declared parameter has its row, alike in type,
+// array, offset and size, and every row is declared.
+TEST(Declarations, ShippedDeclarationsFollowTheParameterTables) {
+    Declarations decls = load_declarations(shipped_declarations());
+    for (const char *name : {"oskacolor", "oskalight"}) {
+        const ShaderDecl *shader = decls.find(name);
+        ASSERT_NE(shader, nullptr) << name;
+        const ParamTable table = param_table(name);
+        EXPECT_EQ(shader->params.size(), table.count) << name;
+        for (const ParamDecl &param : shader->params) {
+            const oska_param_info *row = param_row(name, param.name);
+            ASSERT_NE(row, nullptr) << name << "." << param.name;
+            EXPECT_EQ(row->type, static_cast<int>(param.type)) << param.name;
+            EXPECT_EQ(row->array != 0, param.array) << param.name;
+            EXPECT_EQ(std::size_t(row->offset), param.offset) << param.name;
+            EXPECT_EQ(std::size_t(row->size), param.size) << param.name;
+        }
+    }
+    EXPECT_EQ(param_table("oskaother").count, 0u);
+    EXPECT_EQ(param_row("oskacolor", "no_such_parameter"), nullptr);
+}
+
 TEST(Declarations, MalformedLinesAreNamedByFileAndLine) {
     const struct {
         const char *text;

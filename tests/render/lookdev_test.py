@@ -234,6 +234,22 @@ def main():
         controls = driver.find_elements(By.CSS_SELECTOR, "#params .param")
         check("a control per parameter", len(controls) == len(before["declarations"]),
               f"{len(controls)} controls")
+        # The controls come from the shader's parameter table: every one
+        # describes itself in its tooltip, and a slider spans the table's range.
+        described = [d for d in before["declarations"] if d.get("description")]
+        check("every parameter has a description", len(described) == len(before["declarations"]))
+        titles = {d["name"]: driver.find_element(
+            By.CSS_SELECTOR, f'[data-param="{d["name"]}"] label').get_attribute("title")
+            for d in described}
+        check("a control's tooltip holds its description",
+              all(d["description"] in titles[d["name"]] for d in described),
+              str([n for n, t in titles.items() if ":" not in t]))
+        sliders = [(d, driver.find_element(
+            By.CSS_SELECTOR, f'[data-param="{d["name"]}"] input[type=range]'))
+            for d in before["declarations"] if d["kind"] == "scalar"]
+        check("a slider spans its parameter's range", sliders and all(
+            float(s.get_attribute("min")) <= d["range"][0] and
+            float(s.get_attribute("max")) >= d["range"][1] for d, s in sliders))
         if shots:
             driver.save_screenshot(os.path.join(shots, "lookdev-start.png"))
 

@@ -132,6 +132,25 @@ TEST(SceneErrors, EachFaultIsNamed) {
              s["lights"][0]["params"]["vc_intensity_channel"] = -1;
          },
          {"vc_intensity_channel -1"}},
+        {"range channel the object lacks",
+         [](json &s) {
+             s["lights"][0]["params"]["use_vertex_color"] = true;
+             s["lights"][0]["params"]["vc_range"] = true;
+             s["lights"][0]["params"]["vc_range_channel"] = 3;
+         },
+         {"lights[0] 'lamp'", "vc_range_channel 3", "no vertex channel 3"}},
+        {"shadow channel the object lacks",
+         [](json &s) {
+             s["lights"][0]["params"]["use_vertex_color"] = true;
+             s["lights"][0]["params"]["vc_shadow"] = true;
+             s["lights"][0]["params"]["vc_shadow_channel"] = 4;
+         },
+         {"lights[0] 'lamp'", "vc_shadow_channel 4", "no vertex channel 4"}},
+        {"binding sample count past 16 bits",
+         [](json &s) {
+             s["shaders"] = {{{"shader", "oskalight"}, {"params", {{"samples_5", 65536}}}}};
+         },
+         {"parameter 'samples_5'", "sample count from 0 to 65535"}},
         {"channel list of the wrong length",
          [](json &s) {
              s["objects"][1]["channels"] = {{"1", {{"vertices", {{1, 1, 1}}}}}};
@@ -147,6 +166,32 @@ TEST(SceneErrors, EachFaultIsNamed) {
         c.spoil(scene);
         expect_error(error_of(scene), c.fragments);
         EXPECT_TRUE(host::host().leaks().empty());
+    }
+}
+
+// A channel is checked only when vertex data and its own switch are on: the
+// shader reads no other.
+TEST(SceneErrors, ChannelsThatAreSwitchedOffAreNotChecked) {
+    const struct {
+        const char *what;
+        json params;
+    } cases[] = {
+        {"vertex data off", {{"vc_color", true}, {"vc_color_channel", 5}}},
+        {"its switch off, another on",
+         {{"use_vertex_color", true},
+          {"vc_color", true},
+          {"vc_color_channel", 0},
+          {"vc_range_channel", 5},
+          {"vc_shadow_channel", 6}}},
+        {"every switch off", {{"use_vertex_color", true}, {"vc_intensity_channel", 7}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        json scene = good_scene();
+        for (const auto &[name, value] : c.params.items()) {
+            scene["lights"][0]["params"][name] = value;
+        }
+        EXPECT_EQ(error_of(scene), "");
     }
 }
 

@@ -58,13 +58,8 @@ const toHex = (c) => '#' + hex2(c[0]) + hex2(c[1]) + hex2(c[2]);
 const fromHex = (h) => [1, 3, 5].map((i) => parseInt(h.substr(i, 2), 16) / 255);
 const round = (v) => Math.round(v * 1e6) / 1e6;
 
-// ---- Controls.
-const kRanges = {
-  cutoff: [-1, 1], threshold: [0, 0.5], hue: [0, 4], saturation: [0, 4], value: [0, 4],
-  decay_start: [0, 20], decay_end: [0, 20], alpha_scale: [0, 4], burn_multiplier: [0, 8],
-  burn_threshold: [0, 2], burn_power: [0, 8], range_gamma: [0, 4],
-};
-const kDecayModes = [[0, 'none'], [1, 'linear in range'], [2, 'inverse power in range'], [3, 'physical']];
+// ---- Controls: each parameter's kind, range, unit and description come
+// from the server, which has them from the shader's parameter table.
 
 function currentLight() {
   return lookdev.scene.lights[lookdev.light];
@@ -88,14 +83,15 @@ function buildControls() {
     const name = document.createElement('label');
     name.className = 'name';
     name.textContent = decl.name;
-    name.title = `${decl.name} (${decl.type})`;
+    name.title = `${decl.name} (${decl.type}${decl.unit ? ', ' + decl.unit : ''})` +
+      (decl.description ? `: ${decl.description}` : '');
     const value = document.createElement('div');
     value.className = 'value';
     row.append(name, value);
     box.appendChild(row);
     const v = light.params[decl.name];
     const send = (newValue) => change(decl.name, newValue);
-    if (decl.type === 'color') {
+    if (decl.kind === 'color') {
       const picker = document.createElement('input');
       picker.type = 'color';
       picker.value = toHex(v);
@@ -105,8 +101,8 @@ function buildControls() {
       picker.addEventListener('input', () => send([...fromHex(picker.value).map(round), Number(alpha.value)]));
       alpha.addEventListener('change', () => send([...currentLight().params[decl.name].slice(0, 3), Number(alpha.value)]));
       value.append(picker, document.createTextNode('α'), alpha);
-    } else if (decl.type === 'scalar') {
-      const range = kRanges[decl.name] || [0, Math.max(1, Math.abs(v) * 2)];
+    } else if (decl.kind === 'scalar') {
+      const range = decl.range || [0, Math.max(1, Math.abs(v) * 2)];
       const slider = document.createElement('input');
       slider.type = 'range';
       slider.min = Math.min(range[0], v);
@@ -120,20 +116,20 @@ function buildControls() {
       });
       field.addEventListener('change', () => send(field.value === '' ? field.value : Number(field.value)));
       value.append(slider, field);
-    } else if (decl.type === 'boolean') {
+    } else if (decl.kind === 'boolean') {
       const box = document.createElement('input');
       box.type = 'checkbox';
       box.checked = v;
       box.addEventListener('change', () => send(box.checked));
       value.append(box);
-    } else if (decl.name === 'decay') {
+    } else if (decl.kind === 'choice') {
       const select = document.createElement('select');
-      for (const [mode, text] of kDecayModes) option(select, mode, `${mode}: ${text}`);
-      if (!kDecayModes.some(([mode]) => mode === v)) option(select, v, `${v}: none`);
+      for (const [code, text] of decl.choices) option(select, code, `${code}: ${text}`);
+      if (!decl.choices.some(([code]) => code === v)) option(select, v, `${v}: ${decl.choices[0][1]}`);
       select.value = v;
       select.addEventListener('change', () => send(Number(select.value)));
       value.append(select);
-    } else if (decl.name.endsWith('_channel')) {
+    } else if (decl.kind === 'channel') {
       const select = document.createElement('select');
       option(select, 0, '0: texture coordinate');
       for (const c of light.channels) option(select, c, `channel ${c}`);
@@ -141,11 +137,11 @@ function buildControls() {
       select.value = v;
       select.addEventListener('change', () => send(Number(select.value)));
       value.append(select);
-    } else if (decl.type === 'integer') {
+    } else if (decl.kind === 'integer') {
       const field = number(v, 1);
       field.addEventListener('change', () => send(field.value === '' ? field.value : Number(field.value)));
       value.append(field);
-    } else if (decl.type === 'tag') {
+    } else if (decl.kind === 'tag') {
       const select = document.createElement('select');
       option(select, '', '(none)');
       for (const t of lookdev.scene.textures) option(select, t, t);
@@ -289,7 +285,7 @@ function drawCurves() {
   const c = lookdev.curves && lookdev.curves[lookdev.light];
   if (!c) return;
   const d = c.distance;
-  const inRange = d.decay === 1 || d.decay === 2;
+  const inRange = d.ranged;
   distancePlot = plot($('distance'), distancePlot, d, 'distance',
     d.threshold > 0 ? { label: 'threshold', value: d.threshold } : null,
     inRange ? [d.start, d.end] : []);
