@@ -19,7 +19,7 @@ namespace serve = oska::host::serve;
 // The testing host as one call sees it.
 struct Served {
     Testing &host;
-    Testing::Host::Impl &core;
+    host::Host::Impl &core;
     Testing::Watch &watch;
 };
 
