@@ -18,7 +18,7 @@ cmake -S . -B "$out/windows" "${common[@]}" -DCMAKE_PREFIX_PATH="$gbench_i686" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i686-w64-mingw32.cmake" >"$out/windows.log" 2>&1
 cmake --build "$out/windows" --target oska_bench oska >>"$out/windows.log" 2>&1
 
-# The stand-in host and the benchmark use the toolchain's C++ runtime DLLs;
+# The testing host and the benchmark use the toolchain's C++ runtime DLLs;
 # oska.dll itself carries its own.
 runtime=$(dirname "$(i686-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 export WINEPATH="Z:$runtime;Z:/usr/i686-w64-mingw32/lib"

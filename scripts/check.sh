@@ -21,7 +21,7 @@ build="${OSKA_CHECK_BUILD:-build}"
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 jobs=2
 
-# The library's own code and the stand-in host.
+# The library's own code and the testing host.
 sources() {
     find src host/src probe -name '*.cpp' | sort
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything from scratch and runs every test:
-#   linux    the library, the stand-in host, the tests, oska-render and the
+#   linux    the library, the testing host, the tests, oska-render and the
 #            benchmarks (built, not run); the export check
 #   asan     the tests under AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan     the tests under ThreadSanitizer (concurrent first calls of the

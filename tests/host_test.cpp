@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,14 +21,14 @@
 namespace oska::test {
 namespace {
 
-class Standin : public ::testing::Test {
+class TestingHost : public ::testing::Test {
   protected:
     void SetUp() override { host.reset(); }
     void TearDown() override { host.release_leaks(); }
     host::Testing &host = host::testing();
 };
 
-TEST_F(Standin, AllocatorRecordsWhatALibraryGetsWrong) {
+TEST_F(TestingHost, AllocatorRecordsWhatALibraryGetsWrong) {
     void *block = mi_mem_int_allocate("oskacolor", 70, 100);
     ASSERT_NE(block, nullptr);
     // A fresh block is not zeroed: a field left unwritten shows.
@@ -58,7 +59,7 @@ TEST_F(Standin, AllocatorRecordsWhatALibraryGetsWrong) {
 
 // A record is written only between mi_scene_edit and mi_scene_edit_end: a
 // write after the end is a fault, whether the record is opened again or not.
-TEST_F(Standin, WriteToAClosedRecordIsAFault) {
+TEST_F(TestingHost, WriteToAClosedRecordIsAFault) {
     const struct {
         const char *name;
         bool instance;     // edit the instance, else the light
@@ -105,7 +106,7 @@ TEST_F(Standin, WriteToAClosedRecordIsAFault) {
 }
 
 // One element open at a time per thread; a refused edit may be ended.
-TEST_F(Standin, SceneEditProtocolFaultsAreRecorded) {
+TEST_F(TestingHost, SceneEditProtocolFaultsAreRecorded) {
     const oska_tag light = host.add_light();
     const oska_tag instance = host.add_instance(light);
     EXPECT_EQ(mi_scene_edit(light), host.light(light));
@@ -142,7 +143,7 @@ TEST_F(Standin, SceneEditProtocolFaultsAreRecorded) {
     EXPECT_EQ(host.edits().size(), 8u);
 }
 
-TEST_F(Standin, TextureLookupTakesTheNearestTexel) {
+TEST_F(TestingHost, TextureLookupTakesTheNearestTexel) {
     host::Image image;
     image.width = 2;
     image.height = 2;
@@ -173,7 +174,7 @@ TEST_F(Standin, TextureLookupTakesTheNearestTexel) {
 }
 
 // A query about the wrong kind of element, or a silenced one, writes nothing.
-TEST_F(Standin, QueriesWriteOnlyWhatTheyKnow) {
+TEST_F(TestingHost, QueriesWriteOnlyWhatTheyKnow) {
     const oska_tag light = host.add_light({3, 1.5f, "l"});
     const oska_tag instance = host.add_instance(light, "i", 2.0f);
     int32_t word = -7;
@@ -194,9 +195,139 @@ TEST_F(Standin, QueriesWriteOnlyWhatTheyKnow) {
     EXPECT_EQ(host.count("mi_query"), 6);
 }
 
+// The fault switches, each shown on its own.
+enum class Fault {
+    none,
+    silenced_query,
+    overlong_query,
+    slot_not_kept,
+    failing_allocation,
+    failing_lookups,
+    light_named,
+    refused_edits,
+    edit_invalidated_early,
+};
+
+void switch_on(host::Testing &host, Fault fault) {
+    host::Testing::HostFaults faults;
+    switch (fault) {
+    case Fault::none:
+        return;
+    case Fault::silenced_query:
+        host.silence_query(OSKA_QUERY_LIGHT_AREA, true);
+        return;
+    case Fault::failing_allocation:
+        host.fail_allocations(1);
+        return;
+    case Fault::failing_lookups:
+        host.fail_texture_lookups(true);
+        return;
+    case Fault::refused_edits:
+        host.refuse_edits(true);
+        return;
+    case Fault::overlong_query:
+        faults.overlong_query = OSKA_QUERY_LIGHT_EXPONENT;
+        break;
+    case Fault::slot_not_kept:
+        faults.slot_not_kept = true;
+        break;
+    case Fault::light_named:
+        faults.light_name = "lamp";
+        break;
+    case Fault::edit_invalidated_early:
+        faults.edit_invalidated_early = true;
+        break;
+    }
+    host.set_faults(faults);
+}
+
+std::string name_of(oska_tag tag) {
+    const char *name = mi_api_tag_lookup(tag);
+    return name != nullptr ? name : "(none)";
+}
+
+// What the testing host answers, through its exported functions, to one call
+// of each function a fault switch changes, on a scene of its own: each answer
+// by what it is about.
+using Answers = std::map<std::string, std::string>;
+
+Answers answers(host::Testing &host) {
+    const oska_tag light = host.add_light({OSKA_AREA_OBJECT, 1.5f, "l"});
+    const oska_tag instance = host.add_instance(light, "i");
+    const oska_tag texture = host.add_texture({1, 1, {{0.5f, 0, 0, 1}}});
+    host::ShaderInstance &shader = host.add_shader("s", 8);
+    oska_state &state = host.make_state(shader, instance);
+    Answers seen;
+
+    int32_t area = -7;
+    const oska_boolean answered = mi_query(OSKA_QUERY_LIGHT_AREA, &state, light, &area);
+    seen["area"] = std::to_string(answered) + " " + std::to_string(area);
+    unsigned char exponent[8];
+    std::memset(exponent, 0xEE, sizeof exponent);
+    mi_query(OSKA_QUERY_LIGHT_EXPONENT, &state, light, exponent);
+    double wide = 0;
+    float narrow = 0;
+    std::memcpy(&wide, exponent, sizeof wide);
+    std::memcpy(&narrow, exponent, sizeof narrow);
+    seen["exponent"] =
+        exponent[4] == 0xEE ? std::to_string(narrow) : "8 bytes " + std::to_string(wide);
+    void *first = nullptr;
+    void *second = nullptr;
+    mi_query(OSKA_QUERY_SETTINGS_SLOT, &state, 0, &first);
+    mi_query(OSKA_QUERY_SETTINGS_SLOT, &state, 0, &second);
+    seen["slot"] = first == &shader.settings && second == first ? "kept" : "lost";
+    void *block = mi_mem_int_allocate("t", 1, 4);
+    seen["allocation"] = block != nullptr ? "made" : "refused";
+    mi_mem_int_release("t", 1, block);
+    oska_color texel{-1, -1, -1, -1};
+    oska_vector centre{0.5f, 0.5f, 0};
+    seen["texture"] = std::to_string(mi_lookup_color_texture(&texel, &state, texture, &centre));
+    seen["names"] = name_of(light) + "/" + name_of(instance);
+    seen["edit"] = mi_scene_edit(light) != nullptr ? "open" : "refused";
+    mi_db_type(light); // reads the scene while the record is open
+    seen["record"] = std::to_string(host.light(light)->area_kind);
+    mi_scene_edit_end(light);
+    return seen;
+}
+
+// A fault switch changes only the answer it is named for, and reset() switches
+// it off again.
+TEST_F(TestingHost, EachFaultSwitchChangesItsOwnAnswerUntilReset) {
+    const Answers plain = {{"area", "1 5"},        {"exponent", "1.500000"}, {"slot", "kept"},
+                           {"allocation", "made"}, {"texture", "1"},         {"names", "l/i"},
+                           {"edit", "open"},       {"record", "5"}};
+    struct Row {
+        const char *name;
+        Fault fault;
+        const char *answer; // the one that changes
+        const char *changed;
+    };
+    const Row rows[] = {
+        {"none", Fault::none, "area", "1 5"},
+        {"silenced query", Fault::silenced_query, "area", "0 -7"},
+        {"overlong query", Fault::overlong_query, "exponent", "8 bytes 1.500000"},
+        {"slot not kept", Fault::slot_not_kept, "slot", "lost"},
+        {"failing allocation", Fault::failing_allocation, "allocation", "refused"},
+        {"failing lookups", Fault::failing_lookups, "texture", "0"},
+        {"light named", Fault::light_named, "names", "lamp/i"},
+        {"refused edits", Fault::refused_edits, "edit", "refused"},
+        {"edit invalidated early", Fault::edit_invalidated_early, "record", "-572662307"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Answers expected = plain;
+        expected[row.answer] = row.changed;
+        host.reset();
+        switch_on(host, row.fault);
+        EXPECT_EQ(answers(host), expected);
+        host.reset();
+        EXPECT_EQ(answers(host), plain);
+    }
+}
+
 // The module given to the library exports the functions that serve this
 // host, and the library lies beside it.
-TEST_F(Standin, ModuleHandleExportsTheHostFunctions) {
+TEST_F(TestingHost, ModuleHandleExportsTheHostFunctions) {
     void *module = host::module_handle();
     ASSERT_NE(module, nullptr);
 #if defined(_WIN32)

@@ -90,7 +90,7 @@ std::string group_of(const std::string &line) {
     return line.substr(from, line.find(':', from) - from);
 }
 
-// How a test's host renders the probe scene, where it is no fault of
+// How the testing host renders the probe scene, where it is no fault of
 // the host's (HostFaults holds those).
 struct Scene {
     double eye_distance = 1.5;                     // the eye ray's; light rays are further
@@ -103,7 +103,7 @@ struct Scene {
     int32_t lights_start = -1; // where the lights element goes; -1: just past the record
 };
 
-// What a test's host is set to do: its faults, the one function its module
+// What the testing host is set to do: its faults, the one function its module
 // lacks (empty: none) and how it renders the probe scene.
 struct HostSetup {
     Testing::HostFaults faults;

@@ -82,6 +82,8 @@ Host::~Host() = default;
 
 Host::Impl &Host::impl() { return *impl_; }
 
+Host::Impl &impl_of(Host &host) { return host.impl(); }
+
 void Host::reset() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->clear();

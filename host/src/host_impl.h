@@ -1,6 +1,5 @@
-// The host core's inner state, shared by its set-up API (host.cpp), the mi_
-// functions that serve the library (mi_exports.cpp) and the testing layer
-// (testing.cpp).
+// The host core's inner state, shared by its set-up API (host.cpp), the
+// services of the mi_ functions (serve.h) and the testing host.
 //
 // Locking: `mutex` guards the allocator. The scene, the shader instances, the
 // states and the hooks are written only during set-up and read without a
@@ -40,53 +39,12 @@
 
 namespace oska::host {
 
-// The mi_ functions, in the order of the host interface's list.
-enum HostFunction : int {
-#define OSKA_HOST_FUNCTION_ENUM(kind, result, name, params, args) fn_##name,
-    OSKA_HOST_FUNCTIONS(OSKA_HOST_FUNCTION_ENUM)
-#undef OSKA_HOST_FUNCTION_ENUM
-        host_function_count
-};
-
-constexpr const char *kFunctionNames[host_function_count] = {
-#define OSKA_HOST_FUNCTION_NAME(kind, result, name, params, args) #name,
-    OSKA_HOST_FUNCTIONS(OSKA_HOST_FUNCTION_NAME)
-#undef OSKA_HOST_FUNCTION_NAME
-};
-
 // Every byte of a new block holds this value, so that a field the library
 // reads without having written it shows as garbage rather than as zero.
 constexpr unsigned char kFreshBlockByte = 0xA5;
 
-// Watches every mi_ call and may change its answer: what the testing layer
-// is built on. The core asks it only when one is set, so a host without one
-// pays a pointer test per call.
-class Monitor {
-  public:
-    Monitor() = default;
-    Monitor(const Monitor &) = delete;
-    Monitor &operator=(const Monitor &) = delete;
-    virtual ~Monitor() = default;
-    // Before `function` is served; `describe` gives the call's text.
-    virtual void called(HostFunction function, const oska_state *state,
-                        const std::function<std::string()> &describe) = 0;
-    // A query about to be answered; `fifth` is the extra word of requests 15
-    // and 127. False: the query writes nothing.
-    virtual bool answer_query(int request, void *fifth) = 0;
-    // The request whose answer is written 8 bytes wide; 0 for none.
-    virtual int widened_request() const = 0;
-    // Request 51's answer for `shader`; nullptr for its own slot.
-    virtual void **settings_slot(ShaderInstance &shader) = 0;
-    virtual bool refuse_allocation() = 0;
-    virtual bool refuse_texture_lookup() = 0;
-    virtual void message(Level level, const std::string &text) = 0;
-    // mi_scene_edit of `tag` would give `record` (`size` bytes; nullptr for
-    // an element that cannot be edited): the record it gives.
-    virtual void *edit(oska_tag tag, void *record, std::size_t size) = 0;
-    virtual void edit_end(oska_tag tag) = 0;
-    // mi_api_tag_lookup of `tag` would answer `name`: the name it answers.
-    virtual const char *name(oska_tag tag, const char *name) = 0;
-};
+// Every byte of a released block holds this value until reset() frees it.
+constexpr unsigned char kReleasedBlockByte = 0xDD;
 
 struct Host::Impl {
     // One element of the scene database; its tag is its index + 1.
@@ -126,7 +84,6 @@ struct Host::Impl {
     void clear();
 
     mutable std::mutex mutex;
-    Monitor *monitor = nullptr; // set-up only
 
     // Scene and shaders (set-up only).
     std::deque<Element> elements;
@@ -148,6 +105,8 @@ struct Host::Impl {
     ShadowTracer tracer;
     TextureLookup texture_lookup;
 };
+
+Host::Impl &impl_of(Host &host);
 
 } // namespace oska::host
 

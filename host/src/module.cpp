@@ -1,6 +1,8 @@
 // Module handles and paths from a code address.
 #include "module.h"
 
+#include <oska/host/host.h>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -98,3 +100,13 @@ std::string module_path_of(const void *address) {
 #endif
 
 } // namespace oska::host::detail
+
+namespace oska::host {
+
+// The module holding mi_query holds all fourteen: the core's own, or the
+// testing host's.
+void *module_handle() {
+    return detail::module_handle_of(reinterpret_cast<const void *>(&mi_query));
+}
+
+} // namespace oska::host

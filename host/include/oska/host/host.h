@@ -1,13 +1,14 @@
-// The host core: what oska-render is built on, and what the testing layer
+// The host core: what oska-render is built on, and what the testing host
 // (oska/host/testing.h) adds its instrumentation to.
 //
 // It keeps a scene database of tagged elements with editable records, an
 // allocator that tracks blocks by source label and line, one settings slot
 // per shader instance, attached parameters, and hooks for textures, shadows
-// and messages. The fourteen mi_ functions of the host interface
-// (mi_exports.cpp) serve the process-wide host(); the module that holds them
-// (oska-render, or the testing layer's shared library) is what the library
-// is bound to.
+// and messages. The core's fourteen mi_ functions of the host interface
+// (mi_exports.cpp) serve the process-wide host(); a program that links the
+// core alone (oska-render) exports them and is what the library is bound to.
+// The testing host (oska/host/testing.h) is a module of its own, in front of
+// the core, exporting the fourteen functions itself.
 //
 // Thread safety: set the scene, shaders and hooks up first; the mi_ functions
 // may then be called from many threads at once. Only the allocator takes a
@@ -27,7 +28,7 @@
 #include <string>
 #include <vector>
 
-// The testing layer is a shared library that carries the core; oska-render
+// The testing host is a shared library that carries the core; oska-render
 // links the core statically.
 #if defined(_WIN32) && defined(OSKA_HOST_SHARED)
 #if defined(OSKA_HOST_EXPORTING)
@@ -191,16 +192,20 @@ class OSKA_HOST_CXX_API Host {
         std::function<oska_boolean(oska_color *, oska_state *, oska_tag, const oska_vector *)>;
     void set_texture_lookup(TextureLookup lookup);
 
-    // Called by the mi_ exports and the testing layer.
-    struct Impl;
-    Impl &impl();
+    struct Impl; // the inner state, seen only by the host's own code
 
   private:
+    // For the mi_ functions and the testing host (host_impl.h).
+    friend Impl &impl_of(Host &host);
+    Impl &impl();
+
     std::unique_ptr<Impl> impl_;
 };
 
-// The process-wide host the mi_ functions serve.
-OSKA_HOST_CXX_API Host &host();
+// The process-wide host the core's own mi_ functions serve, in a program
+// that links the core alone. A program bound to the testing host has
+// testing() instead.
+Host &host();
 
 // Handle of the module that exports the mi_ functions: what the library's
 // miSetModuleHandle is given.

@@ -1,12 +1,14 @@
-// The testing layer: the host core with what oska's tests need to see and
-// to break. It logs and counts every mi_ call, keeps the messages, checks the
+// The testing host: the host core with what oska's tests need to see and to
+// break. It logs and counts every mi_ call, keeps the messages, checks the
 // scene-edit protocol, and switches faults on: silenced queries, failed
 // allocations and lookups, refused edits, and the faults of a host's own
 // side of the interface.
 //
-// Its shared library exports the fourteen mi_ functions; host() is then the
-// process-wide testing() host. Thread safety as for the core, except that
-// the log, the messages, the counts and the edit checks take a lock.
+// Its shared library is a module in front of the core: it exports the
+// fourteen mi_ functions itself, each of which observes the call, shows the
+// faults switched on, and forwards to the core for the process-wide
+// testing() host. Thread safety as for the core, except that the log, the
+// messages, the counts and the edit checks take a lock.
 #ifndef OSKA_HOST_TESTING_H
 #define OSKA_HOST_TESTING_H
 
@@ -104,12 +106,16 @@ class OSKA_HOST_CXX_API Testing : public Host {
                      std::size_t size);
     // ==== End of host faults =================================================
 
+    struct Watch; // what it has seen and is set to do, seen only by its own code
+
   private:
-    struct Watch;
+    // For its mi_ functions (testing_exports.cpp).
+    friend Watch &watch_of(Testing &testing);
+
     std::unique_ptr<Watch> watch_;
 };
 
-// The process-wide testing host; host() is the same object.
+// The process-wide testing host: the one its mi_ functions serve.
 OSKA_HOST_CXX_API Testing &testing();
 
 } // namespace oska::host
