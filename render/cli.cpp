@@ -3,7 +3,6 @@
 #include "error.h"
 #include "image_output.h"
 #include "integrator.h"
-#include "lookdev/server.h"
 #include "scene.h"
 #include "session.h"
 
@@ -251,9 +250,6 @@ int SceneArguments::thread_count() const {
 }
 
 int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out) {
-    if (argc >= 2 && std::string(argv[1]) == "serve") {
-        return run_serve(argc - 1, argv + 1, out, err);
-    }
     Arguments args;
     try {
         args = parse(argc, argv);
