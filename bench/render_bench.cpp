@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "error.h"
 #include "integrator.h"
+#include "render_scene.h"
 #include "scene.h"
 #include "session.h"
 
@@ -20,52 +21,37 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <memory>
-
 namespace {
 
 using namespace oska::render;
 
-// The showcase at a size that renders in a fraction of a second, opened
-// once for the whole run (the host core serves one session at a time).
-struct Showcase {
-    Scene scene;
-    std::unique_ptr<Session> session;
-
-    Showcase() {
-        nlohmann::json json = nlohmann::json::parse(kShowcaseScene);
-        json["image"] = {{"width", 160}, {"height", 120}, {"spp", 2}, {"light_samples", 8}};
-        scene = load_scene_text(json.dump(), "showcase", ".", {});
-        session = std::make_unique<Session>(scene, SessionOptions{});
-        session->open();
-    }
-    ~Showcase() {
-        try {
-            session->close();
-        } catch (const Error &e) {
-            std::fprintf(stderr, "render_bench: %s\n", e.what());
-        }
-    }
-};
-
-Showcase &showcase() {
-    static Showcase instance;
-    return instance;
+// The showcase at a size that renders in a fraction of a second.
+SceneSource showcase() {
+    nlohmann::json json = nlohmann::json::parse(kShowcaseScene);
+    json["image"] = {{"width", 160}, {"height", 120}, {"spp", 2}, {"light_samples", 8}};
+    return SceneSource::from_text(json.dump(), "showcase", ".");
 }
 
+// The scene is opened once for each run of the timed loop, outside it.
 void Showcase_LightSamples(benchmark::State &state) {
-    Showcase &s = showcase();
-    RenderSettings settings = settings_of(s.scene, static_cast<int>(state.range(0)));
-    settings.sampler = state.range(1) == 0 ? SamplerKind::random : SamplerKind::sobol;
     long samples = 0, calls = 0, shadow_rays = 0;
-    for (auto _ : state) {
-        Stats stats;
-        Framebuffer image = render(*s.session, settings, &stats);
-        benchmark::DoNotOptimize(image.rgb.data());
-        samples += stats.light_samples;
-        calls += stats.shader_calls;
-        shadow_rays += stats.shadow_rays;
+    OpenedScene opened;
+    try {
+        with_open_scene(showcase(), SceneRun{}, opened, [&](const Session &session) {
+            RenderSettings settings = settings_of(opened.scene, static_cast<int>(state.range(0)));
+            settings.sampler = state.range(1) == 0 ? SamplerKind::random : SamplerKind::sobol;
+            for (auto _ : state) {
+                Stats stats;
+                Framebuffer image = render(session, settings, &stats);
+                benchmark::DoNotOptimize(image.rgb.data());
+                samples += stats.light_samples;
+                calls += stats.shader_calls;
+                shadow_rays += stats.shadow_rays;
+            }
+        });
+    } catch (const Error &e) {
+        state.SkipWithError(e.what());
+        return;
     }
     state.counters["light_samples/s"] =
         benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);

@@ -14,6 +14,7 @@
 #include "error.h"
 #include "image_output.h"
 #include "integrator.h"
+#include "render_scene.h"
 #include "scene.h"
 #include "session.h"
 
@@ -117,6 +118,59 @@ Options parse(int argc, char **argv) {
     return options;
 }
 
+// One scene's row of the table: its reference, its speeds and both
+// samplers' errors at equal time; the error ratio goes to `ratios`.
+void compare(const Options &options, const std::string &name, const Scene &scene,
+             const Session &session, std::vector<double> &ratios) {
+    RenderSettings base;
+    base.width = options.width;
+    base.height = options.height;
+    base.spp = scene.spp;
+    base.light_samples = scene.light_samples;
+    base.threads = 2;
+
+    RenderSettings reference = base;
+    reference.spp = 1;
+    reference.noise_target = 1e-12; // out of reach: all the passes
+    reference.max_passes = scene.spp * options.reference;
+    reference.seed = 0xBE7C4u; // not the seed of the runs it judges
+    Run truth = render_with(session, reference);
+
+    // Speed with the scene's samples, one pass; the random one on 2
+    // threads also gives T.
+    double speed[2][2]; // [sampler][threads - 1]
+    double time_budget = 0;
+    for (int threads = 1; threads <= 2; ++threads) {
+        for (SamplerKind kind : {SamplerKind::random, SamplerKind::sobol}) {
+            RenderSettings settings = base;
+            settings.threads = threads;
+            settings.sampler = kind;
+            Run run = render_with(session, settings);
+            speed[kind == SamplerKind::sobol][threads - 1] = rate(run.stats);
+            if (threads == 2 && kind == SamplerKind::random) {
+                time_budget = run.stats.seconds * options.budget;
+            }
+        }
+    }
+
+    Run equal[2];
+    for (SamplerKind kind : {SamplerKind::random, SamplerKind::sobol}) {
+        RenderSettings settings = base;
+        settings.spp = 1;
+        settings.sampler = kind;
+        settings.time_limit = time_budget;
+        equal[kind == SamplerKind::sobol] = render_with(session, settings);
+    }
+    double error[2] = {rms_display_error(equal[0].image, truth.image),
+                       rms_display_error(equal[1].image, truth.image)};
+    ratios.push_back(error[0] > 0 ? error[1] / error[0] : 1);
+    std::printf("| %s | %.2f | %d, %d | %.4f | %.4f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
+                name.c_str(), time_budget, equal[0].stats.passes, equal[1].stats.passes, error[0],
+                error[1], ratios.back(), speed[0][0] / 1e6, speed[1][0] / 1e6, speed[0][1] / 1e6,
+                speed[1][1] / 1e6);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -130,57 +184,11 @@ int main(int argc, char **argv) {
     std::vector<double> ratios;
     for (const std::string &name : scene_files(options)) {
         try {
-            Scene scene = load_scene_file(options.examples + "/" + name + ".json", {});
-            Session session(scene, SessionOptions{});
-            session.open();
-            RenderSettings base;
-            base.width = options.width;
-            base.height = options.height;
-            base.spp = scene.spp;
-            base.light_samples = scene.light_samples;
-            base.threads = 2;
-
-            RenderSettings reference = base;
-            reference.spp = 1;
-            reference.noise_target = 1e-12; // out of reach: all the passes
-            reference.max_passes = scene.spp * options.reference;
-            reference.seed = 0xBE7C4u; // not the seed of the runs it judges
-            Run truth = render_with(session, reference);
-
-            // Speed with the scene's samples, one pass; the random one on 2
-            // threads also gives T.
-            double speed[2][2]; // [sampler][threads - 1]
-            double time_budget = 0;
-            for (int threads = 1; threads <= 2; ++threads) {
-                for (SamplerKind kind : {SamplerKind::random, SamplerKind::sobol}) {
-                    RenderSettings settings = base;
-                    settings.threads = threads;
-                    settings.sampler = kind;
-                    Run run = render_with(session, settings);
-                    speed[kind == SamplerKind::sobol][threads - 1] = rate(run.stats);
-                    if (threads == 2 && kind == SamplerKind::random) {
-                        time_budget = run.stats.seconds * options.budget;
-                    }
-                }
-            }
-
-            Run equal[2];
-            for (SamplerKind kind : {SamplerKind::random, SamplerKind::sobol}) {
-                RenderSettings settings = base;
-                settings.spp = 1;
-                settings.sampler = kind;
-                settings.time_limit = time_budget;
-                equal[kind == SamplerKind::sobol] = render_with(session, settings);
-            }
-            double error[2] = {rms_display_error(equal[0].image, truth.image),
-                               rms_display_error(equal[1].image, truth.image)};
-            ratios.push_back(error[0] > 0 ? error[1] / error[0] : 1);
-            std::printf("| %s | %.2f | %d, %d | %.4f | %.4f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
-                        name.c_str(), time_budget, equal[0].stats.passes, equal[1].stats.passes,
-                        error[0], error[1], ratios.back(), speed[0][0] / 1e6, speed[1][0] / 1e6,
-                        speed[0][1] / 1e6, speed[1][1] / 1e6);
-            std::fflush(stdout);
-            session.close();
+            OpenedScene opened;
+            with_open_scene(SceneSource::from_file(options.examples + "/" + name + ".json"),
+                            SceneRun{}, opened, [&](const Session &session) {
+                                compare(options, name, opened.scene, session, ratios);
+                            });
         } catch (const Error &e) {
             std::fprintf(stderr, "render_table: %s: %s\n", name.c_str(), e.what());
             return 1;

@@ -3,7 +3,7 @@
 #include "error.h"
 #include "image_output.h"
 #include "integrator.h"
-#include "lookdev/server.h"
+#include "render_scene.h"
 #include "scene.h"
 #include "session.h"
 
@@ -148,7 +148,7 @@ std::string rate(double per_second) {
     return text;
 }
 
-void draw_progress(std::ostream &err, const RenderSettings &settings, const Progress &p) {
+void draw_progress(std::ostream &err, double time_limit, double noise_target, const Progress &p) {
     constexpr int kWidth = 30;
     double done = p.rows > 0 ? static_cast<double>(p.rows_done) / p.rows : 1.0;
     double per_second = p.seconds > 0 ? p.light_samples / p.seconds : 0;
@@ -158,11 +158,11 @@ void draw_progress(std::ostream &err, const RenderSettings &settings, const Prog
                std::string(static_cast<std::size_t>(kWidth - filled), '-');
     };
     char line[200];
-    if (settings.time_limit > 0 || settings.noise_target > 0) {
+    if (time_limit > 0 || noise_target > 0) {
         // Passes until a target: the bar fills with the time, and the
         // estimated error says how far the noise has come down.
-        if (settings.time_limit > 0) {
-            done = std::min(1.0, p.seconds / settings.time_limit);
+        if (time_limit > 0) {
+            done = std::min(1.0, p.seconds / time_limit);
         }
         char noise[48] = "error: after 2 passes";
         if (p.noise >= 0) {
@@ -198,6 +198,44 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
     std::snprintf(time, sizeof time, "\n  %.2f s, %s light samples/s -> ", stats.seconds,
                   rate(stats.seconds > 0 ? stats.light_samples / stats.seconds : 0).c_str());
     err << time << printable(output) << "\n";
+}
+
+// How the command line loads and renders: the output checked before the
+// session opens, the options over the scene's settings, the library's
+// messages and the progress bar on `err`.
+SceneRun scene_run(const Arguments &args, std::ostream &err, bool bar) {
+    SceneRun run;
+    run.load = args.load_options();
+    run.loaded = [&args](const Scene &scene) { check_output(args.output, scene.inputs); };
+    run.adjust = [&args](RenderSettings &settings) {
+        settings.threads = args.thread_count();
+        settings.width = args.width > 0 ? args.width : settings.width;
+        settings.height = args.height > 0 ? args.height : settings.height;
+        settings.spp = args.spp > 0 ? args.spp : settings.spp;
+        settings.light_samples =
+            args.light_samples > 0 ? args.light_samples : settings.light_samples;
+        settings.sampler = args.sampler;
+        settings.seed = args.seed;
+        settings.time_limit = args.time_limit;
+        settings.noise_target = args.noise_target;
+    };
+    run.session.verbose = args.verbose;
+    run.session.report = [&err, &args](const std::string &line) {
+        if (!args.quiet) {
+            err << printable(line) << "\n";
+        }
+    };
+    run.progress = [&err, &args, bar](const Progress &p) {
+        if (bar) {
+            draw_progress(err, args.time_limit, args.noise_target, p);
+        }
+    };
+    run.rendered = [&err, bar] {
+        if (bar) {
+            err << "\n";
+        }
+    };
+    return run;
 }
 
 } // namespace
@@ -251,9 +289,6 @@ int SceneArguments::thread_count() const {
 }
 
 int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out) {
-    if (argc >= 2 && std::string(argv[1]) == "serve") {
-        return run_serve(argc - 1, argv + 1, out, err);
-    }
     Arguments args;
     try {
         args = parse(argc, argv);
@@ -266,45 +301,15 @@ int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &
         return out ? 0 : 1;
     }
     try {
-        LoadOptions load = args.load_options();
-        Scene scene = args.scene.empty() ? load_scene_text(kShowcaseScene, "showcase", ".", load)
-                                         : load_scene_file(args.scene, load);
-        check_output(args.output, scene.inputs);
-
-        RenderSettings settings = settings_of(scene, args.thread_count());
-        settings.width = args.width > 0 ? args.width : scene.width;
-        settings.height = args.height > 0 ? args.height : scene.height;
-        settings.spp = args.spp > 0 ? args.spp : scene.spp;
-        settings.light_samples = args.light_samples > 0 ? args.light_samples : scene.light_samples;
-        settings.sampler = args.sampler;
-        settings.seed = args.seed;
-        settings.time_limit = args.time_limit;
-        settings.noise_target = args.noise_target;
-
-        SessionOptions options;
-        options.verbose = args.verbose;
-        options.report = [&err, &args](const std::string &line) {
-            if (!args.quiet) {
-                err << printable(line) << "\n";
-            }
-        };
-        Session session(scene, options);
-        session.open();
-
         bool bar = !args.quiet && &err == &std::cerr && isatty(STDERR_FILENO);
-        Stats stats;
-        Framebuffer image = render(session, settings, &stats, [&](const Progress &p) {
-            if (bar) {
-                draw_progress(err, settings, p);
-            }
-        });
-        if (bar) {
-            err << "\n";
-        }
-        session.close();
-        write_image(args.output, image, scene.inputs);
+        SceneRun run = scene_run(args, err, bar);
+        RenderedScene rendered;
+        render_scene(args.scene.empty() ? SceneSource::from_text(kShowcaseScene, "showcase", ".")
+                                        : SceneSource::from_file(args.scene),
+                     run, rendered);
+        write_image(args.output, rendered.image, rendered.scene.inputs);
         if (!args.quiet) {
-            summarise(err, scene, settings, stats, args.output);
+            summarise(err, rendered.scene, rendered.settings, rendered.stats, args.output);
         }
         return 0;
     } catch (const std::exception &e) { // Error, and what the libraries throw

@@ -45,8 +45,9 @@ struct SceneArguments {
     int thread_count() const;
 };
 
-// Runs the program; messages, progress and the summary go to `err`, the
-// help text to `out`. Returns the exit status: 0 done, 1 failed (one line
+// Renders as the command line says (main sends `serve` to the lookdev
+// server before); messages, progress and the summary go to `err`, the help
+// text to `out`. Returns the exit status: 0 done, 1 failed (one line
 // on `err` says why), 2 bad usage.
 int run_cli(int argc, const char *const *argv, std::ostream &err, std::ostream &out = std::cout);
 

@@ -1,5 +1,6 @@
 #include "image_output.h"
 
+#include "display.h"
 #include "error.h"
 #include "files.h"
 
@@ -59,29 +60,6 @@ void check_output(const std::string &path, const std::vector<std::string> &input
     if (std::string problem = replace_problem(path, inputs); !problem.empty()) {
         throw Error(path + ": cannot write the image: " + problem);
     }
-}
-
-float tone_map(float value) {
-    constexpr float knee = 0.8f;
-    if (!(value > 0)) {
-        return 0;
-    }
-    if (value <= knee) {
-        return value;
-    }
-    return knee + (1 - knee) * (1 - std::exp(-(value - knee) / (1 - knee)));
-}
-
-float linear_to_srgb(float value) {
-    if (value <= 0.0031308f) {
-        return 12.92f * std::max(value, 0.0f);
-    }
-    return 1.055f * std::pow(std::min(value, 1.0f), 1 / 2.4f) - 0.055f;
-}
-
-uint8_t display_value(float radiance) {
-    float encoded = linear_to_srgb(tone_map(radiance));
-    return static_cast<uint8_t>(std::lround(std::clamp(encoded, 0.0f, 1.0f) * 255.0f));
 }
 
 void write_image(const std::string &path, const Framebuffer &image,

@@ -5,9 +5,9 @@
 #ifndef OSKA_RENDER_IMAGE_OUTPUT_H
 #define OSKA_RENDER_IMAGE_OUTPUT_H
 
-#include "integrator.h"
+#include "display.h"
+#include "framebuffer.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,14 +18,6 @@ namespace oska::render {
 // there yet, or a regular file that is none of `inputs`, the files the
 // render reads.
 void check_output(const std::string &path, const std::vector<std::string> &inputs);
-
-// Radiance to display: linear up to 0.8, then a smooth roll-off towards 1,
-// so that bright emitters do not clip hard; negative or NaN values give 0.
-float tone_map(float value);
-// Linear to the sRGB encoding, both in [0, 1].
-float linear_to_srgb(float value);
-// One channel of a display pixel: tone map, sRGB, 8 bits.
-uint8_t display_value(float radiance);
 
 // Writes `image` to `path`, after the checks of check_output.
 void write_image(const std::string &path, const Framebuffer &image,

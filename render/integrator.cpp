@@ -1,15 +1,13 @@
 #include "integrator.h"
 
-#include "image_output.h"
+#include "display.h"
+#include "parallel_rows.h"
 
 #include <atomic>
 #include <cfloat>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 namespace oska::render {
@@ -18,10 +16,15 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 
-// Everything one thread needs: its counters and the vector list it hands to
-// the light shader. Each starts a cache line of its own, so that one
-// thread's counting never evicts what the next one reads.
-struct alignas(64) Worker {
+bool cancelled(const RenderSettings &settings) {
+    return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
+}
+
+// Estimates the light that reaches the camera directly from the object
+// lights, for one thread: it keeps that thread's counters and the vector
+// list it hands to the light shader. Each starts a cache line of its own, so
+// that one thread's counting never evicts what the next one reads.
+struct alignas(64) DirectLightIntegrator {
     const Session &session;
     const RenderSettings &settings;
     Stats stats;
@@ -31,7 +34,7 @@ struct alignas(64) Worker {
     static constexpr int kBatch = 16;
     EmitterPoint batch[kBatch];
 
-    Worker(const Session &owner, const RenderSettings &render_settings)
+    DirectLightIntegrator(const Session &owner, const RenderSettings &render_settings)
         : session(owner), settings(render_settings) {
         int most = 1;
         for (const BoundLight &light : owner.lights()) {
@@ -79,6 +82,44 @@ struct alignas(64) Worker {
         return {color.r, color.g, color.b};
     }
 
+    // Of each point of a batch: its distance, the cosine at the receiver and
+    // the emission dot product, which points from the shaded point to the
+    // sample (its negation, the emission cosine, is positive where the
+    // sample faces the point).
+    struct BatchGeometry {
+        float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
+    };
+
+    // Draws `n` points on light `index`'s emitter into `batch`, from the
+    // sequence's sample `start` on, and their geometry as seen from `at`.
+    void draw_batch(int index, uint32_t start, int n, const SurfacePoint &at, PixelSampler &sampler,
+                    BatchGeometry &geometry) {
+        const BoundLight &light = session.lights()[static_cast<std::size_t>(index)];
+        float u1[kBatch], u2[kBatch], u3[kBatch];
+        sampler.light_samples(static_cast<uint32_t>(index), start, n, u1, u2, u3);
+        light.sampler->sample(u1, u2, settings.sampler == SamplerKind::random ? u3 : nullptr, n,
+                              batch);
+        for (int k = 0; k < n; ++k) {
+            Vec3 to_sample = batch[k].position - at.position;
+            geometry.distances[k] = length(to_sample);
+            Vec3 w = to_sample * (1 / geometry.distances[k]);
+            geometry.receiver_cosines[k] = dot(at.normal, w);
+            geometry.emission_dots[k] = dot(batch[k].normal, w);
+        }
+    }
+
+    // The first sample of camera sample `camera_index`'s block. Each shading
+    // point's samples take a block of the sequence whose size is a power of
+    // two and whose start is a multiple of it: such a block is spread evenly
+    // on its own, and a point's samples are a scrambled choice from it.
+    static uint32_t block_start(int count, uint32_t camera_index) {
+        uint32_t block = 1;
+        while (block < static_cast<uint32_t>(count)) {
+            block <<= 1;
+        }
+        return camera_index * block;
+    }
+
     // Irradiance at the point from light `index`, averaged over its samples
     // for camera sample `camera_index`.
     Vec3 irradiance(int index, const SurfacePoint &at, PixelSampler &sampler,
@@ -87,50 +128,26 @@ struct alignas(64) Worker {
         int count = light.samples > 0 ? light.samples : settings.light_samples;
         const Mesh &mesh = session.scene().objects[light.object].mesh;
         const float eps = session.geometry().epsilon();
-        Vec3 from = at.position + at.geometric_normal * eps;
         Vec3 sum;
-        // Each shading point's samples take a block of the sequence whose
-        // size is a power of two and whose start is a multiple of it: such a
-        // block is spread evenly on its own, and a point's samples are a
-        // scrambled choice from it.
-        uint32_t block = 1;
-        while (block < static_cast<uint32_t>(count)) {
-            block <<= 1;
-        }
-        uint32_t first = camera_index * block;
+        uint32_t first = block_start(count, camera_index);
         // The points are drawn a batch at a time, ahead of the shader calls.
         // One state serves all the samples (the library only reads it): a
         // sample sets what is its own.
-        SampleContext context{from, {}, &stats.shadow_rays};
+        SampleContext context{at.position + at.geometric_normal * eps, {}, &stats.shadow_rays};
         oska_state state = state_for(light, OSKA_RAY_LIGHT, 0, &context);
         state.sample = state.parent = &state;
         oska_shader_fn shader = session.light_shader();
         void *params = light.shader->record();
-        float u1[kBatch], u2[kBatch], u3[kBatch];
-        // Of each point: its distance, the cosine at the receiver and the
-        // emission dot product, which points from the shaded point to the
-        // sample (its negation, the emission cosine, is positive where the
-        // sample faces the point).
-        float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
-        const bool random = settings.sampler == SamplerKind::random;
+        BatchGeometry geometry;
         for (int i = 0; i < count; ++i) {
             if (i % kBatch == 0) {
-                int n = std::min(kBatch, count - i);
-                sampler.light_samples(static_cast<uint32_t>(index),
-                                      first + static_cast<uint32_t>(i), n, u1, u2, u3);
-                light.sampler->sample(u1, u2, random ? u3 : nullptr, n, batch);
-                for (int k = 0; k < n; ++k) {
-                    Vec3 to_sample = batch[k].position - at.position;
-                    distances[k] = length(to_sample);
-                    Vec3 w = to_sample * (1 / distances[k]);
-                    receiver_cosines[k] = dot(at.normal, w);
-                    emission_dots[k] = dot(batch[k].normal, w);
-                }
+                draw_batch(index, first + static_cast<uint32_t>(i), std::min(kBatch, count - i), at,
+                           sampler, geometry);
             }
             const EmitterPoint &sample = batch[i % kBatch];
-            const float distance = distances[i % kBatch];
-            const float receiver_cosine = receiver_cosines[i % kBatch];
-            const float emission_dot = emission_dots[i % kBatch];
+            const float distance = geometry.distances[i % kBatch];
+            const float receiver_cosine = geometry.receiver_cosines[i % kBatch];
+            const float emission_dot = geometry.emission_dots[i % kBatch];
             ++stats.light_samples;
             if (!(distance > eps)) {
                 continue;
@@ -202,7 +219,7 @@ struct alignas(64) Worker {
     // Adds the samples of pass `pass` in row `y` to `sums` (three floats a
     // pixel).
     void render_row(int y, int pass, float *sums) {
-        if (settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed)) {
+        if (cancelled(settings)) {
             return;
         }
         const Scene &scene = session.scene();
@@ -264,6 +281,89 @@ double estimate_noise(const std::vector<float> &even, const std::vector<float> &
     return std::sqrt(total * scale / static_cast<double>(even.size()));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Tells the caller's progress function how the render goes: the light
+// samples drawn so far (which the render threads add to), the time, the
+// passes and the last noise estimate.
+class ProgressReporter {
+  public:
+    ProgressReporter(int rows, const std::function<void(const Progress &)> &progress)
+        : progress_(progress) {
+        state_.rows = rows;
+    }
+
+    double seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+    void add_samples(long count) { samples_done_ += count; }
+    void set_passes(int passes) { state_.pass = passes; }
+    void set_noise(double noise) { state_.noise = noise; }
+    const Progress &state() const { return state_; }
+
+    void report(int rows_done) {
+        if (progress_) {
+            state_.rows_done = rows_done;
+            state_.light_samples = samples_done_.load();
+            state_.seconds = seconds();
+            progress_(state_);
+        }
+    }
+
+  private:
+    const std::function<void(const Progress &)> &progress_;
+    Clock::time_point start_ = Clock::now();
+    std::atomic<long> samples_done_{0};
+    Progress state_;
+};
+
+// The sums of a render's passes: the even passes' and the odd ones' apart
+// (one half only when the render is a single pass), for the noise estimate.
+struct PassSums {
+    std::vector<float> halves[2];
+    double counts[2] = {0, 0}; // camera samples a pixel has in each half
+
+    PassSums(std::size_t values, bool progressive) {
+        halves[0].assign(values, 0.0f);
+        if (progressive) {
+            halves[1].assign(values, 0.0f);
+        }
+    }
+    float *sums_of(int pass) { return halves[pass & 1].data(); }
+    void pass_done(int pass, int spp) { counts[pass & 1] += spp; }
+    double noise() const { return estimate_noise(halves[0], halves[1], counts); }
+
+    // The mean of all passes, each value finite.
+    Framebuffer image(int width, int height) {
+        Framebuffer image;
+        image.width = width;
+        image.height = height;
+        image.rgb = std::move(halves[0]);
+        if (!halves[1].empty()) {
+            for (std::size_t i = 0; i < image.rgb.size(); ++i) {
+                image.rgb[i] += halves[1][i];
+            }
+        }
+        auto samples = static_cast<float>(counts[0] + counts[1]);
+        for (float &value : image.rgb) {
+            value /= samples;
+            // Finite samples can still add up past the float range.
+            if (!std::isfinite(value)) {
+                value = std::isnan(value) ? 0.0f : std::copysign(FLT_MAX, value);
+            }
+        }
+        return image;
+    }
+};
+
+// When a render given a time or a noise target stops: after the pass that
+// brings the estimate under the target, or before a pass that would not end
+// in time.
+bool target_reached(const RenderSettings &settings, int passes, double spent, double noise) {
+    if (settings.time_limit > 0 && spent + spent / passes > settings.time_limit) {
+        return true;
+    }
+    return settings.noise_target > 0 && noise >= 0 && noise < settings.noise_target;
+}
+
 } // namespace
 
 Ray camera_ray(const Camera &camera, int width, int height, float px, float py) {
@@ -283,135 +383,50 @@ Ray camera_ray(const Camera &camera, int width, int height, float px, float py) 
 
 Framebuffer render(const Session &session, const RenderSettings &settings, Stats *stats,
                    const std::function<void(const Progress &)> &progress) {
-    auto start = std::chrono::steady_clock::now();
-    auto elapsed = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    std::size_t values = 3 * static_cast<std::size_t>(settings.width) * settings.height;
+    ProgressReporter reporter(settings.height, progress);
     bool progressive = settings.time_limit > 0 || settings.noise_target > 0;
     int max_passes = progressive ? std::max(1, settings.max_passes) : 1;
-    // The sums of the even passes and of the odd ones.
-    std::vector<float> halves[2];
-    halves[0].assign(values, 0.0f);
-    if (progressive) {
-        halves[1].assign(values, 0.0f);
-    }
-
+    PassSums sums(3 * static_cast<std::size_t>(settings.width) * settings.height, progressive);
     int threads = std::max(1, settings.threads);
-    std::vector<Worker> workers;
-    workers.reserve(static_cast<std::size_t>(threads));
+    std::vector<DirectLightIntegrator> integrators;
+    integrators.reserve(static_cast<std::size_t>(threads));
     for (int i = 0; i < threads; ++i) {
-        workers.emplace_back(session, settings);
+        integrators.emplace_back(session, settings);
     }
-    std::atomic<long> samples_done{0};
-    Progress state;
-    state.rows = settings.height;
-    auto report = [&](int rows_done) {
-        if (progress) {
-            state.rows_done = rows_done;
-            state.light_samples = samples_done.load();
-            state.seconds = elapsed();
-            progress(state);
-        }
-    };
 
-    // One pass over the image into `sums`; the calling thread reports.
-    auto run_pass = [&](int pass, float *sums) {
-        std::atomic<int> next_row{0}, rows_done{0};
-        std::mutex mutex;
-        std::condition_variable finished;
-        auto work = [&](Worker &worker) {
-            for (int y; (y = next_row.fetch_add(1)) < settings.height;) {
-                long before = worker.stats.light_samples;
-                worker.render_row(y, pass, sums);
-                samples_done += worker.stats.light_samples - before;
-                if (rows_done.fetch_add(1) + 1 == settings.height) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    finished.notify_all();
-                }
-            }
-        };
-        if (threads == 1) {
-            // One thread: render here, reporting between rows.
-            auto last = std::chrono::steady_clock::now();
-            for (int y; (y = next_row.fetch_add(1)) < settings.height;) {
-                long before = workers[0].stats.light_samples;
-                workers[0].render_row(y, pass, sums);
-                samples_done += workers[0].stats.light_samples - before;
-                rows_done.fetch_add(1);
-                if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(200)) {
-                    report(rows_done.load());
-                    last = std::chrono::steady_clock::now();
-                }
-            }
-            return;
-        }
-        std::vector<std::thread> pool;
-        for (Worker &worker : workers) {
-            pool.emplace_back(work, std::ref(worker));
-        }
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            while (!finished.wait_for(lock, std::chrono::milliseconds(200),
-                                      [&] { return rows_done.load() >= settings.height; })) {
-                lock.unlock();
-                report(rows_done.load());
-                lock.lock();
-            }
-        }
-        for (std::thread &thread : pool) {
-            thread.join();
-        }
-    };
-
-    double counts[2] = {0, 0}; // camera samples a pixel has in each half
     int passes = 0;
     while (passes < max_passes) {
-        run_pass(passes, halves[passes & 1].data());
-        counts[passes & 1] += settings.spp;
+        float *pass_sums = sums.sums_of(passes);
+        auto row = [&, pass = passes](int y, int thread) {
+            DirectLightIntegrator &integrator = integrators[static_cast<std::size_t>(thread)];
+            long before = integrator.stats.light_samples;
+            integrator.render_row(y, pass, pass_sums);
+            reporter.add_samples(integrator.stats.light_samples - before);
+        };
+        parallel_for_rows(0, settings.height, threads, row,
+                          [&](int rows_done) { reporter.report(rows_done); });
+        sums.pass_done(passes, settings.spp);
         ++passes;
-        state.pass = passes;
-        if (!progressive ||
-            (settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed))) {
+        reporter.set_passes(passes);
+        if (!progressive || cancelled(settings)) {
             break;
         }
-        state.noise = estimate_noise(halves[0], halves[1], counts);
-        // Stop rather than start a pass that would not end in time.
-        double spent = elapsed();
-        if (settings.time_limit > 0 && spent + spent / passes > settings.time_limit) {
-            break;
-        }
-        if (settings.noise_target > 0 && state.noise >= 0 && state.noise < settings.noise_target) {
+        reporter.set_noise(sums.noise());
+        if (target_reached(settings, passes, reporter.seconds(), reporter.state().noise)) {
             break;
         }
     }
-    report(settings.height);
+    reporter.report(settings.height);
 
-    Framebuffer image;
-    image.width = settings.width;
-    image.height = settings.height;
-    image.rgb = std::move(halves[0]);
-    if (progressive) {
-        for (std::size_t i = 0; i < values; ++i) {
-            image.rgb[i] += halves[1][i];
-        }
-    }
-    auto samples = static_cast<float>(counts[0] + counts[1]);
-    for (float &value : image.rgb) {
-        value /= samples;
-        // Finite samples can still add up past the float range.
-        if (!std::isfinite(value)) {
-            value = std::isnan(value) ? 0.0f : std::copysign(FLT_MAX, value);
-        }
-    }
+    Framebuffer image = sums.image(settings.width, settings.height);
     if (stats != nullptr) {
         *stats = Stats{};
-        for (const Worker &worker : workers) {
-            add(*stats, worker.stats);
+        for (const DirectLightIntegrator &integrator : integrators) {
+            add(*stats, integrator.stats);
         }
         stats->passes = passes;
-        stats->noise = state.noise;
-        stats->seconds = elapsed();
+        stats->noise = reporter.state().noise;
+        stats->seconds = reporter.seconds();
     }
     return image;
 }

@@ -23,6 +23,7 @@
 #ifndef OSKA_RENDER_INTEGRATOR_H
 #define OSKA_RENDER_INTEGRATOR_H
 
+#include "framebuffer.h"
 #include "sampler.h"
 #include "session.h"
 #include "vec.h"
@@ -71,15 +72,6 @@ struct Progress {
     long light_samples = 0;
     double seconds = 0;
     double noise = -1; // the estimate after the last pass; -1: not known yet
-};
-
-struct Framebuffer {
-    int width = 0, height = 0;
-    std::vector<float> rgb; // row-major from the top row, three floats a pixel
-    Vec3 at(int x, int y) const {
-        const float *p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
-        return {p[0], p[1], p[2]};
-    }
 };
 
 struct Ray {

@@ -9,6 +9,7 @@
 #include "json_reader.h"
 #include "lookdev/assets.h"
 #include "lookdev/values.h"
+#include "render_scene.h"
 #include "scene.h"
 #include "session.h"
 
@@ -758,7 +759,8 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
     try {
         std::string text = read_scene_text(args.scene);
         LoadOptions load = args.load_options();
-        Scene scene = load_scene_text(text, args.scene, directory_of(args.scene), load);
+        Scene scene =
+            load_scene(SceneSource::from_text(text, args.scene, directory_of(args.scene)), load);
         if (scene.lights.empty()) {
             throw Error(args.scene + ": has no light to tune");
         }

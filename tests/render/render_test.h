@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "error.h"
 #include "integrator.h"
+#include "render_scene.h"
 #include "scene.h"
 #include "session.h"
 
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace oska::render::test {
@@ -81,28 +83,26 @@ inline Outcome render_json(const json &scene_json, int threads = 1,
                            const std::string &base_dir = ".", const LoadOptions &load = {},
                            const Sampling &sampling = {}) {
     Outcome outcome;
+    SceneRun run;
+    run.load = load;
+    run.session.report = [&outcome](const std::string &line) { outcome.messages.push_back(line); };
+    run.adjust = [&](RenderSettings &settings) {
+        settings.threads = threads;
+        settings.sampler = sampling.sampler;
+        settings.seed = sampling.seed;
+        settings.noise_target = sampling.noise_target;
+        settings.max_passes = sampling.max_passes;
+    };
+    RenderedScene rendered;
     try {
-        Scene scene = load_scene_text(scene_json.dump(), "test.json", base_dir, load);
-        SessionOptions options;
-        options.report = [&outcome](const std::string &line) { outcome.messages.push_back(line); };
-        Session session(scene, options);
-        try {
-            session.open();
-            RenderSettings settings = settings_of(scene, threads);
-            settings.sampler = sampling.sampler;
-            settings.seed = sampling.seed;
-            settings.noise_target = sampling.noise_target;
-            settings.max_passes = sampling.max_passes;
-            outcome.image = render(session, settings, &outcome.stats);
-            session.close();
-        } catch (const Error &) {
-            outcome.protocol = session.protocol();
-            throw;
-        }
-        outcome.protocol = session.protocol();
+        render_scene(SceneSource::from_text(scene_json.dump(), "test.json", base_dir), run,
+                     rendered);
     } catch (const Error &e) {
         outcome.error = e.what();
     }
+    outcome.image = std::move(rendered.image);
+    outcome.stats = rendered.stats;
+    outcome.protocol = std::move(rendered.protocol);
     return outcome;
 }
 
