@@ -223,53 +223,77 @@ enum {
                                  * switch and the boolean just before it are on */
     OSKA_PARAM_SAMPLES = 8,     /* a sample count: 0 to 65535 (the light keeps 16 bits) */
     OSKA_PARAM_DECAY = 16,      /* a decay law, OSKA_DECAY_... */
-    OSKA_PARAM_TEXTURE = 32     /* a tag that names a texture */
+    OSKA_PARAM_TEXTURE = 32,    /* a tag that names a texture */
+    /* Roles of oskacolor's parameters, for a host that shows what a light does. */
+    OSKA_PARAM_EMISSION = 64,         /* the emission colour; its alpha is the intensity */
+    OSKA_PARAM_RANGE_START = 128,     /* where the range of a ranged decay law starts */
+    OSKA_PARAM_RANGE_END = 256,       /* where that range ends */
+    OSKA_PARAM_FRONT_ONLY = 512,      /* the switch: emit from the front side only */
+    OSKA_PARAM_CUTOFF = 1024,         /* the emission cosine that side must exceed */
+    OSKA_PARAM_THRESHOLD = 2048,      /* the brightness below which a sample goes dark */
+    OSKA_PARAM_TEXTURE_SOURCE = 4096, /* the switch: the TEXTURE tag is the colour source */
+    OSKA_PARAM_VERTEX_SOURCE = 8192,  /* the switch: a vertex colour is the colour source
+                                       * (with the VERTEX_DATA switch; its CHANNEL follows) */
+    OSKA_PARAM_HSV = 16384,           /* the switch: scale the colour source's hue,
+                                       * saturation and value */
+    OSKA_PARAM_BURN = 32768,          /* the switch: burn its highlights, after the HSV */
+    OSKA_PARAM_ATTENUATES = 65536     /* weakens the light by distance, angle, shadow, alpha,
+                                       * vertex data or threshold; 0 turns that off */
 };
 
 #define OSKACOLOR_PARAMS(X)                                                                        \
-    X(color, COLOR, 0, 0, 0, 1, "", 0, "base emission colour; alpha is the intensity")             \
-    X(shadows, BOOLEAN, 16, 0, 0, 0, "", 0, "trace shadows")                                       \
+    X(color, COLOR, 0, 0, 0, 1, "", OSKA_PARAM_EMISSION,                                           \
+      "base emission colour; alpha is the intensity")                                              \
+    X(shadows, BOOLEAN, 16, 0, 0, 0, "", OSKA_PARAM_ATTENUATES, "trace shadows")                   \
     X(shadow_color, COLOR, 20, 0, 0, 1, "", 0,                                                     \
       "multiplies the light where the shadow is complete")                                         \
-    X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_DECAY,                                           \
+    X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_DECAY | OSKA_PARAM_ATTENUATES,                   \
       "decay law: 1 linear in range, 2 inverse power in range, 3 physical, else none")             \
-    X(decay_start, SCALAR, 40, 0, 0, 20, "scene units", 0,                                         \
+    X(decay_start, SCALAR, 40, 0, 0, 20, "scene units", OSKA_PARAM_RANGE_START,                    \
       "range start (laws 1, 2); exponent of the emission cosine (law 3)")                          \
-    X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", 0,                                           \
+    X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", OSKA_PARAM_RANGE_END,                        \
       "range end (laws 1, 2): from there on nothing arrives")                                      \
     X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_TEXTURE, "colour texture on the emitting surface") \
-    X(use_texture, BOOLEAN, 52, 0, 0, 0, "", 0,                                                    \
+    X(use_texture, BOOLEAN, 52, 0, 0, 0, "", OSKA_PARAM_TEXTURE_SOURCE,                            \
       "colour source is the texture (unless vertex data)")                                         \
-    X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", 0, "texel alpha scales its colour and sizes the range") \
+    X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                                  \
+      "texel alpha scales its colour and sizes the range")                                         \
     X(alpha_scale, SCALAR, 60, 0, 0, 4, "factor", 0, "factor on the texel alpha")                  \
-    X(burn, BOOLEAN, 64, 0, 0, 0, "", 0, "highlight burn of the colour source")                    \
+    X(burn, BOOLEAN, 64, 0, 0, 0, "", OSKA_PARAM_BURN, "highlight burn of the colour source")      \
     X(burn_multiplier, SCALAR, 68, 0, 0, 8, "factor", 0,                                           \
       "brightening factor of the burn; 1 or less does nothing")                                    \
     X(burn_threshold, SCALAR, 72, 0, 0, 2, "luminance", 0, "luminance above which the burn acts")  \
     X(burn_power, SCALAR, 76, 0, 0, 8, "exponent", 0, "exponent of the burn blend")                \
-    X(hsv_adjust, BOOLEAN, 80, 0, 0, 0, "", 0,                                                     \
+    X(hsv_adjust, BOOLEAN, 80, 0, 0, 0, "", OSKA_PARAM_HSV,                                        \
       "scale hue, saturation and value of the colour source")                                      \
     X(hue, SCALAR, 84, 0, 0, 4, "factor - 1", 0, "hue multiplied by 1 + hue")                      \
     X(saturation, SCALAR, 88, 0, 0, 4, "factor - 1", 0, "saturation multiplied by 1 + saturation") \
     X(value, SCALAR, 92, 0, 0, 4, "factor - 1", 0, "value multiplied by 1 + value")                \
-    X(texture_range, BOOLEAN, 96, 0, 0, 0, "", 0, "decay range (laws 1, 2) scaled by the texel")   \
+    X(texture_range, BOOLEAN, 96, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                              \
+      "decay range (laws 1, 2) scaled by the texel")                                               \
     X(range_gamma, SCALAR, 100, 0, 0, 4, "exponent", 0,                                            \
       "the texel's range scale is its luminance (or alpha) to 1 / (range_gamma + 1)")              \
     X(tint_shadow, BOOLEAN, 104, 0, 0, 0, "", 0, "shadow colour multiplied by the colour source")  \
     X(use_vertex_color, BOOLEAN, 108, 0, 0, 0, "", OSKA_PARAM_VERTEX_DATA,                         \
       "vertex data for colour, intensity, range and shadow; wins over use_texture")                \
-    X(directional, BOOLEAN, 112, 0, 0, 0, "", 0, "emit from the front side only, beyond cutoff")   \
-    X(cosine, BOOLEAN, 116, 0, 0, 0, "", 0, "weight a directional light by the emission cosine")   \
-    X(cutoff, SCALAR, 120, 0, -1, 1, "cosine", 0, "the emission cosine must exceed it")            \
-    X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness", 0,                                          \
+    X(directional, BOOLEAN, 112, 0, 0, 0, "", OSKA_PARAM_FRONT_ONLY | OSKA_PARAM_ATTENUATES,       \
+      "emit from the front side only, beyond cutoff")                                              \
+    X(cosine, BOOLEAN, 116, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                                    \
+      "weight a directional light by the emission cosine")                                         \
+    X(cutoff, SCALAR, 120, 0, -1, 1, "cosine", OSKA_PARAM_CUTOFF,                                  \
+      "the emission cosine must exceed it")                                                        \
+    X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness",                                             \
+      OSKA_PARAM_THRESHOLD | OSKA_PARAM_ATTENUATES,                                                \
       "samples whose largest channel is below it go dark; 0 off")                                  \
     X(max_level, INTEGER, 128, 0, 0, 0, "", 0,                                                     \
       "shadows traced only below this reflection and refraction depth")                            \
-    X(vc_color, BOOLEAN, 132, 0, 0, 0, "", 0, "colour source is a vertex vector")                  \
+    X(vc_color, BOOLEAN, 132, 0, 0, 0, "", OSKA_PARAM_VERTEX_SOURCE,                               \
+      "colour source is a vertex vector")                                                          \
     X(vc_color_channel, INTEGER, 136, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
-    X(vc_intensity, BOOLEAN, 140, 0, 0, 0, "", 0, "intensity scaled by a vertex vector's x")       \
+    X(vc_intensity, BOOLEAN, 140, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                              \
+      "intensity scaled by a vertex vector's x")                                                   \
     X(vc_intensity_channel, INTEGER, 144, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")   \
-    X(vc_range, BOOLEAN, 148, 0, 0, 0, "", 0,                                                      \
+    X(vc_range, BOOLEAN, 148, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                                  \
       "range end (laws 1, 2) scaled by a vertex vector's x")                                       \
     X(vc_range_channel, INTEGER, 152, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
     X(vc_shadow, BOOLEAN, 156, 0, 0, 0, "", 0, "shadow colour is a vertex vector")                 \

@@ -116,8 +116,64 @@ json control_of(const std::string &shader, const ParamDecl &param) {
     return control;
 }
 
-// Whether decay law `law` works within a range.
+// Whether law `law` (OSKA_DECAY_...) works within a range.
 bool ranged_decay(int law) { return law == OSKA_DECAY_LINEAR || law == OSKA_DECAY_INVERSE_POWER; }
+
+// What the page notes of the distance curve: the law of falloff, whether it
+// works within a range and that range, and the level below which a sample
+// goes dark, each role with the name of its parameter.
+void describe_distance(json &curve, const lookdev::Roles &p) {
+    const int law = p.word(OSKA_PARAM_DECAY);
+    curve["law"] = {{"name", p.name(OSKA_PARAM_DECAY)}, {"value", law}};
+    curve["ranged"] = ranged_decay(law);
+    curve["start"] = p.scalar(OSKA_PARAM_RANGE_START);
+    curve["end"] = p.scalar(OSKA_PARAM_RANGE_END);
+    curve["limit"] = {{"name", p.name(OSKA_PARAM_THRESHOLD)},
+                      {"value", p.scalar(OSKA_PARAM_THRESHOLD)}};
+}
+
+// What it notes of the angle curve: whether the light emits from its front
+// only, and the angle beyond which nothing arrives then (-1 otherwise).
+void describe_angle(json &curve, const lookdev::Roles &p) {
+    const bool front_only = p.word(OSKA_PARAM_FRONT_ONLY) != 0;
+    const float edge = std::clamp(p.scalar(OSKA_PARAM_CUTOFF), -1.0f, 1.0f);
+    curve["front"] = {{"name", p.name(OSKA_PARAM_FRONT_ONLY)}, {"on", front_only}};
+    curve["edge"] = {{"name", p.name(OSKA_PARAM_CUTOFF)},
+                     {"degrees", front_only ? std::acos(edge) * 180 / kPi : -1.0}};
+}
+
+// What the light's colour comes from: a vertex colour when vertex data and
+// its switch are on, else the texel when the image is on and named;
+// "" for neither.
+std::string colour_source(const lookdev::Roles &p) {
+    const oska_param_info *vertex = p.row(OSKA_PARAM_VERTEX_SOURCE);
+    if (p.word(OSKA_PARAM_VERTEX_DATA) != 0 && p.word(vertex) != 0) {
+        return "vertex colour " + std::to_string(p.word(p.next(vertex)));
+    }
+    if (p.word(OSKA_PARAM_TEXTURE_SOURCE) != 0 && p.word(OSKA_PARAM_TEXTURE) != 0) {
+        return "texel";
+    }
+    return "";
+}
+
+// `base` with the parameter of `row` set: every number of it (a colour's
+// channels, a scalar) to `number`, and its word (an integer, boolean or tag) 0.
+ShaderCall with(ShaderCall base, const oska_param_info &row, int number) {
+    const std::vector<ParamDecl> &decls = base.decl->params;
+    auto at = std::find_if(decls.begin(), decls.end(), [&](const ParamDecl &d) {
+        return d.offset == static_cast<std::size_t>(row.offset);
+    });
+    const ParamDecl *decl = at == decls.end() ? nullptr : &*at;
+    auto it = std::find_if(base.params.begin(), base.params.end(),
+                           [&](const ParamSetting &s) { return s.decl == decl; });
+    if (it == base.params.end()) {
+        it = base.params.insert(it, ParamSetting{});
+        it->decl = decl;
+    }
+    std::fill(std::begin(it->numbers), std::end(it->numbers), static_cast<float>(number));
+    it->integer = 0;
+    return base;
+}
 
 // A render published to the page: tone-mapped, sRGB, 8 bits, RGBA.
 struct Frame {
@@ -216,8 +272,8 @@ class Lookdev {
             }
         }
         json textures = json::array();
-        for (const TextureDesc &texture : scene_.textures) {
-            textures.push_back(texture.name);
+        for (const TextureDesc &image : scene_.textures) {
+            textures.push_back(image.name);
         }
         // The file's name without its folder (with none, rfind's npos + 1 is 0).
         return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
@@ -348,12 +404,13 @@ class Lookdev {
             state.vector_count = bound.vector_count;
             return state;
         };
-        const oskacolor_params &p = *bound.params;
-        // A decay range sets the distances shown; otherwise 0 to 10, angles at 1.
+        const lookdev::Roles p(lights_[i].shader, bound.params);
+        const float start = p.scalar(OSKA_PARAM_RANGE_START), end = p.scalar(OSKA_PARAM_RANGE_END);
+        // A law's range sets the distances shown; otherwise 0 to 10, angles at 1.
         double far = 10, reference = 1;
-        if (ranged_decay(p.decay) && p.decay_end > 0) {
-            far = 1.25 * std::max(p.decay_end, p.decay_start);
-            reference = 0.5 * (std::max(0.0f, p.decay_start) + p.decay_end);
+        if (ranged_decay(p.word(OSKA_PARAM_DECAY)) && end > 0) {
+            far = 1.25 * std::max(end, start);
+            reference = 0.5 * (std::max(0.0f, start) + end);
         }
         constexpr int kSteps = 200;
         std::vector<oska_state> states;
@@ -381,67 +438,40 @@ class Lookdev {
         };
         json distance = series(0, kSteps);
         distance["x"] = distances;
-        distance["decay"] = p.decay;
-        distance["ranged"] = ranged_decay(p.decay);
-        distance["start"] = p.decay_start;
-        distance["end"] = p.decay_end;
-        distance["threshold"] = p.threshold;
+        describe_distance(distance, p);
         json angle = series(kSteps, 181);
         angle["x"] = angles;
         angle["distance"] = reference;
-        angle["directional"] = p.directional != 0;
-        angle["cutoff"] =
-            p.directional ? std::acos(std::clamp(p.cutoff, -1.0f, 1.0f)) * 180 / kPi : -1.0;
+        describe_angle(angle, p);
         return {{"distance", distance}, {"angle", angle}, {"chain", chain(i, state_at(1, 1))}};
     }
 
-    // The colour source, then after HSV, then after burn: the shader's
-    // answer with everything else that shapes the colour turned off.
+    // The colour source, then after its HSV scaling, then after its highlights
+    // are burnt: the shader's answer with everything that weakens the light off.
     json chain(std::size_t i, oska_state state) {
         const ShaderCall &call = scene_.lights[i].shader;
-        const oskacolor_params &p = *session_->lights()[i].params;
-        std::string source;
-        if (p.use_vertex_color && p.vc_color) {
-            source = "vertex colour " + std::to_string(p.vc_color_channel);
-        } else if (p.use_texture && p.texture != 0) {
-            source = "texel";
-        }
-        if (source.empty()) {
+        const lookdev::Roles p(lights_[i].shader, session_->lights()[i].params);
+        const std::string source = colour_source(p);
+        const unsigned needed[] = {OSKA_PARAM_EMISSION, OSKA_PARAM_BURN, OSKA_PARAM_HSV};
+        if (source.empty() || std::any_of(std::begin(needed), std::end(needed),
+                                          [&](unsigned flag) { return p.row(flag) == nullptr; })) {
             return json::array();
         }
-        // The call with the parameter at `offset` of the record set to a value.
-        auto with = [&](ShaderCall base, std::size_t offset, float number, int32_t integer) {
-            const std::vector<ParamDecl> &decls = base.decl->params;
-            auto at = std::find_if(decls.begin(), decls.end(),
-                                   [&](const ParamDecl &d) { return d.offset == offset; });
-            const ParamDecl *decl = at == decls.end() ? nullptr : &*at;
-            auto it = std::find_if(base.params.begin(), base.params.end(),
-                                   [&](const ParamSetting &s) { return s.decl == decl; });
-            if (it == base.params.end()) {
-                it = base.params.insert(it, ParamSetting{});
-                it->decl = decl;
-            }
-            std::fill(std::begin(it->numbers), std::end(it->numbers), number);
-            it->integer = integer;
-            return base;
-        };
-#define OSKA_AT(field) offsetof(oskacolor_params, field)
-        ShaderCall plain = with(call, OSKA_AT(color), 1, 0);
-        for (std::size_t off : {OSKA_AT(directional), OSKA_AT(cosine), OSKA_AT(decay),
-                                OSKA_AT(shadows), OSKA_AT(use_alpha), OSKA_AT(vc_intensity),
-                                OSKA_AT(texture_range), OSKA_AT(vc_range), OSKA_AT(threshold)}) {
-            plain = with(plain, off, 0, 0);
+        ShaderCall plain = with(call, *p.row(OSKA_PARAM_EMISSION), 1);
+        for (const oska_param_info *row : p.rows(OSKA_PARAM_ATTENUATES)) {
+            plain = with(plain, *row, 0);
         }
-        ShaderCall after_hsv = with(plain, OSKA_AT(burn), 0, 0);
-        ShaderCall bare = with(after_hsv, OSKA_AT(hsv_adjust), 0, 0);
-#undef OSKA_AT
+        ShaderCall after_hsv = with(plain, *p.row(OSKA_PARAM_BURN), 0);
+        ShaderCall bare = with(after_hsv, *p.row(OSKA_PARAM_HSV), 0);
         json out = json::array();
-        const std::pair<const char *, const ShaderCall *> steps[] = {
-            {"", &bare}, {"after HSV", &after_hsv}, {"after burn", &plain}};
+        const std::pair<std::string, const ShaderCall *> steps[] = {
+            {source, &bare},
+            {"after HSV", &after_hsv},
+            {std::string("after ") + p.name(OSKA_PARAM_BURN), &plain}};
         for (const auto &[label, variant] : steps) {
             std::vector<oska_state> states{state};
             Session::Answer a = session_->probe_light(i, *variant, states)[0];
-            out.push_back({{"label", *label ? std::string(label) : source},
+            out.push_back({{"label", label},
                            {"rgb", {a.color.r, a.color.g, a.color.b}},
                            {"accepted", a.accepted}});
         }

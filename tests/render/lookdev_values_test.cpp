@@ -52,5 +52,70 @@ TEST(LookdevSave, SplicesOnlyEachLightsParams) {
     EXPECT_THROW(splice_light_params(R"({"lights": [{"params": {"a": [1, 2})", {two}), Error);
 }
 
+// The page's curves and swatches find the light's parameters by role: each
+// role reads the one parameter it stands for, with the name it is shown by.
+TEST(LookdevRoles, ReadEachRoleFromTheRecord) {
+    oskacolor_params record{};
+    record.color = {0.5f, 0.25f, 1, 2};
+    record.decay = 2;
+    record.decay_start = 1.5f;
+    record.decay_end = 7.25f;
+    record.directional = 1;
+    record.cutoff = -0.5f;
+    record.threshold = 0.125f;
+    record.use_texture = 1;
+    record.vc_color = 1;
+    record.vc_color_channel = 3;
+    record.hsv_adjust = 1;
+    record.use_vertex_color = 1;
+    const Roles roles("oskacolor", &record);
+    struct Case {
+        unsigned flag;
+        const char *name;
+        int32_t word;
+        float scalar;
+    };
+    const Case cases[] = {
+        {OSKA_PARAM_DECAY, "decay", 2, 0},
+        {OSKA_PARAM_RANGE_START, "decay_start", 0, 1.5f},
+        {OSKA_PARAM_RANGE_END, "decay_end", 0, 7.25f},
+        {OSKA_PARAM_FRONT_ONLY, "directional", 1, 0},
+        {OSKA_PARAM_CUTOFF, "cutoff", 0, -0.5f},
+        {OSKA_PARAM_THRESHOLD, "threshold", 0, 0.125f},
+        {OSKA_PARAM_TEXTURE_SOURCE, "use_texture", 1, 0},
+        {OSKA_PARAM_TEXTURE, "texture", 0, 0},
+        {OSKA_PARAM_VERTEX_DATA, "use_vertex_color", 1, 0},
+        {OSKA_PARAM_VERTEX_SOURCE, "vc_color", 1, 0},
+        {OSKA_PARAM_HSV, "hsv_adjust", 1, 0},
+        {OSKA_PARAM_BURN, "burn", 0, 0},
+        {OSKA_PARAM_EMISSION, "color", 0, 0}, // a colour is neither a word nor a scalar
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_STREQ(roles.name(c.flag), c.name);
+        EXPECT_EQ(roles.word(c.flag), c.word);
+        EXPECT_EQ(roles.scalar(c.flag), c.scalar);
+        // Every role but the attenuating ones stands for one parameter.
+        EXPECT_EQ(roles.rows(c.flag).size(), 1u);
+    }
+    // The vertex colour's channel is the parameter after its switch.
+    EXPECT_EQ(roles.word(roles.next(roles.row(OSKA_PARAM_VERTEX_SOURCE))), 3);
+    // What the colour swatches turn off: everything that weakens the light.
+    std::vector<std::string> off;
+    for (const oska_param_info *row : roles.rows(OSKA_PARAM_ATTENUATES)) {
+        off.emplace_back(row->name);
+    }
+    EXPECT_EQ(off, (std::vector<std::string>{"shadows", "decay", "use_alpha", "texture_range",
+                                             "directional", "cosine", "threshold", "vc_intensity",
+                                             "vc_range"}));
+    // A shader without these roles reads them as nothing.
+    const oskalight_params light{};
+    const Roles none("oskalight", &light);
+    EXPECT_STREQ(none.name(OSKA_PARAM_DECAY), "");
+    EXPECT_EQ(none.word(OSKA_PARAM_FRONT_ONLY), 0);
+    EXPECT_EQ(none.scalar(OSKA_PARAM_CUTOFF), 0);
+    EXPECT_EQ(none.next(none.row(OSKA_PARAM_VERTEX_SOURCE)), nullptr);
+}
+
 } // namespace
 } // namespace oska::render::lookdev

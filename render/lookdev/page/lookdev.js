@@ -284,18 +284,18 @@ function plot(target, old, data, xLabel, extra, marks) {
 function drawCurves() {
   const c = lookdev.curves && lookdev.curves[lookdev.light];
   if (!c) return;
+  // Each curve says, by role, what shapes it and the parameter's name for it.
   const d = c.distance;
   const inRange = d.ranged;
-  distancePlot = plot($('distance'), distancePlot, d, 'distance',
-    d.threshold > 0 ? { label: 'threshold', value: d.threshold } : null,
-    inRange ? [d.start, d.end] : []);
+  const limit = d.limit.value > 0 ? { label: d.limit.name, value: d.limit.value } : null;
+  distancePlot = plot($('distance'), distancePlot, d, 'distance', limit, inRange ? [d.start, d.end] : []);
   $('distance-note').textContent =
-    `decay ${d.decay}` + (inRange ? `, range ${round(d.start)} to ${round(d.end)}` : '') +
-    (d.threshold > 0 ? `, threshold ${round(d.threshold)}` : '') + ', head-on';
+    `${d.law.name} ${d.law.value}` + (inRange ? `, range ${round(d.start)} to ${round(d.end)}` : '') +
+    (limit ? `, ${limit.label} ${round(limit.value)}` : '') + ', head-on';
   const a = c.angle;
-  anglePlot = plot($('angle'), anglePlot, a, 'angle (degrees)', null, a.directional ? [a.cutoff] : []);
+  anglePlot = plot($('angle'), anglePlot, a, 'angle (degrees)', null, a.front.on ? [a.edge.degrees] : []);
   $('angle-note').textContent = `at distance ${round(a.distance)}` +
-    (a.directional ? `, cutoff at ${round(a.cutoff)}°` : ', not directional');
+    (a.front.on ? `, ${a.edge.name} at ${round(a.edge.degrees)}°` : `, not ${a.front.name}`);
   const chain = $('chain');
   chain.textContent = '';
   if (c.chain.length === 0) {
