@@ -45,6 +45,27 @@ void check_channels(const Scene &scene, const std::string &where, int object,
     }
 }
 
+// The row of oskacolor's table with `flag`; its record holds one of each.
+const oska_param_info &row_with(unsigned flag) {
+    const ParamTable table = param_table("oskacolor");
+    return *std::find_if(table.begin(), table.end(),
+                         [&](const oska_param_info &row) { return (row.flags & flag) != 0; });
+}
+
+// Camera-visible points are at trace level 0: a depth limit of 0 or less
+// turns the light's shadows off, which is rarely what was meant. The
+// warning, or "" when the shadows are off or traced.
+std::string depth_warning(const oskacolor_params &params) {
+    const oska_param_info &shadows = row_with(OSKA_PARAM_SHADOWS);
+    const oska_param_info &depth = row_with(OSKA_PARAM_DEPTH);
+    const int32_t limit = word_at(params, depth);
+    if (word_at(params, shadows) == 0 || limit > 0) {
+        return "";
+    }
+    return std::string("warning: ") + shadows.name + " is on but " + depth.name + " is " +
+           std::to_string(limit) + ", so no shadow is traced (set " + depth.name + " to 1 or more)";
+}
+
 // The bytes of the array elements laid after the record.
 std::size_t array_bytes(const ShaderCall &call) {
     std::size_t bytes = 0;
@@ -356,13 +377,10 @@ void Session::bind_light(std::size_t index) {
             static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
         check_channels(scene_, desc.where, bound.object, *bound.params);
     }
-    // Camera-visible points are at trace level 0: a limit of 0 or less
-    // turns the light's shadows off, which is rarely what was meant.
-    if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
-        options_.report(located(desc.where, "warning: shadows is on but max_level is " +
-                                                std::to_string(bound.params->max_level) +
-                                                ", so no shadow is traced (set max_level to 1 "
-                                                "or more)"));
+    if (options_.report) {
+        if (std::string warning = depth_warning(*bound.params); !warning.empty()) {
+            options_.report(located(desc.where, warning));
+        }
     }
     // The shader's instance init refuses lights that are not object lights.
     start_instance(s, *bound.shader, host.make_state(*bound.shader, bound.instance), desc.where);

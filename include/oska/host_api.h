@@ -223,12 +223,14 @@ enum {
                                  * switch and the boolean just before it are on */
     OSKA_PARAM_SAMPLES = 8,     /* a sample count: 0 to 65535 (the light keeps 16 bits) */
     OSKA_PARAM_DECAY = 16,      /* a decay law, OSKA_DECAY_... */
-    OSKA_PARAM_TEXTURE = 32     /* a tag that names a texture */
+    OSKA_PARAM_TEXTURE = 32,    /* a tag that names a texture */
+    OSKA_PARAM_SHADOWS = 64,    /* the switch of shadow tracing */
+    OSKA_PARAM_DEPTH = 128      /* a trace depth; shadows are traced only below it */
 };
 
 #define OSKACOLOR_PARAMS(X)                                                                        \
     X(color, COLOR, 0, 0, 0, 1, "", 0, "base emission colour; alpha is the intensity")             \
-    X(shadows, BOOLEAN, 16, 0, 0, 0, "", 0, "trace shadows")                                       \
+    X(shadows, BOOLEAN, 16, 0, 0, 0, "", OSKA_PARAM_SHADOWS, "trace shadows")                      \
     X(shadow_color, COLOR, 20, 0, 0, 1, "", 0,                                                     \
       "multiplies the light where the shadow is complete")                                         \
     X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_DECAY,                                           \
@@ -263,7 +265,7 @@ enum {
     X(cutoff, SCALAR, 120, 0, -1, 1, "cosine", 0, "the emission cosine must exceed it")            \
     X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness", 0,                                          \
       "samples whose largest channel is below it go dark; 0 off")                                  \
-    X(max_level, INTEGER, 128, 0, 0, 0, "", 0,                                                     \
+    X(max_level, INTEGER, 128, 0, 0, 0, "", OSKA_PARAM_DEPTH,                                      \
       "shadows traced only below this reflection and refraction depth")                            \
     X(vc_color, BOOLEAN, 132, 0, 0, 0, "", 0, "colour source is a vertex vector")                  \
     X(vc_color_channel, INTEGER, 136, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
