@@ -53,16 +53,16 @@ const oska_param_info &row_with(unsigned flag) {
 }
 
 // Camera-visible points are at trace level 0: a depth limit of 0 or less
-// turns the light's shadows off, which is rarely what was meant. The
-// warning, or "" when the shadows are off or traced.
+// turns shadow tracing off, which is rarely what was meant. The warning, or
+// "" when shadow tracing is off or happens.
 std::string depth_warning(const oskacolor_params &params) {
-    const oska_param_info &shadows = row_with(OSKA_PARAM_SHADOWS);
+    const oska_param_info &tracing = row_with(OSKA_PARAM_SHADOWS);
     const oska_param_info &depth = row_with(OSKA_PARAM_DEPTH);
     const int32_t limit = word_at(params, depth);
-    if (word_at(params, shadows) == 0 || limit > 0) {
+    if (word_at(params, tracing) == 0 || limit > 0) {
         return "";
     }
-    return std::string("warning: ") + shadows.name + " is on but " + depth.name + " is " +
+    return std::string("warning: ") + tracing.name + " is on but " + depth.name + " is " +
            std::to_string(limit) + ", so no shadow is traced (set " + depth.name + " to 1 or more)";
 }
 
