@@ -49,22 +49,61 @@ const ShaderDecl *Declarations::find(const std::string &shader) const {
     return find_named(shaders, shader);
 }
 
+namespace {
+
+// Stops the parse at a line: "FILE:LINE: WHAT".
+struct LineError {
+    const std::string &file;
+    int number = 0;
+    [[noreturn]] void operator()(const std::string &what) const {
+        throw Error(file + ":" + std::to_string(number) + ": " + what);
+    }
+};
+
+// A parameter line's words, "TYPE NAME" or "array TYPE NAME", laid after
+// the parameters of `open` so far.
+ParamDecl parse_param(const std::vector<std::string> &w, const ShaderDecl &open,
+                      const LineError &fail) {
+    ParamDecl param;
+    std::size_t name_at = 1;
+    if (w[0] == "array") {
+        param.array = true;
+        name_at = 2;
+        if (w.size() != 3 || !parse_type(w[1], &param.type)) {
+            fail("expected 'array TYPE NAME'");
+        }
+    } else if (w.size() != 2 || !parse_type(w[0], &param.type)) {
+        fail("expected 'TYPE NAME' with TYPE color, scalar, boolean, integer or tag");
+    }
+    param.name = w[name_at];
+    if (open.find(param.name) != nullptr) {
+        fail("parameter '" + param.name + "' declared twice");
+    }
+    param.offset = open.record_size;
+    param.size = param.array ? 12 : (param.type == ParamType::color ? 16 : 4);
+    return param;
+}
+
+// The words of a line, without its comment.
+std::vector<std::string> words_of(std::string line) {
+    if (auto hash = line.find('#'); hash != std::string::npos) {
+        line.erase(hash);
+    }
+    std::istringstream words(line);
+    return {std::istream_iterator<std::string>(words), {}};
+}
+
+} // namespace
+
 Declarations parse_declarations(const std::string &text, const std::string &file) {
     Declarations result;
     ShaderDecl *open = nullptr;
     std::istringstream lines(text);
     std::string line;
-    int number = 0;
-    auto fail = [&](const std::string &what) {
-        throw Error(file + ":" + std::to_string(number) + ": " + what);
-    };
+    LineError fail{file};
     while (std::getline(lines, line)) {
-        ++number;
-        if (auto hash = line.find('#'); hash != std::string::npos) {
-            line.erase(hash);
-        }
-        std::istringstream words(line);
-        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        ++fail.number;
+        std::vector<std::string> w = words_of(line);
         if (w.empty()) {
             continue;
         }
@@ -80,37 +119,17 @@ Declarations parse_declarations(const std::string &text, const std::string &file
             }
             result.shaders.push_back({w[1], w[2], {}, 0});
             open = &result.shaders.back();
-            continue;
-        }
-        if (open == nullptr) {
+        } else if (open == nullptr) {
             fail("'" + w[0] + "' outside a shader");
-        }
-        if (w[0] == "end") {
+        } else if (w[0] == "end") {
             if (w.size() != 1) {
                 fail("unexpected text after 'end'");
             }
             open = nullptr;
-            continue;
+        } else {
+            open->params.push_back(parse_param(w, *open, fail));
+            open->record_size += open->params.back().size;
         }
-        ParamDecl param;
-        std::size_t name_at = 1;
-        if (w[0] == "array") {
-            param.array = true;
-            name_at = 2;
-            if (w.size() != 3 || !parse_type(w[1], &param.type)) {
-                fail("expected 'array TYPE NAME'");
-            }
-        } else if (w.size() != 2 || !parse_type(w[0], &param.type)) {
-            fail("expected 'TYPE NAME' with TYPE color, scalar, boolean, integer or tag");
-        }
-        param.name = w[name_at];
-        if (open->find(param.name) != nullptr) {
-            fail("parameter '" + param.name + "' declared twice");
-        }
-        param.offset = open->record_size;
-        param.size = param.array ? 12 : (param.type == ParamType::color ? 16 : 4);
-        open->record_size += param.size;
-        open->params.push_back(param);
     }
     if (open != nullptr) {
         fail("shader '" + open->name + "' has no 'end'");

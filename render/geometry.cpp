@@ -251,69 +251,80 @@ inline uint32_t AreaSampler::pick(float u) const {
 // point's on its own, so the bits are too.
 void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int count,
                          EmitterPoint *points) const {
-    constexpr int kStage = 16;
-    float low[kStage], share[kStage], radial[kStage], along[kStage];
-    float b1[kStage], b2[kStage], length2[kStage], inverse[kStage];
     for (int start = 0; start < count; start += kStage) {
         const int n = std::min(kStage, count - start);
-        EmitterPoint *out = points + start;
-        for (int k = 0; k < n; ++k) {
-            uint32_t index = pick(u1[start + k]);
-            out[k].triangle = index;
-            low[k] = index > 0 ? cdf_[index - 1] : 0.0f;
-            share[k] = cdf_[index] - low[k];
-            // A triangle of no area keeps the number as it is.
-            if (!(share[k] > 0)) {
-                low[k] = 0;
-                share[k] = 1;
-            }
+        float b1[kStage], b2[kStage];
+        pick_stage(u1 + start, u2 + start, u3 != nullptr ? u3 + start : nullptr, n, points + start,
+                   b1, b2);
+        place_stage(b1, b2, n, points + start);
+    }
+}
+
+// Each point's triangle, into `out`, and its barycentric coordinates.
+void AreaSampler::pick_stage(const float *u1, const float *u2, const float *u3, int n,
+                             EmitterPoint *out, float *b1, float *b2) const {
+    float low[kStage], share[kStage], radial[kStage], along[kStage];
+    for (int k = 0; k < n; ++k) {
+        uint32_t index = pick(u1[k]);
+        out[k].triangle = index;
+        low[k] = index > 0 ? cdf_[index - 1] : 0.0f;
+        share[k] = cdf_[index] - low[k];
+        // A triangle of no area keeps the number as it is.
+        if (!(share[k] > 0)) {
+            low[k] = 0;
+            share[k] = 1;
         }
-        if (u3 != nullptr) {
-            std::copy_n(u2 + start, n, radial);
-            std::copy_n(u3 + start, n, along);
-        } else {
-            // What is left of the first number past the triangle's share,
-            // scaled to [0, 1); rounding may carry it to 1 or a hair below 0.
-            const float *first = u1 + start;
-            for (int k = 0; k < n; ++k) {
-                float rest = (first[k] - low[k]) / share[k];
-                radial[k] = std::min(std::max(rest, 0.0f), 0.99999994f);
-            }
-            std::copy_n(u2 + start, n, along);
-        }
-        // Uniform over the triangle: fold the unit square onto it.
+    }
+    if (u3 != nullptr) {
+        std::copy_n(u2, n, radial);
+        std::copy_n(u3, n, along);
+    } else {
+        // What is left of the first number past the triangle's share,
+        // scaled to [0, 1); rounding may carry it to 1 or a hair below 0.
         for (int k = 0; k < n; ++k) {
-            float root = std::sqrt(radial[k]);
-            b1[k] = root * (1 - along[k]);
-            b2[k] = root * along[k];
+            float rest = (u1[k] - low[k]) / share[k];
+            radial[k] = std::min(std::max(rest, 0.0f), 0.99999994f);
         }
-        for (int k = 0; k < n; ++k) {
-            const Triangle &t = triangles_[out[k].triangle];
-            EmitterPoint &p = out[k];
-            p.b1 = b1[k];
-            p.b2 = b2[k];
-            float b0 = 1 - p.b1 - p.b2;
-            p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
-            p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
-            if (t.flat) {
-                p.normal = t.unit_normal;
-                length2[k] = 1;
-                continue;
-            }
-            p.normal = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
-            length2[k] = dot(p.normal, p.normal);
+        std::copy_n(u2, n, along);
+    }
+    // Uniform over the triangle: fold the unit square onto it.
+    for (int k = 0; k < n; ++k) {
+        float root = std::sqrt(radial[k]);
+        b1[k] = root * (1 - along[k]);
+        b2[k] = root * along[k];
+    }
+}
+
+// Each point's position, texture coordinate and unit normal from its
+// triangle and barycentric coordinates.
+void AreaSampler::place_stage(const float *b1, const float *b2, int n, EmitterPoint *out) const {
+    float length2[kStage], inverse[kStage];
+    for (int k = 0; k < n; ++k) {
+        const Triangle &t = triangles_[out[k].triangle];
+        EmitterPoint &p = out[k];
+        p.b1 = b1[k];
+        p.b2 = b2[k];
+        float b0 = 1 - p.b1 - p.b2;
+        p.position = t.corner + t.edge1 * p.b1 + t.edge2 * p.b2;
+        p.uv = t.uv0 * b0 + t.uv1 * p.b1 + t.uv2 * p.b2;
+        if (t.flat) {
+            p.normal = t.unit_normal;
+            length2[k] = 1;
+            continue;
         }
-        for (int k = 0; k < n; ++k) {
-            inverse[k] = 1 / std::sqrt(length2[k]);
-        }
-        for (int k = 0; k < n; ++k) {
-            const Triangle &t = triangles_[out[k].triangle];
-            EmitterPoint &p = out[k];
-            // Opposite vertex normals can cancel out: the triangle's own
-            // normal then. A flat triangle's is known.
-            if (!t.flat) {
-                p.normal = length2[k] > 0.25f ? p.normal * inverse[k] : t.flat_normal;
-            }
+        p.normal = t.normal0 * b0 + t.normal1 * p.b1 + t.normal2 * p.b2;
+        length2[k] = dot(p.normal, p.normal);
+    }
+    for (int k = 0; k < n; ++k) {
+        inverse[k] = 1 / std::sqrt(length2[k]);
+    }
+    for (int k = 0; k < n; ++k) {
+        const Triangle &t = triangles_[out[k].triangle];
+        EmitterPoint &p = out[k];
+        // Opposite vertex normals can cancel out: the triangle's own
+        // normal then. A flat triangle's is known.
+        if (!t.flat) {
+            p.normal = length2[k] > 0.25f ? p.normal * inverse[k] : t.flat_normal;
         }
     }
 }

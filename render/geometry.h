@@ -99,6 +99,13 @@ class AreaSampler {
         Vec3 flat_normal; // of the triangle, for where the vertex normals cancel out
     };
     uint32_t pick(float u) const;
+    // sample() in stages of up to kStage points, each a loop over the
+    // stage: the scalar steps read the triangles, the others are arithmetic
+    // alone.
+    static constexpr int kStage = 16;
+    void pick_stage(const float *u1, const float *u2, const float *u3, int n, EmitterPoint *out,
+                    float *b1, float *b2) const;
+    void place_stage(const float *b1, const float *b2, int n, EmitterPoint *out) const;
 
     std::vector<float> cdf_; // running area, normalised to end at 1
     // For each of as many equal steps of [0, 1) as there are triangles, the

@@ -109,20 +109,27 @@ class JsonReader {
         return value.get<bool>();
     }
 
-    // Entry `index` of the scene's array `list` ("objects", "lights"): an
-    // object with a name, which it gives; `where` becomes "lights[1] 'strip'".
-    std::string named_entry(const nlohmann::json &entry, const char *list, std::size_t index,
-                            std::string &where) const {
-        where = std::string(list) + "[" + std::to_string(index) + "]";
-        if (!entry.is_object()) {
-            fail(where, "expected an object");
+    // Calls `each(entry, name, where)` for the entries of the scene's array
+    // `list` ("objects", "lights") in order, each checked to be an object
+    // with a name just before its call; `where` is "lights[1] 'strip'".
+    template <class Each>
+    void each_named(const nlohmann::json &node, const char *list, Each &&each) const {
+        if (!node.is_array()) {
+            fail(list, std::string("expected an array of ") + list);
         }
-        if (!entry.contains("name")) {
-            fail(where, "missing 'name'");
+        for (std::size_t i = 0; i < node.size(); ++i) {
+            const nlohmann::json &entry = node[i];
+            std::string where = std::string(list) + "[" + std::to_string(i) + "]";
+            if (!entry.is_object()) {
+                fail(where, "expected an object");
+            }
+            if (!entry.contains("name")) {
+                fail(where, "missing 'name'");
+            }
+            std::string name = string(entry["name"], where + ": name");
+            where += " '" + name + "'";
+            each(entry, std::move(name), std::move(where));
         }
-        std::string name = string(entry["name"], where + ": name");
-        where += " '" + name + "'";
-        return name;
     }
 
     // Stops unless `file` is a regular file: "SCENE: WHERE 'FILE': PROBLEM".

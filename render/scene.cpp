@@ -270,33 +270,36 @@ json binding_call(const std::string &object, const std::string &light) {
                   {name(offsetof(oskalight_params, lights_start)), {light}}}}};
 }
 
+// A light's own settings: its distance exponent, emission divisor and
+// sample count.
+void read_light_settings(const JsonReader &read, const json &entry, LightDesc &light) {
+    if (entry.contains("exponent")) {
+        // The distance to this power stays a float for distances from
+        // 0.01 to 100 (ordinary lights take 2).
+        light.exponent = read.number(entry["exponent"], light.where + ": exponent");
+        if (std::fabs(light.exponent) > 16) {
+            read.fail(light.where + ": exponent",
+                      "expected a number from -16 to 16, got " + entry["exponent"].dump());
+        }
+    }
+    if (entry.contains("emit_divisor")) {
+        light.emit_divisor = read.number(entry["emit_divisor"], light.where + ": emit_divisor");
+    }
+    if (entry.contains("samples")) {
+        light.samples = read.count(entry["samples"], light.where + ": samples", 0, 65535);
+    }
+}
+
 // Reads the lights and their shader calls, whose names are checked once
 // every name is known.
 void read_lights(const JsonReader &read, const json &node, Scene &scene) {
-    if (!node.is_array()) {
-        read.fail("lights", "expected an array of lights");
-    }
-    for (std::size_t i = 0; i < node.size(); ++i) {
-        const json &entry = node[i];
+    read.each_named(node, "lights", [&](const json &entry, std::string name, std::string where) {
         LightDesc light;
-        light.name = read.named_entry(entry, "lights", i, light.where);
+        light.name = std::move(name);
+        light.where = std::move(where);
         read.allow(entry, light.where,
                    {"name", "object", "shader", "params", "exponent", "emit_divisor", "samples"});
-        if (entry.contains("exponent")) {
-            // The distance to this power stays a float for distances from
-            // 0.01 to 100 (ordinary lights take 2).
-            light.exponent = read.number(entry["exponent"], light.where + ": exponent");
-            if (std::fabs(light.exponent) > 16) {
-                read.fail(light.where + ": exponent",
-                          "expected a number from -16 to 16, got " + entry["exponent"].dump());
-            }
-        }
-        if (entry.contains("emit_divisor")) {
-            light.emit_divisor = read.number(entry["emit_divisor"], light.where + ": emit_divisor");
-        }
-        if (entry.contains("samples")) {
-            light.samples = read.count(entry["samples"], light.where + ": samples", 0, 65535);
-        }
+        read_light_settings(read, entry, light);
         std::string shader = entry.contains("shader")
                                  ? read.string(entry["shader"], light.where + ": shader")
                                  : "oskacolor";
@@ -307,7 +310,7 @@ void read_lights(const JsonReader &read, const json &node, Scene &scene) {
             light.object = read.string(entry["object"], light.where + ": object");
         }
         scene.lights.push_back(std::move(light));
-    }
+    });
 }
 
 void check_names(const JsonReader &read, const Scene &scene) {
@@ -356,14 +359,11 @@ int Scene::find_texture(const std::string &name) const { return index_named(text
 
 std::string default_library_path() { return host::built_library_path(); }
 
-Scene load_scene_text(const std::string &text, const std::string &file, const std::string &base_dir,
-                      const LoadOptions &options) {
-    Scene scene;
-    scene.file = file;
-    scene.base_dir = base_dir;
-    JsonReader read(scene.file, scene.base_dir);
+namespace {
 
-    check_text(text, scene.file); // a UTF-8 byte-order mark the JSON reader skips
+// The scene file's top level, parsed and its keys checked.
+json read_root(const JsonReader &read, const std::string &text, const std::string &file) {
+    check_text(text, file); // a UTF-8 byte-order mark the JSON reader skips
     json root = parse_json(read, text);
     // "about" describes the scene for people (the gallery shows it).
     read.allow(root, "",
@@ -372,23 +372,31 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
     if (root.contains("about") && !root["about"].is_string()) {
         read.fail("about", "expected a string");
     }
+    return root;
+}
 
-    // The library, and the declarations that ship beside it. A scene is
-    // data: the library it names is code, loaded only when the user allows it.
+// The library to load. A scene is data: the library it names is code,
+// loaded only when the user allows it.
+std::string choose_library(const JsonReader &read, const json &root, const LoadOptions &options) {
     if (!options.library.empty()) {
-        scene.library = options.library;
-    } else if (root.contains("library")) {
+        return options.library;
+    }
+    if (root.contains("library")) {
         std::string named = read.string(root["library"], "library");
         if (!options.allow_scene_library) {
             read.fail("library", "the scene names a library to load ('" + named +
                                      "'); that takes " + kAllowSceneLibraryOption +
                                      " (or choose one with --library)");
         }
-        scene.library = read.path(named);
-    } else {
-        scene.library =
-            options.default_library.empty() ? default_library_path() : options.default_library;
+        return read.path(named);
     }
+    return options.default_library.empty() ? default_library_path() : options.default_library;
+}
+
+// The library, and the declarations that ship beside it (or the scene's own).
+void read_library(const JsonReader &read, const json &root, const LoadOptions &options,
+                  Scene &scene) {
+    scene.library = choose_library(read, root, options);
     check_library_file(scene);
     bool beside = !root.contains("declarations");
     scene.declarations_file = beside ? directory_of(scene.library) + "/oska.decl"
@@ -405,7 +413,11 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
         throw;
     }
     scene.inputs.insert(scene.inputs.end(), {scene.library, scene.declarations_file});
+}
 
+// The image settings, camera, textures, materials, objects and lights.
+void read_contents(const JsonReader &read, const json &root, const LoadOptions &options,
+                   Scene &scene) {
     if (root.contains("image")) {
         read_image_settings(read, root["image"], scene);
     }
@@ -427,8 +439,13 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
     if (root.contains("lights")) {
         read_lights(read, root["lights"], scene);
     }
-    check_names(read, scene);
-    std::vector<std::pair<json, std::string>> shaders; // call, where it comes from
+}
+
+// The scene shaders: first the calls that bind lights given an "object",
+// then the scene's "shaders", each with where it comes from.
+std::vector<std::pair<json, std::string>> shader_calls(const JsonReader &read, const json &root,
+                                                       Scene &scene) {
+    std::vector<std::pair<json, std::string>> shaders;
     for (LightDesc &light : scene.lights) {
         check_call_names(read, scene, light.shader);
         light.shader.where = light.where;
@@ -448,7 +465,11 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
             shaders.emplace_back(list[i], "shaders[" + std::to_string(i) + "]");
         }
     }
-    for (const auto &[call, where] : shaders) {
+    return shaders;
+}
+
+void read_shaders(const JsonReader &read, const json &root, Scene &scene) {
+    for (const auto &[call, where] : shader_calls(read, root, scene)) {
         read.allow(call, where, {"shader", "params"});
         if (!call.contains("shader")) {
             read.fail(where, "missing 'shader'");
@@ -458,6 +479,21 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
             read, scene, name, call.contains("params") ? call["params"] : json::object(), where));
         check_call_names(read, scene, scene.shaders.back());
     }
+}
+
+} // namespace
+
+Scene load_scene_text(const std::string &text, const std::string &file, const std::string &base_dir,
+                      const LoadOptions &options) {
+    Scene scene;
+    scene.file = file;
+    scene.base_dir = base_dir;
+    JsonReader read(scene.file, scene.base_dir);
+    json root = read_root(read, text, scene.file);
+    read_library(read, root, options, scene);
+    read_contents(read, root, options, scene);
+    check_names(read, scene);
+    read_shaders(read, root, scene);
     return scene;
 }
 

@@ -97,113 +97,134 @@ Transform read_transform(const JsonReader &read, const json &node, const std::st
     return transform;
 }
 
+// The mesh of a built-in shape: "quad", "box" or "sphere".
+Mesh read_shape(const JsonReader &read, const json &entry, const std::string &where) {
+    std::string shape = read.string(entry["shape"], where + ": shape");
+    if (shape == "quad") {
+        float sx = 1, sz = 1;
+        if (entry.contains("size")) {
+            const json &size = entry["size"];
+            if (!size.is_array() || size.size() != 2) {
+                read.fail(where + ": size", "expected [x, z]");
+            }
+            sx = read.positive(size[0], where + ": size");
+            sz = read.positive(size[1], where + ": size");
+        }
+        return make_quad(sx, sz);
+    }
+    if (shape == "box") {
+        Vec3 size{1, 1, 1};
+        if (entry.contains("size")) {
+            size = read.vec3(entry["size"], where + ": size");
+            if (!(size.x > 0 && size.y > 0 && size.z > 0)) {
+                read.fail(where + ": size", "expected positive sizes");
+            }
+        }
+        return make_box(size);
+    }
+    if (shape == "sphere") {
+        float radius =
+            entry.contains("radius") ? read.positive(entry["radius"], where + ": radius") : 0.5f;
+        int segments = entry.contains("segments")
+                           ? read.count(entry["segments"], where + ": segments", 4, 1024)
+                           : 32;
+        return make_sphere(radius, segments);
+    }
+    read.fail(where + ": shape", "unknown shape '" + shape + "' (quad, box or sphere)");
+}
+
+// The object's mesh: an OBJ file (`mesh`) or a built-in shape.
+Mesh read_mesh(const JsonReader &read, const json &entry, const std::string &where, Scene &scene,
+               std::uint64_t max_file_bytes) {
+    if (entry.contains("mesh") == entry.contains("shape")) {
+        read.fail(where, "give either 'shape' (quad, box, sphere) or 'mesh' (an OBJ file)");
+    }
+    if (!entry.contains("mesh")) {
+        return read_shape(read, entry, where);
+    }
+    std::string file = read.path(read.string(entry["mesh"], where + ": mesh"));
+    try {
+        Mesh mesh = load_obj(file, max_file_bytes);
+        scene.inputs.push_back(file);
+        return mesh;
+    } catch (const Error &e) {
+        read.fail(where, e.what());
+    }
+}
+
+// The object's material: a named one, or one of its own for a colour.
+void read_material(const JsonReader &read, const json &entry, ObjectDesc &object, Scene &scene) {
+    const std::string &where = object.where;
+    if (entry.contains("material") && entry.contains("color")) {
+        read.fail(where, "give either 'material' or 'color'");
+    }
+    if (entry.contains("material")) {
+        std::string name = read.string(entry["material"], where + ": material");
+        for (std::size_t m = 0; m < scene.materials.size(); ++m) {
+            if (scene.materials[m].name == name) {
+                object.material = static_cast<int>(m);
+            }
+        }
+        if (object.material < 0) {
+            read.fail(where + ": material", "no material named '" + name + "'");
+        }
+    } else if (entry.contains("color")) {
+        MaterialDesc own;
+        own.name = "(" + object.name + ")";
+        own.color = read.vec3(entry["color"], where + ": color");
+        object.material = static_cast<int>(scene.materials.size());
+        scene.materials.push_back(own);
+    }
+}
+
+// The numbered vertex channels of `channels`, into `mesh`.
+void read_channels(const JsonReader &read, const json &channels, const std::string &where,
+                   Mesh &mesh) {
+    if (!channels.is_object()) {
+        read.fail(where + ": channels", "expected an object of numbered channels");
+    }
+    for (auto it = channels.begin(); it != channels.end(); ++it) {
+        std::string cw = where + ": channels: '" + it.key() + "'";
+        char *end = nullptr;
+        long n = std::strtol(it.key().c_str(), &end, 10);
+        if (it.key().empty() || *end != '\0' || n < 1 || n > 15) {
+            read.fail(cw, "a channel is numbered 1 to 15 (0 is the texture coordinate)");
+        }
+        read_channel(read, *it, cw, mesh, static_cast<std::size_t>(n));
+    }
+}
+
+// Places the mesh; each number was within the limit, but together (a large
+// object moved far, or scaled up) they may not be.
+void place(const JsonReader &read, const json &entry, const std::string &where, Mesh &mesh) {
+    transform_mesh(mesh, read_transform(read, entry, where));
+    if (!std::all_of(mesh.positions.begin(), mesh.positions.end(),
+                     [](Vec3 p) { return finite(p) && within_limit(p); })) {
+        read.fail(where, std::string("placed in the scene, its vertices reach beyond "
+                                     "coordinates ") +
+                             kNumberLimitText);
+    }
+}
+
 } // namespace
 
 void read_objects(const JsonReader &read, const json &node, Scene &scene,
                   std::uint64_t max_file_bytes) {
-    if (!node.is_array()) {
-        read.fail("objects", "expected an array of objects");
-    }
-    for (std::size_t i = 0; i < node.size(); ++i) {
-        const json &entry = node[i];
+    read.each_named(node, "objects", [&](const json &entry, std::string name, std::string where) {
         ObjectDesc object;
-        object.name = read.named_entry(entry, "objects", i, object.where);
-        const std::string &where = object.where;
-        read.allow(entry, where,
+        object.name = std::move(name);
+        object.where = std::move(where);
+        read.allow(entry, object.where,
                    {"name", "shape", "mesh", "size", "radius", "segments", "material", "color",
                     "translate", "rotate", "scale", "channels"});
-        if (entry.contains("mesh") == entry.contains("shape")) {
-            read.fail(where, "give either 'shape' (quad, box, sphere) or 'mesh' (an OBJ file)");
-        }
-        if (entry.contains("mesh")) {
-            std::string file = read.path(read.string(entry["mesh"], where + ": mesh"));
-            try {
-                object.mesh = load_obj(file, max_file_bytes);
-                scene.inputs.push_back(file);
-            } catch (const Error &e) {
-                read.fail(where, e.what());
-            }
-        } else {
-            std::string shape = read.string(entry["shape"], where + ": shape");
-            if (shape == "quad") {
-                float sx = 1, sz = 1;
-                if (entry.contains("size")) {
-                    const json &size = entry["size"];
-                    if (!size.is_array() || size.size() != 2) {
-                        read.fail(where + ": size", "expected [x, z]");
-                    }
-                    sx = read.positive(size[0], where + ": size");
-                    sz = read.positive(size[1], where + ": size");
-                }
-                object.mesh = make_quad(sx, sz);
-            } else if (shape == "box") {
-                Vec3 size{1, 1, 1};
-                if (entry.contains("size")) {
-                    size = read.vec3(entry["size"], where + ": size");
-                    if (!(size.x > 0 && size.y > 0 && size.z > 0)) {
-                        read.fail(where + ": size", "expected positive sizes");
-                    }
-                }
-                object.mesh = make_box(size);
-            } else if (shape == "sphere") {
-                float radius = entry.contains("radius")
-                                   ? read.positive(entry["radius"], where + ": radius")
-                                   : 0.5f;
-                int segments = entry.contains("segments")
-                                   ? read.count(entry["segments"], where + ": segments", 4, 1024)
-                                   : 32;
-                object.mesh = make_sphere(radius, segments);
-            } else {
-                read.fail(where + ": shape", "unknown shape '" + shape + "' (quad, box or sphere)");
-            }
-        }
-        if (entry.contains("material") && entry.contains("color")) {
-            read.fail(where, "give either 'material' or 'color'");
-        }
-        if (entry.contains("material")) {
-            std::string name = read.string(entry["material"], where + ": material");
-            for (std::size_t m = 0; m < scene.materials.size(); ++m) {
-                if (scene.materials[m].name == name) {
-                    object.material = static_cast<int>(m);
-                }
-            }
-            if (object.material < 0) {
-                read.fail(where + ": material", "no material named '" + name + "'");
-            }
-        } else if (entry.contains("color")) {
-            MaterialDesc own;
-            own.name = "(" + object.name + ")";
-            own.color = read.vec3(entry["color"], where + ": color");
-            object.material = static_cast<int>(scene.materials.size());
-            scene.materials.push_back(own);
-        }
+        object.mesh = read_mesh(read, entry, object.where, scene, max_file_bytes);
+        read_material(read, entry, object, scene);
         if (entry.contains("channels")) {
-            const json &channels = entry["channels"];
-            if (!channels.is_object()) {
-                read.fail(where + ": channels", "expected an object of numbered channels");
-            }
-            for (auto it = channels.begin(); it != channels.end(); ++it) {
-                std::string cw = where + ": channels: '" + it.key() + "'";
-                char *end = nullptr;
-                long n = std::strtol(it.key().c_str(), &end, 10);
-                if (it.key().empty() || *end != '\0' || n < 1 || n > 15) {
-                    read.fail(cw, "a channel is numbered 1 to 15 (0 is the texture coordinate)");
-                }
-                read_channel(read, *it, cw, object.mesh, static_cast<std::size_t>(n));
-            }
+            read_channels(read, entry["channels"], object.where, object.mesh);
         }
-        transform_mesh(object.mesh, read_transform(read, entry, where));
-        const std::vector<Vec3> &positions = object.mesh.positions;
-        // Each number was within the limit; together (a large object moved
-        // far, or scaled up) they may not be.
-        if (!std::all_of(positions.begin(), positions.end(),
-                         [](Vec3 p) { return finite(p) && within_limit(p); })) {
-            read.fail(where, std::string("placed in the scene, its vertices reach beyond "
-                                         "coordinates ") +
-                                 kNumberLimitText);
-        }
+        place(read, entry, object.where, object.mesh);
         scene.objects.push_back(std::move(object));
-    }
+    });
 }
 
 } // namespace oska::render

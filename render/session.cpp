@@ -45,6 +45,27 @@ void check_channels(const Scene &scene, const std::string &where, int object,
     }
 }
 
+// The row of oskacolor's table with `flag`; its record holds one of each.
+const oska_param_info &row_with(unsigned flag) {
+    const ParamTable table = param_table("oskacolor");
+    return *std::find_if(table.begin(), table.end(),
+                         [&](const oska_param_info &row) { return (row.flags & flag) != 0; });
+}
+
+// Camera-visible points are at trace level 0: a depth limit of 0 or less
+// turns shadow tracing off, which is rarely what was meant. The warning, or
+// "" when shadow tracing is off or happens.
+std::string depth_warning(const oskacolor_params &params) {
+    const oska_param_info &tracing = row_with(OSKA_PARAM_SHADOWS);
+    const oska_param_info &depth = row_with(OSKA_PARAM_DEPTH);
+    const int32_t limit = word_at(params, depth);
+    if (word_at(params, tracing) == 0 || limit > 0) {
+        return "";
+    }
+    return std::string("warning: ") + tracing.name + " is on but " + depth.name + " is " +
+           std::to_string(limit) + ", so no shadow is traced (set " + depth.name + " to 1 or more)";
+}
+
 // The bytes of the array elements laid after the record.
 std::size_t array_bytes(const ShaderCall &call) {
     std::size_t bytes = 0;
@@ -89,13 +110,13 @@ Session::~Session() { teardown(); }
 
 oska_tag Session::tag_of(const std::string &name) const {
     if (int i = scene_.find_object(name); i >= 0) {
-        return object_instances_[i];
+        return objects_[static_cast<std::size_t>(i)].instance;
     }
     if (int i = scene_.find_light(name); i >= 0) {
-        return light_instances_[i];
+        return lights_[static_cast<std::size_t>(i)].instance;
     }
     if (int i = scene_.find_texture(name); i >= 0) {
-        return texture_tags_[i];
+        return textures_[static_cast<std::size_t>(i)].tag;
     }
     return 0;
 }
@@ -231,13 +252,13 @@ void Session::fill_database() {
     geometry_ = std::make_unique<Geometry>(scene_.objects);
     for (const TextureDesc &texture : scene_.textures) {
         oska_tag tag = host.add_texture(host::Image{}, texture.name.c_str());
-        texture_tags_.push_back(tag);
         texture_of_tag_.resize(tag + 1, -1);
-        texture_of_tag_[tag] = static_cast<int>(texture_tags_.size() - 1);
+        texture_of_tag_[tag] = static_cast<int>(textures_.size());
+        textures_.push_back({tag});
     }
     for (const ObjectDesc &object : scene_.objects) {
         oska_tag tag = host.add_element(OSKA_TYPE_OBJECT, object.name.c_str());
-        object_instances_.push_back(host.add_instance(tag, object.name.c_str()));
+        objects_.push_back({host.add_instance(tag, object.name.c_str()), {}});
     }
     for (const LightDesc &light : scene_.lights) {
         // A plain light until a scene shader binds it to an object.
@@ -247,8 +268,11 @@ void Session::fill_database() {
         desc.name = light.name.c_str();
         oska_tag tag = host.add_light(desc);
         host.light(tag)->samples[0] = static_cast<uint16_t>(light.samples);
-        light_tags_.push_back(tag);
-        light_instances_.push_back(host.add_instance(tag, light.name.c_str(), light.emit_divisor));
+        BoundLight record;
+        record.desc = &light;
+        record.light = tag;
+        record.instance = host.add_instance(tag, light.name.c_str(), light.emit_divisor);
+        lights_.push_back(std::move(record));
     }
 }
 
@@ -313,7 +337,6 @@ void Session::run_scene_shaders() {
 
 // Each light: its emitting object, then its shader's instance init.
 void Session::bind_lights() {
-    by_object_.assign(scene_.objects.size(), {});
     for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
         bind_light(i);
     }
@@ -330,22 +353,20 @@ void Session::bind_light(std::size_t index) {
     }
     Shader &s = shader(call.shader, desc.where);
     light_shader_ = s.call;
-    BoundLight bound;
-    bound.desc = &desc;
-    bound.light = light_tags_[index];
-    bound.instance = light_instances_[index];
+    BoundLight &bound = lights_[index];
     bound.shader = &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
     fill_record(bound.shader->storage, call);
     bound.params = bound.shader->params<oskacolor_params>();
     const oska_light &record = *host.light(bound.light);
     bound.samples = record.samples[0];
     if (record.area_kind == OSKA_AREA_OBJECT) {
-        auto found =
-            std::find(object_instances_.begin(), object_instances_.end(), record.object_instance);
-        if (found == object_instances_.end()) {
+        auto found = std::find_if(objects_.begin(), objects_.end(), [&](const ObjectRecord &o) {
+            return o.instance == record.object_instance;
+        });
+        if (found == objects_.end()) {
             throw Error(located(desc.where, "bound to an element that is not an object"));
         }
-        bound.object = static_cast<int>(found - object_instances_.begin());
+        bound.object = static_cast<int>(found - objects_.begin());
         const Mesh &mesh = scene_.objects[bound.object].mesh;
         bound.sampler = std::make_unique<AreaSampler>(mesh);
         if (!(bound.sampler->area() > 0)) {
@@ -356,13 +377,10 @@ void Session::bind_light(std::size_t index) {
             static_cast<int>(mesh.channels.empty() ? 1 : 2 * (mesh.channels.size() - 1) + 1);
         check_channels(scene_, desc.where, bound.object, *bound.params);
     }
-    // Camera-visible points are at trace level 0: a limit of 0 or less
-    // turns the light's shadows off, which is rarely what was meant.
-    if (bound.params->shadows && bound.params->max_level <= 0 && options_.report) {
-        options_.report(located(desc.where, "warning: shadows is on but max_level is " +
-                                                std::to_string(bound.params->max_level) +
-                                                ", so no shadow is traced (set max_level to 1 "
-                                                "or more)"));
+    if (options_.report) {
+        if (std::string warning = depth_warning(*bound.params); !warning.empty()) {
+            options_.report(located(desc.where, warning));
+        }
     }
     // The shader's instance init refuses lights that are not object lights.
     start_instance(s, *bound.shader, host.make_state(*bound.shader, bound.instance), desc.where);
@@ -370,8 +388,7 @@ void Session::bind_light(std::size_t index) {
         throw Error(located(desc.where, "not bound to an object (give it an 'object', or bind it "
                                         "with oskalight in 'shaders')"));
     }
-    by_object_[bound.object].push_back(static_cast<int>(lights_.size()));
-    lights_.push_back(std::move(bound));
+    objects_[static_cast<std::size_t>(bound.object)].lights.push_back(static_cast<int>(index));
 }
 
 // An empty host whose messages wait for take_messages.
@@ -409,11 +426,13 @@ void Session::check_light(std::size_t index, const ShaderCall &call) const {
     check_channels(scene_, light.desc->where, light.object, params);
 }
 
-void Session::refresh_light(std::size_t index) {
+void Session::refresh_light(std::size_t index, const ShaderCall &call) {
     BoundLight &light = lights_.at(index);
-    const ShaderCall &call = light.desc->shader;
     if (array_bytes(call) != 0) {
         throw Error(located(light.desc->where, "a light takes no array parameter"));
+    }
+    if (call.shader != light.desc->shader.shader) {
+        throw Error(located(light.desc->where, "not parameters of its shader"));
     }
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
@@ -435,8 +454,8 @@ void Session::refresh_light(std::size_t index) {
     }
 }
 
-std::vector<Session::Answer> Session::probe_light(std::size_t index, const ShaderCall &call,
-                                                  std::vector<oska_state> &states) {
+std::vector<Session::Answer> Session::evaluate_light_at(std::size_t index, const ShaderCall &call,
+                                                        std::vector<oska_state> &states) {
     const BoundLight &light = lights_.at(index);
     if (array_bytes(call) != 0 || call.shader != light.desc->shader.shader) {
         throw Error(located(light.desc->where, "not parameters of its shader"));
@@ -444,34 +463,34 @@ std::vector<Session::Answer> Session::probe_light(std::size_t index, const Shade
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
     host::Host &host = the_host();
-    if (probe_ == nullptr) {
-        probe_ = &host.add_shader(call.shader.c_str(), call.decl->record_size);
-        probe_state_ = &host.make_state(*probe_, light.instance);
+    if (evaluator_ == nullptr) {
+        evaluator_ = &host.add_shader(call.shader.c_str(), call.decl->record_size);
+        evaluator_state_ = &host.make_state(*evaluator_, light.instance);
     }
-    fill_record(probe_->storage, call);
-    probe_state_->light_instance = light.instance;
+    fill_record(evaluator_->storage, call);
+    evaluator_state_->light_instance = light.instance;
     std::vector<Answer> answers(states.size());
     if (s.per_instance) {
         oska_boolean flag = 1;
-        s.init(probe_state_, probe_->record(), &flag);
+        s.init(evaluator_state_, evaluator_->record(), &flag);
     }
     try {
         take_messages(light.desc->where);
         for (std::size_t i = 0; i < states.size(); ++i) {
             oska_state &state = states[i];
-            probe_->address(state);
+            evaluator_->address(state);
             state.light_instance = light.instance;
             state.sample = state.parent = &state;
-            answers[i].accepted = s.call(&answers[i].color, &state, probe_->record()) != 0;
+            answers[i].accepted = s.call(&answers[i].color, &state, evaluator_->record()) != 0;
         }
     } catch (...) {
         if (s.per_instance) {
-            s.exit(probe_state_, probe_->record());
+            s.exit(evaluator_state_, evaluator_->record());
         }
         throw;
     }
     if (s.per_instance) {
-        s.exit(probe_state_, probe_->record());
+        s.exit(evaluator_state_, evaluator_->record());
     }
     return answers;
 }

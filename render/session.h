@@ -77,16 +77,18 @@ class Session {
     const std::vector<std::string> &protocol() const { return protocol_; }
 
     // Lights bound to object `index` (the emitter the camera may see).
-    const std::vector<int> &lights_of_object(int index) const { return by_object_[index]; }
+    const std::vector<int> &lights_of_object(int index) const {
+        return objects_[static_cast<std::size_t>(index)].lights;
+    }
 
     // ---- Changing a light between renders (never while one runs).
     // Throws Error when `call` would make light `index` read a vertex
     // channel its object lacks.
     void check_light(std::size_t index, const ShaderCall &call) const;
-    // Lays light `index`'s record out anew from its scene description (which
-    // the caller changed) and runs the instance's exit and init again, so
+    // Lays light `index`'s record out anew from `call`, the parameters it
+    // takes from now on, and runs the instance's exit and init again, so
     // that the switches and modes the shader fixes at init follow.
-    void refresh_light(std::size_t index);
+    void refresh_light(std::size_t index, const ShaderCall &call);
     // What light `index`'s shader answers each of `states` with the
     // parameters of `call`, from an instance of its own that is initialised
     // for these calls and ended after them (the light itself is left alone).
@@ -95,8 +97,8 @@ class Session {
         bool accepted = false;
         oska_color color{0, 0, 0, 0};
     };
-    std::vector<Answer> probe_light(std::size_t index, const ShaderCall &call,
-                                    std::vector<oska_state> &states);
+    std::vector<Answer> evaluate_light_at(std::size_t index, const ShaderCall &call,
+                                          std::vector<oska_state> &states);
 
   private:
     struct Shader; // one shader of the library and its instances
@@ -129,14 +131,24 @@ class Session {
     host::Library library_;
     std::unique_ptr<Geometry> geometry_;
     std::vector<std::unique_ptr<Shader>> shaders_;
+    // One record per object and texture of the scene, in its order; the
+    // lights' are lights_, made with their tags and bound when opened.
+    struct ObjectRecord {
+        oska_tag instance = 0;
+        std::vector<int> lights; // bound to it, indices into lights_
+    };
+    struct TextureRecord {
+        oska_tag tag = 0;
+    };
+    std::vector<ObjectRecord> objects_;
+    std::vector<TextureRecord> textures_;
     std::vector<BoundLight> lights_;
-    std::vector<std::vector<int>> by_object_;
-    std::vector<oska_tag> object_instances_, light_tags_, light_instances_, texture_tags_;
     std::vector<int> texture_of_tag_; // texture index by tag, -1 for other tags
     oska_shader_fn light_shader_ = nullptr;
     std::vector<std::string> protocol_;
-    host::ShaderInstance *probe_ = nullptr; // for probe_light, made at its first use
-    oska_state *probe_state_ = nullptr;
+    // For evaluate_light_at, made at its first use.
+    host::ShaderInstance *evaluator_ = nullptr;
+    oska_state *evaluator_state_ = nullptr;
     // The library's messages since the last take_messages; they may come from
     // any thread.
     std::mutex messages_mutex_;

@@ -237,14 +237,17 @@ enum {
     OSKA_PARAM_HSV = 16384,           /* the switch: scale the colour source's hue,
                                        * saturation and value */
     OSKA_PARAM_BURN = 32768,          /* the switch: burn its highlights, after the HSV */
-    OSKA_PARAM_ATTENUATES = 65536     /* weakens the light by distance, angle, shadow, alpha,
+    OSKA_PARAM_ATTENUATES = 65536,    /* weakens the light by distance, angle, shadow, alpha,
                                        * vertex data or threshold; 0 turns that off */
+    OSKA_PARAM_SHADOWS = 131072,      /* the switch of shadow tracing */
+    OSKA_PARAM_DEPTH = 262144         /* a trace depth; shadows are traced only below it */
 };
 
 #define OSKACOLOR_PARAMS(X)                                                                        \
     X(color, COLOR, 0, 0, 0, 1, "", OSKA_PARAM_EMISSION,                                           \
       "base emission colour; alpha is the intensity")                                              \
-    X(shadows, BOOLEAN, 16, 0, 0, 0, "", OSKA_PARAM_ATTENUATES, "trace shadows")                   \
+    X(shadows, BOOLEAN, 16, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_SHADOWS,                \
+      "trace shadows")                                                                             \
     X(shadow_color, COLOR, 20, 0, 0, 1, "", 0,                                                     \
       "multiplies the light where the shadow is complete")                                         \
     X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_DECAY | OSKA_PARAM_ATTENUATES,                   \
@@ -285,7 +288,7 @@ enum {
     X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness",                                             \
       OSKA_PARAM_THRESHOLD | OSKA_PARAM_ATTENUATES,                                                \
       "samples whose largest channel is below it go dark; 0 off")                                  \
-    X(max_level, INTEGER, 128, 0, 0, 0, "", 0,                                                     \
+    X(max_level, INTEGER, 128, 0, 0, 0, "", OSKA_PARAM_DEPTH,                                      \
       "shadows traced only below this reflection and refraction depth")                            \
     X(vc_color, BOOLEAN, 132, 0, 0, 0, "", OSKA_PARAM_VERTEX_SOURCE,                               \
       "colour source is a vertex vector")                                                          \

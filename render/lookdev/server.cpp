@@ -425,7 +425,7 @@ class Lookdev {
             states.push_back(
                 state_at(reference, static_cast<float>(std::cos(degrees * kPi / 180))));
         }
-        std::vector<Session::Answer> answers = session_->probe_light(i, call, states);
+        std::vector<Session::Answer> answers = session_->evaluate_light_at(i, call, states);
         auto series = [&](std::size_t from, std::size_t count) {
             json r = json::array(), g = json::array(), b = json::array();
             for (std::size_t k = from; k < from + count; ++k) {
@@ -470,7 +470,7 @@ class Lookdev {
             {std::string("after ") + p.name(OSKA_PARAM_BURN), &plain}};
         for (const auto &[label, variant] : steps) {
             std::vector<oska_state> states{state};
-            Session::Answer a = session_->probe_light(i, *variant, states)[0];
+            Session::Answer a = session_->evaluate_light_at(i, *variant, states)[0];
             out.push_back({{"label", label},
                            {"rgb", {a.color.r, a.color.g, a.color.b}},
                            {"accepted", a.accepted}});
@@ -520,7 +520,7 @@ class Lookdev {
         ShaderCall before = scene_.lights[i].shader;
         scene_.lights[i].shader = std::move(call);
         try {
-            session_->refresh_light(i);
+            session_->refresh_light(i, scene_.lights[i].shader);
             json made = curves(i);
             std::lock_guard<std::mutex> lock(mutex_);
             curves_[i] = std::move(made);
@@ -530,7 +530,7 @@ class Lookdev {
             note("error", e.what());
             scene_.lights[i].shader = std::move(before);
             try {
-                session_->refresh_light(i);
+                session_->refresh_light(i, scene_.lights[i].shader);
             } catch (const Error &again) {
                 note("error", again.what());
             }

@@ -159,6 +159,29 @@ TEST(SceneErrors, EachFaultIsNamed) {
         {"camera looking nowhere",
          [](json &s) { s["camera"]["look_at"] = s["camera"]["position"]; },
          {"camera", "same point"}},
+        // The lists of named things, their entries, and the first fault in
+        // file order.
+        {"objects not a list",
+         [](json &s) { s["objects"] = json::object(); },
+         {"objects", "expected an array of objects"}},
+        {"lights not a list",
+         [](json &s) { s["lights"] = 3; },
+         {"lights", "expected an array of lights"}},
+        {"an object that is a number",
+         [](json &s) { s["objects"][1] = 5; },
+         {"objects[1]", "expected an object"}},
+        {"a light without a name",
+         [](json &s) { s["lights"][0].erase("name"); },
+         {"lights[0]", "missing 'name'"}},
+        {"a name that is not a string",
+         [](json &s) { s["objects"][0]["name"] = 7; },
+         {"objects[0]: name", "expected a non-empty string"}},
+        {"a bad first object before a nameless second",
+         [](json &s) {
+             s["objects"][0]["shape"] = "torus";
+             s["objects"][1].erase("name");
+         },
+         {"objects[0] 'floor': shape", "unknown shape 'torus'"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
