@@ -7,6 +7,7 @@
 // on the Windows library.
 #include "support/oska_test.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -323,8 +324,8 @@ TEST_F(ThreadStress, ThreadsRacingFirstCallsGetWhatOneThreadGets) {
     for (int t = 0; t < kThreads; ++t) {
         SCOPED_TRACE("thread " + std::to_string(t));
         const Own &mine = own[std::size_t(t)];
-        ASSERT_EQ(mine.answers.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(mine.answers.size(), expected.size());
+        for (std::size_t i = 0; i < std::min(expected.size(), mine.answers.size()); ++i) {
             EXPECT_TRUE(mine.answers[i] == expected[i]) << "evaluation " << i << " differs";
         }
         EXPECT_EQ(host.light(mine.light)->area_kind, OSKA_AREA_OBJECT);
