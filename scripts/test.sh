@@ -32,21 +32,15 @@ wine_prefix() {
   [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
 }
 
-# Every stage, in the order a full run takes them: name and command.
+# Every stage and its command; a full run takes them in `order`.
 declare -A run=(
   [deps]="bash scripts/install-deps.sh"
-  [linux]="preset linux"
-  [asan]="preset asan"
-  [tsan]="preset tsan"
   [windows]="wine_prefix && preset windows"
   [package]="wine_prefix && bash scripts/package.sh"
   [bench]="wine_prefix && bash bench/oskacolor_bench.sh --benchmark_min_time=0.05"
-  [tidy]="bash scripts/check.sh tidy"
-  [cppcheck]="bash scripts/check.sh cppcheck"
-  [valgrind]="bash scripts/check.sh valgrind"
-  [coverage]="bash scripts/check.sh coverage"
-  [fuzz]="bash scripts/check.sh fuzz"
 )
+for stage in linux asan tsan; do run[$stage]="preset $stage"; done
+for stage in tidy cppcheck valgrind coverage fuzz; do run[$stage]="bash scripts/check.sh $stage"; done
 order=(linux asan tsan windows package bench tidy cppcheck valgrind coverage fuzz)
 
 stages=("$@")
