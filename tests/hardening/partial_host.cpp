@@ -45,6 +45,16 @@ Text format_text(const char *format, va_list args) {
 
 } // namespace
 
+// A message function: formats, then hands on the text.
+#define FORWARD_MESSAGE(name)                                                                      \
+    void OSKA_CALL name(const char *format, ...) {                                                 \
+        va_list args;                                                                              \
+        va_start(args, format);                                                                    \
+        const Text text = format_text(format, args);                                               \
+        va_end(args);                                                                              \
+        forwarded<name##_fn>(#name)("%s", text.text);                                              \
+    }
+
 extern "C" {
 
 OSKA_EXPORT void OSKA_CALL oska_partial_host_forward_to(void *module) { g_forward_to = module; }
@@ -109,38 +119,20 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
 oska_boolean OSKA_CALL mi_lookup_color_texture(oska_color *result, oska_state *state,
                                                oska_tag texture, oska_vector *coord) {
     return forwarded<mi_lookup_color_texture_fn>("mi_lookup_color_texture")(result, state, texture,
-                                                                          coord);
+                                                                            coord);
 }
 #endif
 
 #if !defined(OSKA_OMIT_mi_error)
-void OSKA_CALL mi_error(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const Text text = format_text(format, args);
-    va_end(args);
-    forwarded<mi_error_fn>("mi_error")("%s", text.text);
-}
+FORWARD_MESSAGE(mi_error)
 #endif
 
 #if !defined(OSKA_OMIT_mi_warning)
-void OSKA_CALL mi_warning(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const Text text = format_text(format, args);
-    va_end(args);
-    forwarded<mi_warning_fn>("mi_warning")("%s", text.text);
-}
+FORWARD_MESSAGE(mi_warning)
 #endif
 
 #if !defined(OSKA_OMIT_mi_info)
-void OSKA_CALL mi_info(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const Text text = format_text(format, args);
-    va_end(args);
-    forwarded<mi_info_fn>("mi_info")("%s", text.text);
-}
+FORWARD_MESSAGE(mi_info)
 #endif
 
 #if !defined(OSKA_OMIT_mi_db_type)
