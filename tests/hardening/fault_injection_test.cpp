@@ -98,11 +98,7 @@ class MissingHostFunction : public OskaTest {
         light_instance = host.add_instance(light, "lamp");
         object = host.add_instance(host.add_element(kOtherType, "shape"), "cube");
         shader = &host.add_shader("oskalight", sizeof(oskalight_params));
-        binding = shader->params<oskalight_params>();
-        binding->enable = 1;
-        binding->instance = object;
-        binding->lights_count = 1;
-        binding->lights[0] = light_instance;
+        binding = bind_one_light(*shader, light_instance, object);
         binding->set_instance_flags = 1;
     }
 

@@ -25,6 +25,18 @@ class OskaTest : public ::testing::Test {
     host::Testing &host = host::testing();
 };
 
+// The oskalight record of `shader`, set to bind the light of instance `lamp`
+// to the object instance `object` (0: none).
+inline oskalight_params *bind_one_light(host::ShaderInstance &shader, oska_tag lamp,
+                                        oska_tag object) {
+    oskalight_params *params = shader.params<oskalight_params>();
+    params->enable = 1;
+    params->instance = object;
+    params->lights_count = 1;
+    params->lights[0] = lamp;
+    return params;
+}
+
 // Expect a colour channel by channel with `expect`.
 #define OSKA_EXPECT_COLOR(expect, actual, r_, g_, b_, a_)                                          \
     do {                                                                                           \
