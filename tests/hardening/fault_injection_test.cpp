@@ -5,6 +5,7 @@
 // instance's life. Every case ends in the answer stated beside it, the
 // message the library gives for it, and no crash, leak or double release.
 #include "support/diagnostics.h"
+#include "support/one_light.h"
 #include "support/oska_test.h"
 
 #include <gmock/gmock.h>
@@ -57,11 +58,11 @@ class MissingHostFunction : public OskaTest {
     // white at full intensity, shadows on with a quarter-grey shadow colour,
     // no decay.
     void color_scene() {
-        light = host.add_light();
-        light_instance = host.add_instance(light, "lamp");
-        shader = &host.add_shader("oskacolor", sizeof(oskacolor_params));
-        color = shader->params<oskacolor_params>();
-        color->color = {1.0f, 1.0f, 1.0f, 1.0f};
+        const OneLight scene = one_light(host);
+        light = scene.light;
+        light_instance = scene.light_instance;
+        shader = scene.shader;
+        color = scene.params();
         color->shadows = 1;
         color->shadow_color = {0.25f, 0.25f, 0.25f, 1.0f};
         color->max_level = 10;
