@@ -2,6 +2,7 @@
 // host loads and the testing host with its call log off, for a few typical
 // configurations of the shader.
 #include "support/library.h"
+#include "support/one_light.h"
 
 #include <oska/host/testing.h>
 #include <oska/host_api.h>
@@ -34,14 +35,12 @@ template <class Configure> void evaluate(benchmark::State &bench, Configure conf
     oska::host::Library &lib = library();
     testing().reset();
     lib.miSetModuleHandle(oska::host::module_handle());
-    const oska_tag light = testing().add_light();
-    const oska_tag light_instance = testing().add_instance(light, "lamp", 1.0f);
-    const oska_tag texture = testing().add_texture(gradient());
-    oska::host::ShaderInstance &shader =
-        testing().add_shader("oskacolor", sizeof(oskacolor_params));
-    auto *params = shader.params<oskacolor_params>();
-    params->color = {1.0f, 0.9f, 0.8f, 2.0f};
-    params->texture = texture;
+    const oska::test::OneLight scene =
+        oska::test::one_light(testing(), {}, 1.0f, {1.0f, 0.9f, 0.8f, 2.0f});
+    const oska_tag light_instance = scene.light_instance;
+    oska::host::ShaderInstance &shader = *scene.shader;
+    oskacolor_params *params = scene.params();
+    params->texture = testing().add_texture(gradient());
     configure(*params);
 
     oska_state &state = testing().make_state(shader, light_instance);

@@ -104,6 +104,16 @@ void add_star(FuzzedDataProvider &in, Message &message) {
     message.arguments.push_back(star);
 }
 
+// `field` ("*" or ".*") in the directive with its argument, when the
+// message has room for it and the conversion's own.
+void add_star_field(FuzzedDataProvider &in, Message &message, std::string &directive,
+                    const char *field) {
+    if (arguments_left(message) >= 2) {
+        directive += field;
+        add_star(in, message);
+    }
+}
+
 // A literal piece: any bytes, '%' written as "%%". A zero byte ends the
 // format there, as it would for any C caller.
 void add_literal(FuzzedDataProvider &in, Message &message) {
@@ -145,10 +155,7 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
         directive += std::to_string(in.ConsumeIntegralInRange(1, kMaxField));
         break;
     case 2:
-        if (arguments_left(message) >= 2) {
-            directive += '*';
-            add_star(in, message);
-        }
+        add_star_field(in, message, directive, "*");
         break;
     default:
         break;
@@ -164,10 +171,7 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
             directive += '.' + std::to_string(in.ConsumeIntegralInRange(0, kMaxField));
             break;
         case 3:
-            if (arguments_left(message) >= 2) {
-                directive += ".*";
-                add_star(in, message);
-            }
+            add_star_field(in, message, directive, ".*");
             break;
         default:
             break;

@@ -152,6 +152,23 @@ struct Evaluation {
     std::vector<oska_vector> vectors;
 };
 
+// Sets a link of `state` (its sample or its parent record): a state of its
+// own, null, or the state itself. Returns the record the link stands for.
+oska_state *link(FuzzedDataProvider &in, oska::host::Testing &host,
+                 oska::host::ShaderInstance &shader, oska_state &state, oska_state *&to) {
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        to = &host.make_state(shader, state.light_instance);
+        return to;
+    case 1:
+        to = nullptr;
+        return &state;
+    default:
+        to = &state;
+        return &state;
+    }
+}
+
 // Fills the state's sample and parent roles: the state itself, another
 // record, or (for a host that says "the state itself" so) a null link.
 void shape_state(FuzzedDataProvider &in, oska::host::Testing &host,
@@ -161,19 +178,7 @@ void shape_state(FuzzedDataProvider &in, oska::host::Testing &host,
                                                           : in.ConsumeIntegralInRange(0, 6);
     state.distance = any_double(in);
 
-    oska_state *sample = &state;
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0:
-        sample = &host.make_state(shader, state.light_instance);
-        state.sample = sample;
-        break;
-    case 1:
-        state.sample = nullptr;
-        break;
-    default:
-        state.sample = &state;
-        break;
-    }
+    oska_state *sample = link(in, host, shader, state, state.sample);
     const std::size_t count = in.ConsumeIntegralInRange<std::size_t>(0, 12);
     evaluation.vectors.resize(count);
     for (oska_vector &vector : evaluation.vectors) {
@@ -184,19 +189,7 @@ void shape_state(FuzzedDataProvider &in, oska::host::Testing &host,
     sample->emission_dot = any_float(in);
     sample->orientation = in.ConsumeIntegral<unsigned char>();
 
-    oska_state *parent = &state;
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0:
-        parent = &host.make_state(shader, state.light_instance);
-        state.parent = parent;
-        break;
-    case 1:
-        state.parent = nullptr;
-        break;
-    default:
-        state.parent = &state;
-        break;
-    }
+    oska_state *parent = link(in, host, shader, state, state.parent);
     parent->reflection_level = any_integer(in, -1, 5);
     parent->refraction_level = any_integer(in, -1, 5);
 }

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing oska needs on Debian 12, and nothing
 # when it is all there already. Run as root (or with sudo available).
+# Usage: scripts/install-deps.sh [--check]
+#   --check  installs nothing; fails, naming them, when packages are missing
 set -euo pipefail
+check=false
+[ "${1:-}" != --check ] || check=true
 
 packages=(
   # the library, its tests and benchmarks
@@ -20,13 +24,13 @@ packages=(
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 # The page's npm packages, as the lockfile pins them, once per checkout.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+npm_current() {
+  [ -f "$root/node_modules/.package-lock.json" ] &&
+    [ ! "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]
+}
 npm_packages() {
-  local root
-  root="$(cd "$(dirname "$0")/.." && pwd)"
-  if [ ! -f "$root/node_modules/.package-lock.json" ] ||
-    [ "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]; then
-    (cd "$root" && npm ci --ignore-scripts --no-audit --no-fund)
-  fi
+  npm_current || (cd "$root" && npm ci --ignore-scripts --no-audit --no-fund)
 }
 
 # One query for every package: dpkg-query lists those it knows with their
@@ -39,6 +43,11 @@ missing=()
 for package in "${packages[@]}"; do
   [ -n "${installed[${package%%:*}]:-}" ] || missing+=("$package")
 done
+if $check; then
+  npm_current || missing+=("node_modules")
+  [ ${#missing[@]} -eq 0 ] || { echo "missing: ${missing[*]}"; exit 1; }
+  exit 0
+fi
 if [ ${#missing[@]} -eq 0 ]; then
   npm_packages
   exit 0

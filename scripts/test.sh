@@ -11,17 +11,49 @@
 #            used by tests/consumer on Linux and under Wine (scripts/package.sh)
 #   bench    the oskacolor benchmark built for Linux and for the DLL (Google
 #            Benchmark cross-built from Debian's source), both run briefly
+#            (bench/oskacolor_bench.sh)
 #   tidy cppcheck valgrind coverage fuzz
 #            the hardening checks of scripts/check.sh (docs/hardening.md)
-# Usage: scripts/test.sh [stage...]   (default: every stage)
+#   deps     installs the packages (scripts/install-deps.sh); it runs first on
+#            its own whenever one is missing
+# Usage: scripts/test.sh [stage...]   (default: every stage but deps)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows package bench tidy cppcheck valgrind coverage fuzz)
+# A CMake preset of the stage's name: configure, build, run its tests.
+preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
 
-# Silent and quick when every package is there; installs what is missing.
-bash scripts/install-deps.sh
+# Wine's prefix, made once, for the stages that run the DLL.
+wine_prefix() {
+  [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+}
+
+# Every stage and its command; a full run takes them in `order`.
+declare -A run=(
+  [deps]="bash scripts/install-deps.sh"
+  [windows]="wine_prefix && preset windows"
+  [package]="wine_prefix && bash scripts/package.sh"
+  [bench]="wine_prefix && bash bench/oskacolor_bench.sh --benchmark_min_time=0.05"
+)
+for stage in linux asan tsan; do run[$stage]="preset $stage"; done
+for stage in tidy cppcheck valgrind coverage fuzz; do run[$stage]="bash scripts/check.sh $stage"; done
+order=(linux asan tsan windows package bench tidy cppcheck valgrind coverage fuzz)
+
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=("${order[@]}")
+for stage in "${stages[@]}"; do
+  [ -n "${run[$stage]:-}" ] || { echo "test.sh: no stage '$stage' (stages: deps ${order[*]})" >&2; exit 2; }
+done
+
+# The installer only when a package is missing, or when asked for by name.
+case " ${stages[*]} " in
+  *" deps "*) ;;
+  *) bash scripts/install-deps.sh --check >/dev/null || stages=(deps "${stages[@]}") ;;
+esac
 
 export WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix}"
@@ -31,28 +63,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 for stage in "${stages[@]}"; do
   echo "=== $stage"
   start=$SECONDS
-  if [ "$stage" = bench ]; then
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
-    bash scripts/bench.sh --benchmark_min_time=0.05
-    echo "=== $stage passed in $((SECONDS - start)) s"
-    continue
-  fi
-  if [ "$stage" = package ]; then
-    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
-    bash scripts/package.sh
-    echo "=== $stage passed in $((SECONDS - start)) s"
-    continue
-  fi
-  case "$stage" in tidy | cppcheck | valgrind | coverage | fuzz)
-    bash scripts/check.sh "$stage"
-    echo "=== $stage passed in $((SECONDS - start)) s"
-    continue ;;
-  esac
-  if [ "$stage" = windows ] && [ ! -d "$WINEPREFIX" ]; then
-    wineboot -i >/dev/null 2>&1 || true
-  fi
-  cmake --preset "$stage" >/dev/null
-  cmake --build --preset "$stage"
-  ctest --preset "$stage"
+  eval "${run[$stage]}"
   echo "=== $stage passed in $((SECONDS - start)) s"
 done

@@ -315,7 +315,10 @@ TEST_F(Binding, MessagesAreCutToTheBuffer) {
             SCOPED_TRACE(std::to_string(length) + " characters, level " + std::to_string(level));
             probe.message(level, "%s", text.c_str());
             const std::vector<std::string> texts = host.texts(levels[level]);
-            ASSERT_FALSE(texts.empty());
+            if (texts.empty()) {
+                ADD_FAILURE() << "no message";
+                continue;
+            }
             EXPECT_EQ(texts.back(), text.substr(0, std::min<std::size_t>(length, 1023)));
         }
     }

@@ -132,11 +132,7 @@ class EntryShaderCall : public Entry {
     void SetUp() override {
         Entry::SetUp();
         lamp = host.add_instance(host.add_light(), "lamp");
-        params = light_shader->params<oskalight_params>();
-        params->enable = 1;
-        params->lights_count = 1;
-        params->lights[0] = lamp;
-        params->instance = 0;
+        params = bind_one_light(*light_shader, lamp, 0);
     }
     oska_boolean call() {
         oska_state &state = host.make_state(*light_shader);

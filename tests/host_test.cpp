@@ -84,7 +84,10 @@ TEST_F(TestingHost, WriteToAClosedRecordIsAFault) {
                 value;
         };
         auto *record = static_cast<unsigned char *>(mi_scene_edit(tag));
-        ASSERT_NE(record, nullptr);
+        if (record == nullptr) {
+            ADD_FAILURE() << "the record cannot be edited";
+            continue;
+        }
         if (c.write_open) {
             write(record, 0x11);
         }

@@ -5,6 +5,7 @@
 #define OSKA_TESTS_OSKACOLOR_FIXTURE_H
 
 #include "oskacolor/settings.h"
+#include "support/one_light.h"
 #include "support/oska_test.h"
 
 #include <cstddef>
@@ -26,10 +27,10 @@ class OskacolorTest : public OskaTest {
     // the given emit divisor and one fresh oskacolor instance (base colour
     // white, every other parameter 0).
     void make_light(const host::LightDesc &desc, float emit_divisor) {
-        light_ = host.add_light(desc);
-        light_instance_ = host.add_instance(light_, "lamp", emit_divisor);
-        shader_ = &host.add_shader("oskacolor", sizeof(oskacolor_params));
-        params().color = {1.0f, 1.0f, 1.0f, 1.0f};
+        const OneLight scene = one_light(host, desc, emit_divisor);
+        light_ = scene.light;
+        light_instance_ = scene.light_instance;
+        shader_ = scene.shader;
         state_ = &host.make_state(*shader_, light_instance_);
     }
 

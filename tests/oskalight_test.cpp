@@ -65,12 +65,8 @@ class Oskalight : public OskaTest {
 
         shader = &host.add_shader("oskalight", sizeof(oskalight_params),
                                   kExtraElements * sizeof(oska_tag));
-        params = shader->params<oskalight_params>();
-        params->enable = 1;
-        params->instance = object;
+        params = bind_one_light(*shader, light_instance, object);
         params->lights_start = 0;
-        params->lights_count = 1;
-        params->lights[0] = light_instance;
         params->set_instance_flags = 1;
     }
 

@@ -440,44 +440,46 @@ static shader_instance *instance_of(const oska_state *state) {
 static oska_color shadow_transmission = {1, 1, 1, 1}; /* what the next shadow ray finds */
 static int live_blocks;                               /* allocations not yet released */
 
+/* The requests about scene elements: which element type answers, and where
+ * in the element the answer lies. */
+static const struct element_answer {
+    int request;
+    int type;
+    size_t offset, size;
+} element_answers[] = {
+    {OSKA_QUERY_INSTANCE_LIGHT, OSKA_TYPE_INSTANCE, offsetof(struct element, instance.item),
+     sizeof(oska_tag)},
+    {OSKA_QUERY_LIGHT_AREA, OSKA_TYPE_LIGHT, offsetof(struct element, light.area_kind),
+     sizeof(oska_integer)},
+    {OSKA_QUERY_LIGHT_EXPONENT, OSKA_TYPE_LIGHT, offsetof(struct element, exponent),
+     sizeof(oska_scalar)},
+    {OSKA_QUERY_EMIT_DIVISOR, OSKA_TYPE_INSTANCE, offsetof(struct element, emit_divisor),
+     sizeof(oska_scalar)},
+};
+
 OSKA_HOST_API oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag,
                                               void *result, ...) {
     const struct element *e = element(tag);
     shader_instance *instance = instance_of(state);
-    switch (request) {
-    case OSKA_QUERY_SETTINGS_SLOT: /* void **: where the instance keeps its settings */
+    size_t i;
+    if (request == OSKA_QUERY_SETTINGS_SLOT) { /* void **: where the instance keeps its settings */
         if (instance == NULL) {
             return 0;
         }
         *(void ***)result = &instance->settings;
         return 1;
-    case OSKA_QUERY_INSTANCE_LIGHT:
-        if (e == NULL || e->type != OSKA_TYPE_INSTANCE) {
-            return 0;
-        }
-        *(oska_tag *)result = e->instance.item;
-        return 1;
-    case OSKA_QUERY_LIGHT_AREA:
-        if (e == NULL || e->type != OSKA_TYPE_LIGHT) {
-            return 0;
-        }
-        *(oska_integer *)result = e->light.area_kind;
-        return 1;
-    case OSKA_QUERY_LIGHT_EXPONENT:
-        if (e == NULL || e->type != OSKA_TYPE_LIGHT) {
-            return 0;
-        }
-        *(oska_scalar *)result = e->exponent;
-        return 1;
-    case OSKA_QUERY_EMIT_DIVISOR:
-        if (e == NULL || e->type != OSKA_TYPE_INSTANCE) {
-            return 0;
-        }
-        *(oska_scalar *)result = e->emit_divisor;
-        return 1;
-    default:
-        return 0; /* a request this host does not answer writes nothing */
     }
+    for (i = 0; i < sizeof element_answers / sizeof element_answers[0]; ++i) {
+        const struct element_answer *a = &element_answers[i];
+        if (a->request == request) {
+            if (e == NULL || e->type != a->type) {
+                return 0;
+            }
+            memcpy(result, (const unsigned char *)e + a->offset, a->size);
+            return 1;
+        }
+    }
+    return 0; /* a request this host does not answer writes nothing */
 }
 
 /* A parameter whose attachment word is set: the value another shader gives. */

@@ -28,12 +28,8 @@ TEST_F(FuzzFindings, AttachedLightsArrayWithoutStorageHasNoElement) {
         SCOPED_TRACE("start index " + std::to_string(start));
         host::ShaderInstance &shader =
             host.add_shader("oskalight", sizeof(oskalight_params), 8 * sizeof(oska_tag));
-        auto *params = shader.params<oskalight_params>();
-        params->enable = 1;
-        params->instance = object;
+        oskalight_params *params = bind_one_light(shader, light_instance, object);
         params->lights_start = start;
-        params->lights_count = 1;
-        params->lights[0] = light_instance;
         shader.attach_null(offsetof(oskalight_params, lights));
         oska_state &state = host.make_state(shader);
         const std::size_t before = host.texts(Level::warning).size();

@@ -45,50 +45,51 @@ Text format_text(const char *format, va_list args) {
 
 } // namespace
 
+// A function that hands its arguments on as they are.
+#define FORWARD(type, name, parameters, arguments)                                                 \
+    type OSKA_CALL name parameters { return forwarded<name##_fn>(#name) arguments; }
+
+// A message function: formats, then hands on the text.
+#define FORWARD_MESSAGE(name)                                                                      \
+    void OSKA_CALL name(const char *format, ...) {                                                 \
+        va_list args;                                                                              \
+        va_start(args, format);                                                                    \
+        const Text text = format_text(format, args);                                               \
+        va_end(args);                                                                              \
+        forwarded<name##_fn>(#name)("%s", text.text);                                              \
+    }
+
 extern "C" {
 
 OSKA_EXPORT void OSKA_CALL oska_partial_host_forward_to(void *module) { g_forward_to = module; }
 
 #if !defined(OSKA_OMIT_mi_scene_edit)
-void *OSKA_CALL mi_scene_edit(oska_tag tag) {
-    return forwarded<mi_scene_edit_fn>("mi_scene_edit")(tag);
-}
+FORWARD(void *, mi_scene_edit, (oska_tag tag), (tag))
 #endif
 
 #if !defined(OSKA_OMIT_mi_scene_edit_end)
-void OSKA_CALL mi_scene_edit_end(oska_tag tag) {
-    forwarded<mi_scene_edit_end_fn>("mi_scene_edit_end")(tag);
-}
+FORWARD(void, mi_scene_edit_end, (oska_tag tag), (tag))
 #endif
 
 #if !defined(OSKA_OMIT_mi_trace_shadow)
-oska_boolean OSKA_CALL mi_trace_shadow(oska_color *transmission, oska_state *state) {
-    return forwarded<mi_trace_shadow_fn>("mi_trace_shadow")(transmission, state);
-}
+FORWARD(oska_boolean, mi_trace_shadow, (oska_color * transmission, oska_state *state),
+        (transmission, state))
 #endif
 
 #if !defined(OSKA_OMIT_mi_phen_eval)
-void *OSKA_CALL mi_phen_eval(oska_state *state, void *param) {
-    return forwarded<mi_phen_eval_fn>("mi_phen_eval")(state, param);
-}
+FORWARD(void *, mi_phen_eval, (oska_state * state, void *param), (state, param))
 #endif
 
 #if !defined(OSKA_OMIT_mi_mem_int_allocate)
-void *OSKA_CALL mi_mem_int_allocate(const char *file, int line, int size) {
-    return forwarded<mi_mem_int_allocate_fn>("mi_mem_int_allocate")(file, line, size);
-}
+FORWARD(void *, mi_mem_int_allocate, (const char *file, int line, int size), (file, line, size))
 #endif
 
 #if !defined(OSKA_OMIT_mi_mem_int_release)
-void OSKA_CALL mi_mem_int_release(const char *file, int line, void *block) {
-    forwarded<mi_mem_int_release_fn>("mi_mem_int_release")(file, line, block);
-}
+FORWARD(void, mi_mem_int_release, (const char *file, int line, void *block), (file, line, block))
 #endif
 
 #if !defined(OSKA_OMIT_mi_luminance)
-float OSKA_CALL mi_luminance(oska_state *state, oska_color *color) {
-    return forwarded<mi_luminance_fn>("mi_luminance")(state, color);
-}
+FORWARD(float, mi_luminance, (oska_state * state, oska_color *color), (state, color))
 #endif
 
 #if !defined(OSKA_OMIT_mi_query)
@@ -106,41 +107,21 @@ oska_boolean OSKA_CALL mi_query(int request, oska_state *state, oska_tag tag, vo
 #endif
 
 #if !defined(OSKA_OMIT_mi_lookup_color_texture)
-oska_boolean OSKA_CALL mi_lookup_color_texture(oska_color *result, oska_state *state,
-                                               oska_tag texture, oska_vector *coord) {
-    return forwarded<mi_lookup_color_texture_fn>("mi_lookup_color_texture")(result, state, texture,
-                                                                          coord);
-}
+FORWARD(oska_boolean, mi_lookup_color_texture,
+        (oska_color * result, oska_state *state, oska_tag texture, oska_vector *coord),
+        (result, state, texture, coord))
 #endif
 
 #if !defined(OSKA_OMIT_mi_error)
-void OSKA_CALL mi_error(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const Text text = format_text(format, args);
-    va_end(args);
-    forwarded<mi_error_fn>("mi_error")("%s", text.text);
-}
+FORWARD_MESSAGE(mi_error)
 #endif
 
 #if !defined(OSKA_OMIT_mi_warning)
-void OSKA_CALL mi_warning(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const Text text = format_text(format, args);
-    va_end(args);
-    forwarded<mi_warning_fn>("mi_warning")("%s", text.text);
-}
+FORWARD_MESSAGE(mi_warning)
 #endif
 
 #if !defined(OSKA_OMIT_mi_info)
-void OSKA_CALL mi_info(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    const Text text = format_text(format, args);
-    va_end(args);
-    forwarded<mi_info_fn>("mi_info")("%s", text.text);
-}
+FORWARD_MESSAGE(mi_info)
 #endif
 
 #if !defined(OSKA_OMIT_mi_db_type)
@@ -148,9 +129,7 @@ int OSKA_CALL mi_db_type(oska_tag tag) { return forwarded<mi_db_type_fn>("mi_db_
 #endif
 
 #if !defined(OSKA_OMIT_mi_api_tag_lookup)
-const char *OSKA_CALL mi_api_tag_lookup(oska_tag tag) {
-    return forwarded<mi_api_tag_lookup_fn>("mi_api_tag_lookup")(tag);
-}
+FORWARD(const char *, mi_api_tag_lookup, (oska_tag tag), (tag))
 #endif
 
 } // extern "C"

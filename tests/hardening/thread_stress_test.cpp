@@ -7,6 +7,7 @@
 // on the Windows library.
 #include "support/oska_test.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -222,19 +223,10 @@ class ThreadStress : public OskaTest {
         const oska_tag holder = host.add_instance(own.light, "own lamp");
         own.object = host.add_instance(host.add_element(7, "shape"), "own object");
         own.binder = &host.add_shader("oskalight", sizeof(oskalight_params));
-        oskalight_params *b = own.binder->params<oskalight_params>();
-        b->enable = 1;
-        b->instance = own.object;
-        b->lights_count = 1;
-        b->lights[0] = holder;
-        b->set_instance_flags = 1;
+        bind_one_light(*own.binder, holder, own.object)->set_instance_flags = 1;
         own.binder_state = &host.make_state(*own.binder);
         own.lightless = &host.add_shader("oskalight", sizeof(oskalight_params));
-        oskalight_params *l = own.lightless->params<oskalight_params>();
-        l->enable = 1;
-        l->instance = own.object;
-        l->lights_count = 1;
-        l->lights[0] = own.object; // holds no light
+        bind_one_light(*own.lightless, own.object, own.object); // holds no light
         own.lightless_state = &host.make_state(*own.lightless);
 
         for (std::size_t i = 0; i < shaders.size(); ++i) {
@@ -323,8 +315,8 @@ TEST_F(ThreadStress, ThreadsRacingFirstCallsGetWhatOneThreadGets) {
     for (int t = 0; t < kThreads; ++t) {
         SCOPED_TRACE("thread " + std::to_string(t));
         const Own &mine = own[std::size_t(t)];
-        ASSERT_EQ(mine.answers.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(mine.answers.size(), expected.size());
+        for (std::size_t i = 0; i < std::min(expected.size(), mine.answers.size()); ++i) {
             EXPECT_TRUE(mine.answers[i] == expected[i]) << "evaluation " << i << " differs";
         }
         EXPECT_EQ(host.light(mine.light)->area_kind, OSKA_AREA_OBJECT);

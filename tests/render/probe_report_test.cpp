@@ -3,10 +3,11 @@
 // written and nothing else in the folder changes, or oska-render fails with
 // one line naming the report, and nothing it did not create is followed,
 // replaced or left behind.
+#include "folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -16,6 +17,8 @@
 #include <vector>
 
 namespace {
+
+using oska::render::test::names_in;
 
 std::string slurp(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -32,20 +35,6 @@ std::string shell_word(const std::string &text) {
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return out + "'";
-}
-
-std::vector<std::string> names_in(const std::string &folder) {
-    std::vector<std::string> names;
-    if (DIR *dir = opendir(folder.c_str())) {
-        while (dirent *entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        closedir(dir);
-    }
-    return names;
 }
 
 std::vector<std::string> lines_of(const std::string &text) {

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "error.h"
+#include "folder.h"
 #include "integrator.h"
 #include "render_scene.h"
 #include "scene.h"
@@ -18,7 +19,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -43,19 +43,7 @@ class TempDir {
         std::ofstream(file(name), std::ios::binary) << text;
         return file(name);
     }
-    std::vector<std::string> list() const {
-        std::vector<std::string> names;
-        if (DIR *dir = opendir(path_.c_str())) {
-            while (dirent *entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
-                }
-            }
-            closedir(dir);
-        }
-        return names;
-    }
+    std::vector<std::string> list() const { return names_in(path_); }
 
   private:
     std::string path_;

@@ -307,14 +307,10 @@ namespace {
 // and its textures, and leaves nothing allocated.
 TEST(Examples, EveryGallerySceneRenders) {
     std::vector<std::string> scenes;
-    if (DIR *dir = opendir(OSKA_EXAMPLES_DIR)) {
-        while (dirent *entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
-                scenes.push_back(name);
-            }
+    for (const std::string &name : names_in(OSKA_EXAMPLES_DIR)) {
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) {
+            scenes.push_back(name);
         }
-        closedir(dir);
     }
     EXPECT_GE(scenes.size(), 8u);
     for (const std::string &name : scenes) {

@@ -25,25 +25,34 @@ class OskaTest : public ::testing::Test {
     host::Testing &host = host::testing();
 };
 
-// Expect a colour channel by channel, exactly.
-#define EXPECT_COLOR_EQ(actual, r_, g_, b_, a_)                                                    \
+// The oskalight record of `shader`, set to bind the light of instance `lamp`
+// to the object instance `object` (0: none).
+inline oskalight_params *bind_one_light(host::ShaderInstance &shader, oska_tag lamp,
+                                        oska_tag object) {
+    oskalight_params *params = shader.params<oskalight_params>();
+    params->enable = 1;
+    params->instance = object;
+    params->lights_count = 1;
+    params->lights[0] = lamp;
+    return params;
+}
+
+// Expect a colour channel by channel with `expect`.
+#define OSKA_EXPECT_COLOR(expect, actual, r_, g_, b_, a_)                                          \
     do {                                                                                           \
         const oska_color actual_ = (actual);                                                       \
-        EXPECT_EQ(actual_.r, (r_));                                                                \
-        EXPECT_EQ(actual_.g, (g_));                                                                \
-        EXPECT_EQ(actual_.b, (b_));                                                                \
-        EXPECT_EQ(actual_.a, (a_));                                                                \
+        expect(actual_.r, (r_));                                                                   \
+        expect(actual_.g, (g_));                                                                   \
+        expect(actual_.b, (b_));                                                                   \
+        expect(actual_.a, (a_));                                                                   \
     } while (0)
 
-// The same, to within four units in the last place.
+// Exactly.
+#define EXPECT_COLOR_EQ(actual, r_, g_, b_, a_) OSKA_EXPECT_COLOR(EXPECT_EQ, actual, r_, g_, b_, a_)
+
+// To within four units in the last place.
 #define EXPECT_COLOR_NEAR(actual, r_, g_, b_, a_)                                                  \
-    do {                                                                                           \
-        const oska_color actual_ = (actual);                                                       \
-        EXPECT_FLOAT_EQ(actual_.r, (r_));                                                          \
-        EXPECT_FLOAT_EQ(actual_.g, (g_));                                                          \
-        EXPECT_FLOAT_EQ(actual_.b, (b_));                                                          \
-        EXPECT_FLOAT_EQ(actual_.a, (a_));                                                          \
-    } while (0)
+    OSKA_EXPECT_COLOR(EXPECT_FLOAT_EQ, actual, r_, g_, b_, a_)
 
 } // namespace oska::test
 

@@ -3,14 +3,14 @@
 # Linux library and the 32-bit Windows DLL under Wine, built as released
 # (Release, library only) and measured one after the other in one run, so
 # that the two columns of the table share the machine's state.
-# Usage: scripts/bench.sh [extra Google Benchmark options]
+# Usage: bench/oskacolor_bench.sh [extra Google Benchmark options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export WINEDEBUG=-all
 out=build/bench
 mkdir -p "$out"
 
-gbench_i686=$(bash scripts/mingw-benchmark.sh)
+gbench_i686=$(bash bench/mingw-benchmark.sh)
 common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DOSKA_BUILD_TESTS=OFF -DOSKA_BUILD_BENCH=ON)
 cmake -S . -B "$out/linux" "${common[@]}" >"$out/linux.log" 2>&1
 cmake --build "$out/linux" --target oska_bench oska >>"$out/linux.log" 2>&1
