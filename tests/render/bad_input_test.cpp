@@ -719,9 +719,11 @@ TEST(BadInput, ExtremeButValidScenesGiveFinitePixels) {
             ADD_FAILURE() << "no image in " << out;
             continue;
         }
-        const OIIO::ImageSpec &spec = in->spec();
-        std::vector<float> pixels(spec.image_pixels() * static_cast<std::size_t>(spec.nchannels));
-        EXPECT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, pixels.data()));
+        const OIIO::ImageSpec &format = in->spec();
+        std::vector<float> pixels(format.image_pixels() *
+                                  static_cast<std::size_t>(format.nchannels));
+        EXPECT_TRUE(
+            in->read_image(0, 0, 0, format.nchannels, OIIO::TypeDesc::FLOAT, pixels.data()));
         auto bad =
             std::find_if(pixels.begin(), pixels.end(), [](float v) { return !std::isfinite(v); });
         EXPECT_TRUE(bad == pixels.end()) << "value " << (bad - pixels.begin()) << " is " << *bad;
