@@ -100,6 +100,9 @@ Transform read_transform(const JsonReader &read, const json &node, const std::st
 // The mesh of a built-in shape: "quad", "box" or "sphere".
 Mesh read_shape(const JsonReader &read, const json &entry, const std::string &where) {
     std::string shape = read.string(entry["shape"], where + ": shape");
+    if (shape != "quad" && shape != "box" && shape != "sphere") {
+        read.fail(where + ": shape", "unknown shape '" + shape + "' (quad, box or sphere)");
+    }
     if (shape == "quad") {
         float sx = 1, sz = 1;
         if (entry.contains("size")) {
@@ -122,15 +125,12 @@ Mesh read_shape(const JsonReader &read, const json &entry, const std::string &wh
         }
         return make_box(size);
     }
-    if (shape == "sphere") {
-        float radius =
-            entry.contains("radius") ? read.positive(entry["radius"], where + ": radius") : 0.5f;
-        int segments = entry.contains("segments")
-                           ? read.count(entry["segments"], where + ": segments", 4, 1024)
-                           : 32;
-        return make_sphere(radius, segments);
-    }
-    read.fail(where + ": shape", "unknown shape '" + shape + "' (quad, box or sphere)");
+    float radius =
+        entry.contains("radius") ? read.positive(entry["radius"], where + ": radius") : 0.5f;
+    int segments = entry.contains("segments")
+                       ? read.count(entry["segments"], where + ": segments", 4, 1024)
+                       : 32;
+    return make_sphere(radius, segments);
 }
 
 // The object's mesh: an OBJ file (`mesh`) or a built-in shape.
