@@ -17,7 +17,7 @@ packages=(
   # checking: sanitizer runtimes for clang, fuzzing, memory, coverage, static analysis
   libclang-rt-14-dev valgrind lcov gcovr clang-tidy cppcheck
   # the lookdev page of oska-render: its HTTP server, and the browser that tests it
-  pkg-config libcpp-httplib-dev chromium chromium-driver python3-selenium
+  pkg-config libmicrohttpd-dev chromium chromium-driver python3-selenium
 )
 # Node and npm fetch the page's plotting library; a Node.js that brings its
 # own npm is kept as it is.

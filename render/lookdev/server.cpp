@@ -8,12 +8,11 @@
 #include "integrator.h"
 #include "json_reader.h"
 #include "lookdev/assets.h"
+#include "lookdev/http.h"
 #include "lookdev/values.h"
 #include "render_scene.h"
 #include "scene.h"
 #include "session.h"
-
-#include <httplib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,8 +22,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <random>
 #include <thread>
@@ -38,7 +39,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr std::size_t kMessagesKept = 200;
-constexpr std::size_t kLargestRequest = 64 * 1024;
 constexpr long long kLargestScene = 64LL * 1024 * 1024;
 
 struct ServeArguments : SceneArguments {
@@ -78,16 +78,6 @@ std::string random_token() {
         }
     }
     return token;
-}
-
-// Compares in time that does not depend on where the texts differ.
-bool same_secret(const std::string &given, const std::string &secret) {
-    unsigned difference = given.size() == secret.size() ? 0 : 1;
-    for (std::size_t i = 0; i < secret.size(); ++i) {
-        difference |= static_cast<unsigned char>(i < given.size() ? given[i] : 0) ^
-                      static_cast<unsigned char>(secret[i]);
-    }
-    return difference == 0;
 }
 
 // What the page builds a parameter's control from: its name and type, and
@@ -219,7 +209,7 @@ class Lookdev {
             cancel_ = true;
         }
         work_.notify_all();
-        frames_.notify_all();
+        changed_();
         if (worker_.joinable()) {
             worker_.join();
         }
@@ -235,7 +225,7 @@ class Lookdev {
         }
     }
 
-    void serve(httplib::Server &server, const std::string &token, int port);
+    void serve(lookdev::HttpServer &server, const std::string &token);
 
   private:
     void note(const std::string &level, const std::string &text) {
@@ -244,7 +234,7 @@ class Lookdev {
         if (messages_.size() > kMessagesKept) {
             messages_.pop_front();
         }
-        frames_.notify_all();
+        changed_();
     }
 
     // ---- What the page sees of the lights.
@@ -510,7 +500,7 @@ class Lookdev {
             if (curves_waiting_) {
                 curves_waiting_ = false;
                 ++curves_serial_;
-                frames_.notify_all();
+                changed_();
             }
             rendered = generation;
         }
@@ -579,19 +569,20 @@ class Lookdev {
                 ++curves_serial_;
             }
             (frame->final ? full_ms_ : pass.divisor == 4 ? coarse_ms_ : medium_ms_) = elapsed;
-            frames_.notify_all();
+            changed_();
         }
         return true;
     }
 
-    // ---- Status for the page: waits up to a second for something newer
-    // than what it has.
-    json status(uint64_t frame_seen, uint64_t messages_seen, uint64_t curves_seen) {
+    // ---- Status for the page: nothing (it then waits) while there is
+    // nothing newer than what it has, unless `now`.
+    std::optional<json> status(uint64_t frame_seen, uint64_t messages_seen, uint64_t curves_seen,
+                               bool now) {
         std::unique_lock<std::mutex> lock(mutex_);
-        frames_.wait_for(lock, std::chrono::seconds(1), [&] {
-            return stopping_ || frame_serial_ > frame_seen || message_count_ > messages_seen ||
-                   curves_serial_ > curves_seen;
-        });
+        if (!now && !stopping_ && frame_serial_ <= frame_seen && message_count_ <= messages_seen &&
+            curves_serial_ <= curves_seen) {
+            return std::nullopt;
+        }
         json messages = json::array();
         std::copy_if(messages_.begin(), messages_.end(), std::back_inserter(messages),
                      [&](const json &m) { return m["index"].get<uint64_t>() >= messages_seen; });
@@ -630,7 +621,8 @@ class Lookdev {
     std::thread worker_;
 
     std::mutex mutex_, save_mutex_;
-    std::condition_variable work_, frames_;
+    std::condition_variable work_;
+    std::function<void()> changed_ = [] {}; // tells waiting pages; set before open()
     bool stopping_ = false;
     std::atomic<bool> cancel_{false};
     uint64_t generation_ = 1;
@@ -658,98 +650,82 @@ class Lookdev {
     double coarse_ms_ = 0, medium_ms_ = 0, full_ms_ = 0;
 };
 
-void Lookdev::serve(httplib::Server &server, const std::string &token, int port) {
-    const std::string here = "127.0.0.1:" + std::to_string(port);
-    const std::string named = "localhost:" + std::to_string(port);
-    server.set_payload_max_length(kLargestRequest);
-    server.set_keep_alive_max_count(100);
-    server.set_tcp_nodelay(true); // small answers go out at once, not after a delayed ack
-    server.set_pre_routing_handler([=](const httplib::Request &req, httplib::Response &res) {
-        auto refuse = [&](const std::string &why) {
-            res.status = 403;
-            res.set_content(json{{"error", why}}.dump(), "application/json");
-            return httplib::Server::HandlerResponse::Handled;
-        };
-        // A page of another site, or this address under another name (DNS
-        // rebinding), gets nothing.
-        std::string host = req.get_header_value("Host");
-        if (host != here && host != named) {
-            return refuse("refused: this server answers only to " + here);
-        }
-        if (req.has_header("Origin")) {
-            std::string origin = req.get_header_value("Origin");
-            if (origin != "http://" + here && origin != "http://" + named) {
-                return refuse("refused: requests from another origin");
-            }
-        }
-        std::string given = req.has_header("X-Oska-Token") ? req.get_header_value("X-Oska-Token")
-                                                           : req.get_param_value("token");
-        if (!same_secret(given, token)) {
-            return refuse("refused: the page's token is missing or wrong");
-        }
-        res.set_header("Cache-Control", "no-store");
-        res.set_header("Referrer-Policy", "no-referrer");
-        res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_header("X-Frame-Options", "DENY");
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+// The page's files, with the token written into the page itself.
+void serve_assets(lookdev::HttpServer &server, const std::string &token) {
     for (const lookdev::Asset &asset : lookdev::assets()) {
         std::string path = std::string("/") + asset.name;
         bool page = path == "/index.html";
-        auto handler = [asset, page, token](const httplib::Request &, httplib::Response &res) {
-            std::string body(reinterpret_cast<const char *>(asset.data), asset.size);
+        auto handler = [asset, page, token](const lookdev::HttpRequest &) {
+            lookdev::HttpResponse res;
+            res.body.assign(reinterpret_cast<const char *>(asset.data), asset.size);
             if (page) {
-                for (std::size_t at; (at = body.find("{{TOKEN}}")) != std::string::npos;) {
-                    body.replace(at, 9, token);
+                for (std::size_t at; (at = res.body.find("{{TOKEN}}")) != std::string::npos;) {
+                    res.body.replace(at, 9, token);
                 }
-                res.set_header("Content-Security-Policy",
-                               "default-src 'self'; style-src 'self' 'unsafe-inline'; "
-                               "img-src 'self' data:; frame-ancestors 'none'");
+                res.headers.emplace_back("Content-Security-Policy",
+                                         "default-src 'self'; style-src 'self' 'unsafe-inline'; "
+                                         "img-src 'self' data:; frame-ancestors 'none'");
             }
-            res.set_content(body, std::string(asset.type) + "; charset=utf-8");
+            res.type = std::string(asset.type) + "; charset=utf-8";
+            return std::optional<lookdev::HttpResponse>(res);
         };
-        server.Get(path, handler);
+        server.get(path, handler);
         if (page) {
-            server.Get("/", handler);
+            server.get("/", handler);
         }
     }
-    auto reply = [](httplib::Response &res, const std::function<json()> &make) {
-        try {
-            res.set_content(make().dump(), "application/json");
-        } catch (const Error &e) {
-            res.status = 400;
-            res.set_content(json{{"error", e.what()}}.dump(), "application/json");
-        } catch (const std::exception &e) {
-            res.status = 500;
-            res.set_content(json{{"error", e.what()}}.dump(), "application/json");
+}
+
+// An answer of `make()`, or its error: 400 for a refused request.
+std::optional<lookdev::HttpResponse> reply(const std::function<std::optional<json>()> &make) {
+    lookdev::HttpResponse res;
+    try {
+        std::optional<json> made = make();
+        if (!made) {
+            return std::nullopt;
         }
-    };
-    server.Get("/api/scene", [=](const httplib::Request &, httplib::Response &res) {
-        reply(res, [&] { return scene_json(); });
-    });
-    server.Get("/api/status", [=](const httplib::Request &req, httplib::Response &res) {
+        res.body = made->dump();
+    } catch (const Error &e) {
+        res.status = 400;
+        res.body = json{{"error", e.what()}}.dump();
+    }
+    return res;
+}
+
+void Lookdev::serve(lookdev::HttpServer &server, const std::string &token) {
+    changed_ = [&server] { server.wake(); };
+    serve_assets(server, token);
+    using Request = lookdev::HttpRequest;
+    server.get("/api/scene",
+               [this](const Request &) { return reply([&] { return scene_json(); }); });
+    server.get("/api/status", [this](const Request &req) {
         auto count = [&](const char *name) -> uint64_t {
-            return std::strtoull(req.get_param_value(name).c_str(), nullptr, 10);
+            return std::strtoull(req.arg(name).c_str(), nullptr, 10);
         };
-        reply(res, [&] { return status(count("frame"), count("messages"), count("curves")); });
+        return reply([&] {
+            return status(count("frame"), count("messages"), count("curves"), !req.patient);
+        });
     });
-    server.Get("/api/image", [=](const httplib::Request &, httplib::Response &res) {
+    server.get("/api/image", [this](const Request &) {
         std::shared_ptr<const Frame> shown = frame();
+        lookdev::HttpResponse res;
         if (!shown) {
             res.status = 404;
-            res.set_content(json{{"error", "no image yet"}}.dump(), "application/json");
-            return;
+            res.body = json{{"error", "no image yet"}}.dump();
+            return std::optional(res);
         }
-        res.set_header("X-Frame-Serial", std::to_string(shown->serial));
-        res.set_header("X-Frame-Width", std::to_string(shown->width));
-        res.set_header("X-Frame-Height", std::to_string(shown->height));
-        res.set_header("X-Frame-Pass", shown->pass);
-        res.set_header("X-Frame-Generation", std::to_string(shown->generation));
-        res.set_header("X-Frame-Final", shown->final ? "1" : "0");
-        res.set_content(shown->rgba, "application/octet-stream");
+        res.headers = {{"X-Frame-Serial", std::to_string(shown->serial)},
+                       {"X-Frame-Width", std::to_string(shown->width)},
+                       {"X-Frame-Height", std::to_string(shown->height)},
+                       {"X-Frame-Pass", shown->pass},
+                       {"X-Frame-Generation", std::to_string(shown->generation)},
+                       {"X-Frame-Final", shown->final ? "1" : "0"}};
+        res.type = "application/octet-stream";
+        res.body = shown->rgba;
+        return std::optional(res);
     });
-    server.Post("/api/param", [=](const httplib::Request &req, httplib::Response &res) {
-        reply(res, [&] {
+    server.post("/api/param", [this](const Request &req) {
+        return reply([&] {
             json request;
             try {
                 request = parse_json(req.body);
@@ -759,9 +735,7 @@ void Lookdev::serve(httplib::Server &server, const std::string &token, int port)
             return change(request);
         });
     });
-    server.Post("/api/save", [=](const httplib::Request &, httplib::Response &res) {
-        reply(res, [&] { return save(); });
-    });
+    server.post("/api/save", [this](const Request &) { return reply([&] { return save(); }); });
 }
 
 } // namespace
@@ -779,7 +753,7 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
                "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
         return usage.what.empty() ? 0 : 2;
     }
-    // SIGINT and SIGTERM end the server through a thread of its own; every
+    // SIGINT and SIGTERM end the server: this thread waits for them, every
     // other thread leaves them blocked.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
@@ -795,33 +769,17 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
             throw Error(args.scene + ": has no light to tune");
         }
         Lookdev lookdev(std::move(scene), text, load, args.thread_count());
-        lookdev.open();
-
-        httplib::Server server;
-        int port = args.port;
-        if (port == 0) {
-            port = server.bind_to_any_port("127.0.0.1");
-        } else if (!server.bind_to_port("127.0.0.1", port)) {
-            port = -1;
-        }
-        if (port < 0) {
-            throw Error("cannot listen on 127.0.0.1:" + std::to_string(args.port));
-        }
         std::string token = random_token();
-        lookdev.serve(server, token, port);
-        std::thread stopper([&] {
-            int signal = 0;
-            sigwait(&stop_signals, &signal);
-            server.stop();
-        });
+        lookdev::HttpServer server(token);
+        lookdev.serve(server, token);
+        lookdev.open();
+        int port = server.start(args.port);
         out << "oska lookdev: http://127.0.0.1:" << port << "/?token=" << token << std::endl;
-        bool listened = server.listen_after_bind();
-        if (!listened) {
-            pthread_kill(stopper.native_handle(), SIGTERM);
-        }
-        stopper.join();
+        int signal = 0;
+        sigwait(&stop_signals, &signal);
+        server.stop();
         lookdev.close();
-        return listened ? 0 : 1;
+        return 0;
     } catch (const std::exception &e) {
         err << "oska-render: " << printable(e.what()) << "\n";
         return 1;

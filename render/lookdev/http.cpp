@@ -1,0 +1,428 @@
+#include "lookdev/http.h"
+
+#include "error.h"
+
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <nlohmann/json.hpp>
+#include <strings.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace oska::render::lookdev {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Compares in time that does not depend on where the texts differ.
+bool same_secret(const std::string &given, const std::string &secret) {
+    unsigned difference = given.size() == secret.size() ? 0 : 1;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        difference |= static_cast<unsigned char>(i < given.size() ? given[i] : 0) ^
+                      static_cast<unsigned char>(secret[i]);
+    }
+    return difference == 0;
+}
+
+HttpResponse error_response(int status, const std::string &why) {
+    HttpResponse r;
+    r.status = status;
+    r.body = nlohmann::json{{"error", why}}.dump();
+    return r;
+}
+
+// What a request is while its body arrives and while it waits.
+struct Pending {
+    std::string body;
+    bool too_large = false;
+    bool waiting = false;
+    Clock::time_point since;
+};
+
+// The headers that name who the request is for, as given.
+struct Names {
+    int hosts = 0, origins = 0;
+    std::string host, origin, token;
+};
+
+MHD_Result note_name(void *cls, MHD_ValueKind, const char *key, const char *value) {
+    auto &names = *static_cast<Names *>(cls);
+    const std::string text = value == nullptr ? "" : value;
+    if (strcasecmp(key, "Host") == 0) {
+        ++names.hosts;
+        names.host = text;
+    } else if (strcasecmp(key, "Origin") == 0) {
+        ++names.origins;
+        names.origin = text;
+    } else if (strcasecmp(key, "X-Oska-Token") == 0) {
+        names.token = text;
+    }
+    return MHD_YES;
+}
+
+MHD_Result note_arg(void *cls, MHD_ValueKind, const char *key, const char *value) {
+    (*static_cast<std::map<std::string, std::string> *>(cls))[key] = value == nullptr ? "" : value;
+    return MHD_YES;
+}
+
+} // namespace
+
+struct HttpServer::State {
+    std::string token;
+    HttpLimits limits;
+    std::string here, named; // this server's address by number and by name
+    std::map<std::pair<std::string, std::string>, HttpHandler> routes;
+    std::map<std::string, HttpStream> streams;
+    MHD_Daemon *daemon = nullptr;
+
+    // Each connection's socket and the time by which its request must be in.
+    struct Connection {
+        int fd;
+        Clock::time_point deadline;
+        bool armed;
+    };
+    std::mutex connections_mutex;
+    std::map<MHD_Connection *, Connection> connections;
+
+    // Requests and streams waiting for wake(), and until when.
+    std::mutex waiters_mutex;
+    std::vector<std::pair<MHD_Connection *, Clock::time_point>> waiters;
+    std::atomic<uint64_t> wakes{0};
+    std::atomic<bool> stopping{false};
+
+    std::thread reaper;
+    std::mutex reaper_mutex;
+    std::condition_variable reaper_wake;
+    bool reaper_done = false;
+
+    std::string refusal(MHD_Connection *c) const;
+    MHD_Result send(MHD_Connection *c, const HttpResponse &r) const;
+    MHD_Result answer(MHD_Connection *c, const std::string &method, const std::string &path,
+                      Pending &p);
+    MHD_Result open_stream(MHD_Connection *c, const HttpStream &stream);
+    // Suspends `c` until wake() unless one came since `seen`: false then.
+    bool suspend_unless_woken(MHD_Connection *c, uint64_t seen, Clock::time_point until);
+    void arm(MHD_Connection *c, bool armed);
+    void reap();
+};
+
+std::string HttpServer::State::refusal(MHD_Connection *c) const {
+    Names names;
+    MHD_get_connection_values(c, MHD_HEADER_KIND, note_name, &names);
+    if (names.hosts != 1 || names.origins > 1) {
+        return "refused: a request names one Host and at most one Origin";
+    }
+    // A page of another site, or this address under another name (DNS
+    // rebinding), gets nothing.
+    if (names.host != here && names.host != named) {
+        return "refused: this server answers only to " + here;
+    }
+    if (names.origins == 1 && names.origin != "http://" + here &&
+        names.origin != "http://" + named) {
+        return "refused: requests from another origin";
+    }
+    if (names.token.empty()) {
+        const char *arg = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "token");
+        names.token = arg == nullptr ? "" : arg;
+    }
+    if (!same_secret(names.token, token)) {
+        return "refused: the page's token is missing or wrong";
+    }
+    return "";
+}
+
+MHD_Result HttpServer::State::send(MHD_Connection *c, const HttpResponse &r) const {
+    MHD_Response *response = MHD_create_response_from_buffer(
+        r.body.size(), const_cast<char *>(r.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (response == nullptr) {
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, "Content-Type", r.type.c_str());
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    for (const auto &[name, value] : r.headers) {
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    }
+    MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(r.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+bool HttpServer::State::suspend_unless_woken(MHD_Connection *c, uint64_t seen,
+                                             Clock::time_point until) {
+    std::lock_guard<std::mutex> lock(waiters_mutex);
+    if (stopping || wakes.load() != seen) {
+        return false;
+    }
+    MHD_suspend_connection(c);
+    waiters.emplace_back(c, until);
+    return true;
+}
+
+MHD_Result HttpServer::State::answer(MHD_Connection *c, const std::string &method,
+                                     const std::string &path, Pending &p) {
+    if (method == "GET") {
+        if (auto it = streams.find(path); it != streams.end()) {
+            return open_stream(c, it->second);
+        }
+    }
+    auto route = routes.find({method, path});
+    if (route == routes.end()) {
+        return send(c, error_response(404, "no " + method + " " + path));
+    }
+    HttpRequest request{method, path, std::move(p.body), {}, true};
+    MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, note_arg, &request.query);
+    for (;;) {
+        const auto now = Clock::now();
+        request.patient = !stopping && !(p.waiting && now - p.since >= limits.longest_wait);
+        const uint64_t seen = wakes.load();
+        std::optional<HttpResponse> response;
+        try {
+            response = route->second(request);
+        } catch (const std::exception &e) {
+            response = error_response(500, e.what());
+        }
+        if (response) {
+            return send(c, *response);
+        }
+        if (!p.waiting) {
+            p.waiting = true;
+            p.since = now;
+        }
+        p.body = request.body; // for the next look
+        if (suspend_unless_woken(c, seen, p.since + limits.longest_wait)) {
+            return MHD_YES;
+        }
+    }
+}
+
+namespace {
+
+// A stream's connection and its place; freed with its response.
+struct Streaming {
+    HttpServer::State *state;
+    MHD_Connection *connection;
+    HttpStream stream;
+    uint64_t place = 0;
+    std::string text;
+    std::size_t sent = 0;
+};
+
+ssize_t read_stream(void *cls, uint64_t, char *buf, std::size_t max) {
+    auto &s = *static_cast<Streaming *>(cls);
+    while (s.sent == s.text.size()) {
+        const uint64_t seen = s.state->wakes.load();
+        if (s.state->stopping) {
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        }
+        s.text = s.stream(s.place);
+        s.sent = 0;
+        if (s.text.empty() &&
+            s.state->suspend_unless_woken(s.connection, seen, Clock::time_point::max())) {
+            return 0;
+        }
+    }
+    const std::size_t n = std::min(max, s.text.size() - s.sent);
+    std::memcpy(buf, s.text.data() + s.sent, n);
+    s.sent += n;
+    return static_cast<ssize_t>(n);
+}
+
+} // namespace
+
+MHD_Result HttpServer::State::open_stream(MHD_Connection *c, const HttpStream &stream) {
+    auto *streaming = new Streaming{this, c, stream, 0, "", 0};
+    MHD_Response *response =
+        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, read_stream, streaming,
+                                          [](void *cls) { delete static_cast<Streaming *>(cls); });
+    if (response == nullptr) {
+        delete streaming;
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, "Content-Type", "text/event-stream");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_Result queued = MHD_queue_response(c, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+void HttpServer::State::arm(MHD_Connection *c, bool armed) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    if (auto it = connections.find(c); it != connections.end()) {
+        it->second.armed = armed;
+        it->second.deadline = Clock::now() + limits.whole_request;
+    }
+}
+
+// Closes the connections whose request is late and lets go of the requests
+// that waited their longest, until stop().
+void HttpServer::State::reap() {
+    std::unique_lock<std::mutex> lock(reaper_mutex);
+    while (
+        !reaper_wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return reaper_done; })) {
+        const auto now = Clock::now();
+        {
+            std::lock_guard<std::mutex> guard(connections_mutex);
+            for (auto &[c, connection] : connections) {
+                if (connection.armed && connection.deadline <= now) {
+                    connection.armed = false;
+                    shutdown(connection.fd, SHUT_RDWR); // the event loop then closes it
+                }
+            }
+        }
+        std::lock_guard<std::mutex> guard(waiters_mutex);
+        auto late = std::stable_partition(waiters.begin(), waiters.end(),
+                                          [&](const auto &w) { return w.second > now; });
+        for (auto it = late; it != waiters.end(); ++it) {
+            MHD_resume_connection(it->first);
+        }
+        waiters.erase(late, waiters.end());
+    }
+}
+
+namespace {
+
+MHD_Result on_request(void *cls, MHD_Connection *c, const char *url, const char *method,
+                      const char *, const char *data, std::size_t *size, void **request) {
+    auto &s = *static_cast<HttpServer::State *>(cls);
+    if (*request == nullptr) {
+        // The headers are in: whoever is not for this server goes now,
+        // before any of its body is read.
+        if (std::string why = s.refusal(c); !why.empty()) {
+            return s.send(c, error_response(403, why));
+        }
+        *request = new Pending;
+        return MHD_YES;
+    }
+    auto &p = *static_cast<Pending *>(*request);
+    if (*size != 0) {
+        if (p.body.size() + *size > s.limits.largest_body) {
+            p.too_large = true;
+        } else {
+            p.body.append(data, *size);
+        }
+        *size = 0;
+        return MHD_YES;
+    }
+    s.arm(c, false);
+    if (p.too_large) {
+        return s.send(c, error_response(413, "the request is larger than " +
+                                                 std::to_string(s.limits.largest_body / 1024) +
+                                                 " KiB"));
+    }
+    return s.answer(c, method, url, p);
+}
+
+void on_completed(void *cls, MHD_Connection *c, void **request, MHD_RequestTerminationCode) {
+    delete static_cast<Pending *>(*request);
+    *request = nullptr;
+    // The next request on this connection has as long as the first.
+    static_cast<HttpServer::State *>(cls)->arm(c, true);
+}
+
+void on_connection(void *cls, MHD_Connection *c, void **, MHD_ConnectionNotificationCode code) {
+    auto &s = *static_cast<HttpServer::State *>(cls);
+    std::lock_guard<std::mutex> lock(s.connections_mutex);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        s.connections.erase(c);
+        return;
+    }
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info == nullptr) {
+        return;
+    }
+    // Small answers go out at once, not after the client's delayed ack.
+    int on = 1;
+    setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    s.connections[c] = {info->connect_fd, Clock::now() + s.limits.whole_request, true};
+}
+
+} // namespace
+
+HttpServer::HttpServer(std::string token, HttpLimits limits) : state_(std::make_unique<State>()) {
+    state_->token = std::move(token);
+    state_->limits = limits;
+}
+
+HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::get(const std::string &path, HttpHandler handler) {
+    state_->routes[{"GET", path}] = std::move(handler);
+}
+
+void HttpServer::post(const std::string &path, HttpHandler handler) {
+    state_->routes[{"POST", path}] = std::move(handler);
+}
+
+void HttpServer::stream(const std::string &path, HttpStream stream) {
+    state_->streams[path] = std::move(stream);
+}
+
+int HttpServer::start(int port) {
+    State &s = *state_;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto seconds = static_cast<unsigned>(
+        std::chrono::duration_cast<std::chrono::seconds>(s.limits.whole_request).count() + 1);
+    s.daemon = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr,
+        nullptr, on_request, &s, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE, 2u,
+        MHD_OPTION_CONNECTION_LIMIT, s.limits.connections, MHD_OPTION_CONNECTION_TIMEOUT, seconds,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, s.limits.header_memory, MHD_OPTION_LISTEN_BACKLOG_SIZE,
+        s.limits.backlog, MHD_OPTION_NOTIFY_COMPLETED, on_completed, &s,
+        MHD_OPTION_NOTIFY_CONNECTION, on_connection, &s, MHD_OPTION_END);
+    if (s.daemon == nullptr) {
+        throw Error("cannot listen on 127.0.0.1:" + std::to_string(port));
+    }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(s.daemon, MHD_DAEMON_INFO_BIND_PORT);
+    const int bound = info == nullptr ? port : info->port;
+    s.here = "127.0.0.1:" + std::to_string(bound);
+    s.named = "localhost:" + std::to_string(bound);
+    s.reaper = std::thread([&s] { s.reap(); });
+    return bound;
+}
+
+void HttpServer::wake() {
+    State &s = *state_;
+    ++s.wakes;
+    std::lock_guard<std::mutex> lock(s.waiters_mutex);
+    for (const auto &waiter : s.waiters) {
+        MHD_resume_connection(waiter.first);
+    }
+    s.waiters.clear();
+}
+
+void HttpServer::stop() {
+    State &s = *state_;
+    if (s.daemon == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(s.waiters_mutex);
+        s.stopping = true;
+    }
+    wake(); // waiting requests answer now, streams end
+    {
+        std::lock_guard<std::mutex> lock(s.reaper_mutex);
+        s.reaper_done = true;
+    }
+    s.reaper_wake.notify_all();
+    s.reaper.join();
+    MHD_stop_daemon(s.daemon);
+    s.daemon = nullptr;
+}
+
+} // namespace oska::render::lookdev

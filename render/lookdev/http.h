@@ -1,0 +1,90 @@
+// The lookdev page's HTTP server and its guard, apart from what it serves.
+//
+// Every connection is handled by a small pool of event loops, never a thread
+// of its own, so a client that sends slowly or not at all holds no worker.
+// A request is refused before its handler runs when it is not for this
+// server: a missing or wrong token, a `Host` other than this address, an
+// `Origin` of another site, or either of those headers given twice. Its
+// headers must fit in a small buffer, and the whole request, headers and
+// body, must arrive within a few seconds of its first byte, or the
+// connection is closed.
+#ifndef OSKA_RENDER_LOOKDEV_HTTP_H
+#define OSKA_RENDER_LOOKDEV_HTTP_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace oska::render::lookdev {
+
+struct HttpRequest {
+    std::string method, path, body;
+    std::map<std::string, std::string> query;
+    // False once the request has waited its longest: it must be answered now.
+    bool patient = true;
+
+    std::string arg(const std::string &name) const {
+        auto it = query.find(name);
+        return it == query.end() ? std::string() : it->second;
+    }
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string type = "application/json";
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Answers a request; nullopt when there is nothing to say yet: the request
+// then waits, holding no thread, until wake() or its longest wait.
+using HttpHandler = std::function<std::optional<HttpResponse>(const HttpRequest &)>;
+
+// An event stream: called with the connection's place in it, gives the next
+// text to send and moves the place on, or "" when there is nothing new (the
+// connection then waits for wake()).
+using HttpStream = std::function<std::string(uint64_t &place)>;
+
+struct HttpLimits {
+    std::chrono::milliseconds whole_request{5000}; // headers and body
+    std::chrono::milliseconds longest_wait{1000};  // of a handler with nothing to say
+    std::size_t header_memory = 32 * 1024;         // a request's line and headers
+    std::size_t largest_body = 64 * 1024;
+    unsigned connections = 256;
+    unsigned backlog = 128;
+};
+
+class HttpServer {
+  public:
+    HttpServer(std::string token, HttpLimits limits = {});
+    ~HttpServer();
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    void get(const std::string &path, HttpHandler handler);
+    void post(const std::string &path, HttpHandler handler);
+    void stream(const std::string &path, HttpStream stream);
+
+    // Listens on 127.0.0.1:`port` (0: a free one) and gives the port; throws
+    // Error when it cannot.
+    int start(int port);
+    // Something changed: waiting requests and streams look again.
+    void wake();
+    // Closes every connection and returns when no handler runs any more.
+    void stop();
+
+    struct State; // what the event loops share
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+} // namespace oska::render::lookdev
+
+#endif
