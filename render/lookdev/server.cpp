@@ -8,6 +8,7 @@
 #include "integrator.h"
 #include "json_reader.h"
 #include "lookdev/assets.h"
+#include "lookdev/history.h"
 #include "lookdev/http.h"
 #include "lookdev/values.h"
 #include "render_scene.h"
@@ -29,6 +30,7 @@
 #include <pthread.h>
 #include <random>
 #include <thread>
+#include <tuple>
 
 namespace oska::render {
 
@@ -275,31 +277,80 @@ class Lookdev {
                 {"generation", generation_}};
     }
 
-    // One change from the page: checked as the scene file's would be, then
-    // handed to the render thread. Nothing changes when it is refused.
+    // One change from a page: the parameters it sets on one light, checked
+    // together as the scene file's would be and applied together; nothing
+    // changes when any is refused. Changes are taken one at a time, each on
+    // the values the last one left, so none is lost.
     json change(const json &request) {
-        if (!request.is_object() || !request.contains("light") || !request.contains("name") ||
-            !request.contains("value") || !request["light"].is_number_integer() ||
-            !request["name"].is_string()) {
-            throw Error("expected {\"light\": index, \"name\": parameter, \"value\": value}");
+        auto [i, set, stroke] = parse_change(request);
+        std::lock_guard<std::mutex> changing(change_mutex_);
+        json before = values_at(i);
+        json held = set_values(i, set);
+        json was = json::object();
+        for (auto it = held.begin(); it != held.end(); ++it) {
+            was[it.key()] = before[it.key()];
+        }
+        history_.record(i, was, held, stroke);
+        return committed(held);
+    }
+
+    // Undo (`back`) or redo one step of every page's history.
+    json take_step(bool back) {
+        std::lock_guard<std::mutex> changing(change_mutex_);
+        const lookdev::Step *step = history_.next(back);
+        if (step == nullptr) {
+            throw Error(back ? "nothing to undo" : "nothing to redo");
+        }
+        json held = set_values(step->light, back ? step->before : step->after);
+        history_.take(back);
+        json out = committed(held);
+        out["light"] = step->light;
+        return out;
+    }
+
+    // A change as asked: {"light": index, "set": {name: value, ...}, "stroke":
+    // text}, or one parameter as {"light": index, "name": name, "value": value}.
+    std::tuple<std::size_t, json, std::string> parse_change(const json &request) const {
+        const bool one = request.is_object() && request.contains("name") &&
+                         request["name"].is_string() && request.contains("value");
+        const bool many = request.is_object() && request.contains("set") &&
+                          request["set"].is_object() && !request["set"].empty();
+        if (!request.is_object() || !request.contains("light") ||
+            !request["light"].is_number_integer() || !(one || many)) {
+            throw Error("expected {\"light\": index, \"set\": {parameter: value, ...}} or "
+                        "{\"light\": index, \"name\": parameter, \"value\": value}");
         }
         auto index = request["light"].get<long long>();
         if (index < 0 || index >= static_cast<long long>(scene_.lights.size())) {
             throw Error("no light " + std::to_string(index));
         }
-        auto i = static_cast<std::size_t>(index);
+        json set =
+            many ? request["set"] : json{{request["name"].get<std::string>(), request["value"]}};
+        std::string stroke;
+        if (request.contains("stroke") && request["stroke"].is_string()) {
+            stroke = request["stroke"].get<std::string>();
+        }
+        return {static_cast<std::size_t>(index), set, stroke};
+    }
+
+    // Sets `set` on light `i` and hands it to the render thread; gives the
+    // values set as the light's record holds them (single precision), which
+    // is what the page shows and Save writes.
+    json set_values(std::size_t i, const json &set) {
         Light &light = lights_[i];
-        std::string name = request["name"].get<std::string>();
-        const ParamDecl *decl = light.decl->find(name);
-        if (decl == nullptr || decl->array) {
-            throw Error(light.where + ": " + light.shader + " has no parameter '" + name + "'");
-        }
         json values = values_at(i);
-        json value = request["value"];
-        if (decl->type == ParamType::color && value.is_array() && value.size() == 3) {
-            value.push_back(1);
+        for (auto it = set.begin(); it != set.end(); ++it) {
+            const ParamDecl *decl = light.decl->find(it.key());
+            if (decl == nullptr || decl->array) {
+                throw Error(light.where + ": " + light.shader + " has no parameter '" + it.key() +
+                            "'");
+            }
+            json value = *it;
+            if (decl->type == ParamType::color && value.is_array() && value.size() == 3) {
+                value.push_back(1);
+            }
+            values[it.key()] = value;
         }
-        values[name] = value;
         json params = json::object();
         for (auto it = values.begin(); it != values.end(); ++it) {
             // A tag of "" names nothing: the parameter stays unset (zero).
@@ -311,28 +362,48 @@ class Lookdev {
         }
         ShaderCall call = parse_shader_params(scene_, light.shader, params.dump(), light.where);
         session_->check_light(i, call);
+        LightDesc as_held;
+        as_held.shader = call;
+        values = lookdev::light_values(as_held);
+        json held = json::object();
         std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = set.begin(); it != set.end(); ++it) {
+            held[it.key()] = values[it.key()];
+            if (std::find(light.given.begin(), light.given.end(), it.key()) == light.given.end()) {
+                light.given.push_back(it.key());
+            }
+        }
         light.values = values;
         light.desired = std::move(call);
         light.dirty = true;
-        if (std::find(light.given.begin(), light.given.end(), name) == light.given.end()) {
-            light.given.push_back(name);
-        }
         ++generation_;
+        ++values_serial_;
         change_time_ = Clock::now();
         cancel_ = true;
         work_.notify_all();
-        return {{"generation", generation_}};
+        return held;
+    }
+
+    // The answer to a change, once its history is recorded.
+    json committed(const json &held) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        undoable_ = history_.undoable();
+        redoable_ = history_.redoable();
+        changed_();
+        return {{"generation", generation_}, {"values", held}};
     }
 
     json save() {
         std::lock_guard<std::mutex> saving(save_mutex_);
-        std::vector<json> params;
+        std::vector<json> params, values;
+        uint64_t serial = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (const Light &light : lights_) {
                 params.push_back(lookdev::params_to_write(*light.decl, light.values, light.given));
+                values.push_back(light.values);
             }
+            serial = values_serial_;
         }
         const std::string &path = scene_.file;
         if (read_scene_text(path) != text_) {
@@ -344,8 +415,14 @@ class Lookdev {
         for (std::size_t i = 0; i < check.lights.size(); ++i) {
             json expected = lookdev::params_to_write(*check.lights[i].shader.decl,
                                                      lookdev::light_values(check.lights[i]), {});
-            json wanted = lookdev::params_to_write(*lights_[i].decl, values_at(i), {});
-            if (expected != wanted) {
+            json wanted = lookdev::params_to_write(*lights_[i].decl, values[i], {});
+            for (auto it = wanted.begin(); it != wanted.end(); ++it) {
+                if (!expected.contains(it.key()) || expected[it.key()] != *it) {
+                    throw Error(path + ": " + lights_[i].name + "'s " + it.key() +
+                                " would not read back as " + it->dump() + "; not saved");
+                }
+            }
+            if (expected.size() != wanted.size()) {
                 throw Error(path + ": the lights would not read back as set; not saved");
             }
         }
@@ -360,6 +437,13 @@ class Lookdev {
         others.pop_back();
         replace_file(path, text.data(), text.size(), "scene", others);
         text_ = text;
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The pages hear of it through the count: saved, unless a change came
+        // in while writing.
+        const bool current = serial == values_serial_;
+        ++values_serial_;
+        saved_serial_ = current ? values_serial_ : serial;
+        changed_();
         return {{"file", path}, {"backup", path + ".bak"}};
     }
 
@@ -526,6 +610,8 @@ class Lookdev {
             }
             std::lock_guard<std::mutex> lock(mutex_);
             lights_[i].values = lookdev::light_values(scene_.lights[i]);
+            ++values_serial_;
+            changed_();
         }
     }
 
@@ -576,11 +662,12 @@ class Lookdev {
 
     // ---- Status for the page: nothing (it then waits) while there is
     // nothing newer than what it has, unless `now`.
-    std::optional<json> status(uint64_t frame_seen, uint64_t messages_seen, uint64_t curves_seen,
-                               bool now) {
+    std::optional<json> status(const std::function<uint64_t(const char *)> &seen, bool now) {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!now && !stopping_ && frame_serial_ <= frame_seen && message_count_ <= messages_seen &&
-            curves_serial_ <= curves_seen) {
+        const uint64_t messages_seen = seen("messages");
+        if (!now && !stopping_ && frame_serial_ <= seen("frame") &&
+            message_count_ <= messages_seen && curves_serial_ <= seen("curves") &&
+            values_serial_ <= seen("values")) {
             return std::nullopt;
         }
         json messages = json::array();
@@ -594,8 +681,20 @@ class Lookdev {
             {"renders_cancelled", cancelled_.load()},
             {"timing_ms", {{"coarse", coarse_ms_}, {"medium", medium_ms_}, {"full", full_ms_}}},
             {"curves_serial", curves_serial_}};
-        if (curves_serial_ > curves_seen) {
+        if (curves_serial_ > seen("curves")) {
             out["curves"] = curves_;
+        }
+        // What every page shows of the values, whoever changed them.
+        out["values_serial"] = values_serial_;
+        if (values_serial_ > seen("values")) {
+            json lights = json::array();
+            for (const Light &light : lights_) {
+                lights.push_back(light.values);
+            }
+            out["values"] = {{"lights", lights},
+                             {"undo", undoable_},
+                             {"redo", redoable_},
+                             {"unsaved", saved_serial_ != values_serial_}};
         }
         if (frame_) {
             out["frame"] = {{"serial", frame_->serial},
@@ -621,6 +720,12 @@ class Lookdev {
     std::thread worker_;
 
     std::mutex mutex_, save_mutex_;
+    std::mutex change_mutex_;  // one change at a time; taken before mutex_
+    lookdev::History history_; // under change_mutex_
+    // Under mutex_: counts the changes of the values the pages show, and
+    // that count when they were last saved.
+    uint64_t values_serial_ = 1, saved_serial_ = 1;
+    std::size_t undoable_ = 0, redoable_ = 0;
     std::condition_variable work_;
     std::function<void()> changed_ = [] {}; // tells waiting pages; set before open()
     bool stopping_ = false;
@@ -676,6 +781,14 @@ void serve_assets(lookdev::HttpServer &server, const std::string &token) {
     }
 }
 
+json request_json(const std::string &body) {
+    try {
+        return parse_json(body);
+    } catch (const Error &e) {
+        throw Error(std::string("the request: ") + e.what());
+    }
+}
+
 // An answer of `make()`, or its error: 400 for a refused request.
 std::optional<lookdev::HttpResponse> reply(const std::function<std::optional<json>()> &make) {
     lookdev::HttpResponse res;
@@ -702,9 +815,7 @@ void Lookdev::serve(lookdev::HttpServer &server, const std::string &token) {
         auto count = [&](const char *name) -> uint64_t {
             return std::strtoull(req.arg(name).c_str(), nullptr, 10);
         };
-        return reply([&] {
-            return status(count("frame"), count("messages"), count("curves"), !req.patient);
-        });
+        return reply([&] { return status(count, !req.patient); });
     });
     server.get("/api/image", [this](const Request &) {
         std::shared_ptr<const Frame> shown = frame();
@@ -725,16 +836,15 @@ void Lookdev::serve(lookdev::HttpServer &server, const std::string &token) {
         return std::optional(res);
     });
     server.post("/api/param", [this](const Request &req) {
-        return reply([&] {
-            json request;
-            try {
-                request = parse_json(req.body);
-            } catch (const Error &e) {
-                throw Error(std::string("the request: ") + e.what());
-            }
-            return change(request);
-        });
+        return reply([&] { return change(request_json(req.body)); });
     });
+    server.post("/api/change", [this](const Request &req) {
+        return reply([&] { return change(request_json(req.body)); });
+    });
+    server.post("/api/undo",
+                [this](const Request &) { return reply([&] { return take_step(true); }); });
+    server.post("/api/redo",
+                [this](const Request &) { return reply([&] { return take_step(false); }); });
     server.post("/api/save", [this](const Request &) { return reply([&] { return save(); }); });
 }
 

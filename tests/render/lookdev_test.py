@@ -21,6 +21,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 
@@ -219,6 +220,51 @@ def main():
         check("a refused value changes nothing", after["lights"] == before["lights"]
               and after["generation"] == before["generation"])
 
+        # ---- One source of truth: twelve changes to one light at once, ten
+        # times, each keeps its value; the history is the server's, shared.
+        def post(path, body):
+            connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=30)
+            connection.request("POST", path, body=json.dumps(body),
+                               headers={"X-Oska-Token": server.token})
+            response = connection.getresponse()
+            answer = json.loads(response.read())
+            connection.close()
+            return response.status, answer
+        names = ["decay_start", "decay_end", "alpha_scale", "burn_multiplier", "burn_threshold",
+                 "burn_power", "hue", "saturation", "value", "range_gamma", "threshold", "cutoff"]
+        lost = 0
+        for round_ in range(10):
+            wanted = {n: round(0.1 + 0.01 * k + 0.001 * round_, 4) for k, n in enumerate(names)}
+            threads = [threading.Thread(target=post, args=(
+                "/api/change", {"light": 1, "set": {n: v}})) for n, v in wanted.items()]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            held = server.json("/api/scene")[1]["lights"][1]["params"]
+            lost += sum(abs(held[n] - v) > 1e-6 for n, v in wanted.items())
+        check("no concurrent change is lost", lost == 0, f"{lost} of 120 lost")
+        status, undone = post("/api/undo", {})
+        after_undo = server.json("/api/scene")[1]["lights"][1]["params"]
+        check("undo takes back one change", status == 200 and undone["light"] == 1 and
+              sum(after_undo[n] != held[n] for n in names) == 1, f"{status} {undone}")
+        post("/api/redo", {})
+        check("redo sets it again", server.json("/api/scene")[1]["lights"][1]["params"] == held)
+        for _ in range(120):
+            post("/api/undo", {})
+        check("undoing every change restores the light",
+              server.json("/api/scene")[1]["lights"][1]["params"] == before["lights"][1]["params"])
+        status, answer = post("/api/undo", {})
+        check("nothing more to undo", status == 400 and "nothing to undo" in answer["error"])
+        status, answer = post("/api/change", {"light": 2, "set": {"alpha_scale": 0.123456789}})
+        kept = answer["values"]["alpha_scale"]
+        check("a value is kept in single precision", status == 200 and kept != 0.123456789 and
+              abs(kept - 0.123456789) < 1e-8, f"{status} {answer}")
+        status, answer = post("/api/change", {"light": 0, "set": {"decay": 2, "decay_end": "x"}})
+        held = server.json("/api/scene")[1]["lights"][0]["params"]["decay"]
+        check("a change with a refused value sets none of its values",
+              status == 400 and held == before["lights"][0]["params"]["decay"], f"{status} {held}")
+
         # ---- The page.
         driver = browser()
         driver.set_script_timeout(30)
@@ -253,11 +299,20 @@ def main():
         if shots:
             driver.save_screenshot(os.path.join(shots, "lookdev-start.png"))
 
+        # A change from elsewhere (another page) shows in this one.
+        post("/api/change", {"light": 0, "set": {"decay_start": 0.75}})
+        field = '[data-param="decay_start"] input[type=number]'
+        wait_for("the other page's change", lambda: driver.find_element(
+            By.CSS_SELECTOR, field).get_attribute("value") == "0.75", 2)
+        post("/api/undo", {})
+        wait_for("the other page's undo", lambda: driver.find_element(
+            By.CSS_SELECTOR, field).get_attribute("value") == "0.8", 2)
+
         image_before = canvas(driver)
         curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")
         slider = driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] input[type=range]')
         ActionChains(driver).click_and_hold(slider).move_by_offset(-60, 0).release().perform()
-        wait_for("the slider's change", lambda: page_state(driver, "oskaLookdev.undo.length") > 0)
+        wait_for("the slider's change", lambda: page_state(driver, "oskaLookdev.history.undo") > 0)
         generation = server.status()["generation"]
         server.final(generation)
         wait_for("the new image", lambda: page_state(driver, "oskaLookdev.final") and

@@ -20,8 +20,10 @@ const lookdev = (window.oskaLookdev = {
   messages: 0,
   status: null,
   lastError: '',
-  undo: [],
-  redo: [],
+  valuesSerial: 0,
+  history: { undo: 0, redo: 0 }, // the server's, shared by every page
+  unsaved: false,
+  stroke: '', // the drag under way: its changes are one step of the history
   sent: null, // the last change: its generation and when its images came
 });
 
@@ -99,7 +101,10 @@ function buildControls() {
       const alpha = number(v[3], 0.01);
       alpha.title = 'alpha (the intensity for the light colour)';
       picker.addEventListener('input', () => send([...fromHex(picker.value).map(round), Number(alpha.value)]));
-      alpha.addEventListener('change', () => send([...currentLight().params[decl.name].slice(0, 3), Number(alpha.value)]));
+      alpha.addEventListener('change', () => {
+        if (alpha.value.trim() === '') return showError(`${decl.name}: the alpha needs a number`);
+        send([...currentLight().params[decl.name].slice(0, 3), Number(alpha.value)]);
+      });
       value.append(picker, document.createTextNode('α'), alpha);
     } else if (decl.kind === 'scalar') {
       const range = decl.range || [0, Math.max(1, Math.abs(v) * 2)];
@@ -110,6 +115,9 @@ function buildControls() {
       slider.step = (slider.max - slider.min) / 1000;
       slider.value = v;
       const field = number(v, 'any');
+      slider.addEventListener('pointerdown', () => {
+        lookdev.stroke = `${decl.name} ${performance.now()}`;
+      });
       slider.addEventListener('input', () => {
         field.value = round(Number(slider.value));
         send(Number(field.value));
@@ -160,69 +168,88 @@ function number(v, step) {
   return field;
 }
 
-// ---- Changes, undo and redo.
+// ---- Changes, undo and redo: the server holds the values and the history.
 lookdev.change = (name, value) => change(name, value);
-async function send(lightIndex, name, value) {
+async function send(lightIndex, set, stroke) {
   $('error').textContent = '';
   try {
     const start = performance.now();
-    const answer = await (await api('/api/param', { light: lightIndex, name, value })).json();
+    const answer = await (await api('/api/change', { light: lightIndex, set, stroke })).json();
     // Timed as the artist sees it: from the change to the images it makes.
     lookdev.sent = { generation: answer.generation, start, first: null, full: null };
-    lookdev.scene.lights[lightIndex].params[name] = value;
+    Object.assign(lookdev.scene.lights[lightIndex].params, answer.values);
     return true;
   } catch (e) {
-    lookdev.lastError = e.message;
-    $('error').textContent = e.message;
+    showError(e.message);
     if (lightIndex === lookdev.light) buildControls(); // back to the value the server holds
     return false;
   }
 }
 
-// Changes go out one at a time, in order, so the server applies the last
-// one last.
-let queue = Promise.resolve();
+function showError(text) {
+  lookdev.lastError = text;
+  const error = $('error');
+  error.textContent = text;
+  if (text) error.scrollIntoView({ block: 'nearest' });
+}
+
+// The latest value wins: while a change is on its way, later values of a
+// parameter replace each other, and only the last is sent after it.
+const pending = new Map();
+let sending = null;
 function change(name, value) {
   const index = lookdev.light;
-  queue = queue.then(() => changeNow(index, name, value));
-  return queue;
+  pending.set(`${index} ${name}`, { index, name, value, stroke: lookdev.stroke });
+  if (!sending) sending = flush();
+  return sending;
 }
 
-async function changeNow(index, name, value) {
-  const before = currentLight().params[name];
-  if (!(await send(index, name, value))) return;
-  const last = lookdev.undo[lookdev.undo.length - 1];
-  const now = Date.now();
-  // One drag of a slider is one step of the history.
-  if (last && last.light === index && last.name === name && now - last.time < 800) {
-    last.after = value;
-    last.time = now;
-  } else {
-    lookdev.undo.push({ light: index, name, before, after: value, time: now });
+async function flush() {
+  while (pending.size > 0) {
+    const [key, c] = pending.entries().next().value;
+    pending.delete(key);
+    await send(c.index, { [c.name]: c.value }, c.stroke);
   }
-  lookdev.redo = [];
-  updateHistory();
+  sending = null;
 }
 
-async function step(from, to, key) {
-  const entry = from.pop();
-  if (!entry) return;
-  if (await send(entry.light, entry.name, entry[key])) {
-    to.push(entry);
-    if (entry.light !== lookdev.light) {
-      lookdev.light = entry.light;
-      $('light').value = entry.light;
+async function step(back) {
+  if (sending) await sending;
+  try {
+    const answer = await (await api(back ? '/api/undo' : '/api/redo', {})).json();
+    lookdev.sent = { generation: answer.generation, start: performance.now(), first: null, full: null };
+    Object.assign(lookdev.scene.lights[answer.light].params, answer.values);
+    if (answer.light !== lookdev.light) {
+      lookdev.light = answer.light;
+      $('light').value = answer.light;
+      drawCurves();
     }
     buildControls();
-  } else {
-    from.push(entry);
+  } catch (e) {
+    showError(e.message);
   }
-  updateHistory();
 }
 
 function updateHistory() {
-  $('undo').disabled = lookdev.undo.length === 0;
-  $('redo').disabled = lookdev.redo.length === 0;
+  $('undo').disabled = lookdev.history.undo === 0;
+  $('redo').disabled = lookdev.history.redo === 0;
+  $('unsaved').hidden = !lookdev.unsaved;
+  if (lookdev.unsaved) $('saved').textContent = '';
+}
+
+// The values as the server holds them, whichever page changed them; the
+// controls follow unless a drag is under way here.
+function takeValues(values) {
+  const before = JSON.stringify(currentLight().params);
+  values.lights.forEach((params, i) => {
+    lookdev.scene.lights[i].params = params;
+  });
+  lookdev.history = { undo: values.undo, redo: values.redo };
+  lookdev.unsaved = values.unsaved;
+  updateHistory();
+  if (!lookdev.stroke && pending.size === 0 && JSON.stringify(currentLight().params) !== before) {
+    buildControls();
+  }
 }
 
 // ---- Curves.
@@ -360,10 +387,15 @@ function addMessages(messages) {
 async function poll() {
   for (;;) {
     try {
-      const query = `frame=${lookdev.frame}&messages=${lookdev.messages}&curves=${lookdev.curvesSerial}`;
+      const query = `frame=${lookdev.frame}&messages=${lookdev.messages}&curves=${lookdev.curvesSerial}` +
+        `&values=${lookdev.valuesSerial}`;
       const status = await (await api('/api/status?' + query)).json();
       lookdev.status = status;
       addMessages(status.messages);
+      if (status.values) {
+        lookdev.valuesSerial = status.values_serial;
+        takeValues(status.values);
+      }
       // The image first: it is what the artist waits for.
       if (status.frame && status.frame.serial > lookdev.frame) {
         const shown = await showFrame();
@@ -384,6 +416,19 @@ async function poll() {
   }
 }
 
+async function save() {
+  if (sending) await sending;
+  $('saved').textContent = 'saving…';
+  try {
+    const saved = await (await api('/api/save', {})).json();
+    showError('');
+    $('saved').textContent = `saved (previous version in ${saved.backup.split('/').pop()})`;
+  } catch (e) {
+    $('saved').textContent = '';
+    showError(e.message);
+  }
+}
+
 async function start() {
   lookdev.scene = await (await api('/api/scene')).json();
   $('file').textContent = lookdev.scene.file;
@@ -397,26 +442,26 @@ async function start() {
     buildControls();
     drawCurves();
   });
-  $('undo').addEventListener('click', () => step(lookdev.undo, lookdev.redo, 'before'));
-  $('redo').addEventListener('click', () => step(lookdev.redo, lookdev.undo, 'after'));
+  $('undo').addEventListener('click', () => step(true));
+  $('redo').addEventListener('click', () => step(false));
+  // A drag ends wherever the pointer is released.
+  document.addEventListener('pointerup', () => {
+    lookdev.stroke = '';
+  });
   document.addEventListener('keydown', (e) => {
-    if ((e.ctrlKey || e.metaKey) && e.key.toLowerCase() === 'z' && e.target.tagName !== 'INPUT') {
-      e.preventDefault();
-      if (e.shiftKey) step(lookdev.redo, lookdev.undo, 'after');
-      else step(lookdev.undo, lookdev.redo, 'before');
-    }
+    const key = e.key.toLowerCase();
+    if (!(e.ctrlKey || e.metaKey) || (key !== 'z' && key !== 's')) return;
+    // A text field keeps its own undo; a slider, box or choice does not.
+    const typing = e.target.tagName === 'INPUT' && ['number', 'text'].includes(e.target.type);
+    if (key === 'z' && typing) return;
+    e.preventDefault();
+    if (key === 's') save();
+    else step(!e.shiftKey);
   });
-  $('save').addEventListener('click', async () => {
-    $('saved').textContent = 'saving…';
-    try {
-      const saved = await (await api('/api/save', {})).json();
-      $('saved').textContent = `saved (previous version in ${saved.backup.split('/').pop()})`;
-    } catch (e) {
-      $('saved').textContent = '';
-      $('error').textContent = e.message;
-      lookdev.lastError = e.message;
-    }
+  window.addEventListener('beforeunload', (e) => {
+    if (lookdev.unsaved) e.preventDefault();
   });
+  $('save').addEventListener('click', save);
   updateHistory();
   buildControls();
   poll();
