@@ -197,6 +197,8 @@ class Lookdev {
             lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl,
                                lookdev::light_values(light), light.shader, false, given});
             curves_.push_back(curves(lights_.size() - 1));
+            curves_shown_.push_back(curves_serial_);
+            curves_waiting_.push_back(false);
         }
         change_time_ = Clock::now();
         worker_ = std::thread([this] { render_loop(); });
@@ -581,9 +583,7 @@ class Lookdev {
             }
             ++(render_passes(generation, changed) ? completed_ : cancelled_);
             std::lock_guard<std::mutex> lock(mutex_);
-            if (curves_waiting_) {
-                curves_waiting_ = false;
-                ++curves_serial_;
+            if (publish_curves()) {
                 changed_();
             }
             rendered = generation;
@@ -598,7 +598,7 @@ class Lookdev {
             json made = curves(i);
             std::lock_guard<std::mutex> lock(mutex_);
             curves_[i] = std::move(made);
-            curves_waiting_ = true; // shown with the first image of the change
+            curves_waiting_[i] = true; // shown with the first image of the change
         } catch (const Error &e) {
             // The library refused them: back to what it took before.
             note("error", e.what());
@@ -650,12 +650,35 @@ class Lookdev {
             }
             frame->serial = ++frame_serial_;
             frame_ = frame;
-            if (curves_waiting_) {
-                curves_waiting_ = false;
-                ++curves_serial_;
-            }
+            publish_curves();
             (frame->final ? full_ms_ : pass.divisor == 4 ? coarse_ms_ : medium_ms_) = elapsed;
             changed_();
+        }
+        return true;
+    }
+
+    // The curves of light `i` as they were last shown.
+    json curves_of(uint64_t i) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (i >= lights_.size()) {
+            throw Error("no light " + std::to_string(i));
+        }
+        return {{"light", i}, {"serial", curves_shown_[i]}, {"data", curves_[i]}};
+    }
+
+    // The curves of the change just rendered become the pages'; under
+    // mutex_. Whether there were any.
+    bool publish_curves() {
+        if (std::none_of(curves_waiting_.begin(), curves_waiting_.end(),
+                         [](bool w) { return w; })) {
+            return false;
+        }
+        ++curves_serial_;
+        for (std::size_t i = 0; i < curves_waiting_.size(); ++i) {
+            if (curves_waiting_[i]) {
+                curves_waiting_[i] = false;
+                curves_shown_[i] = curves_serial_;
+            }
         }
         return true;
     }
@@ -665,8 +688,10 @@ class Lookdev {
     std::optional<json> status(const std::function<uint64_t(const char *)> &seen, bool now) {
         std::unique_lock<std::mutex> lock(mutex_);
         const uint64_t messages_seen = seen("messages");
+        // Curves only of the light in view: they are most of what a status weighs.
+        const std::size_t in_view = std::min<std::size_t>(seen("light"), lights_.size() - 1);
         if (!now && !stopping_ && frame_serial_ <= seen("frame") &&
-            message_count_ <= messages_seen && curves_serial_ <= seen("curves") &&
+            message_count_ <= messages_seen && curves_shown_[in_view] <= seen("curves") &&
             values_serial_ <= seen("values")) {
             return std::nullopt;
         }
@@ -681,8 +706,8 @@ class Lookdev {
             {"renders_cancelled", cancelled_.load()},
             {"timing_ms", {{"coarse", coarse_ms_}, {"medium", medium_ms_}, {"full", full_ms_}}},
             {"curves_serial", curves_serial_}};
-        if (curves_serial_ > seen("curves")) {
-            out["curves"] = curves_;
+        if (curves_shown_[in_view] > seen("curves")) {
+            out["curves"] = {{"light", in_view}, {"data", curves_[in_view]}};
         }
         // What every page shows of the values, whoever changed them.
         out["values_serial"] = values_serial_;
@@ -746,7 +771,8 @@ class Lookdev {
     std::vector<Light> lights_;
     std::vector<json> curves_; // a light's curves, as the page is sent them
     uint64_t curves_serial_ = 1;
-    bool curves_waiting_ = false; // curves of a change not yet shown
+    std::vector<uint64_t> curves_shown_; // the serial at which each light's were
+    std::vector<bool> curves_waiting_;   // curves of a change not yet shown
     std::shared_ptr<const Frame> frame_;
     uint64_t frame_serial_ = 0;
     std::deque<json> messages_;
@@ -816,6 +842,10 @@ void Lookdev::serve(lookdev::HttpServer &server, const std::string &token) {
             return std::strtoull(req.arg(name).c_str(), nullptr, 10);
         };
         return reply([&] { return status(count, !req.patient); });
+    });
+    server.get("/api/curves", [this](const Request &req) {
+        return reply(
+            [&] { return curves_of(std::strtoull(req.arg("light").c_str(), nullptr, 10)); });
     });
     server.get("/api/image", [this](const Request &) {
         std::shared_ptr<const Frame> shown = frame();

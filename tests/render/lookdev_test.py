@@ -220,6 +220,18 @@ def main():
         check("a refused value changes nothing", after["lights"] == before["lights"]
               and after["generation"] == before["generation"])
 
+        # The status weighs little: the curves of the light in view only, and
+        # nothing that the page has seen.
+        first = server.request("GET", "/api/status?frame=0&messages=0&curves=0&values=0&light=1")[1]
+        seen = json.loads(first)
+        again = server.request("GET", "/api/status?frame={}&messages={}&curves={}&values={}&light=1"
+                               .format(seen["frame"]["serial"], seen["message_count"],
+                                       seen["curves_serial"], seen["values_serial"]))[1]
+        check("the status carries the curves of the light in view only",
+              seen["curves"]["light"] == 1 and len(first) < 24 * 1024, f"{len(first)} bytes")
+        check("a status of nothing new is small", len(again) < 512 and b"curves\"" not in again,
+              f"{len(again)} bytes")
+
         # ---- One source of truth: twelve changes to one light at once, ten
         # times, each keeps its value; the history is the server's, shared.
         def post(path, body):

@@ -220,11 +220,11 @@ async function step(back) {
     lookdev.sent = { generation: answer.generation, start: performance.now(), first: null, full: null };
     Object.assign(lookdev.scene.lights[answer.light].params, answer.values);
     if (answer.light !== lookdev.light) {
-      lookdev.light = answer.light;
       $('light').value = answer.light;
-      drawCurves();
+      showLight(answer.light);
+    } else {
+      buildControls();
     }
-    buildControls();
   } catch (e) {
     showError(e.message);
   }
@@ -384,11 +384,33 @@ function addMessages(messages) {
   log.scrollTop = log.scrollHeight;
 }
 
+// The status brings the curves of the light in view only; another light's
+// are asked for when it comes into view.
+function takeCurves(light, serial, data) {
+  lookdev.curves = lookdev.curves || [];
+  lookdev.curves[light] = data;
+  if (light === lookdev.light) lookdev.curvesSerial = serial;
+  drawCurves();
+}
+
+async function showLight(index) {
+  lookdev.light = index;
+  lookdev.curvesSerial = 0;
+  buildControls();
+  drawCurves();
+  try {
+    const c = await (await api('/api/curves?light=' + index)).json();
+    takeCurves(c.light, c.serial, c.data);
+  } catch (e) {
+    showError(e.message);
+  }
+}
+
 async function poll() {
   for (;;) {
     try {
       const query = `frame=${lookdev.frame}&messages=${lookdev.messages}&curves=${lookdev.curvesSerial}` +
-        `&values=${lookdev.valuesSerial}`;
+        `&values=${lookdev.valuesSerial}&light=${lookdev.light}`;
       const status = await (await api('/api/status?' + query)).json();
       lookdev.status = status;
       addMessages(status.messages);
@@ -404,11 +426,7 @@ async function poll() {
         $('pass').textContent = `${lookdev.framePass} ${shown.width}×${shown.height}` +
           (sent ? ` · first image ${ms(sent.first)}, full ${ms(sent.full)} after the change` : '');
       }
-      if (status.curves) {
-        lookdev.curves = status.curves;
-        lookdev.curvesSerial = status.curves_serial;
-        drawCurves();
-      }
+      if (status.curves) takeCurves(status.curves.light, status.curves_serial, status.curves.data);
     } catch (e) {
       $('pass').textContent = 'server: ' + e.message;
       await new Promise((done) => setTimeout(done, 1000));
@@ -437,11 +455,7 @@ async function start() {
   canvas.height = lookdev.scene.height;
   const select = $('light');
   lookdev.scene.lights.forEach((l, i) => option(select, i, `${l.name} (on ${l.object})`));
-  select.addEventListener('change', () => {
-    lookdev.light = Number(select.value);
-    buildControls();
-    drawCurves();
-  });
+  select.addEventListener('change', () => showLight(Number(select.value)));
   $('undo').addEventListener('click', () => step(true));
   $('redo').addEventListener('click', () => step(false));
   // A drag ends wherever the pointer is released.
