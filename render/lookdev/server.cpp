@@ -69,6 +69,13 @@ std::string read_scene_text(const std::string &path) {
     return read_regular_file(path, path, kLargestScene);
 }
 
+// The file `path` names, through any symbolic links; `path` when it names
+// nothing (the read that follows then says so).
+std::string link_target(const std::string &path) {
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : path;
+}
+
 std::string random_token() {
     std::random_device device; // the kernel's random source
     std::string token;
@@ -195,7 +202,8 @@ class Lookdev {
                 given.push_back(setting.decl->name);
             }
             lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl,
-                               lookdev::light_values(light), light.shader, false, given});
+                               lookdev::light_values(light), light.shader, false, given,
+                               lookdev::light_values(light)});
             curves_.push_back(curves(lights_.size() - 1));
             curves_shown_.push_back(curves_serial_);
             curves_waiting_.push_back(false);
@@ -401,13 +409,19 @@ class Lookdev {
         uint64_t serial = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            // A light left as the file has it keeps its text as it is.
             for (const Light &light : lights_) {
-                params.push_back(lookdev::params_to_write(*light.decl, light.values, light.given));
+                params.push_back(
+                    light.values == light.written
+                        ? json()
+                        : lookdev::params_to_write(*light.decl, light.values, light.given));
                 values.push_back(light.values);
             }
             serial = values_serial_;
         }
-        const std::string &path = scene_.file;
+        // A scene opened through a symbolic link is written where the link
+        // leads, and the link stays.
+        const std::string path = link_target(scene_.file);
         if (read_scene_text(path) != text_) {
             throw Error(path + ": changed on disk since it was opened; not overwritten");
         }
@@ -439,6 +453,9 @@ class Lookdev {
         others.pop_back();
         replace_file(path, text.data(), text.size(), "scene", others);
         text_ = text;
+        for (std::size_t i = 0; i < lights_.size(); ++i) {
+            lights_[i].written = values[i];
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         // The pages hear of it through the count: saved, unless a change came
         // in while writing.
@@ -767,6 +784,7 @@ class Lookdev {
         ShaderCall desired;             // the call the render thread is to apply
         bool dirty;                     // `desired` not yet applied
         std::vector<std::string> given; // parameters the file or the page set
+        json written;                   // the values as the file holds them; under save_mutex_
     };
     std::vector<Light> lights_;
     std::vector<json> curves_; // a light's curves, as the page is sent them

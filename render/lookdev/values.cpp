@@ -232,6 +232,9 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
     // From the last light back, so that earlier offsets stay valid.
     std::string out = text;
     for (std::size_t i = lights.size(); i-- > 0;) {
+        if (params[i].is_null()) {
+            continue; // unchanged: its text stays as it is
+        }
         if (out[lights[i]] != '{') {
             malformed();
         }

@@ -29,7 +29,8 @@ json params_to_write(const ShaderDecl &decl, const json &values,
                      const std::vector<std::string> &keep);
 
 // The scene file's text with each light's "params" replaced by `params[i]`
-// (a JSON object), everything else kept byte for byte. Throws Error when the
+// (a JSON object; null leaves the light as it is), everything else kept byte
+// for byte. Throws Error when the
 // text is not a scene with that many lights.
 std::string splice_light_params(const std::string &text, const std::vector<json> &params);
 

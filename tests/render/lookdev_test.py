@@ -402,6 +402,29 @@ def main():
         check("memory stays flat", memory_after - memory_before < 32 * 1024,
               f"{memory_before} KiB -> {memory_after} KiB")
 
+        # ---- Save through a symbolic link: the file it leads to is written,
+        # the link stays, and only the light that changed is rewritten.
+        os.mkdir(os.path.join(work, "real"))
+        target = os.path.join(work, "real", "scene.json")
+        shutil.copyfile(scene_source, target)
+        link = os.path.join(work, "link.json")
+        os.symlink(target, link)
+        linked = Server(program, link)
+        try:
+            linked.json("/api/change", {"light": 1, "set": {"cutoff": 0.8}})
+            status, answer = linked.json("/api/save", {})
+        finally:
+            linked.stop()
+        with open(target, "rb") as f:
+            written = f.read()
+        spot = original.index(b'{ "name": "spot"')
+        ember = original.index(b',\n    { "name": "ember"')
+        check("save writes through a symbolic link, which stays", status == 200 and
+              os.path.islink(link) and os.path.exists(target + ".bak"), f"{status} {answer}")
+        check("save rewrites only the light that changed", written != original and
+              written.startswith(original[:spot]) and written.endswith(original[ember:]))
+        check("the changed light is saved", json.loads(written)["lights"][1]["params"]["cutoff"] == 0.8)
+
         # ---- Time from a change to the first image and to the full one, as
         # the page sees them.
         Select(driver.find_element(By.ID, "light")).select_by_value("2")
