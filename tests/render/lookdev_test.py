@@ -55,9 +55,9 @@ def wait_for(what, check, seconds=60):
 
 
 class Server:
-    def __init__(self, program, scene):
+    def __init__(self, program, scene, threads="2"):
         self.process = subprocess.Popen(
-            [program, "serve", scene, "--threads", "2"],
+            [program, "serve", scene, "--threads", threads],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         assert line.startswith("oska lookdev: http://127.0.0.1:"), line
