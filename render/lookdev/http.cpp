@@ -1,4 +1,4 @@
-#include "lookdev/http.h"
+#include "lookdev/http_state.h"
 
 #include "error.h"
 
@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <nlohmann/json.hpp>
-#include <strings.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -20,52 +19,11 @@ namespace oska::render::lookdev {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Compares in time that does not depend on where the texts differ.
-bool same_secret(const std::string &given, const std::string &secret) {
-    unsigned difference = given.size() == secret.size() ? 0 : 1;
-    for (std::size_t i = 0; i < secret.size(); ++i) {
-        difference |= static_cast<unsigned char>(i < given.size() ? given[i] : 0) ^
-                      static_cast<unsigned char>(secret[i]);
-    }
-    return difference == 0;
-}
-
 HttpResponse error_response(int status, const std::string &why) {
     HttpResponse r;
     r.status = status;
     r.body = nlohmann::json{{"error", why}}.dump();
     return r;
-}
-
-// What a request is while its body arrives and while it waits.
-struct Pending {
-    std::string body;
-    bool too_large = false;
-    bool waiting = false;
-    Clock::time_point since;
-};
-
-// The headers that name who the request is for, as given.
-struct Names {
-    int hosts = 0, origins = 0;
-    std::string host, origin, token;
-};
-
-MHD_Result note_name(void *cls, MHD_ValueKind, const char *key, const char *value) {
-    auto &names = *static_cast<Names *>(cls);
-    const std::string text = value == nullptr ? "" : value;
-    if (strcasecmp(key, "Host") == 0) {
-        ++names.hosts;
-        names.host = text;
-    } else if (strcasecmp(key, "Origin") == 0) {
-        ++names.origins;
-        names.origin = text;
-    } else if (strcasecmp(key, "X-Oska-Token") == 0) {
-        names.token = text;
-    }
-    return MHD_YES;
 }
 
 MHD_Result note_arg(void *cls, MHD_ValueKind, const char *key, const char *value) {
@@ -74,70 +32,6 @@ MHD_Result note_arg(void *cls, MHD_ValueKind, const char *key, const char *value
 }
 
 } // namespace
-
-struct HttpServer::State {
-    std::string token;
-    HttpLimits limits;
-    std::string here, named; // this server's address by number and by name
-    std::map<std::pair<std::string, std::string>, HttpHandler> routes;
-    std::map<std::string, HttpStream> streams;
-    MHD_Daemon *daemon = nullptr;
-
-    // Each connection's socket and the time by which its request must be in.
-    struct Connection {
-        int fd;
-        Clock::time_point deadline;
-        bool armed;
-    };
-    std::mutex connections_mutex;
-    std::map<MHD_Connection *, Connection> connections;
-
-    // Requests and streams waiting for wake(), and until when.
-    std::mutex waiters_mutex;
-    std::vector<std::pair<MHD_Connection *, Clock::time_point>> waiters;
-    std::atomic<uint64_t> wakes{0};
-    std::atomic<bool> stopping{false};
-
-    std::thread reaper;
-    std::mutex reaper_mutex;
-    std::condition_variable reaper_wake;
-    bool reaper_done = false;
-
-    std::string refusal(MHD_Connection *c) const;
-    MHD_Result send(MHD_Connection *c, const HttpResponse &r) const;
-    MHD_Result answer(MHD_Connection *c, const std::string &method, const std::string &path,
-                      Pending &p);
-    MHD_Result open_stream(MHD_Connection *c, const HttpStream &stream);
-    // Suspends `c` until wake() unless one came since `seen`: false then.
-    bool suspend_unless_woken(MHD_Connection *c, uint64_t seen, Clock::time_point until);
-    void arm(MHD_Connection *c, bool armed);
-    void reap();
-};
-
-std::string HttpServer::State::refusal(MHD_Connection *c) const {
-    Names names;
-    MHD_get_connection_values(c, MHD_HEADER_KIND, note_name, &names);
-    if (names.hosts != 1 || names.origins > 1) {
-        return "refused: a request names one Host and at most one Origin";
-    }
-    // A page of another site, or this address under another name (DNS
-    // rebinding), gets nothing.
-    if (names.host != here && names.host != named) {
-        return "refused: this server answers only to " + here;
-    }
-    if (names.origins == 1 && names.origin != "http://" + here &&
-        names.origin != "http://" + named) {
-        return "refused: requests from another origin";
-    }
-    if (names.token.empty()) {
-        const char *arg = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "token");
-        names.token = arg == nullptr ? "" : arg;
-    }
-    if (!same_secret(names.token, token)) {
-        return "refused: the page's token is missing or wrong";
-    }
-    return "";
-}
 
 MHD_Result HttpServer::State::send(MHD_Connection *c, const HttpResponse &r) const {
     MHD_Response *response = MHD_create_response_from_buffer(
@@ -171,11 +65,6 @@ bool HttpServer::State::suspend_unless_woken(MHD_Connection *c, uint64_t seen,
 
 MHD_Result HttpServer::State::answer(MHD_Connection *c, const std::string &method,
                                      const std::string &path, Pending &p) {
-    if (method == "GET") {
-        if (auto it = streams.find(path); it != streams.end()) {
-            return open_stream(c, it->second);
-        }
-    }
     auto route = routes.find({method, path});
     if (route == routes.end()) {
         return send(c, error_response(404, "no " + method + " " + path));
@@ -204,57 +93,6 @@ MHD_Result HttpServer::State::answer(MHD_Connection *c, const std::string &metho
             return MHD_YES;
         }
     }
-}
-
-namespace {
-
-// A stream's connection and its place; freed with its response.
-struct Streaming {
-    HttpServer::State *state;
-    MHD_Connection *connection;
-    HttpStream stream;
-    uint64_t place = 0;
-    std::string text;
-    std::size_t sent = 0;
-};
-
-ssize_t read_stream(void *cls, uint64_t, char *buf, std::size_t max) {
-    auto &s = *static_cast<Streaming *>(cls);
-    while (s.sent == s.text.size()) {
-        const uint64_t seen = s.state->wakes.load();
-        if (s.state->stopping) {
-            return MHD_CONTENT_READER_END_OF_STREAM;
-        }
-        s.text = s.stream(s.place);
-        s.sent = 0;
-        if (s.text.empty() &&
-            s.state->suspend_unless_woken(s.connection, seen, Clock::time_point::max())) {
-            return 0;
-        }
-    }
-    const std::size_t n = std::min(max, s.text.size() - s.sent);
-    std::memcpy(buf, s.text.data() + s.sent, n);
-    s.sent += n;
-    return static_cast<ssize_t>(n);
-}
-
-} // namespace
-
-MHD_Result HttpServer::State::open_stream(MHD_Connection *c, const HttpStream &stream) {
-    auto *streaming = new Streaming{this, c, stream, 0, "", 0};
-    MHD_Response *response =
-        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, read_stream, streaming,
-                                          [](void *cls) { delete static_cast<Streaming *>(cls); });
-    if (response == nullptr) {
-        delete streaming;
-        return MHD_NO;
-    }
-    MHD_add_response_header(response, "Content-Type", "text/event-stream");
-    MHD_add_response_header(response, "Cache-Control", "no-store");
-    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
-    MHD_Result queued = MHD_queue_response(c, MHD_HTTP_OK, response);
-    MHD_destroy_response(response);
-    return queued;
 }
 
 void HttpServer::State::arm(MHD_Connection *c, bool armed) {
@@ -363,10 +201,6 @@ void HttpServer::get(const std::string &path, HttpHandler handler) {
 
 void HttpServer::post(const std::string &path, HttpHandler handler) {
     state_->routes[{"POST", path}] = std::move(handler);
-}
-
-void HttpServer::stream(const std::string &path, HttpStream stream) {
-    state_->streams[path] = std::move(stream);
 }
 
 int HttpServer::start(int port) {

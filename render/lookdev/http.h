@@ -46,11 +46,6 @@ struct HttpResponse {
 // then waits, holding no thread, until wake() or its longest wait.
 using HttpHandler = std::function<std::optional<HttpResponse>(const HttpRequest &)>;
 
-// An event stream: called with the connection's place in it, gives the next
-// text to send and moves the place on, or "" when there is nothing new (the
-// connection then waits for wake()).
-using HttpStream = std::function<std::string(uint64_t &place)>;
-
 struct HttpLimits {
     std::chrono::milliseconds whole_request{5000}; // headers and body
     std::chrono::milliseconds longest_wait{1000};  // of a handler with nothing to say
@@ -69,12 +64,11 @@ class HttpServer {
 
     void get(const std::string &path, HttpHandler handler);
     void post(const std::string &path, HttpHandler handler);
-    void stream(const std::string &path, HttpStream stream);
 
     // Listens on 127.0.0.1:`port` (0: a free one) and gives the port; throws
     // Error when it cannot.
     int start(int port);
-    // Something changed: waiting requests and streams look again.
+    // Something changed: waiting requests look again.
     void wake();
     // Closes every connection and returns when no handler runs any more.
     void stop();

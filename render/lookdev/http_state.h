@@ -1,0 +1,65 @@
+// What the lookdev HTTP server's event loops share, for its own files.
+#ifndef OSKA_RENDER_LOOKDEV_HTTP_STATE_H
+#define OSKA_RENDER_LOOKDEV_HTTP_STATE_H
+
+#include "lookdev/http.h"
+
+#include <microhttpd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace oska::render::lookdev {
+
+using Clock = std::chrono::steady_clock;
+
+// What a request is while its body arrives and while it waits.
+struct Pending {
+    std::string body;
+    bool too_large = false;
+    bool waiting = false;
+    Clock::time_point since;
+};
+
+struct HttpServer::State {
+    std::string token;
+    HttpLimits limits;
+    std::string here, named; // this server's address by number and by name
+    std::map<std::pair<std::string, std::string>, HttpHandler> routes;
+    MHD_Daemon *daemon = nullptr;
+
+    // Each connection's socket and the time by which its request must be in.
+    struct Connection {
+        int fd;
+        Clock::time_point deadline;
+        bool armed;
+    };
+    std::mutex connections_mutex;
+    std::map<MHD_Connection *, Connection> connections;
+
+    // Requests and streams waiting for wake(), and until when.
+    std::mutex waiters_mutex;
+    std::vector<std::pair<MHD_Connection *, Clock::time_point>> waiters;
+    std::atomic<uint64_t> wakes{0};
+    std::atomic<bool> stopping{false};
+
+    std::thread reaper;
+    std::mutex reaper_mutex;
+    std::condition_variable reaper_wake;
+    bool reaper_done = false;
+
+    std::string refusal(MHD_Connection *c) const;
+    MHD_Result send(MHD_Connection *c, const HttpResponse &r) const;
+    MHD_Result answer(MHD_Connection *c, const std::string &method, const std::string &path,
+                      Pending &p);
+    // Suspends `c` until wake() unless one came since `seen`: false then.
+    bool suspend_unless_woken(MHD_Connection *c, uint64_t seen, Clock::time_point until);
+    void arm(MHD_Connection *c, bool armed);
+    void reap();
+};
+
+} // namespace oska::render::lookdev
+
+#endif
