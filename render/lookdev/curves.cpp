@@ -104,6 +104,18 @@ json colour_chain(Session &session, const Scene &scene, std::size_t i, oska_stat
     return out;
 }
 
+// Red, green and blue of `count` answers from `from`; a refused sample is dark.
+json series(const std::vector<Session::Answer> &answers, std::size_t from, std::size_t count) {
+    json r = json::array(), g = json::array(), b = json::array();
+    for (std::size_t k = from; k < from + count; ++k) {
+        const Session::Answer &a = answers[k];
+        r.push_back(a.accepted ? a.color.r : 0.0f);
+        g.push_back(a.accepted ? a.color.g : 0.0f);
+        b.push_back(a.accepted ? a.color.b : 0.0f);
+    }
+    return json{{"r", r}, {"g", g}, {"b", b}};
+}
+
 } // namespace
 
 // The light's states for a light sample at the centre of its object's
@@ -151,20 +163,10 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
         states.push_back(state_at(reference, static_cast<float>(std::cos(degrees * kPi / 180))));
     }
     std::vector<Session::Answer> answers = session.evaluate_light_at(i, call, states);
-    auto series = [&](std::size_t from, std::size_t count) {
-        json r = json::array(), g = json::array(), b = json::array();
-        for (std::size_t k = from; k < from + count; ++k) {
-            const Session::Answer &a = answers[k];
-            r.push_back(a.accepted ? a.color.r : 0.0f);
-            g.push_back(a.accepted ? a.color.g : 0.0f);
-            b.push_back(a.accepted ? a.color.b : 0.0f);
-        }
-        return json{{"r", r}, {"g", g}, {"b", b}};
-    };
-    json distance = series(0, kSteps);
+    json distance = series(answers, 0, kSteps);
     distance["x"] = distances;
     describe_distance(distance, p);
-    json angle = series(kSteps, 181);
+    json angle = series(answers, kSteps, 181);
     angle["x"] = angles;
     angle["distance"] = reference;
     describe_angle(angle, p);

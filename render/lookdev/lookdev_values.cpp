@@ -1,0 +1,281 @@
+#include "lookdev/lookdev.h"
+
+#include "error.h"
+#include "files.h"
+#include "json_reader.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace oska::render::lookdev {
+
+namespace {
+
+constexpr long long kLargestScene = 64LL * 1024 * 1024;
+
+// What the page builds a parameter's control from: its name and type, and
+// from the shader's parameter table the kind of control, the range and unit
+// an artist works in and a one-line description.
+json control_of(const std::string &shader, const ParamDecl &param) {
+    json control = {{"name", param.name}, {"type", type_name(param.type)}};
+    control["kind"] = control["type"];
+    const oska_param_info *row = param_row(shader, param.name);
+    if (row == nullptr || row->type != static_cast<int>(param.type)) {
+        return control;
+    }
+    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
+        control["kind"] = "choice";
+#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
+        control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
+#undef OSKA_DECAY_CHOICE
+    } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
+        control["kind"] = "channel";
+    }
+    if (row->min < row->max) {
+        control["range"] = {row->min, row->max};
+    }
+    control["unit"] = row->unit;
+    control["description"] = row->description;
+    return control;
+}
+
+} // namespace
+
+std::string read_scene_text(const std::string &path) {
+    return read_regular_file(path, path, kLargestScene);
+}
+
+// The file `path` names, through any symbolic links; `path` when it names
+// nothing (the read that follows then says so).
+std::string link_target(const std::string &path) {
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : path;
+}
+
+// ---- What the page sees of the lights.
+json Lookdev::scene_json() {
+    json lights = json::array();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
+        const BoundLight &bound = session_->lights()[i];
+        const Mesh &mesh = scene_.objects[bound.object].mesh;
+        json channels = json::array();
+        for (std::size_t n = 1; n < mesh.channels.size(); ++n) {
+            if (!mesh.channels[n].empty()) {
+                channels.push_back(n);
+            }
+        }
+        lights.push_back({{"name", lights_[i].name},
+                          {"object", scene_.objects[bound.object].name},
+                          {"channels", channels},
+                          {"params", lights_[i].values}});
+    }
+    json declarations = json::array();
+    for (const ParamDecl &param : lights_.at(0).decl->params) {
+        if (!param.array) {
+            declarations.push_back(control_of(lights_.at(0).decl->name, param));
+        }
+    }
+    json textures = json::array();
+    for (const TextureDesc &image : scene_.textures) {
+        textures.push_back(image.name);
+    }
+    // The file's name without its folder (with none, rfind's npos + 1 is 0).
+    return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
+            {"width", settings_.width},
+            {"height", settings_.height},
+            {"lights", lights},
+            {"declarations", declarations},
+            {"textures", textures},
+            {"generation", generation_}};
+}
+
+// One change from a page: the parameters it sets on one light, checked
+// together as the scene file's would be and applied together; nothing
+// changes when any is refused. Changes are taken one at a time, each on
+// the values the last one left, so none is lost.
+json Lookdev::change(const json &request) {
+    auto [i, set, stroke] = parse_change(request);
+    std::lock_guard<std::mutex> changing(change_mutex_);
+    json before = values_at(i);
+    json held = set_values(i, set);
+    json was = json::object();
+    for (auto it = held.begin(); it != held.end(); ++it) {
+        was[it.key()] = before[it.key()];
+    }
+    history_.record(i, was, held, stroke);
+    return committed(held);
+}
+
+// Undo (`back`) or redo one step of every page's history.
+json Lookdev::take_step(bool back) {
+    std::lock_guard<std::mutex> changing(change_mutex_);
+    const lookdev::Step *step = history_.next(back);
+    if (step == nullptr) {
+        throw Error(back ? "nothing to undo" : "nothing to redo");
+    }
+    json held = set_values(step->light, back ? step->before : step->after);
+    history_.take(back);
+    json out = committed(held);
+    out["light"] = step->light;
+    return out;
+}
+
+// A change as asked: {"light": index, "set": {name: value, ...}, "stroke":
+// text}, or one parameter as {"light": index, "name": name, "value": value}.
+std::tuple<std::size_t, json, std::string> Lookdev::parse_change(const json &request) const {
+    const bool one = request.is_object() && request.contains("name") &&
+                     request["name"].is_string() && request.contains("value");
+    const bool many = request.is_object() && request.contains("set") &&
+                      request["set"].is_object() && !request["set"].empty();
+    if (!request.is_object() || !request.contains("light") ||
+        !request["light"].is_number_integer() || !(one || many)) {
+        throw Error("expected {\"light\": index, \"set\": {parameter: value, ...}} or "
+                    "{\"light\": index, \"name\": parameter, \"value\": value}");
+    }
+    auto index = request["light"].get<long long>();
+    if (index < 0 || index >= static_cast<long long>(scene_.lights.size())) {
+        throw Error("no light " + std::to_string(index));
+    }
+    json set = many ? request["set"] : json{{request["name"].get<std::string>(), request["value"]}};
+    std::string stroke;
+    if (request.contains("stroke") && request["stroke"].is_string()) {
+        stroke = request["stroke"].get<std::string>();
+    }
+    return {static_cast<std::size_t>(index), set, stroke};
+}
+
+// Sets `set` on light `i` and hands it to the render thread; gives the
+// values set as the light's record holds them (single precision), which
+// is what the page shows and Save writes.
+json Lookdev::set_values(std::size_t i, const json &set) {
+    Light &light = lights_[i];
+    json values = values_at(i);
+    for (auto it = set.begin(); it != set.end(); ++it) {
+        const ParamDecl *decl = light.decl->find(it.key());
+        if (decl == nullptr || decl->array) {
+            throw Error(light.where + ": " + light.shader + " has no parameter '" + it.key() + "'");
+        }
+        json value = *it;
+        if (decl->type == ParamType::color && value.is_array() && value.size() == 3) {
+            value.push_back(1);
+        }
+        values[it.key()] = value;
+    }
+    json params = json::object();
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        // A tag of "" names nothing: the parameter stays unset (zero).
+        const ParamDecl *param = light.decl->find(it.key());
+        bool unset = param != nullptr && param->type == ParamType::tag && *it == "";
+        if (!unset) {
+            params[it.key()] = *it;
+        }
+    }
+    ShaderCall call = parse_shader_params(scene_, light.shader, params.dump(), light.where);
+    session_->check_light(i, call);
+    LightDesc as_held;
+    as_held.shader = call;
+    values = lookdev::light_values(as_held);
+    json held = json::object();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = set.begin(); it != set.end(); ++it) {
+        held[it.key()] = values[it.key()];
+        if (std::find(light.given.begin(), light.given.end(), it.key()) == light.given.end()) {
+            light.given.push_back(it.key());
+        }
+    }
+    light.values = values;
+    light.desired = std::move(call);
+    light.dirty = true;
+    ++generation_;
+    ++values_serial_;
+    change_time_ = Clock::now();
+    cancel_ = true;
+    work_.notify_all();
+    return held;
+}
+
+// The answer to a change, once its history is recorded.
+json Lookdev::committed(const json &held) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    undoable_ = history_.undoable();
+    redoable_ = history_.redoable();
+    changed_();
+    return {{"generation", generation_}, {"values", held}};
+}
+
+// What is written must read back as the same scene with these lights: the
+// command line then renders the saved scene as the page showed it.
+void Lookdev::check_reads_back(const std::string &text, const std::string &path,
+                               const std::vector<json> &values) const {
+    Scene check = load_scene_text(text, path, scene_.base_dir, load_);
+    for (std::size_t i = 0; i < check.lights.size(); ++i) {
+        json expected = lookdev::params_to_write(*check.lights[i].shader.decl,
+                                                 lookdev::light_values(check.lights[i]), {});
+        json wanted = lookdev::params_to_write(*lights_[i].decl, values[i], {});
+        for (auto it = wanted.begin(); it != wanted.end(); ++it) {
+            if (!expected.contains(it.key()) || expected[it.key()] != *it) {
+                throw Error(path + ": " + lights_[i].name + "'s " + it.key() +
+                            " would not read back as " + it->dump() + "; not saved");
+            }
+        }
+        if (expected.size() != wanted.size()) {
+            throw Error(path + ": the lights would not read back as set; not saved");
+        }
+    }
+}
+
+json Lookdev::save() {
+    std::lock_guard<std::mutex> saving(save_mutex_);
+    std::vector<json> params, values;
+    uint64_t serial = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // A light left as the file has it keeps its text as it is.
+        for (const Light &light : lights_) {
+            params.push_back(
+                light.values == light.written
+                    ? json()
+                    : lookdev::params_to_write(*light.decl, light.values, light.given));
+            values.push_back(light.values);
+        }
+        serial = values_serial_;
+    }
+    // A scene opened through a symbolic link is written where the link
+    // leads, and the link stays.
+    const std::string path = link_target(scene_.file);
+    if (read_scene_text(path) != text_) {
+        throw Error(path + ": changed on disk since it was opened; not overwritten");
+    }
+    std::string text = lookdev::splice_light_params(text_, params);
+    check_reads_back(text, path, values);
+    // The previous version goes beside it first; on a failure the file is
+    // as it was. Neither may replace another file the scene reads.
+    std::vector<std::string> others = scene_.inputs;
+    if (std::string problem = replace_problem(path, others); !problem.empty()) {
+        throw Error(path + ": cannot write the scene: " + problem);
+    }
+    others.push_back(path);
+    replace_file(path + ".bak", text_.data(), text_.size(), "backup", others);
+    others.pop_back();
+    replace_file(path, text.data(), text.size(), "scene", others);
+    text_ = text;
+    for (std::size_t i = 0; i < lights_.size(); ++i) {
+        lights_[i].written = values[i];
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The pages hear of it through the count: saved, unless a change came
+    // in while writing.
+    const bool current = serial == values_serial_;
+    ++values_serial_;
+    saved_serial_ = current ? values_serial_ : serial;
+    changed_();
+    return {{"file", path}, {"backup", path + ".bak"}};
+}
+
+json Lookdev::values_at(std::size_t i) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lights_[i].values;
+}
+
+} // namespace oska::render::lookdev
