@@ -81,10 +81,11 @@ void serve_assets(lookdev::HttpServer &server, const std::string &token) {
         auto handler = [asset, page, token](const lookdev::HttpRequest &) {
             lookdev::HttpResponse res;
             res.body.assign(reinterpret_cast<const char *>(asset.data), asset.size);
+            // The page's modules import each other with the token in the address.
+            for (std::size_t at; (at = res.body.find("{{TOKEN}}")) != std::string::npos;) {
+                res.body.replace(at, 9, token);
+            }
             if (page) {
-                for (std::size_t at; (at = res.body.find("{{TOKEN}}")) != std::string::npos;) {
-                    res.body.replace(at, 9, token);
-                }
                 res.headers.emplace_back("Content-Security-Policy",
                                          "default-src 'self'; style-src 'self' 'unsafe-inline'; "
                                          "img-src 'self' data:; frame-ancestors 'none'");

@@ -304,7 +304,7 @@ def main():
               str([n for n, t in titles.items() if ":" not in t]))
         sliders = [(d, driver.find_element(
             By.CSS_SELECTOR, f'[data-param="{d["name"]}"] input[type=range]'))
-            for d in before["declarations"] if d["kind"] == "scalar"]
+            for d in before["declarations"] if d["kind"] == "scalar" and d["unit"] != "cosine"]
         check("a slider spans its parameter's range", sliders and all(
             float(s.get_attribute("min")) <= d["range"][0] and
             float(s.get_attribute("max")) >= d["range"][1] for d, s in sliders))
@@ -313,12 +313,45 @@ def main():
 
         # A change from elsewhere (another page) shows in this one.
         post("/api/change", {"light": 0, "set": {"decay_start": 0.75}})
-        field = '[data-param="decay_start"] input[type=number]'
-        wait_for("the other page's change", lambda: driver.find_element(
-            By.CSS_SELECTOR, field).get_attribute("value") == "0.75", 2)
+        # (read in one script: the controls are rebuilt as values arrive)
+        field = "document.querySelector('[data-param=\"decay_start\"] input[type=number]').value"
+        wait_for("the other page's change", lambda: page_state(driver, field) == "0.75", 2)
         post("/api/undo", {})
-        wait_for("the other page's undo", lambda: driver.find_element(
-            By.CSS_SELECTOR, field).get_attribute("value") == "0.8", 2)
+        wait_for("the other page's undo", lambda: page_state(driver, field) == "0.8", 2)
+
+        # The artist's controls: the cutoff in degrees, an emptied alpha field
+        # refused with a message, Ctrl+Z on a slider, back to the file's value.
+        Select(driver.find_element(By.ID, "light")).select_by_value("1")
+        cutoff = '[data-param="cutoff"] input[type=number]'
+        shown = driver.find_element(By.CSS_SELECTOR, cutoff).get_attribute("value")
+        check("the cutoff is shown in degrees", abs(float(shown) - 25.841933) < 1e-4, shown)
+        field = driver.find_element(By.CSS_SELECTOR, cutoff)
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys("60\t")
+        wait_for("the cutoff in degrees", lambda: abs(
+            server.json("/api/scene")[1]["lights"][1]["params"]["cutoff"] - 0.5) < 1e-6, 5)
+        undo_before = server.status().get("values", {}).get("undo")
+        alpha = driver.find_elements(By.CSS_SELECTOR, '[data-param="color"] input[type=number]')[0]
+        alpha.send_keys(Keys.CONTROL, "a")
+        alpha.send_keys(Keys.BACKSPACE, "\t")
+        wait_for("the emptied field's message",
+                 lambda: "needs a number" in driver.find_element(By.ID, "error").text, 5)
+        check("an emptied field changes nothing",
+              server.json("/api/scene")[1]["lights"][1]["params"]["color"][3] == 0.5)
+        slider = driver.find_element(By.CSS_SELECTOR, '[data-param="cutoff"] input[type=range]')
+        slider.send_keys(Keys.CONTROL, "z")
+        wait_for("Ctrl+Z on a slider", lambda: abs(
+            server.json("/api/scene")[1]["lights"][1]["params"]["cutoff"] - 0.9) < 1e-6, 5)
+        driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] .reset').get_attribute("disabled")
+        Select(driver.find_element(By.ID, "light")).select_by_value("0")
+        wait_for("light 0's controls", lambda: page_state(
+            driver, "document.querySelector('[data-param=\"decay\"] select') !== null"), 5)
+        # From 400 px wide nothing scrolls sideways.
+        driver.set_window_size(400, 900)
+        wide = page_state(driver, "document.documentElement.scrollWidth")
+        inner = page_state(driver, "document.documentElement.clientWidth")
+        check("the page fits 400 px", wide <= inner, f"{wide} > {inner}")
+        driver.set_window_size(1500, 900)
 
         image_before = canvas(driver)
         curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")

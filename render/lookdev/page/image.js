@@ -1,0 +1,68 @@
+// The render as the page shows it: each pass as it comes, with a display
+// exposure, a zoom of fit or 1:1, and a snapshot to compare against.
+import { $, api, lookdev } from './page.js?token={{TOKEN}}';
+
+let snapshot = null; // a canvas holding the image kept for comparison
+
+export async function showFrame() {
+  const response = await api('/api/image');
+  const width = Number(response.headers.get('X-Frame-Width'));
+  const height = Number(response.headers.get('X-Frame-Height'));
+  const serial = Number(response.headers.get('X-Frame-Serial'));
+  const bytes = new Uint8ClampedArray(await response.arrayBuffer());
+  if (bytes.length !== width * height * 4) throw new Error('a damaged image');
+  const source = document.createElement('canvas');
+  source.width = width;
+  source.height = height;
+  source.getContext('2d').putImageData(new ImageData(bytes, width, height), 0, 0);
+  const canvas = $('render');
+  const ctx = canvas.getContext('2d');
+  ctx.imageSmoothingEnabled = false;
+  ctx.drawImage(source, 0, 0, canvas.width, canvas.height);
+  // The image may be newer than the status that announced it: what it says
+  // of itself is what the page shows.
+  lookdev.frame = serial;
+  lookdev.frameGeneration = Number(response.headers.get('X-Frame-Generation'));
+  lookdev.framePass = response.headers.get('X-Frame-Pass');
+  lookdev.final = response.headers.get('X-Frame-Final') === '1';
+  const sent = lookdev.sent;
+  if (sent && lookdev.frameGeneration >= sent.generation) {
+    const now = performance.now();
+    if (sent.first === null) sent.first = now - sent.start;
+    if (lookdev.final && sent.full === null) sent.full = now - sent.start;
+  }
+  return { width, height };
+}
+
+// The view's own controls: none of them changes the scene.
+export function setUpView() {
+  const exposure = $('exposure');
+  const applyExposure = () => {
+    const stops = Number(exposure.value);
+    $('exposure-value').textContent = `${stops > 0 ? '+' : ''}${stops} EV`;
+    const filter = stops === 0 ? '' : `brightness(${Math.pow(2, stops)})`;
+    $('render').style.filter = filter;
+    $('snapshot').style.filter = filter;
+  };
+  exposure.addEventListener('input', applyExposure);
+  $('zoom').addEventListener('click', () => {
+    const frame = $('frame');
+    frame.classList.toggle('actual');
+    $('zoom').textContent = frame.classList.contains('actual') ? 'Fit' : '1:1';
+  });
+  $('keep').addEventListener('click', () => {
+    const kept = $('snapshot');
+    kept.width = $('render').width;
+    kept.height = $('render').height;
+    kept.getContext('2d').drawImage($('render'), 0, 0);
+    snapshot = kept;
+    $('compare').disabled = false;
+  });
+  // Holding "A/B" shows the kept image in place of the render.
+  const compare = (on) => {
+    if (snapshot) $('frame').classList.toggle('comparing', on);
+  };
+  $('compare').addEventListener('pointerdown', () => compare(true));
+  for (const end of ['pointerup', 'pointerleave']) $('compare').addEventListener(end, () => compare(false));
+  applyExposure();
+}

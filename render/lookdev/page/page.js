@@ -1,0 +1,57 @@
+// The page's shared state and its one way to the server. Every value is
+// checked and applied by the server; the page only shows what it holds.
+export const token = document.querySelector('meta[name="oska-token"]').content;
+export const $ = (id) => document.getElementById(id);
+
+// What the browser test reads: the page's own view of its state.
+export const lookdev = (window.oskaLookdev = {
+  scene: null,
+  original: null, // each light's values as the page first saw them
+  light: 0,
+  frame: 0,
+  frameGeneration: 0,
+  framePass: '',
+  final: false,
+  curvesSerial: 0,
+  curves: null,
+  messages: 0,
+  status: null,
+  lastError: '',
+  valuesSerial: 0,
+  history: { undo: 0, redo: 0 }, // the server's, shared by every page
+  unsaved: false,
+  stroke: '', // the drag under way: its changes are one step of the history
+  sent: null, // the last change: its generation and when its images came
+});
+
+export async function api(path, body) {
+  const options = { headers: { 'X-Oska-Token': token }, cache: 'no-store' };
+  if (body !== undefined) {
+    options.method = 'POST';
+    options.headers['Content-Type'] = 'application/json';
+    options.body = JSON.stringify(body);
+  }
+  const response = await fetch(path, options);
+  if (!response.ok) {
+    let text = response.statusText;
+    try {
+      text = (await response.json()).error || text;
+    } catch (e) {
+      // not JSON: keep the status text
+    }
+    throw new Error(text);
+  }
+  return response;
+}
+
+export function currentLight() {
+  return lookdev.scene.lights[lookdev.light];
+}
+
+// A refused value or a failed request, kept in view.
+export function showError(text) {
+  lookdev.lastError = text;
+  const error = $('error');
+  error.textContent = text;
+  if (text) error.scrollIntoView({ block: 'nearest' });
+}

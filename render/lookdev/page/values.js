@@ -1,0 +1,80 @@
+// What the lookdev page computes without the browser: display values, the
+// conversions between what a control shows and what the server holds, and
+// the queue that lets the latest value of a parameter win.
+
+// The renderer's tone map and sRGB, 0 to 255, for swatches.
+export function display(x) {
+  if (!(x > 0)) return 0;
+  let v = x <= 0.8 ? x : 0.8 + 0.2 * (1 - Math.exp(-(x - 0.8) / 0.2));
+  v = v <= 0.0031308 ? 12.92 * v : 1.055 * Math.pow(v, 1 / 2.4) - 0.055;
+  return Math.round(Math.min(1, v) * 255);
+}
+
+export const cssColor = (rgb) => `rgb(${display(rgb[0])}, ${display(rgb[1])}, ${display(rgb[2])})`;
+const hex2 = (v) => Math.round(Math.min(1, Math.max(0, v)) * 255).toString(16).padStart(2, '0');
+export const toHex = (c) => '#' + hex2(c[0]) + hex2(c[1]) + hex2(c[2]);
+export const fromHex = (h) => [1, 3, 5].map((i) => parseInt(h.substr(i, 2), 16) / 255);
+export const round = (v) => Math.round(v * 1e6) / 1e6;
+
+// A number typed in a field: {value} or {error}. An emptied field is not 0.
+export function readNumber(text) {
+  const t = String(text).trim();
+  if (t === '') return { error: 'needs a number' };
+  const value = Number(t);
+  return Number.isFinite(value) ? { value } : { error: `"${t}" is not a number` };
+}
+
+// A cutoff is held as the cosine of an angle and shown in degrees.
+export const toDegrees = (cosine) => round((Math.acos(Math.min(1, Math.max(-1, cosine))) * 180) / Math.PI);
+export const toCosine = (degrees) => round(Math.cos((degrees * Math.PI) / 180));
+
+// The span of a scalar's slider: the parameter table's range, widened to
+// take the value; a "factor - 1" scales by 1 + value, so it may go down to
+// -1 (off) as well as up.
+export function sliderRange(decl, value) {
+  const [low, high] = decl.range || [0, Math.max(1, Math.abs(value) * 2)];
+  const min = decl.unit === 'factor - 1' ? Math.min(low, -1) : low;
+  return [Math.min(min, value), Math.max(high, value)];
+}
+
+// The intensity (a light colour's alpha) on a slider from 0 to 10, or to
+// twice the value when that is more.
+export const intensityRange = (alpha) => [0, Math.max(10, 2 * alpha)];
+
+// Sends one item at a time with `send` (async). While one is on its way,
+// items put under the same key replace each other: only the latest is sent.
+export class Latest {
+  constructor(send) {
+    this.send = send;
+    this.waiting = new Map();
+    this.running = null;
+  }
+
+  put(key, item) {
+    this.waiting.delete(key); // the latest goes to the back of the queue
+    this.waiting.set(key, item);
+    if (!this.running) this.running = this.drain();
+    return this.running;
+  }
+
+  async drain() {
+    try {
+      while (this.waiting.size > 0) {
+        const [key, item] = this.waiting.entries().next().value;
+        this.waiting.delete(key);
+        try {
+          await this.send(item);
+        } catch (e) {
+          // the sender reports its own failures; the queue goes on
+        }
+      }
+    } finally {
+      this.running = null;
+    }
+  }
+
+  // Resolves once everything put so far is sent.
+  async idle() {
+    while (this.running) await this.running;
+  }
+}

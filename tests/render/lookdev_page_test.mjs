@@ -1,0 +1,84 @@
+// The lookdev page's logic that needs no browser, through its module's
+// exports: node --test tests/render/lookdev_page_test.mjs
+import assert from 'node:assert/strict';
+import test from 'node:test';
+
+import {
+  Latest, display, fromHex, intensityRange, readNumber, sliderRange, toCosine, toDegrees, toHex,
+} from '../../render/lookdev/page/values.js';
+
+test('a typed number is read, an emptied or foreign field is refused', () => {
+  const cases = [
+    ['0.5', { value: 0.5 }],
+    [' 2 ', { value: 2 }],
+    ['-1e-3', { value: -0.001 }],
+    ['', { error: 'needs a number' }],
+    ['   ', { error: 'needs a number' }],
+    ['abc', { error: '"abc" is not a number' }],
+    ['Infinity', { error: '"Infinity" is not a number' }],
+  ];
+  for (const [text, expected] of cases) assert.deepEqual(readNumber(text), expected, text);
+});
+
+test('a cutoff shown in degrees is held as its cosine', () => {
+  const cases = [[1, 0], [0, 90], [-1, 180], [0.5, 60], [0.9, 25.841933], [2, 0], [-3, 180]];
+  for (const [cosine, degrees] of cases) {
+    assert.equal(toDegrees(cosine), degrees, `cosine ${cosine}`);
+    if (Math.abs(cosine) <= 1) assert.ok(Math.abs(toCosine(degrees) - cosine) < 1e-6, `${degrees}°`);
+  }
+});
+
+test('a slider spans the table range, the value, and -1 for a factor - 1', () => {
+  const cases = [
+    [{ range: [0, 20], unit: 'scene units' }, 5, [0, 20]],
+    [{ range: [0, 20], unit: 'scene units' }, 35, [0, 35]],
+    [{ range: [0, 4], unit: 'factor - 1' }, 0, [-1, 4]],
+    [{ range: [0, 4], unit: 'factor - 1' }, -2, [-2, 4]],
+    [{ unit: '' }, 3, [0, 6]],
+    [{ unit: '' }, 0, [0, 1]],
+  ];
+  for (const [decl, value, expected] of cases) assert.deepEqual(sliderRange(decl, value), expected);
+  assert.deepEqual(intensityRange(1.6), [0, 10]);
+  assert.deepEqual(intensityRange(30), [0, 60]);
+});
+
+test('colours go to hex and back; display values stay in 0 to 255 and rise', () => {
+  for (const c of [[0, 0, 0], [1, 1, 1], [1, 0.4, 0.2]]) {
+    assert.ok(fromHex(toHex(c)).every((v, i) => Math.abs(v - c[i]) <= 0.5 / 255), String(c));
+  }
+  assert.equal(toHex([2, -1, 0.5]), '#ff0080');
+  const xs = [-1, 0, 0.001, 0.1, 0.5, 0.8, 1, 4, 100, NaN];
+  const shown = xs.map(display);
+  assert.ok(shown.every((v) => v >= 0 && v <= 255));
+  for (let i = 2; i < 9; ++i) assert.ok(shown[i] >= shown[i - 1], `at ${xs[i]}`);
+});
+
+test('while a change is on its way, only the latest value of each parameter follows', async () => {
+  const sent = [];
+  let release;
+  const latest = new Latest(async (item) => {
+    sent.push(item);
+    if (sent.length === 1) await new Promise((done) => { release = done; });
+  });
+  latest.put('a', 1);
+  for (let v = 2; v <= 50; ++v) latest.put('a', v);
+  latest.put('b', 'x');
+  latest.put('a', 51);
+  release();
+  await latest.idle();
+  // The first went at once; of the rest, b's value, then a's latest (put after b).
+  assert.deepEqual(sent, [1, 'x', 51]);
+  assert.equal(latest.running, null);
+});
+
+test('a failed send does not stop the queue', async () => {
+  const sent = [];
+  const latest = new Latest(async (item) => {
+    sent.push(item);
+    if (item === 1) throw new Error('refused');
+  });
+  latest.put('a', 1);
+  latest.put('b', 2);
+  await latest.idle();
+  assert.deepEqual(sent, [1, 2]);
+});
