@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <nlohmann/json.hpp>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -203,28 +204,50 @@ void HttpServer::post(const std::string &path, HttpHandler handler) {
     state_->routes[{"POST", path}] = std::move(handler);
 }
 
-int HttpServer::start(int port) {
-    State &s = *state_;
+namespace {
+
+// A socket listening on 127.0.0.1:`port` (0: a free one) with room for
+// `backlog` waiting clients, and its port; throws Error when it cannot.
+std::pair<int, int> listen_on_loopback(int port, unsigned backlog) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        listen(fd, static_cast<int>(backlog)) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        throw Error("cannot listen on 127.0.0.1:" + std::to_string(port));
+    }
+    return {fd, ntohs(address.sin_port)};
+}
+
+} // namespace
+
+int HttpServer::start(int port) {
+    State &s = *state_;
+    // The names this server answers to are known before any request comes.
+    const auto [fd, bound] = listen_on_loopback(port, s.limits.backlog);
+    s.here = "127.0.0.1:" + std::to_string(bound);
+    s.named = "localhost:" + std::to_string(bound);
     const auto seconds = static_cast<unsigned>(
         std::chrono::duration_cast<std::chrono::seconds>(s.limits.whole_request).count() + 1);
     s.daemon = MHD_start_daemon(
         MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr,
-        nullptr, on_request, &s, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE, 2u,
+        nullptr, on_request, &s, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, 2u,
         MHD_OPTION_CONNECTION_LIMIT, s.limits.connections, MHD_OPTION_CONNECTION_TIMEOUT, seconds,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, s.limits.header_memory, MHD_OPTION_LISTEN_BACKLOG_SIZE,
-        s.limits.backlog, MHD_OPTION_NOTIFY_COMPLETED, on_completed, &s,
-        MHD_OPTION_NOTIFY_CONNECTION, on_connection, &s, MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, s.limits.header_memory, MHD_OPTION_NOTIFY_COMPLETED,
+        on_completed, &s, MHD_OPTION_NOTIFY_CONNECTION, on_connection, &s, MHD_OPTION_END);
     if (s.daemon == nullptr) {
-        throw Error("cannot listen on 127.0.0.1:" + std::to_string(port));
+        close(fd);
+        throw Error("cannot serve on 127.0.0.1:" + std::to_string(bound));
     }
-    const MHD_DaemonInfo *info = MHD_get_daemon_info(s.daemon, MHD_DAEMON_INFO_BIND_PORT);
-    const int bound = info == nullptr ? port : info->port;
-    s.here = "127.0.0.1:" + std::to_string(bound);
-    s.named = "localhost:" + std::to_string(bound);
     s.reaper = std::thread([&s] { s.reap(); });
     return bound;
 }
