@@ -356,7 +356,7 @@ def main():
         image_before = canvas(driver)
         curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")
         slider = driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] input[type=range]')
-        ActionChains(driver).click_and_hold(slider).move_by_offset(-60, 0).release().perform()
+        ActionChains(driver).click_and_hold(slider).move_by_offset(-15, 0).release().perform()
         wait_for("the slider's change", lambda: page_state(driver, "oskaLookdev.history.undo") > 0)
         generation = server.status()["generation"]
         server.final(generation)
