@@ -175,4 +175,10 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
             {"chain", colour_chain(session, scene, i, state_at(1, 1))}};
 }
 
+ShaderCall without_emission(const ShaderCall &call, const void *record) {
+    const lookdev::Roles p(call.shader, record);
+    const oska_param_info *row = p.row(OSKA_PARAM_EMISSION);
+    return row == nullptr ? call : with(call, *row, 0);
+}
+
 } // namespace oska::render::lookdev

@@ -19,6 +19,10 @@ using nlohmann::json;
 // {"distance": ..., "angle": ..., "chain": [...]}.
 json response_curves(Session &session, const Scene &scene, std::size_t light);
 
+// `call` with its emission (the colour whose alpha is the intensity) zero: a
+// muted light, as `record` (its parameter record) lays the rows out.
+ShaderCall without_emission(const ShaderCall &call, const void *record);
+
 } // namespace oska::render::lookdev
 
 #endif

@@ -62,6 +62,10 @@ class Lookdev {
     // changes when any is refused. Changes are taken one at a time, each on
     // the values the last one left, so none is lost.
     json change(const json &request);
+    // Mutes light `i` (`muted`), or with `solo` mutes every other light and
+    // unmutes it (unmutes all when it was solo already). What the file
+    // holds, the history and the curves stay as they are.
+    json mute(const json &request, bool solo);
     // Undo (`back`) or redo one step of every page's history.
     json take_step(bool back);
     // A change as asked: {"light": index, "set": {name: value, ...}, "stroke":
@@ -80,7 +84,7 @@ class Lookdev {
     // ---- The render thread: applies the latest parameters, then renders
     // coarse to full, giving up as soon as a newer change arrives.
     void render_loop();
-    void apply(std::size_t i, ShaderCall call);
+    void apply(std::size_t i, ShaderCall call, bool muted);
     bool render_passes(uint64_t generation, Clock::time_point changed);
     // The curves of light `i` as they were last shown.
     json curves_of(uint64_t i);
@@ -121,6 +125,7 @@ class Lookdev {
         json values;                    // as the page sees them
         ShaderCall desired;             // the call the render thread is to apply
         bool dirty;                     // `desired` not yet applied
+        bool muted;                     // rendered dark; its values, curves and file as they are
         std::vector<std::string> given; // parameters the file or the page set
         json written;                   // the values as the file holds them; under save_mutex_
     };

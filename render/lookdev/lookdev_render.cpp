@@ -32,7 +32,7 @@ void Lookdev::open() {
             given.push_back(setting.decl->name);
         }
         lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl,
-                           lookdev::light_values(light), light.shader, false, given,
+                           lookdev::light_values(light), light.shader, false, false, given,
                            lookdev::light_values(light)});
         curves_.push_back(lookdev::response_curves(*session_, scene_, lights_.size() - 1));
         curves_shown_.push_back(curves_serial_);
@@ -81,7 +81,7 @@ void Lookdev::note(const std::string &level, const std::string &text) {
 void Lookdev::render_loop() {
     uint64_t rendered = 0;
     for (;;) {
-        std::vector<std::pair<std::size_t, ShaderCall>> changes;
+        std::vector<std::tuple<std::size_t, ShaderCall, bool>> changes;
         uint64_t generation;
         Clock::time_point changed;
         {
@@ -94,14 +94,14 @@ void Lookdev::render_loop() {
             changed = change_time_;
             for (std::size_t i = 0; i < lights_.size(); ++i) {
                 if (lights_[i].dirty) {
-                    changes.emplace_back(i, lights_[i].desired);
+                    changes.emplace_back(i, lights_[i].desired, lights_[i].muted);
                     lights_[i].dirty = false;
                 }
             }
             cancel_ = false;
         }
-        for (auto &[i, call] : changes) {
-            apply(i, std::move(call));
+        for (auto &[i, call, muted] : changes) {
+            apply(i, std::move(call), muted);
         }
         ++(render_passes(generation, changed) ? completed_ : cancelled_);
         std::lock_guard<std::mutex> lock(mutex_);
@@ -112,12 +112,17 @@ void Lookdev::render_loop() {
     }
 }
 
-void Lookdev::apply(std::size_t i, ShaderCall call) {
+void Lookdev::apply(std::size_t i, ShaderCall call, bool muted) {
     ShaderCall before = scene_.lights[i].shader;
     scene_.lights[i].shader = std::move(call);
     try {
         session_->refresh_light(i, scene_.lights[i].shader);
         json made = lookdev::response_curves(*session_, scene_, i);
+        if (muted) {
+            // Its curves stay the light's own; only the render goes dark.
+            session_->refresh_light(i, lookdev::without_emission(scene_.lights[i].shader,
+                                                                 session_->lights()[i].params));
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         curves_[i] = std::move(made);
         curves_waiting_[i] = true; // shown with the first image of the change
@@ -231,10 +236,13 @@ std::optional<json> Lookdev::status(const std::function<uint64_t(const char *)> 
     out["values_serial"] = values_serial_;
     if (values_serial_ > seen("values")) {
         json lights = json::array();
+        json muted = json::array();
         for (const Light &light : lights_) {
             lights.push_back(light.values);
+            muted.push_back(light.muted);
         }
         out["values"] = {{"lights", lights},
+                         {"muted", muted},
                          {"undo", undoable_},
                          {"redo", redoable_},
                          {"unsaved", saved_serial_ != values_serial_}};

@@ -13,32 +13,6 @@ namespace {
 
 constexpr long long kLargestScene = 64LL * 1024 * 1024;
 
-// What the page builds a parameter's control from: its name and type, and
-// from the shader's parameter table the kind of control, the range and unit
-// an artist works in and a one-line description.
-json control_of(const std::string &shader, const ParamDecl &param) {
-    json control = {{"name", param.name}, {"type", type_name(param.type)}};
-    control["kind"] = control["type"];
-    const oska_param_info *row = param_row(shader, param.name);
-    if (row == nullptr || row->type != static_cast<int>(param.type)) {
-        return control;
-    }
-    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
-        control["kind"] = "choice";
-#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
-        control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
-#undef OSKA_DECAY_CHOICE
-    } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
-        control["kind"] = "channel";
-    }
-    if (row->min < row->max) {
-        control["range"] = {row->min, row->max};
-    }
-    control["unit"] = row->unit;
-    control["description"] = row->description;
-    return control;
-}
-
 } // namespace
 
 std::string read_scene_text(const std::string &path) {
@@ -50,44 +24,6 @@ std::string read_scene_text(const std::string &path) {
 std::string link_target(const std::string &path) {
     std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : path;
-}
-
-// ---- What the page sees of the lights.
-json Lookdev::scene_json() {
-    json lights = json::array();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-        const BoundLight &bound = session_->lights()[i];
-        const Mesh &mesh = scene_.objects[bound.object].mesh;
-        json channels = json::array();
-        for (std::size_t n = 1; n < mesh.channels.size(); ++n) {
-            if (!mesh.channels[n].empty()) {
-                channels.push_back(n);
-            }
-        }
-        lights.push_back({{"name", lights_[i].name},
-                          {"object", scene_.objects[bound.object].name},
-                          {"channels", channels},
-                          {"params", lights_[i].values}});
-    }
-    json declarations = json::array();
-    for (const ParamDecl &param : lights_.at(0).decl->params) {
-        if (!param.array) {
-            declarations.push_back(control_of(lights_.at(0).decl->name, param));
-        }
-    }
-    json textures = json::array();
-    for (const TextureDesc &image : scene_.textures) {
-        textures.push_back(image.name);
-    }
-    // The file's name without its folder (with none, rfind's npos + 1 is 0).
-    return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
-            {"width", settings_.width},
-            {"height", settings_.height},
-            {"lights", lights},
-            {"declarations", declarations},
-            {"textures", textures},
-            {"generation", generation_}};
 }
 
 // One change from a page: the parameters it sets on one light, checked
@@ -119,6 +55,43 @@ json Lookdev::take_step(bool back) {
     json out = committed(held);
     out["light"] = step->light;
     return out;
+}
+
+json Lookdev::mute(const json &request, bool solo) {
+    if (!request.is_object() || !request.contains("light") ||
+        !request["light"].is_number_integer() ||
+        (!solo && !(request.contains("muted") && request["muted"].is_boolean()))) {
+        throw Error(solo ? "expected {\"light\": index}"
+                         : "expected {\"light\": index, \"muted\": true or false}");
+    }
+    const auto index = request["light"].get<long long>();
+    if (index < 0 || index >= static_cast<long long>(lights_.size())) {
+        throw Error("no light " + std::to_string(index));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<bool> muted(lights_.size());
+    for (std::size_t i = 0; i < lights_.size(); ++i) {
+        const bool it = static_cast<long long>(i) == index;
+        muted[i] = solo ? !it : it ? request["muted"].get<bool>() : lights_[i].muted;
+    }
+    const bool already = std::equal(muted.begin(), muted.end(), lights_.begin(),
+                                    [](bool m, const Light &l) { return m == l.muted; });
+    if (solo && already) {
+        muted.assign(lights_.size(), false); // a second solo lets every light back
+    }
+    for (std::size_t i = 0; i < lights_.size(); ++i) {
+        lights_[i].dirty = lights_[i].dirty || lights_[i].muted != muted[i];
+        lights_[i].muted = muted[i];
+    }
+    // The pages hear of it; it leaves the file's values, saved or not, alone.
+    saved_serial_ += saved_serial_ == values_serial_ ? 1 : 0;
+    ++values_serial_;
+    ++generation_;
+    change_time_ = Clock::now();
+    cancel_ = true;
+    work_.notify_all();
+    changed_();
+    return {{"generation", generation_}, {"muted", muted}};
 }
 
 // A change as asked: {"light": index, "set": {name: value, ...}, "stroke":

@@ -435,6 +435,32 @@ def main():
         check("memory stays flat", memory_after - memory_before < 32 * 1024,
               f"{memory_before} KiB -> {memory_after} KiB")
 
+        # ---- Mute and solo: the render goes dark and comes back the same;
+        # the values, the history and the unsaved mark are untouched.
+        def final_image():
+            server.final(server.status()["generation"])
+            return server.request("GET", "/api/image")[1]
+        lit = final_image()
+        values_before = server.json("/api/scene")[1]["lights"]
+        status_before = server.json("/api/status?values=0&frame=999999999&messages=999999999"
+                                    "&curves=999999999")[1]["values"]
+        status, answer = server.json("/api/solo", {"light": 2})
+        soloed = final_image()
+        check("solo mutes every other light", status == 200 and answer["muted"] == [True, True, False]
+              and sum(soloed) < sum(lit), f"{status} {answer}")
+        server.json("/api/solo", {"light": 2})
+        server.json("/api/mute", {"light": 0, "muted": True})
+        muted = final_image()
+        server.json("/api/mute", {"light": 0, "muted": False})
+        check("a muted light renders dark, and as before once unmuted",
+              sum(muted) < sum(lit) and final_image() == lit)
+        status_after = server.json("/api/status?values=0&frame=999999999&messages=999999999"
+                                   "&curves=999999999")[1]["values"]
+        check("mute leaves the values, the history and the unsaved mark",
+              server.json("/api/scene")[1]["lights"] == values_before and
+              {k: status_after[k] for k in ("undo", "redo", "unsaved")} ==
+              {k: status_before[k] for k in ("undo", "redo", "unsaved")}, f"{status_after}")
+
         # ---- Save through a symbolic link: the file it leads to is written,
         # the link stays, and only the light that changed is rewritten.
         os.mkdir(os.path.join(work, "real"))

@@ -45,6 +45,27 @@ async function step(back) {
   }
 }
 
+// Mute and solo change only what is rendered: the server says which lights
+// are dark, for every page.
+function updateMute() {
+  const muted = lookdev.muted;
+  const solo = muted.length > 1 && muted.every((m, i) => m === (i !== lookdev.light));
+  $('mute').setAttribute('aria-pressed', String(Boolean(muted[lookdev.light])));
+  $('solo').setAttribute('aria-pressed', String(solo));
+}
+
+async function mute(solo) {
+  try {
+    const body = solo ? { light: lookdev.light } : { light: lookdev.light, muted: !lookdev.muted[lookdev.light] };
+    const answer = await (await api(solo ? '/api/solo' : '/api/mute', body)).json();
+    lookdev.sent = { generation: answer.generation, start: performance.now(), first: null, full: null };
+    lookdev.muted = answer.muted;
+    updateMute();
+  } catch (e) {
+    showError(e.message);
+  }
+}
+
 function updateHistory() {
   $('undo').disabled = lookdev.history.undo === 0;
   $('redo').disabled = lookdev.history.redo === 0;
@@ -61,7 +82,9 @@ function takeValues(values) {
   });
   lookdev.history = { undo: values.undo, redo: values.redo };
   lookdev.unsaved = values.unsaved;
+  lookdev.muted = values.muted;
   updateHistory();
+  updateMute();
   if (!lookdev.stroke && !changes.running && JSON.stringify(currentLight().params) !== before) {
     controls();
   }
@@ -94,6 +117,7 @@ function takeCurves(light, serial, data) {
 async function showLight(index) {
   lookdev.light = index;
   lookdev.curvesSerial = 0;
+  updateMute();
   controls();
   drawCurves();
   try {
@@ -175,6 +199,8 @@ async function start() {
   $('undo').addEventListener('click', () => step(true));
   $('redo').addEventListener('click', () => step(false));
   $('save').addEventListener('click', save);
+  $('mute').addEventListener('click', () => mute(false));
+  $('solo').addEventListener('click', () => mute(true));
   $('log-axis').addEventListener('change', drawCurves);
   window.addEventListener('resize', fitCurves);
   // A drag ends wherever the pointer is released.

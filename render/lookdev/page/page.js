@@ -20,6 +20,7 @@ export const lookdev = (window.oskaLookdev = {
   valuesSerial: 0,
   history: { undo: 0, redo: 0 }, // the server's, shared by every page
   unsaved: false,
+  muted: [], // per light: rendered dark, by this page or another
   stroke: '', // the drag under way: its changes are one step of the history
   sent: null, // the last change: its generation and when its images came
 });
