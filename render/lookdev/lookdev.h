@@ -41,6 +41,7 @@ struct Frame {
     bool final = false;
     int width = 0, height = 0;
     std::string rgba;
+    std::vector<float> rgb; // the render's own values, before the display's
 };
 
 class Lookdev {
@@ -95,6 +96,8 @@ class Lookdev {
     // nothing newer than what it has, unless `now`.
     std::optional<json> status(const std::function<uint64_t(const char *)> &seen, bool now);
     std::shared_ptr<const Frame> frame();
+    // The render's value at pixel (x, y) of the image shown.
+    json probe(long long x, long long y);
 
     LoadOptions load_; // how the scene was read: the saved one is read back so
     Scene scene_;

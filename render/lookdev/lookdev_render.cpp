@@ -169,6 +169,7 @@ bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
         for (std::size_t c = 0; c < image.rgb.size(); ++c) {
             frame->rgba[c / 3 * 4 + c % 3] = static_cast<char>(display_value(image.rgb[c]));
         }
+        frame->rgb = std::move(image.rgb);
         double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - changed).count();
         std::lock_guard<std::mutex> lock(mutex_);
         if (generation != generation_) {
@@ -261,6 +262,23 @@ std::optional<json> Lookdev::status(const std::function<uint64_t(const char *)> 
 std::shared_ptr<const Frame> Lookdev::frame() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frame_;
+}
+
+json Lookdev::probe(long long x, long long y) {
+    std::shared_ptr<const Frame> shown = frame();
+    if (!shown) {
+        throw Error("no image yet");
+    }
+    if (x < 0 || y < 0 || x >= shown->width || y >= shown->height) {
+        throw Error("no pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") in the " +
+                    std::to_string(shown->width) + "x" + std::to_string(shown->height) + " image");
+    }
+    const auto at = static_cast<std::size_t>(3 * (y * shown->width + x));
+    return {{"x", x},
+            {"y", y},
+            {"pass", shown->pass},
+            {"serial", shown->serial},
+            {"rgb", {shown->rgb[at], shown->rgb[at + 1], shown->rgb[at + 2]}}};
 }
 
 } // namespace oska::render::lookdev

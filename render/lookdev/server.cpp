@@ -206,6 +206,12 @@ void lookdev::Lookdev::serve(lookdev::HttpServer &server, const std::string &tok
         return reply(
             [&] { return curves_of(std::strtoull(req.arg("light").c_str(), nullptr, 10)); });
     });
+    server.get("/api/probe", [this](const Request &req) {
+        return reply([&] {
+            return probe(std::strtoll(req.arg("x").c_str(), nullptr, 10),
+                         std::strtoll(req.arg("y").c_str(), nullptr, 10));
+        });
+    });
     server.get("/api/image", [this](const Request &) {
         std::shared_ptr<const Frame> shown = frame();
         lookdev::HttpResponse res;

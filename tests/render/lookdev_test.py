@@ -435,6 +435,21 @@ def main():
         check("memory stays flat", memory_after - memory_before < 32 * 1024,
               f"{memory_before} KiB -> {memory_after} KiB")
 
+        # ---- The probe: the render's own value under a click.
+        shown_frame = server.final(server.status()["generation"])["frame"]
+        w, h = shown_frame["width"], shown_frame["height"]
+        image = server.request("GET", "/api/image")[1]
+        agree = []
+        for x, y in [(0, 0), (w // 2, h // 2), (w - 1, h - 1), (w // 4, 3 * h // 4)]:
+            status, p = server.json(f"/api/probe?x={x}&y={y}")
+            pixel = image[4 * (y * w + x): 4 * (y * w + x) + 3]
+            agree.append(status == 200 and all((v > 0) == (b > 0) for v, b in zip(p["rgb"], pixel)))
+        check("the probe gives the render's value of a pixel", all(agree), str(agree))
+        status, p = server.json(f"/api/probe?x={w}&y=0")
+        check("a probe outside the image is refused", status == 400 and "no pixel" in p["error"])
+        ActionChains(driver).move_to_element(driver.find_element(By.ID, "render")).click().perform()
+        wait_for("the probe's line", lambda: "pixel" in driver.find_element(By.ID, "probe").text, 5)
+
         # ---- Mute and solo: the render goes dark and comes back the same;
         # the values, the history and the unsaved mark are untouched.
         def final_image():

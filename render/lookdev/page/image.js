@@ -22,6 +22,8 @@ export async function showFrame() {
   // The image may be newer than the status that announced it: what it says
   // of itself is what the page shows.
   lookdev.frame = serial;
+  lookdev.frameWidth = width;
+  lookdev.frameHeight = height;
   lookdev.frameGeneration = Number(response.headers.get('X-Frame-Generation'));
   lookdev.framePass = response.headers.get('X-Frame-Pass');
   lookdev.final = response.headers.get('X-Frame-Final') === '1';
@@ -64,5 +66,24 @@ export function setUpView() {
   };
   $('compare').addEventListener('pointerdown', () => compare(true));
   for (const end of ['pointerup', 'pointerleave']) $('compare').addEventListener(end, () => compare(false));
+  $('render').addEventListener('click', probe);
   applyExposure();
+}
+
+// The render's own value (before the display's tone map) under the pointer.
+async function probe(e) {
+  const canvas = $('render');
+  const box = canvas.getBoundingClientRect();
+  const width = lookdev.frameWidth || canvas.width;
+  const height = lookdev.frameHeight || canvas.height;
+  const x = Math.floor(((e.clientX - box.left) / box.width) * width);
+  const y = Math.floor(((e.clientY - box.top) / box.height) * height);
+  try {
+    const p = await (await api(`/api/probe?x=${x}&y=${y}`)).json();
+    lookdev.probe = p;
+    $('probe').textContent = `pixel ${p.x}, ${p.y} of the ${p.pass} pass: ` +
+      p.rgb.map((v) => v.toPrecision(4)).join(' ');
+  } catch (err) {
+    $('probe').textContent = err.message;
+  }
 }
