@@ -1,6 +1,7 @@
 #include "lookdev/lookdev.h"
 
 #include "error.h"
+#include "geometry.h"
 #include "image_output.h"
 #include "integrator.h"
 #include "lookdev/curves.h"
@@ -274,11 +275,24 @@ json Lookdev::probe(long long x, long long y) {
                     std::to_string(shown->width) + "x" + std::to_string(shown->height) + " image");
     }
     const auto at = static_cast<std::size_t>(3 * (y * shown->width + x));
-    return {{"x", x},
-            {"y", y},
-            {"pass", shown->pass},
-            {"serial", shown->serial},
-            {"rgb", {shown->rgb[at], shown->rgb[at + 1], shown->rgb[at + 2]}}};
+    json out = {{"x", x},
+                {"y", y},
+                {"pass", shown->pass},
+                {"serial", shown->serial},
+                {"rgb", {shown->rgb[at], shown->rgb[at + 1], shown->rgb[at + 2]}}};
+    // What the pixel's centre sees, and the light whose emitter it is, if any.
+    const Ray ray = camera_ray(scene_.camera, shown->width, shown->height,
+                               static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f);
+    const Hit hit = session_->geometry().intersect(ray.origin, ray.direction);
+    if (hit.object >= 0) {
+        out["object"] = scene_.objects[static_cast<std::size_t>(hit.object)].name;
+        for (std::size_t i = 0; i < lights_.size(); ++i) {
+            if (session_->lights()[i].object == hit.object) {
+                out["light"] = i;
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace oska::render::lookdev

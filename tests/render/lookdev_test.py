@@ -449,6 +449,23 @@ def main():
         check("a probe outside the image is refused", status == 400 and "no pixel" in p["error"])
         ActionChains(driver).move_to_element(driver.find_element(By.ID, "render")).click().perform()
         wait_for("the probe's line", lambda: "pixel" in driver.find_element(By.ID, "probe").text, 5)
+        # A click on an emitter selects its light.
+        emitters = {}
+        for x in range(0, w, 8):
+            for y in range(0, h, 8):
+                p = server.json(f"/api/probe?x={x}&y={y}")[1]
+                if "light" in p:
+                    emitters.setdefault(p["light"], (x, y))
+        other = next((l for l in emitters if l != page_state(driver, "oskaLookdev.light")), None)
+        check("the probe names the emitters' lights", other is not None, str(emitters))
+        if other is not None:
+            x, y = emitters[other]
+            view = driver.find_element(By.ID, "render")
+            cw, ch = view.size["width"], view.size["height"]
+            ActionChains(driver).move_to_element_with_offset(
+                view, int((x + 0.5) / w * cw - cw / 2), int((y + 0.5) / h * ch - ch / 2)).click().perform()
+            wait_for("the emitter's light", lambda: page_state(driver, "oskaLookdev.light") == other, 5)
+            Select(driver.find_element(By.ID, "light")).select_by_value("0")
 
         # ---- Mute and solo: the render goes dark and comes back the same;
         # the values, the history and the unsaved mark are untouched.

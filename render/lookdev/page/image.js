@@ -36,8 +36,12 @@ export async function showFrame() {
   return { width, height };
 }
 
-// The view's own controls: none of them changes the scene.
-export function setUpView() {
+let onSelect = () => {};
+
+// The view's own controls: none of them changes the scene. `select(light)`
+// brings a light into view (a click on its emitter).
+export function setUpView(select) {
+  onSelect = select;
   const exposure = $('exposure');
   const applyExposure = () => {
     const stops = Number(exposure.value);
@@ -82,7 +86,10 @@ async function probe(e) {
     const p = await (await api(`/api/probe?x=${x}&y=${y}`)).json();
     lookdev.probe = p;
     $('probe').textContent = `pixel ${p.x}, ${p.y} of the ${p.pass} pass: ` +
-      p.rgb.map((v) => v.toPrecision(4)).join(' ');
+      p.rgb.map((v) => v.toPrecision(4)).join(' ') + (p.object ? ` · ${p.object}` : '') +
+      (p.light !== undefined ? ` (light ${lookdev.scene.lights[p.light].name}, selected)` : '');
+    // A click on an emitter selects its light.
+    if (p.light !== undefined && p.light !== lookdev.light) onSelect(p.light);
   } catch (err) {
     $('probe').textContent = err.message;
   }

@@ -211,7 +211,10 @@ async function start() {
   window.addEventListener('beforeunload', (e) => {
     if (lookdev.unsaved) e.preventDefault();
   });
-  setUpView();
+  setUpView((light) => {
+    select.value = light;
+    showLight(light);
+  });
   updateHistory();
   controls();
   poll();
