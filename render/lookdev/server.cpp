@@ -552,7 +552,7 @@ class Lookdev {
             settings.spp = pass.spp > 0 ? pass.spp : settings_.spp;
             settings.light_samples = std::max(1, settings_.light_samples / pass.samples_divisor);
             settings.cancel = &cancel_;
-            Framebuffer image = render(*session_, settings, nullptr);
+            Framebuffer image = render(session_->lit(), settings, nullptr);
             if (cancel_.load()) {
                 return false;
             }
