@@ -11,8 +11,6 @@
 namespace oska::test {
 namespace {
 
-constexpr float kFourPi = 12.566371f;
-
 using OskacolorAttenuation = OskacolorTest;
 
 // A white sample of intensity 1, so the result is the decay factor.

@@ -4,7 +4,6 @@
 #include "oskacolor_fixture.h"
 
 #include <climits>
-#include <cstring>
 
 namespace oska::test {
 namespace {
@@ -48,9 +47,8 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
     };
     for (const Branch &branch : branches) {
         SCOPED_TRACE(branch.name);
-        host.reset();
-        make_light({OSKA_AREA_OBJECT, 1.5f}, 2.5f);
-        const oska_tag tex = host.add_texture({});
+        restart({OSKA_AREA_OBJECT, 1.5f}, 2.5f);
+        const oska_tag tex = host.add_texture({1, 1, {{0.5f, 0.5f, 0.5f, 1.0f}}});
         for (std::size_t at :
              {OSKACOLOR_AT(shadows), OSKACOLOR_AT(decay), OSKACOLOR_AT(use_alpha),
               OSKACOLOR_AT(burn), OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(texture_range),
@@ -92,82 +90,165 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
         expected.push_back(phen(OSKACOLOR_AT(shadows)));
         EXPECT_EQ(host.calls(), expected);
 
-        // What the host and the attached parameters gave landed in the block.
-        const oskacolor_data &data = *settings();
-        EXPECT_EQ(data.exponent, 1.5f);
-        EXPECT_EQ(data.emit_divisor, 2.5f);
-        EXPECT_EQ(data.decay, 3);
-        EXPECT_EQ(data.physical, 1);
-        EXPECT_EQ(data.directional, 1);
-        EXPECT_EQ(data.cosine, 1);
-        EXPECT_EQ(data.threshold, 0.25f);
-        EXPECT_EQ(data.max_level, 3);
-        EXPECT_EQ(data.shadows, 1);
-        EXPECT_EQ(data.texture, branch.vertex ? 0u : tex);
+        // What the host and the attached parameters gave is what evaluations
+        // use. An eye ray: a hundredfold (directional), over the divisor
+        // (physical).
+        state().ray_kind = OSKA_RAY_EYE;
+        params().color = {4.0f, 4.0f, 4.0f, 1.0f};
+        EXPECT_COLOR_EQ(evaluate(), 160.0f, 160.0f, 160.0f, 100.0f);
+
+        // A light ray from the front at distance 1/4, emission cosine 1/2:
+        // colour 4 times the intensity (1/2 by vertex channel 0, or 1 under
+        // the grey texel), times the cosine (weighted), times the cosine over
+        // 4 pi distance^1.5 (physical with the light's exponent).
+        state().ray_kind = OSKA_RAY_LIGHT;
+        state().orientation = 1;
+        state().emission_dot = -0.5f;
+        state().distance = 0.25;
+        set_vectors({{0.5f, 0.5f, 0}, {}, {}, {}, {}, {}, {}, {}, {1, 1, 1}, {}, {}});
+        params().alpha_scale = 1.0f;
+        host.clear_calls();
+        const float lit = 0.5f / (0.125f * kFourPi);
+        EXPECT_COLOR_NEAR(evaluate(), lit, lit, lit, branch.vertex ? 0.5f : 1.0f);
+        EXPECT_EQ(host.count("mi_lookup_color_texture"), branch.vertex ? 0 : 1);
+
+        // Shadows traced below trace depth 3 only.
+        for (int level : {3, 2}) {
+            host.clear_calls();
+            state().reflection_level = level;
+            evaluate();
+            EXPECT_EQ(host.count("mi_trace_shadow"), level < 3 ? 1 : 0) << "level " << level;
+        }
+
+        // Threshold 0.25.
+        for (float brightness : {0.249f, 0.251f}) {
+            SCOPED_TRACE(brightness);
+            const float scale = 4.0f * brightness / lit;
+            params().color = {scale, scale, scale, 1.0f};
+            evaluate(brightness > 0.25f);
+        }
     }
 }
 
 // The invariants between the two colour-source branches: the vertex branch
 // wins, a zero texture tag ends the texture branch, and the adjustments
-// (burn, HSV, tint) exist only with a colour source.
+// (burn, HSV, tint) exist only with a colour source. The switches of both
+// branches are attached, so the log shows which init read; a fully shadowed
+// light ray shows what the branch taken does.
 TEST_F(OskacolorInit, BranchRules) {
     struct Case {
         const char *name;
         oska_boolean use_vertex_color, use_texture, vc_color;
         bool zero_texture;
         bool texture_fields, adjustments, vertex_fields;
+        oska_color expected;
     };
+    // Untextured: 1 (intensity) x 0.6 (linear range 0 to 10 at 4) x 0.5
+    // (shadow colour). The texel (0.5, 0.25, 0.125, alpha 0.8): value
+    // doubled, burned twice as bright, times its alpha, sets the range end to
+    // 8 (x 0.5) and tints the shadow. Vertex data: intensity 0.5 (channel 0),
+    // colour (0.5, 0.25, 0.125) adjusted as the texel (channel 4), range end
+    // 8 (channel 3), shadow colour 0.25 (channel 5).
     const Case cases[] = {
-        {"no source", 0, 0, 1, false, false, false, false},
-        {"texture", 0, 1, 1, false, true, true, false},
-        {"texture without tag", 0, 1, 1, true, false, false, false},
-        {"vertex over texture", 1, 1, 1, false, false, true, true},
-        {"vertex without colour", 1, 0, 0, false, false, false, true},
+        {"no source", 0, 0, 1, false, false, false, false, {0.3f, 0.3f, 0.3f, 1}},
+        {"texture", 0, 1, 1, false, true, true, false, {0.64f, 0.16f, 0.04f, 1}},
+        {"texture without tag", 0, 1, 1, true, false, false, false, {0.3f, 0.3f, 0.3f, 1}},
+        {"vertex over texture",
+         1,
+         1,
+         1,
+         false,
+         false,
+         true,
+         true,
+         {0.125f, 0.0625f, 0.03125f, 0.5f}},
+        {"vertex without colour",
+         1,
+         0,
+         0,
+         false,
+         false,
+         false,
+         true,
+         {0.0625f, 0.0625f, 0.0625f, 0.5f}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        host.reset();
-        make_light({}, 1.0f);
+        restart();
         oskacolor_params &p = params();
         p.use_vertex_color = c.use_vertex_color;
         p.use_texture = c.use_texture;
-        p.texture = c.zero_texture ? 0 : host.add_texture({});
+        p.texture = c.zero_texture ? 0 : host.add_texture({1, 1, {{0.5f, 0.25f, 0.125f, 0.8f}}});
         p.vc_color = c.vc_color;
-        p.use_alpha = p.burn = p.hsv_adjust = p.texture_range = p.tint_shadow = 1;
+        for (std::size_t at :
+             {OSKACOLOR_AT(use_alpha), OSKACOLOR_AT(texture_range), OSKACOLOR_AT(burn),
+              OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(tint_shadow)}) {
+            shader_->attach(at, oska_boolean{1});
+        }
         p.vc_intensity = p.vc_range = p.vc_shadow = 1;
         p.vc_color_channel = 4;
         p.vc_intensity_channel = 0;
         p.vc_range_channel = 3;
         p.vc_shadow_channel = 5;
+        p.decay = 1;
+        p.shadows = p.max_level = 1;
         init();
 
-        const oskacolor_data &data = *settings();
-        EXPECT_EQ(data.texture, c.texture_fields ? p.texture : 0u);
-        EXPECT_EQ(data.has_texture, c.texture_fields);
-        EXPECT_EQ(data.use_alpha, c.texture_fields);
-        EXPECT_EQ(data.texture_range, c.texture_fields);
-        EXPECT_EQ(data.burn, c.adjustments);
-        EXPECT_EQ(data.hsv_adjust, c.adjustments);
-        EXPECT_EQ(data.tint_shadow, c.adjustments);
-        EXPECT_EQ(data.vc_color, c.vertex_fields && c.vc_color);
-        EXPECT_EQ(data.vc_color_space, c.vertex_fields && c.vc_color ? 8 : 0);
-        EXPECT_EQ(data.vc_intensity, c.vertex_fields);
-        EXPECT_EQ(data.vc_range, c.vertex_fields);
-        EXPECT_EQ(data.vc_shadow, c.vertex_fields);
-        EXPECT_EQ(data.vc_intensity_space, 0);
-        EXPECT_EQ(data.vc_range_space, c.vertex_fields ? 6 : 0);
-        EXPECT_EQ(data.vc_shadow_space, c.vertex_fields ? 10 : 0);
-        EXPECT_EQ(data.use_vertex_color, c.use_vertex_color);
+        const int texture_reads = c.texture_fields ? 1 : 0;
+        const int adjustment_reads = c.adjustments ? 1 : 0;
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(use_alpha)), texture_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(texture_range)), texture_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(burn)), adjustment_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(hsv_adjust)), adjustment_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(tint_shadow)), adjustment_reads);
+
+        p.value = 1.0f;
+        p.burn_multiplier = 2.0f;
+        p.alpha_scale = 1.0f;
+        p.decay_end = 10.0f;
+        p.shadow_color = {0.5f, 0.5f, 0.5f, 1.0f};
+        host.set_shadow(0, {0, 0, 0, 0});
+        state().distance = 4.0;
+        set_vectors({{0.5f, 0.5f, 0},
+                     {},
+                     {},
+                     {},
+                     {},
+                     {},
+                     {0.8f, 9, 9},
+                     {},
+                     {0.5f, 0.25f, 0.125f},
+                     {},
+                     {0.25f, 0.25f, 0.25f}});
+        host.clear_calls();
+        const oska_color &e = c.expected;
+        EXPECT_COLOR_NEAR(evaluate(), e.r, e.g, e.b, e.a);
+        EXPECT_EQ(host.count("mi_lookup_color_texture"), texture_reads);
     }
 }
 
+// The decay mode is fixed at init: a light ray 4 away from the front meets
+// its law (range 0 to 10; exponent 2), and only the physical mode divides
+// what other rays see by the emit divisor.
 TEST_F(OskacolorInit, PhysicalForDecayThreeOnly) {
-    for (oska_integer decay : {0, 1, 2, 3, 4, -3, INT_MIN}) {
-        SCOPED_TRACE(decay);
-        params().decay = decay;
+    struct Case {
+        oska_integer decay;
+        float light_ray;
+    };
+    const Case cases[] = {{0, 1.0f}, {1, 0.6f},  {2, 0.0625f},   {3, 1.0f / (16.0f * kFourPi)},
+                          {4, 1.0f}, {-3, 1.0f}, {INT_MIN, 1.0f}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.decay);
+        restart({}, 2.0f);
+        params().decay = c.decay;
+        params().decay_end = 10.0f;
         init();
-        EXPECT_EQ(settings()->decay, decay);
-        EXPECT_EQ(settings()->physical, decay == 3);
+        params().decay = c.decay == 1 ? 2 : 1; // too late
+        state().distance = 4.0;
+        state().emission_dot = -1.0f;
+        EXPECT_FLOAT_EQ(evaluate().r, c.light_ray);
+        state().ray_kind = OSKA_RAY_EYE;
+        EXPECT_EQ(evaluate().r, c.decay == 3 ? 0.5f : 1.0f);
         end_instance();
     }
 }
@@ -187,17 +268,16 @@ TEST_F(OskacolorInit, NegativeChannelOfAnEnabledFeatureWarnsOnce) {
     EXPECT_TRUE(host.texts(Level::error).empty());
 }
 
-// Refused: one error, no emit-divisor request, and a block whose every field
-// after exponent and decay is zero, so its evaluations have no threshold and
-// no shadows.
+// Refused: one error, no emit-divisor request, and an instance that still
+// evaluates, with every switch read after the light check off.
 TEST_F(OskacolorInit, RefusesLightsThatAreNotObjectLights) {
     for (bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "area kind never written" : "area kind 2");
-        host.reset();
-        make_light({silent ? OSKA_AREA_OBJECT : 2, 3.0f}, 2.0f);
+        restart({silent ? OSKA_AREA_OBJECT : 2, 3.0f}, 2.0f);
         host.silence_query(OSKA_QUERY_LIGHT_AREA, silent);
         params().decay = 3;
         params().use_vertex_color = params().directional = params().cosine = params().shadows = 1;
+        params().vc_intensity = 1;
         params().threshold = 0.5f;
         init();
 
@@ -206,17 +286,17 @@ TEST_F(OskacolorInit, RefusesLightsThatAreNotObjectLights) {
             std::vector<std::string>{"oskacolor-> this shader works only with object lights"});
         EXPECT_EQ(host.count("mi_error"), 1);
         EXPECT_TRUE(calls_of(query(OSKA_QUERY_EMIT_DIVISOR, light_instance_).c_str()).empty());
-        ASSERT_NE(settings(), nullptr);
-        oskacolor_data expected{};
-        expected.exponent = 3.0f;
-        expected.decay = 3;
-        EXPECT_EQ(std::memcmp(settings(), &expected, sizeof expected), 0);
 
-        // Not physical, so decay 3 does not apply; no threshold, no shadow.
+        // Not directional, so neither the eye ray's hundredfold nor the gate
+        // of a sample facing away; not physical, so no divisor and decay 3
+        // does not apply; no vertex intensity, no threshold, no shadow.
+        params().color = {0.25f, 0.25f, 0.25f, 1.0f};
+        set_vectors({{0.5f, 0.5f, 0}});
+        state().ray_kind = OSKA_RAY_EYE;
+        EXPECT_COLOR_EQ(evaluate(), 0.25f, 0.25f, 0.25f, 1.0f);
+        state().ray_kind = OSKA_RAY_LIGHT;
         state().distance = 2.0;
-        oska_color result;
-        EXPECT_EQ(shade(result), 1);
-        EXPECT_COLOR_EQ(result, 1.0f, 1.0f, 1.0f, 1.0f);
+        EXPECT_COLOR_EQ(evaluate(), 0.25f, 0.25f, 0.25f, 1.0f);
         EXPECT_EQ(host.count("mi_trace_shadow"), 0);
         end_instance();
         EXPECT_TRUE(host.leaks().empty());
@@ -243,7 +323,7 @@ using OskacolorLifecycle = OskacolorTest;
 TEST_F(OskacolorLifecycle, FailedAllocationLeavesTheInstanceWithoutBlock) {
     host.fail_allocations(1);
     init();
-    EXPECT_EQ(settings(), nullptr);
+    EXPECT_EQ(shader_->settings, nullptr);
     EXPECT_EQ(host.texts(Level::error),
               std::vector<std::string>{"oskacolor-> cannot allocate the instance settings"});
     EXPECT_TRUE(calls_of("mi_query(7").empty());
