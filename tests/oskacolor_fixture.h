@@ -45,6 +45,15 @@ class OskacolorTest : public OskaTest {
     oskacolor_params &params() { return *shader_->params<oskacolor_params>(); }
     oska_state &state() { return *state_; }
 
+    // The decay law (read at init) and the range it acts over (read at
+    // every evaluation; for the physical law, the start is the exponent of
+    // the emission cosine).
+    void set_decay(oska_integer law, float start, float end) {
+        params().decay = law;
+        params().decay_start = start;
+        params().decay_end = end;
+    }
+
     // The sample's vector list: entry 0 the texture coordinate, entry 2n the
     // vertex vector of channel n.
     void set_vectors(std::vector<oska_vector> vectors) {

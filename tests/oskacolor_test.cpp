@@ -240,8 +240,7 @@ TEST_F(OskacolorInit, PhysicalForDecayThreeOnly) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.decay);
         restart({}, 2.0f);
-        params().decay = c.decay;
-        params().decay_end = 10.0f;
+        set_decay(c.decay, 0.0f, 10.0f);
         init();
         params().decay = c.decay == 1 ? 2 : 1; // too late
         state().distance = 4.0;
