@@ -108,6 +108,13 @@ class MissingHostFunction : public OskaTest {
         return lib.oskalight(nullptr, &state, binding);
     }
 
+    // The light left unbound, as light_scene() made it, and the object's
+    // first flag `flag` (0 as made, 1 as oskalight sets it).
+    void expect_light_unbound(unsigned char flag) {
+        EXPECT_EQ(host.light(light)->area_kind, 2);
+        EXPECT_EQ(host.instance(object)->flags[0], flag);
+    }
+
     // What the library writes on standard error for `name`, missing from
     // `from`.
     static std::string lookup_failed(const char *name, void *from) {
@@ -221,8 +228,7 @@ TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
          [&](const oska_color &) {
              EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
              EXPECT_EQ(host.texts(Level::info).size(), 2u);
-             EXPECT_EQ(host.light(light)->area_kind, 2);
-             EXPECT_EQ(host.instance(object)->flags[0], 1);
+             expect_light_unbound(1);
          }},
         // An attached parameter reads as zero.
         {"mi_phen_eval",
@@ -321,8 +327,7 @@ TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
              EXPECT_EQ(
                  host.texts(Level::info),
                  (std::vector<std::string>{"oskalight->objname:: cube", "oskalight->objtype:: 0"}));
-             EXPECT_EQ(host.light(light)->area_kind, 2);
-             EXPECT_EQ(host.instance(object)->flags[0], 0);
+             expect_light_unbound(0);
              EXPECT_TRUE(host.edits().empty());
          }},
         // The instance is named "(unnamed)".
@@ -346,8 +351,7 @@ TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
          {},
          0,
          [&](const oska_color &) {
-             EXPECT_EQ(host.light(light)->area_kind, 2);
-             EXPECT_EQ(host.instance(object)->flags[0], 0);
+             expect_light_unbound(0);
              const std::vector<std::string> warnings = host.texts(Level::warning);
              ASSERT_EQ(warnings.size(), 2u);
              EXPECT_THAT(warnings[0], HasSubstr("light"));
@@ -569,8 +573,7 @@ TEST_F(HostFault, RefusedEditsAndMissingLightsAreReported) {
     EXPECT_EQ(
         host.texts(Level::warning),
         (std::vector<std::string>{"-> light cannot be edited", "-> instance cannot be edited"}));
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 0);
+    expect_light_unbound(0);
     EXPECT_TRUE(host.edit_errors().empty());
     EXPECT_FALSE(host.edit_open());
 
@@ -579,8 +582,7 @@ TEST_F(HostFault, RefusedEditsAndMissingLightsAreReported) {
     host.silence_query(OSKA_QUERY_INSTANCE_LIGHT, true);
     EXPECT_EQ(bind_light(), 1);
     EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 1);
+    expect_light_unbound(1);
 }
 
 } // namespace
