@@ -237,13 +237,11 @@ TEST_F(OskacolorAttenuation, StateWithoutSampleOrParentRecord) {
 // Many threads evaluating one instance share its settings read-only and get
 // exactly the single-thread result.
 TEST_F(OskacolorAttenuation, ConcurrentEvaluationsAgreeWithOneThread) {
-    params().use_texture = params().hsv_adjust = params().burn = params().tint_shadow = 1;
+    params().use_texture = params().tint_shadow = 1;
     params().texture = host.add_texture({2, 1, {{0.9f, 0.6f, 0.3f, 1}, {0.2f, 0.4f, 0.8f, 1}}});
-    params().hue = 0.1f;
-    params().saturation = -0.2f;
-    params().burn_multiplier = 1.5f;
-    params().burn_power = 1.0f;
-    set_decay(1, 1.0f, 9.0f);
+    set_hsv(params(), 0.1f, -0.2f, 0.0f);
+    set_burn(params(), 1.5f, 0.0f, 1.0f);
+    set_decay(OSKA_DECAY_LINEAR, 1.0f, 9.0f);
     params().shadows = params().max_level = 1;
     params().shadow_color = {0.1f, 0.2f, 0.3f, 1};
     init();

@@ -6,6 +6,7 @@
 
 #include "support/one_light.h"
 #include "support/oska_test.h"
+#include "support/oskacolor_record.h"
 
 #include <cstddef>
 #include <string>
@@ -45,13 +46,8 @@ class OskacolorTest : public OskaTest {
     oskacolor_params &params() { return *shader_->params<oskacolor_params>(); }
     oska_state &state() { return *state_; }
 
-    // The decay law (read at init) and the range it acts over (read at
-    // every evaluation; for the physical law, the start is the exponent of
-    // the emission cosine).
     void set_decay(oska_integer law, float start, float end) {
-        params().decay = law;
-        params().decay_start = start;
-        params().decay_end = end;
+        test::set_decay(params(), law, start, end);
     }
 
     // The sample's vector list: entry 0 the texture coordinate, entry 2n the

@@ -176,6 +176,7 @@ TEST_F(OskacolorInit, BranchRules) {
         SCOPED_TRACE(c.name);
         restart();
         oskacolor_params &p = params();
+        set_vertex_channels(p, 4, 0, 3, 5);
         p.use_vertex_color = c.use_vertex_color;
         p.use_texture = c.use_texture;
         p.texture = c.zero_texture ? 0 : host.add_texture({1, 1, {{0.5f, 0.25f, 0.125f, 0.8f}}});
@@ -185,11 +186,6 @@ TEST_F(OskacolorInit, BranchRules) {
               OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(tint_shadow)}) {
             shader_->attach(at, oska_boolean{1});
         }
-        p.vc_intensity = p.vc_range = p.vc_shadow = 1;
-        p.vc_color_channel = 4;
-        p.vc_intensity_channel = 0;
-        p.vc_range_channel = 3;
-        p.vc_shadow_channel = 5;
         p.decay = 1;
         p.shadows = p.max_level = 1;
         init();
