@@ -26,7 +26,7 @@ constexpr int kOtherType = OSKA_TYPE_OTHER; // neither a light nor an instance
 
 // The testing host, short of one function: the library is bound to a module
 // that forwards every other function to the testing host.
-class MissingHostFunction : public OskaTest {
+class MissingHostFunction : public OskaTest, protected Lamp {
   protected:
     void TearDown() override {
         lib.miSetModuleHandle(host::module_handle());
@@ -94,9 +94,8 @@ class MissingHostFunction : public OskaTest {
     // A light held by a light instance, an object instance "cube", and an
     // oskalight record that binds the one to the other and sets its flags.
     void light_scene() {
-        light = host.add_light();
+        add_lamp(host);
         host.light(light)->area_kind = 2;
-        light_instance = host.add_instance(light, "lamp");
         object = host.add_instance(host.add_element(kOtherType, "shape"), "cube");
         shader = &host.add_shader("oskalight", sizeof(oskalight_params));
         binding = bind_one_light(*shader, light_instance, object);
@@ -122,8 +121,6 @@ class MissingHostFunction : public OskaTest {
     }
 
     host::Module module;
-    oska_tag light = 0;
-    oska_tag light_instance = 0;
     oska_tag object = 0;
     host::ShaderInstance *shader = nullptr;
     oskacolor_params *color = nullptr;
