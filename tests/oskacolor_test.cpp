@@ -15,7 +15,59 @@ std::string query(int request, oska_tag tag) {
 }
 std::string phen(std::size_t offset) { return "mi_phen_eval(+" + std::to_string(offset) + ")"; }
 
-using OskacolorInit = OskacolorTest;
+class OskacolorInit : public OskacolorTest {
+  protected:
+    // A light of exponent 1.5 whose instance has emit divisor 2.5, and an
+    // instance initialised with every parameter read at init attached, so
+    // the log shows each read: every switch on, decay 3, threshold 0.25,
+    // trace depth 3, a texture of one grey texel, vertex channels 4
+    // (colour), 0 (intensity), 3 (range) and 5 (shadow). `vertex` chooses
+    // the colour-source branch.
+    void init_attached(bool vertex) {
+        restart({OSKA_AREA_OBJECT, 1.5f}, 2.5f);
+        for (std::size_t at :
+             {OSKACOLOR_AT(shadows), OSKACOLOR_AT(use_alpha), OSKACOLOR_AT(burn),
+              OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(texture_range), OSKACOLOR_AT(tint_shadow),
+              OSKACOLOR_AT(directional), OSKACOLOR_AT(cosine), OSKACOLOR_AT(use_texture),
+              OSKACOLOR_AT(vc_color), OSKACOLOR_AT(vc_intensity), OSKACOLOR_AT(vc_range),
+              OSKACOLOR_AT(vc_shadow)}) {
+            shader_->attach(at, oska_boolean{1});
+        }
+        shader_->attach(OSKACOLOR_AT(decay), oska_integer{3});
+        shader_->attach(OSKACOLOR_AT(use_vertex_color), oska_boolean{vertex});
+        shader_->attach(OSKACOLOR_AT(threshold), 0.25f);
+        shader_->attach(OSKACOLOR_AT(max_level), oska_integer{3});
+        shader_->attach(OSKACOLOR_AT(texture),
+                        host.add_texture({1, 1, {{0.5f, 0.5f, 0.5f, 1.0f}}}));
+        shader_->attach(OSKACOLOR_AT(vc_color_channel), oska_integer{4});
+        shader_->attach(OSKACOLOR_AT(vc_intensity_channel), oska_integer{0});
+        shader_->attach(OSKACOLOR_AT(vc_range_channel), oska_integer{3});
+        shader_->attach(OSKACOLOR_AT(vc_shadow_channel), oska_integer{5});
+        init();
+    }
+
+    // A fully shadowed light ray 4 away, under a shadow colour of 0.5, with
+    // the value doubled, a burn to twice as bright, the texel alpha taken
+    // as it is and a linear range to 10, from a sample with vertex data.
+    oska_color shadowed_light_ray() {
+        oskacolor_params &p = params();
+        p.value = 1.0f;
+        p.burn_multiplier = 2.0f;
+        p.alpha_scale = 1.0f;
+        p.decay_end = 10.0f;
+        p.shadow_color = {0.5f, 0.5f, 0.5f, 1.0f};
+        host.set_shadow(0, {0, 0, 0, 0});
+        state().distance = 4.0;
+        std::vector<oska_vector> vectors(11);
+        vectors[0] = {0.5f, 0.5f, 0};        // channel 0, and the texture coordinate
+        vectors[6] = {0.8f, 9, 9};           // channel 3
+        vectors[8] = {0.5f, 0.25f, 0.125f};  // channel 4
+        vectors[10] = {0.25f, 0.25f, 0.25f}; // channel 5
+        set_vectors(vectors);
+        host.clear_calls();
+        return evaluate();
+    }
+};
 
 TEST_F(OskacolorInit, ShaderWideCallsOnlyAskForInstanceCalls) {
     oska_boolean init_req = 0;
@@ -25,7 +77,6 @@ TEST_F(OskacolorInit, ShaderWideCallsOnlyAskForInstanceCalls) {
     EXPECT_TRUE(host.calls().empty());
 }
 
-// Every parameter read at init is attached, so the log shows each read.
 TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
     struct Branch {
         const char *name;
@@ -47,28 +98,7 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
     };
     for (const Branch &branch : branches) {
         SCOPED_TRACE(branch.name);
-        restart({OSKA_AREA_OBJECT, 1.5f}, 2.5f);
-        const oska_tag tex = host.add_texture({1, 1, {{0.5f, 0.5f, 0.5f, 1.0f}}});
-        for (std::size_t at :
-             {OSKACOLOR_AT(shadows), OSKACOLOR_AT(decay), OSKACOLOR_AT(use_alpha),
-              OSKACOLOR_AT(burn), OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(texture_range),
-              OSKACOLOR_AT(tint_shadow), OSKACOLOR_AT(directional), OSKACOLOR_AT(cosine),
-              OSKACOLOR_AT(use_texture), OSKACOLOR_AT(vc_color), OSKACOLOR_AT(vc_intensity),
-              OSKACOLOR_AT(vc_range), OSKACOLOR_AT(vc_shadow)}) {
-            shader_->attach(at, oska_boolean{1});
-        }
-        shader_->attach(OSKACOLOR_AT(decay), oska_integer{3});
-        shader_->attach(OSKACOLOR_AT(use_vertex_color), oska_boolean{branch.vertex});
-        shader_->attach(OSKACOLOR_AT(threshold), 0.25f);
-        shader_->attach(OSKACOLOR_AT(max_level), oska_integer{3});
-        shader_->attach(OSKACOLOR_AT(texture), tex);
-        shader_->attach(OSKACOLOR_AT(vc_color_channel), oska_integer{4});
-        shader_->attach(OSKACOLOR_AT(vc_intensity_channel), oska_integer{0});
-        shader_->attach(OSKACOLOR_AT(vc_range_channel), oska_integer{3});
-        shader_->attach(OSKACOLOR_AT(vc_shadow_channel), oska_integer{5});
-
-        init();
-
+        init_attached(branch.vertex);
         std::vector<std::string> expected = {
             "mi_mem_int_allocate(oskacolor, 70, 100)",
             query(OSKA_QUERY_SETTINGS_SLOT, 0),
@@ -89,9 +119,17 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
         }
         expected.push_back(phen(OSKACOLOR_AT(shadows)));
         EXPECT_EQ(host.calls(), expected);
+    }
+}
 
-        // What the host and the attached parameters gave is what evaluations
-        // use. An eye ray: a hundredfold (directional), over the divisor
+// What the host and the attached parameters gave at init is what the
+// evaluations use.
+TEST_F(OskacolorInit, EvaluationsUseWhatInitRead) {
+    for (bool vertex : {true, false}) {
+        SCOPED_TRACE(vertex ? "vertex colour" : "texture");
+        init_attached(vertex);
+
+        // An eye ray: a hundredfold (directional), over the divisor
         // (physical).
         state().ray_kind = OSKA_RAY_EYE;
         params().color = {4.0f, 4.0f, 4.0f, 1.0f};
@@ -109,8 +147,8 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
         params().alpha_scale = 1.0f;
         host.clear_calls();
         const float lit = 0.5f / (0.125f * kFourPi);
-        EXPECT_COLOR_NEAR(evaluate(), lit, lit, lit, branch.vertex ? 0.5f : 1.0f);
-        EXPECT_EQ(host.count("mi_lookup_color_texture"), branch.vertex ? 0 : 1);
+        EXPECT_COLOR_NEAR(evaluate(), lit, lit, lit, vertex ? 0.5f : 1.0f);
+        EXPECT_EQ(host.count("mi_lookup_color_texture"), vertex ? 0 : 1);
 
         // Shadows traced below trace depth 3 only.
         for (int level : {3, 2}) {
@@ -141,36 +179,19 @@ TEST_F(OskacolorInit, BranchRules) {
         oska_boolean use_vertex_color, use_texture, vc_color;
         bool zero_texture;
         bool texture_fields, adjustments, vertex_fields;
-        oska_color expected;
+        float r, g, b; // alpha: 0.5 with vertex data, else 1
     };
-    // Untextured: 1 (intensity) x 0.6 (linear range 0 to 10 at 4) x 0.5
-    // (shadow colour). The texel (0.5, 0.25, 0.125, alpha 0.8): value
-    // doubled, burned twice as bright, times its alpha, sets the range end to
-    // 8 (x 0.5) and tints the shadow. Vertex data: intensity 0.5 (channel 0),
-    // colour (0.5, 0.25, 0.125) adjusted as the texel (channel 4), range end
-    // 8 (channel 3), shadow colour 0.25 (channel 5).
+    // Untextured: 1 (intensity) x 0.6 (range) x 0.5 (shadow colour). The
+    // texel (0.5, 0.25, 0.125, alpha 0.8): value doubled, burned, times its
+    // alpha, sets the range end to 8 (x 0.5) and tints the shadow. Vertex
+    // data: intensity 0.5, colour adjusted as the texel, range end 8, shadow
+    // colour 0.25.
     const Case cases[] = {
-        {"no source", 0, 0, 1, false, false, false, false, {0.3f, 0.3f, 0.3f, 1}},
-        {"texture", 0, 1, 1, false, true, true, false, {0.64f, 0.16f, 0.04f, 1}},
-        {"texture without tag", 0, 1, 1, true, false, false, false, {0.3f, 0.3f, 0.3f, 1}},
-        {"vertex over texture",
-         1,
-         1,
-         1,
-         false,
-         false,
-         true,
-         true,
-         {0.125f, 0.0625f, 0.03125f, 0.5f}},
-        {"vertex without colour",
-         1,
-         0,
-         0,
-         false,
-         false,
-         false,
-         true,
-         {0.0625f, 0.0625f, 0.0625f, 0.5f}},
+        {"no source", 0, 0, 1, false, false, false, false, 0.3f, 0.3f, 0.3f},
+        {"texture", 0, 1, 1, false, true, true, false, 0.64f, 0.16f, 0.04f},
+        {"texture without tag", 0, 1, 1, true, false, false, false, 0.3f, 0.3f, 0.3f},
+        {"vertex over texture", 1, 1, 1, false, false, true, true, 0.125f, 0.0625f, 0.03125f},
+        {"vertex without colour", 1, 0, 0, false, false, false, true, 0.0625f, 0.0625f, 0.0625f},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,28 +218,7 @@ TEST_F(OskacolorInit, BranchRules) {
         EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(burn)), adjustment_reads);
         EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(hsv_adjust)), adjustment_reads);
         EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(tint_shadow)), adjustment_reads);
-
-        p.value = 1.0f;
-        p.burn_multiplier = 2.0f;
-        p.alpha_scale = 1.0f;
-        p.decay_end = 10.0f;
-        p.shadow_color = {0.5f, 0.5f, 0.5f, 1.0f};
-        host.set_shadow(0, {0, 0, 0, 0});
-        state().distance = 4.0;
-        set_vectors({{0.5f, 0.5f, 0},
-                     {},
-                     {},
-                     {},
-                     {},
-                     {},
-                     {0.8f, 9, 9},
-                     {},
-                     {0.5f, 0.25f, 0.125f},
-                     {},
-                     {0.25f, 0.25f, 0.25f}});
-        host.clear_calls();
-        const oska_color &e = c.expected;
-        EXPECT_COLOR_NEAR(evaluate(), e.r, e.g, e.b, e.a);
+        EXPECT_COLOR_NEAR(shadowed_light_ray(), c.r, c.g, c.b, c.vertex_fields ? 0.5f : 1.0f);
         EXPECT_EQ(host.count("mi_lookup_color_texture"), texture_reads);
     }
 }
