@@ -3,6 +3,7 @@
 // configurations of the shader.
 #include "support/library.h"
 #include "support/one_light.h"
+#include "support/oskacolor_record.h"
 
 #include <oska/host/testing.h>
 #include <oska/host_api.h>
@@ -87,16 +88,10 @@ void BM_oskacolor_directional_cosine(benchmark::State &bench) {
 
 void BM_oskacolor_texture_hsv_burn_linear(benchmark::State &bench) {
     evaluate(bench, [](oskacolor_params &p) {
-        p.use_texture = p.hsv_adjust = p.burn = 1;
-        p.hue = 0.1f;
-        p.saturation = -0.2f;
-        p.value = 0.3f;
-        p.burn_multiplier = 1.5f;
-        p.burn_threshold = 0.2f;
-        p.burn_power = 2.0f;
-        p.decay = OSKA_DECAY_LINEAR;
-        p.decay_start = 1.0f;
-        p.decay_end = 10.0f;
+        p.use_texture = 1;
+        oska::test::set_hsv(p, 0.1f, -0.2f, 0.3f);
+        oska::test::set_burn(p, 1.5f, 0.2f, 2.0f);
+        oska::test::set_decay(p, OSKA_DECAY_LINEAR, 1.0f, 10.0f);
     });
 }
 
@@ -105,8 +100,7 @@ void BM_oskacolor_vertex_physical_shadows(benchmark::State &bench) {
         p.use_vertex_color = p.vc_color = p.vc_shadow = 1;
         p.vc_color_channel = 1;
         p.vc_shadow_channel = 2;
-        p.decay = OSKA_DECAY_PHYSICAL;
-        p.decay_start = 2.0f;
+        oska::test::set_decay(p, OSKA_DECAY_PHYSICAL, 2.0f, 0.0f);
         p.shadows = 1;
         p.max_level = 4;
     });

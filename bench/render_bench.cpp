@@ -42,7 +42,7 @@ void Showcase_LightSamples(benchmark::State &state) {
             settings.sampler = state.range(1) == 0 ? SamplerKind::random : SamplerKind::sobol;
             for (auto _ : state) {
                 Stats stats;
-                Framebuffer image = render(session, settings, &stats);
+                Framebuffer image = render(session.lit(), settings, &stats);
                 benchmark::DoNotOptimize(image.rgb.data());
                 samples += stats.light_samples;
                 calls += stats.shader_calls;

@@ -46,7 +46,7 @@ struct Run {
 
 Run render_with(const Session &session, RenderSettings settings) {
     Run run;
-    run.image = render(session, settings, &run.stats);
+    run.image = render(session.lit(), settings, &run.stats);
     return run;
 }
 

@@ -22,6 +22,7 @@
 #include <deque>
 #include <string>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -42,17 +43,8 @@ static_assert(std::is_same_v<std::intmax_t, long>, "%j reads a long here");
 static_assert(std::is_same_v<std::ptrdiff_t, long>, "%t reads a long here");
 static_assert(sizeof(std::size_t) == sizeof(long), "%z reads a long-sized word here");
 
-enum class Kind : std::uint8_t { integer, long_integer, long_long, real, long_real, pointer };
-
-struct Argument {
-    Kind kind = Kind::integer;
-    int integer = 0;
-    long long_integer = 0;
-    long long long_long = 0;
-    double real = 0.0;
-    long double long_real = 0.0L;
-    const char *pointer = nullptr;
-};
+// One argument of a message, as the type its conversion reads.
+using Argument = std::variant<int, long, long long, double, long double, const char *>;
 
 struct Message {
     int level = 2;
@@ -97,11 +89,15 @@ std::size_t arguments_left(const Message &message) {
     return kMaxArguments - message.arguments.size();
 }
 
+// A whole number of type T; for an unsigned conversion one that is not
+// negative, so that it reads the same either way.
+template <class T> T whole_number(FuzzedDataProvider &in, bool is_unsigned) {
+    const T value = in.ConsumeIntegral<T>();
+    return is_unsigned && value < 0 ? -(value + 1) : value;
+}
+
 void add_star(FuzzedDataProvider &in, Message &message) {
-    Argument star;
-    star.kind = Kind::integer;
-    star.integer = in.ConsumeIntegralInRange<int>(-kMaxField, kMaxField);
-    message.arguments.push_back(star);
+    message.arguments.emplace_back(in.ConsumeIntegralInRange<int>(-kMaxField, kMaxField));
 }
 
 // `field` ("*" or ".*") in the directive with its argument, when the
@@ -182,48 +178,31 @@ void add_conversion(FuzzedDataProvider &in, Message &message) {
     Argument value;
     if (conversion.letter == 's') {
         message.texts.push_back(in.ConsumeRandomLengthString(4 * kMessageBuffer));
-        value.kind = Kind::pointer;
-        value.pointer = message.texts.back().c_str();
+        value = message.texts.back().c_str();
     } else if (conversion.letter == 'p') {
-        value.kind = Kind::pointer;
-        value.pointer = reinterpret_cast<const char *>(in.ConsumeIntegral<std::uintptr_t>());
+        value = reinterpret_cast<const char *>(in.ConsumeIntegral<std::uintptr_t>());
     } else if (conversion.letter == 'c') {
-        value.kind = Kind::integer;
-        value.integer = in.ConsumeIntegral<int>();
+        value = in.ConsumeIntegral<int>();
     } else if (conversion.is_float) {
         const std::uint64_t bits = in.ConsumeIntegral<std::uint64_t>();
         double real;
         std::memcpy(&real, &bits, sizeof real);
         if (in.ConsumeBool()) {
             directive += 'L';
-            value.kind = Kind::long_real;
-            value.long_real = real;
+            value = static_cast<long double>(real);
         } else {
-            value.kind = Kind::real;
-            value.real = real;
+            value = real;
         }
     } else {
         static constexpr const char *kLengths[] = {"", "hh", "h", "l", "ll", "j", "z", "t"};
         const std::string length = in.PickValueInArray(kLengths);
         directive += length;
         if (length == "ll") {
-            value.kind = Kind::long_long;
-            value.long_long = in.ConsumeIntegral<long long>();
-            if (conversion.is_unsigned && value.long_long < 0) {
-                value.long_long = -(value.long_long + 1);
-            }
+            value = whole_number<long long>(in, conversion.is_unsigned);
         } else if (length == "l" || length == "j" || length == "z" || length == "t") {
-            value.kind = Kind::long_integer;
-            value.long_integer = in.ConsumeIntegral<long>();
-            if (conversion.is_unsigned && value.long_integer < 0) {
-                value.long_integer = -(value.long_integer + 1);
-            }
+            value = whole_number<long>(in, conversion.is_unsigned);
         } else {
-            value.kind = Kind::integer;
-            value.integer = in.ConsumeIntegral<int>();
-            if (conversion.is_unsigned && value.integer < 0) {
-                value.integer = -(value.integer + 1);
-            }
+            value = whole_number<int>(in, conversion.is_unsigned);
         }
     }
     directive += conversion.letter;
@@ -315,21 +294,8 @@ template <class... Values> void send(const Message &message, bool bound, Values.
         return;
     }
     if constexpr (given < kMaxArguments) {
-        const Argument &next = message.arguments[given];
-        switch (next.kind) {
-        case Kind::integer:
-            return send(message, bound, values..., next.integer);
-        case Kind::long_integer:
-            return send(message, bound, values..., next.long_integer);
-        case Kind::long_long:
-            return send(message, bound, values..., next.long_long);
-        case Kind::real:
-            return send(message, bound, values..., next.real);
-        case Kind::long_real:
-            return send(message, bound, values..., next.long_real);
-        case Kind::pointer:
-            return send(message, bound, values..., next.pointer);
-        }
+        std::visit([&](auto next) { send(message, bound, values..., next); },
+                   message.arguments[given]);
     }
 }
 

@@ -267,7 +267,7 @@ void render_scene(FuzzedDataProvider &input) {
     try {
         oska::render::Session session(loaded, {});
         session.open();
-        image = oska::render::render(session, oska::render::settings_of(loaded), nullptr);
+        image = oska::render::render(session.lit(), oska::render::settings_of(loaded), nullptr);
         session.close();
     } catch (const oska::render::Error &) {
         return; // the light refused, with a message

@@ -25,7 +25,7 @@ bool cancelled(const RenderSettings &settings) {
 // list it hands to the light shader. Each starts a cache line of its own, so
 // that one thread's counting never evicts what the next one reads.
 struct alignas(64) DirectLightIntegrator {
-    const Session &session;
+    const LitScene &scene;
     const RenderSettings &settings;
     Stats stats;
     std::vector<oska_vector> vectors;
@@ -34,10 +34,10 @@ struct alignas(64) DirectLightIntegrator {
     static constexpr int kBatch = 16;
     EmitterPoint batch[kBatch];
 
-    DirectLightIntegrator(const Session &owner, const RenderSettings &render_settings)
-        : session(owner), settings(render_settings) {
+    DirectLightIntegrator(const LitScene &lit, const RenderSettings &render_settings)
+        : scene(lit), settings(render_settings) {
         int most = 1;
-        for (const BoundLight &light : owner.lights()) {
+        for (const BoundLight &light : lit.lights) {
             most = std::max(most, light.vector_count);
         }
         vectors.assign(static_cast<std::size_t>(most), oska_vector{0, 0, 0});
@@ -69,14 +69,14 @@ struct alignas(64) DirectLightIntegrator {
 
     // The emitter's own brightness, as the light shader answers an eye ray.
     Vec3 emission(const BoundLight &light, const Hit &hit, const SurfacePoint &point) {
-        const Mesh &mesh = session.scene().objects[light.object].mesh;
+        const Mesh &mesh = scene.scene->objects[light.object].mesh;
         set_vectors(light, mesh, point.uv, hit.triangle, hit.b1, hit.b2);
         SampleContext context{{}, {}, nullptr};
         oska_state state = state_for(light, OSKA_RAY_EYE, hit.distance, &context);
         state.sample = state.parent = &state;
         oska_color color{0, 0, 0, 0};
         ++stats.shader_calls;
-        if (!session.light_shader()(&color, &state, light.shader->record())) {
+        if (!scene.light_shader(&color, &state, light.shader->record())) {
             return {};
         }
         return {color.r, color.g, color.b};
@@ -94,7 +94,7 @@ struct alignas(64) DirectLightIntegrator {
     // sequence's sample `start` on, and their geometry as seen from `at`.
     void draw_batch(int index, uint32_t start, int n, const SurfacePoint &at, PixelSampler &sampler,
                     BatchGeometry &geometry) {
-        const BoundLight &light = session.lights()[static_cast<std::size_t>(index)];
+        const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         float u1[kBatch], u2[kBatch], u3[kBatch];
         sampler.light_samples(static_cast<uint32_t>(index), start, n, u1, u2, u3);
         light.sampler->sample(u1, u2, settings.sampler == SamplerKind::random ? u3 : nullptr, n,
@@ -124,10 +124,10 @@ struct alignas(64) DirectLightIntegrator {
     // for camera sample `camera_index`.
     Vec3 irradiance(int index, const SurfacePoint &at, PixelSampler &sampler,
                     uint32_t camera_index) {
-        const BoundLight &light = session.lights()[static_cast<std::size_t>(index)];
+        const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         int count = light.samples > 0 ? light.samples : settings.light_samples;
-        const Mesh &mesh = session.scene().objects[light.object].mesh;
-        const float eps = session.geometry().epsilon();
+        const Mesh &mesh = scene.scene->objects[light.object].mesh;
+        const float eps = scene.geometry->epsilon();
         Vec3 sum;
         uint32_t first = block_start(count, camera_index);
         // The points are drawn a batch at a time, ahead of the shader calls.
@@ -136,7 +136,7 @@ struct alignas(64) DirectLightIntegrator {
         SampleContext context{at.position + at.geometric_normal * eps, {}, &stats.shadow_rays};
         oska_state state = state_for(light, OSKA_RAY_LIGHT, 0, &context);
         state.sample = state.parent = &state;
-        oska_shader_fn shader = session.light_shader();
+        oska_shader_fn shader = scene.light_shader;
         void *params = light.shader->record();
         BatchGeometry geometry;
         for (int i = 0; i < count; ++i) {
@@ -180,26 +180,26 @@ struct alignas(64) DirectLightIntegrator {
         if (object.material < 0) {
             return {0.75f, 0.75f, 0.75f};
         }
-        const MaterialDesc &material = session.scene().materials[object.material];
+        const MaterialDesc &material = scene.scene->materials[object.material];
         if (material.texture < 0) {
             return material.color;
         }
         oska_color texel;
-        lookup(session.scene().textures[static_cast<std::size_t>(material.texture)].image,
+        lookup(scene.scene->textures[static_cast<std::size_t>(material.texture)].image,
                uv.x * material.repeat_u, uv.y * material.repeat_v, true, &texel);
         return material.color * Vec3{texel.r, texel.g, texel.b};
     }
 
     Vec3 radiance(const Ray &ray, PixelSampler &sampler, uint32_t camera_index) {
-        Hit hit = session.geometry().intersect(ray.origin, ray.direction);
+        Hit hit = scene.geometry->intersect(ray.origin, ray.direction);
         if (hit.object < 0) {
-            return session.scene().background;
+            return scene.scene->background;
         }
-        const ObjectDesc &object = session.scene().objects[hit.object];
+        const ObjectDesc &object = scene.scene->objects[hit.object];
         SurfacePoint point = surface_point(object.mesh, hit.triangle, hit.b1, hit.b2);
         Vec3 result;
-        for (int index : session.lights_of_object(hit.object)) {
-            result += emission(session.lights()[index], hit, point);
+        for (int index : scene.lights_of(hit.object)) {
+            result += emission(scene.lights[index], hit, point);
         }
         // Shade the side the camera sees.
         if (dot(point.geometric_normal, ray.direction) > 0) {
@@ -207,7 +207,7 @@ struct alignas(64) DirectLightIntegrator {
             point.normal = -point.normal;
         }
         Vec3 irradiance_sum;
-        const std::vector<BoundLight> &lights = session.lights();
+        const std::vector<BoundLight> &lights = scene.lights;
         for (std::size_t i = 0; i < lights.size(); ++i) {
             if (lights[i].object != hit.object) { // a light does not light its own object
                 irradiance_sum += irradiance(static_cast<int>(i), point, sampler, camera_index);
@@ -222,7 +222,6 @@ struct alignas(64) DirectLightIntegrator {
         if (cancelled(settings)) {
             return;
         }
-        const Scene &scene = session.scene();
         // A single camera sample in all is the pixel's centre.
         bool centre = settings.spp == 1 && settings.time_limit <= 0 && settings.noise_target <= 0;
         for (int x = 0; x < settings.width; ++x) {
@@ -236,7 +235,7 @@ struct alignas(64) DirectLightIntegrator {
                 if (!centre) {
                     sampler.camera(index, &jx, &jy);
                 }
-                Ray ray = camera_ray(scene.camera, settings.width, settings.height,
+                Ray ray = camera_ray(scene.scene->camera, settings.width, settings.height,
                                      static_cast<float>(x) + jx, static_cast<float>(y) + jy);
                 // The light seen directly can overflow too: the sample is
                 // left out.
@@ -381,7 +380,7 @@ Ray camera_ray(const Camera &camera, int width, int height, float px, float py) 
     return {camera.position, normalize(forward + right * (sx * t) + up * (sy * t))};
 }
 
-Framebuffer render(const Session &session, const RenderSettings &settings, Stats *stats,
+Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats *stats,
                    const std::function<void(const Progress &)> &progress) {
     ProgressReporter reporter(settings.height, progress);
     bool progressive = settings.time_limit > 0 || settings.noise_target > 0;
@@ -391,7 +390,7 @@ Framebuffer render(const Session &session, const RenderSettings &settings, Stats
     std::vector<DirectLightIntegrator> integrators;
     integrators.reserve(static_cast<std::size_t>(threads));
     for (int i = 0; i < threads; ++i) {
-        integrators.emplace_back(session, settings);
+        integrators.emplace_back(scene, settings);
     }
 
     int passes = 0;

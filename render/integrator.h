@@ -24,8 +24,9 @@
 #define OSKA_RENDER_INTEGRATOR_H
 
 #include "framebuffer.h"
+#include "lit_scene.h"
 #include "sampler.h"
-#include "session.h"
+#include "scene.h"
 #include "vec.h"
 
 #include <atomic>
@@ -82,9 +83,9 @@ struct Ray {
 // left corner (a pixel's centre is at +0.5).
 Ray camera_ray(const Camera &camera, int width, int height, float px, float py);
 
-// Renders the session's scene. `progress` (if set) is called from the
-// calling thread a few times a second and once at the end.
-Framebuffer render(const Session &session, const RenderSettings &settings, Stats *stats,
+// Renders a scene an open session has lit (Session::lit()). `progress`
+// (if set) is called from the calling thread a few times a second and once at the end.
+Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats *stats,
                    const std::function<void(const Progress &)> &progress = nullptr);
 
 } // namespace oska::render

@@ -48,7 +48,7 @@ void render_scene(const SceneSource &source, const SceneRun &run, RenderedScene 
         if (run.adjust) {
             run.adjust(out.settings);
         }
-        out.image = render(session, out.settings, &out.stats, run.progress);
+        out.image = render(session.lit(), out.settings, &out.stats, run.progress);
         if (run.rendered) {
             run.rendered();
         }

@@ -113,7 +113,7 @@ oska_tag Session::tag_of(const std::string &name) const {
         return objects_[static_cast<std::size_t>(i)].instance;
     }
     if (int i = scene_.find_light(name); i >= 0) {
-        return lights_[static_cast<std::size_t>(i)].instance;
+        return lit_.lights[static_cast<std::size_t>(i)].instance;
     }
     if (int i = scene_.find_texture(name); i >= 0) {
         return textures_[static_cast<std::size_t>(i)].tag;
@@ -249,7 +249,9 @@ void Session::load_library() {
 // Geometry and textures, and the host's scene database.
 void Session::fill_database() {
     host::Host &host = the_host();
-    geometry_ = std::make_unique<Geometry>(scene_.objects);
+    lit_.scene = &scene_;
+    lit_.geometry = std::make_unique<Geometry>(scene_.objects);
+    lit_.lights_of_object.assign(scene_.objects.size(), {});
     for (const TextureDesc &texture : scene_.textures) {
         oska_tag tag = host.add_texture(host::Image{}, texture.name.c_str());
         texture_of_tag_.resize(tag + 1, -1);
@@ -258,7 +260,7 @@ void Session::fill_database() {
     }
     for (const ObjectDesc &object : scene_.objects) {
         oska_tag tag = host.add_element(OSKA_TYPE_OBJECT, object.name.c_str());
-        objects_.push_back({host.add_instance(tag, object.name.c_str()), {}});
+        objects_.push_back({host.add_instance(tag, object.name.c_str())});
     }
     for (const LightDesc &light : scene_.lights) {
         // A plain light until a scene shader binds it to an object.
@@ -272,7 +274,7 @@ void Session::fill_database() {
         record.desc = &light;
         record.light = tag;
         record.instance = host.add_instance(tag, light.name.c_str(), light.emit_divisor);
-        lights_.push_back(std::move(record));
+        lit_.lights.push_back(std::move(record));
     }
 }
 
@@ -290,7 +292,7 @@ void Session::route_lookups() {
         const Image &image = (*textures)[static_cast<std::size_t>((*texture_of_tag)[tag])].image;
         return oska_boolean(lookup(image, coord->x, coord->y, false, result) ? 1 : 0);
     });
-    const Geometry *geometry = geometry_.get();
+    const Geometry *geometry = lit_.geometry.get();
     host.set_shadow_tracer([geometry](oska_color *transmission, oska_state *state) {
         // A state that is not one of the renderer's light samples sees
         // nothing in the way.
@@ -352,8 +354,8 @@ void Session::bind_light(std::size_t index) {
         throw Error(located(desc.where, "'" + call.shader + "' is not a light shader"));
     }
     Shader &s = shader(call.shader, desc.where);
-    light_shader_ = s.call;
-    BoundLight &bound = lights_[index];
+    lit_.light_shader = s.call;
+    BoundLight &bound = lit_.lights[index];
     bound.shader = &host.add_shader(call.shader.c_str(), call.decl->record_size, array_bytes(call));
     fill_record(bound.shader->storage, call);
     bound.params = bound.shader->params<oskacolor_params>();
@@ -388,7 +390,8 @@ void Session::bind_light(std::size_t index) {
         throw Error(located(desc.where, "not bound to an object (give it an 'object', or bind it "
                                         "with oskalight in 'shaders')"));
     }
-    objects_[static_cast<std::size_t>(bound.object)].lights.push_back(static_cast<int>(index));
+    lit_.lights_of_object[static_cast<std::size_t>(bound.object)].push_back(
+        static_cast<int>(index));
 }
 
 // An empty host whose messages wait for take_messages.
@@ -416,7 +419,7 @@ void Session::open() {
 }
 
 void Session::check_light(std::size_t index, const ShaderCall &call) const {
-    const BoundLight &light = lights_.at(index);
+    const BoundLight &light = lit_.lights.at(index);
     // The switches and channels, as the record would hold them.
     std::vector<unsigned char> record(
         std::max(sizeof(oskacolor_params), call.decl->record_size + array_bytes(call)));
@@ -427,7 +430,7 @@ void Session::check_light(std::size_t index, const ShaderCall &call) const {
 }
 
 void Session::refresh_light(std::size_t index, const ShaderCall &call) {
-    BoundLight &light = lights_.at(index);
+    BoundLight &light = lit_.lights.at(index);
     if (array_bytes(call) != 0) {
         throw Error(located(light.desc->where, "a light takes no array parameter"));
     }
@@ -456,7 +459,7 @@ void Session::refresh_light(std::size_t index, const ShaderCall &call) {
 
 std::vector<Session::Answer> Session::evaluate_light_at(std::size_t index, const ShaderCall &call,
                                                         std::vector<oska_state> &states) {
-    const BoundLight &light = lights_.at(index);
+    const BoundLight &light = lit_.lights.at(index);
     if (array_bytes(call) != 0 || call.shader != light.desc->shader.shader) {
         throw Error(located(light.desc->where, "not parameters of its shader"));
     }

@@ -7,7 +7,7 @@
 #ifndef OSKA_RENDER_SESSION_H
 #define OSKA_RENDER_SESSION_H
 
-#include "geometry.h"
+#include "lit_scene.h"
 #include "scene.h"
 
 #include <oska/host/host.h>
@@ -21,28 +21,6 @@
 #include <vector>
 
 namespace oska::render {
-
-// A light ready to be sampled: bound to its emitting object, its shader
-// initialised.
-struct BoundLight {
-    const LightDesc *desc = nullptr;
-    oska_tag light = 0;
-    oska_tag instance = 0; // the light instance the shader serves
-    host::ShaderInstance *shader = nullptr;
-    const oskacolor_params *params = nullptr; // the shader's record, as set
-    int object = -1;                          // emitting object, index into the scene's objects
-    int samples = 0;      // light samples per shading point; 0: the render's default
-    int vector_count = 1; // entries in a sample's vector list
-    std::unique_ptr<AreaSampler> sampler;
-};
-
-// What the renderer's shader states carry for the host's hooks (host_data):
-// for a light sample, the segment from the shaded point to the sample and the
-// thread's shadow ray counter (null for other states).
-struct SampleContext {
-    Vec3 from, to;
-    long *shadow_rays = nullptr;
-};
 
 struct SessionOptions {
     // Receives each message of the library, as a line ready to print.
@@ -68,18 +46,13 @@ class Session {
     void close();
 
     const Scene &scene() const { return scene_; }
-    const Geometry &geometry() const { return *geometry_; }
-    const std::vector<BoundLight> &lights() const { return lights_; }
-    oska_shader_fn light_shader() const { return light_shader_; }
+    // What a render reads: built by open(), valid until the session ends.
+    const LitScene &lit() const { return lit_; }
+    const std::vector<BoundLight> &lights() const { return lit_.lights; }
 
     // The library's exports called so far, in order: "oskacolor_version",
     // "oskacolor_init(0)", "oskacolor_init(lights[0] 'a')", "oskalight(shaders[0])", ...
     const std::vector<std::string> &protocol() const { return protocol_; }
-
-    // Lights bound to object `index` (the emitter the camera may see).
-    const std::vector<int> &lights_of_object(int index) const {
-        return objects_[static_cast<std::size_t>(index)].lights;
-    }
 
     // ---- Changing a light between renders (never while one runs).
     // Throws Error when `call` would make light `index` read a vertex
@@ -129,22 +102,19 @@ class Session {
     const Scene &scene_;
     SessionOptions options_;
     host::Library library_;
-    std::unique_ptr<Geometry> geometry_;
     std::vector<std::unique_ptr<Shader>> shaders_;
     // One record per object and texture of the scene, in its order; the
-    // lights' are lights_, made with their tags and bound when opened.
+    // lights' are in lit_, made with their tags and bound when opened.
     struct ObjectRecord {
         oska_tag instance = 0;
-        std::vector<int> lights; // bound to it, indices into lights_
     };
     struct TextureRecord {
         oska_tag tag = 0;
     };
     std::vector<ObjectRecord> objects_;
     std::vector<TextureRecord> textures_;
-    std::vector<BoundLight> lights_;
+    LitScene lit_;
     std::vector<int> texture_of_tag_; // texture index by tag, -1 for other tags
-    oska_shader_fn light_shader_ = nullptr;
     std::vector<std::string> protocol_;
     // For evaluate_light_at, made at its first use.
     host::ShaderInstance *evaluator_ = nullptr;

@@ -2,6 +2,7 @@
 // and its diagnostics, a missing host function, the extra word of mi_query,
 // the message buffer, param_eval, and first calls from many threads.
 #include "support/diagnostics.h"
+#include "support/one_light.h"
 #include "support/oska_test.h"
 #include "support/probe.h"
 
@@ -50,7 +51,7 @@ struct Answers {
 
 // A scene with something for every host function to answer, and the probe
 // bound to the testing host.
-class Binding : public OskaTest {
+class Binding : public OskaTest, protected Lamp {
   protected:
     static constexpr std::size_t kAttached = 8; // offset of an attached parameter
     static constexpr oska_color kTransmission{0.25f, 0.5f, 0.75f, 1.0f};
@@ -60,8 +61,7 @@ class Binding : public OskaTest {
         OskaTest::SetUp();
         ASSERT_NE(probe.set_module, nullptr);
         probe.set_module(host::module_handle());
-        light = host.add_light({OSKA_AREA_OBJECT, 2.5f, "light"});
-        light_instance = host.add_instance(light, "lamp", 4.0f);
+        add_lamp(host, {OSKA_AREA_OBJECT, 2.5f, "light"}, 4.0f);
         host::Image image;
         image.width = 2;
         image.height = 2;
@@ -138,8 +138,6 @@ class Binding : public OskaTest {
     }
 
     Probe probe;
-    oska_tag light = 0;
-    oska_tag light_instance = 0;
     oska_tag texture = 0;
     host::ShaderInstance *shader = nullptr;
     oska_state *state = nullptr;

@@ -123,12 +123,22 @@ struct Seen {
 };
 
 struct FaultCase {
-    const char *fault;
+    std::string fault;
     HostSetup setup;
     const char *group; // the group(s) whose checks fail, ", " apart; empty: none
-    const char *named; // what the failure lines must say
+    std::string named; // what the failure lines must say
     Seen seen;
 };
+
+// The host's module lacks `function`: the host-function check names it, and
+// the check `needs_it` is not exercised, saying `said`.
+FaultCase missing(const char *function, const char *needs_it, const char *said) {
+    return {std::string("no ") + function,
+            lacking(function),
+            "host functions",
+            std::string(function) + " is not exported",
+            {needs_it, "NOT EXERCISED", said}};
+}
 
 class ProbeTest : public ::testing::Test {
   protected:
@@ -364,31 +374,11 @@ std::vector<FaultCase> earlier_fault_cases() {
 
 std::vector<FaultCase> missing_function_cases() {
     return {
-        {"no mi_query",
-         lacking("mi_query"),
-         "host functions",
-         "mi_query is not exported",
-         {"request 125 (emit divisor)", "NOT EXERCISED", "it needs mi_query"}},
-        {"no mi_db_type",
-         lacking("mi_db_type"),
-         "host functions",
-         "mi_db_type is not exported",
-         {"request 7 (light of an instance)", "NOT EXERCISED", "it needs mi_db_type"}},
-        {"no mi_api_tag_lookup",
-         lacking("mi_api_tag_lookup"),
-         "host functions",
-         "mi_api_tag_lookup is not exported",
-         {"lights: element", "NOT EXERCISED", "it needs mi_api_tag_lookup"}},
-        {"no mi_phen_eval",
-         lacking("mi_phen_eval"),
-         "host functions",
-         "mi_phen_eval is not exported",
-         {"value", "NOT EXERCISED", "attached, and it needs mi_phen_eval"}},
-        {"no mi_scene_edit",
-         lacking("mi_scene_edit"),
-         "host functions",
-         "mi_scene_edit is not exported",
-         {"light bound before instance init", "NOT EXERCISED", "it needs mi_scene_edit"}},
+        missing("mi_query", "request 125 (emit divisor)", "it needs mi_query"),
+        missing("mi_db_type", "request 7 (light of an instance)", "it needs mi_db_type"),
+        missing("mi_api_tag_lookup", "lights: element", "it needs mi_api_tag_lookup"),
+        missing("mi_phen_eval", "value", "attached, and it needs mi_phen_eval"),
+        missing("mi_scene_edit", "light bound before instance init", "it needs mi_scene_edit"),
     };
 }
 

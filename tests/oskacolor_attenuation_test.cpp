@@ -11,8 +11,6 @@
 namespace oska::test {
 namespace {
 
-constexpr float kFourPi = 12.566371f;
-
 using OskacolorAttenuation = OskacolorTest;
 
 // A white sample of intensity 1, so the result is the decay factor.
@@ -49,16 +47,12 @@ TEST_F(OskacolorAttenuation, DecayLaws) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        host.reset();
-        make_light({OSKA_AREA_OBJECT, c.exponent}, 1.0f);
-        params().decay = c.decay;
-        params().decay_start = c.start;
-        params().decay_end = c.end;
+        restart({OSKA_AREA_OBJECT, c.exponent}, 1.0f);
+        set_decay(c.decay, c.start, c.end);
         init();
         state().distance = c.distance;
         state().emission_dot = c.emission_dot;
-        oska_color result;
-        EXPECT_EQ(shade(result), c.accepted);
+        const oska_color result = evaluate(c.accepted);
         if (c.accepted) {
             EXPECT_NEAR(result.r, c.factor, c.factor * 1e-6f);
             EXPECT_EQ(result.g, result.r);
@@ -87,11 +81,8 @@ TEST_F(OskacolorAttenuation, RangeScaling) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        host.reset();
-        make_light({}, 1.0f);
-        params().decay = 1;
-        params().decay_start = 2.0f;
-        params().decay_end = 10.0f;
+        restart();
+        set_decay(1, 2.0f, 10.0f);
         if (c.texel_alpha) {
             params().use_texture = params().use_alpha = params().texture_range = 1;
             params().alpha_scale = 2.0f; // alpha 0.5, and the texel white once scaled
@@ -104,8 +95,7 @@ TEST_F(OskacolorAttenuation, RangeScaling) {
         host.fail_texture_lookups(c.fail_lookup);
         set_vectors({{0.5f, 0.5f, 0}, {}, {0.5f, 9, 9}});
         state().distance = c.distance;
-        oska_color result;
-        EXPECT_EQ(shade(result), c.accepted);
+        const oska_color result = evaluate(c.accepted);
         if (c.accepted) {
             EXPECT_FLOAT_EQ(result.g, c.factor);
         }
@@ -127,15 +117,13 @@ TEST_F(OskacolorAttenuation, ThresholdComesBeforeTheShadowRay) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.threshold);
-        host.reset();
-        make_light({}, 1.0f);
+        restart();
         params().threshold = c.threshold;
         params().color = c.color;
         params().shadows = params().max_level = 1;
         init();
         host.set_shadow(1, {1, 1, 1, 1});
-        oska_color result;
-        EXPECT_EQ(shade(result), c.accepted);
+        evaluate(c.accepted);
         EXPECT_EQ(host.count("mi_trace_shadow"), c.accepted);
     }
 }
@@ -150,16 +138,14 @@ TEST_F(OskacolorAttenuation, TraceLevelLimit) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.max_level << " " << c.reflection << " " << c.refraction);
-        host.reset();
-        make_light({}, 1.0f);
+        restart();
         params().shadows = 1;
         params().max_level = c.max_level;
         init();
         state().reflection_level = c.reflection;
         state().refraction_level = c.refraction;
         host.set_shadow(0, {0, 0, 0, 0}); // fully shadowed, black
-        oska_color result;
-        EXPECT_EQ(shade(result), 1);
+        const oska_color result = evaluate();
         EXPECT_EQ(host.count("mi_trace_shadow"), c.traced ? 1 : 0);
         EXPECT_EQ(result.r, c.traced ? 0.0f : 1.0f);
     }
@@ -182,15 +168,13 @@ TEST_F(OskacolorAttenuation, ShadowMix) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        host.reset();
-        make_light({}, 1.0f);
+        restart();
         params().shadows = params().max_level = 1;
         params().shadow_color = c.shadow;
         params().color = {1, 1, 1, 0.5f};
         init();
         host.set_shadow(c.traced, c.transmission);
-        oska_color result;
-        EXPECT_EQ(shade(result), 1);
+        const oska_color result = evaluate();
         EXPECT_COLOR_NEAR(result, 0.5f * c.r, 0.5f * c.g, 0.5f * c.b, 0.5f);
     }
 }
@@ -211,8 +195,7 @@ TEST_F(OskacolorAttenuation, ShadowColourFromVertexOrTint) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        host.reset();
-        make_light({}, 1.0f);
+        restart();
         params().shadows = params().max_level = params().tint_shadow = 1;
         params().shadow_color = {0.5f, 0.5f, 0.5f, 1};
         const oska_color source = {0.5f, 1.0f, 2.0f, 1};
@@ -228,8 +211,7 @@ TEST_F(OskacolorAttenuation, ShadowColourFromVertexOrTint) {
         host.set_shadow(0, {0, 0, 0, 0});
         host.fail_texture_lookups(c.fail_lookup);
         set_vectors({{0.5f, 0.5f, 0}, {}, {source.r, source.g, source.b}, {}, {0.25f, 0.5f, 0.5f}});
-        oska_color result;
-        EXPECT_EQ(shade(result), 1);
+        const oska_color result = evaluate();
         const float sr = c.fail_lookup ? 1.0f : source.r, sg = c.fail_lookup ? 1.0f : source.g,
                     sb = c.fail_lookup ? 1.0f : source.b;
         EXPECT_COLOR_NEAR(result, sr * c.r, sg * c.g, sb * c.b, 1.0f);
@@ -247,8 +229,7 @@ TEST_F(OskacolorAttenuation, StateWithoutSampleOrParentRecord) {
     state().orientation = 1;
     state().emission_dot = -0.5f;
     state().reflection_level = 1; // at the limit: no trace
-    oska_color result;
-    EXPECT_EQ(shade(result), 1);
+    const oska_color result = evaluate();
     EXPECT_COLOR_EQ(result, 0.5f, 0.5f, 0.5f, 1.0f);
     EXPECT_EQ(host.count("mi_trace_shadow"), 0);
 }
@@ -256,15 +237,11 @@ TEST_F(OskacolorAttenuation, StateWithoutSampleOrParentRecord) {
 // Many threads evaluating one instance share its settings read-only and get
 // exactly the single-thread result.
 TEST_F(OskacolorAttenuation, ConcurrentEvaluationsAgreeWithOneThread) {
-    params().use_texture = params().hsv_adjust = params().burn = params().tint_shadow = 1;
+    params().use_texture = params().tint_shadow = 1;
     params().texture = host.add_texture({2, 1, {{0.9f, 0.6f, 0.3f, 1}, {0.2f, 0.4f, 0.8f, 1}}});
-    params().hue = 0.1f;
-    params().saturation = -0.2f;
-    params().burn_multiplier = 1.5f;
-    params().burn_power = 1.0f;
-    params().decay = 1;
-    params().decay_start = 1.0f;
-    params().decay_end = 9.0f;
+    set_hsv(params(), 0.1f, -0.2f, 0.0f);
+    set_burn(params(), 1.5f, 0.0f, 1.0f);
+    set_decay(OSKA_DECAY_LINEAR, 1.0f, 9.0f);
     params().shadows = params().max_level = 1;
     params().shadow_color = {0.1f, 0.2f, 0.3f, 1};
     init();

@@ -1,12 +1,12 @@
 // Fixture of the oskacolor tests: one object light with one oskacolor
 // instance in the testing host, a light-ray state for it, and helpers to
-// initialise, evaluate and look at the instance's settings block.
+// initialise and evaluate the instance.
 #ifndef OSKA_TESTS_OSKACOLOR_FIXTURE_H
 #define OSKA_TESTS_OSKACOLOR_FIXTURE_H
 
-#include "oskacolor/settings.h"
 #include "support/one_light.h"
 #include "support/oska_test.h"
+#include "support/oskacolor_record.h"
 
 #include <cstddef>
 #include <string>
@@ -15,6 +15,9 @@
 namespace oska::test {
 
 #define OSKACOLOR_AT(field) offsetof(oskacolor_params, field)
+
+// The 32-bit float nearest 4 pi, over which a physical light spreads.
+constexpr float kFourPi = 12.566371f;
 
 class OskacolorTest : public OskaTest {
   protected:
@@ -34,8 +37,18 @@ class OskacolorTest : public OskaTest {
         state_ = &host.make_state(*shader_, light_instance_);
     }
 
+    // A fresh host holding only that scene, for a row of a table.
+    void restart(const host::LightDesc &desc = {}, float emit_divisor = 1.0f) {
+        host.reset();
+        make_light(desc, emit_divisor);
+    }
+
     oskacolor_params &params() { return *shader_->params<oskacolor_params>(); }
     oska_state &state() { return *state_; }
+
+    void set_decay(oska_integer law, float start, float end) {
+        test::set_decay(params(), law, start, end);
+    }
 
     // The sample's vector list: entry 0 the texture coordinate, entry 2n the
     // vertex vector of channel n.
@@ -59,8 +72,11 @@ class OskacolorTest : public OskaTest {
         return lib.oskacolor(&result, state_, &params());
     }
 
-    const oskacolor_data *settings() const {
-        return static_cast<const oskacolor_data *>(shader_->settings);
+    // One evaluation that must return `accepted`; its result.
+    oska_color evaluate(oska_boolean accepted = 1) {
+        oska_color result;
+        EXPECT_EQ(shade(result), accepted);
+        return result;
     }
 
     // The call log without the entries a test does not look at.

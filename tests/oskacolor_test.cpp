@@ -4,7 +4,6 @@
 #include "oskacolor_fixture.h"
 
 #include <climits>
-#include <cstring>
 
 namespace oska::test {
 namespace {
@@ -16,7 +15,59 @@ std::string query(int request, oska_tag tag) {
 }
 std::string phen(std::size_t offset) { return "mi_phen_eval(+" + std::to_string(offset) + ")"; }
 
-using OskacolorInit = OskacolorTest;
+class OskacolorInit : public OskacolorTest {
+  protected:
+    // A light of exponent 1.5 whose instance has emit divisor 2.5, and an
+    // instance initialised with every parameter read at init attached, so
+    // the log shows each read: every switch on, decay 3, threshold 0.25,
+    // trace depth 3, a texture of one grey texel, vertex channels 4
+    // (colour), 0 (intensity), 3 (range) and 5 (shadow). `vertex` chooses
+    // the colour-source branch.
+    void init_attached(bool vertex) {
+        restart({OSKA_AREA_OBJECT, 1.5f}, 2.5f);
+        for (std::size_t at :
+             {OSKACOLOR_AT(shadows), OSKACOLOR_AT(use_alpha), OSKACOLOR_AT(burn),
+              OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(texture_range), OSKACOLOR_AT(tint_shadow),
+              OSKACOLOR_AT(directional), OSKACOLOR_AT(cosine), OSKACOLOR_AT(use_texture),
+              OSKACOLOR_AT(vc_color), OSKACOLOR_AT(vc_intensity), OSKACOLOR_AT(vc_range),
+              OSKACOLOR_AT(vc_shadow)}) {
+            shader_->attach(at, oska_boolean{1});
+        }
+        shader_->attach(OSKACOLOR_AT(decay), oska_integer{3});
+        shader_->attach(OSKACOLOR_AT(use_vertex_color), oska_boolean{vertex});
+        shader_->attach(OSKACOLOR_AT(threshold), 0.25f);
+        shader_->attach(OSKACOLOR_AT(max_level), oska_integer{3});
+        shader_->attach(OSKACOLOR_AT(texture),
+                        host.add_texture({1, 1, {{0.5f, 0.5f, 0.5f, 1.0f}}}));
+        shader_->attach(OSKACOLOR_AT(vc_color_channel), oska_integer{4});
+        shader_->attach(OSKACOLOR_AT(vc_intensity_channel), oska_integer{0});
+        shader_->attach(OSKACOLOR_AT(vc_range_channel), oska_integer{3});
+        shader_->attach(OSKACOLOR_AT(vc_shadow_channel), oska_integer{5});
+        init();
+    }
+
+    // A fully shadowed light ray 4 away, under a shadow colour of 0.5, with
+    // the value doubled, a burn to twice as bright, the texel alpha taken
+    // as it is and a linear range to 10, from a sample with vertex data.
+    oska_color shadowed_light_ray() {
+        oskacolor_params &p = params();
+        p.value = 1.0f;
+        p.burn_multiplier = 2.0f;
+        p.alpha_scale = 1.0f;
+        p.decay_end = 10.0f;
+        p.shadow_color = {0.5f, 0.5f, 0.5f, 1.0f};
+        host.set_shadow(0, {0, 0, 0, 0});
+        state().distance = 4.0;
+        std::vector<oska_vector> vectors(11);
+        vectors[0] = {0.5f, 0.5f, 0};        // channel 0, and the texture coordinate
+        vectors[6] = {0.8f, 9, 9};           // channel 3
+        vectors[8] = {0.5f, 0.25f, 0.125f};  // channel 4
+        vectors[10] = {0.25f, 0.25f, 0.25f}; // channel 5
+        set_vectors(vectors);
+        host.clear_calls();
+        return evaluate();
+    }
+};
 
 TEST_F(OskacolorInit, ShaderWideCallsOnlyAskForInstanceCalls) {
     oska_boolean init_req = 0;
@@ -26,7 +77,6 @@ TEST_F(OskacolorInit, ShaderWideCallsOnlyAskForInstanceCalls) {
     EXPECT_TRUE(host.calls().empty());
 }
 
-// Every parameter read at init is attached, so the log shows each read.
 TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
     struct Branch {
         const char *name;
@@ -48,29 +98,7 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
     };
     for (const Branch &branch : branches) {
         SCOPED_TRACE(branch.name);
-        host.reset();
-        make_light({OSKA_AREA_OBJECT, 1.5f}, 2.5f);
-        const oska_tag tex = host.add_texture({});
-        for (std::size_t at :
-             {OSKACOLOR_AT(shadows), OSKACOLOR_AT(decay), OSKACOLOR_AT(use_alpha),
-              OSKACOLOR_AT(burn), OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(texture_range),
-              OSKACOLOR_AT(tint_shadow), OSKACOLOR_AT(directional), OSKACOLOR_AT(cosine),
-              OSKACOLOR_AT(use_texture), OSKACOLOR_AT(vc_color), OSKACOLOR_AT(vc_intensity),
-              OSKACOLOR_AT(vc_range), OSKACOLOR_AT(vc_shadow)}) {
-            shader_->attach(at, oska_boolean{1});
-        }
-        shader_->attach(OSKACOLOR_AT(decay), oska_integer{3});
-        shader_->attach(OSKACOLOR_AT(use_vertex_color), oska_boolean{branch.vertex});
-        shader_->attach(OSKACOLOR_AT(threshold), 0.25f);
-        shader_->attach(OSKACOLOR_AT(max_level), oska_integer{3});
-        shader_->attach(OSKACOLOR_AT(texture), tex);
-        shader_->attach(OSKACOLOR_AT(vc_color_channel), oska_integer{4});
-        shader_->attach(OSKACOLOR_AT(vc_intensity_channel), oska_integer{0});
-        shader_->attach(OSKACOLOR_AT(vc_range_channel), oska_integer{3});
-        shader_->attach(OSKACOLOR_AT(vc_shadow_channel), oska_integer{5});
-
-        init();
-
+        init_attached(branch.vertex);
         std::vector<std::string> expected = {
             "mi_mem_int_allocate(oskacolor, 70, 100)",
             query(OSKA_QUERY_SETTINGS_SLOT, 0),
@@ -91,83 +119,131 @@ TEST_F(OskacolorInit, ReadsAndAsksInOrder) {
         }
         expected.push_back(phen(OSKACOLOR_AT(shadows)));
         EXPECT_EQ(host.calls(), expected);
+    }
+}
 
-        // What the host and the attached parameters gave landed in the block.
-        const oskacolor_data &data = *settings();
-        EXPECT_EQ(data.exponent, 1.5f);
-        EXPECT_EQ(data.emit_divisor, 2.5f);
-        EXPECT_EQ(data.decay, 3);
-        EXPECT_EQ(data.physical, 1);
-        EXPECT_EQ(data.directional, 1);
-        EXPECT_EQ(data.cosine, 1);
-        EXPECT_EQ(data.threshold, 0.25f);
-        EXPECT_EQ(data.max_level, 3);
-        EXPECT_EQ(data.shadows, 1);
-        EXPECT_EQ(data.texture, branch.vertex ? 0u : tex);
+// What the host and the attached parameters gave at init is what the
+// evaluations use.
+TEST_F(OskacolorInit, EvaluationsUseWhatInitRead) {
+    for (bool vertex : {true, false}) {
+        SCOPED_TRACE(vertex ? "vertex colour" : "texture");
+        init_attached(vertex);
+
+        // An eye ray: a hundredfold (directional), over the divisor
+        // (physical).
+        state().ray_kind = OSKA_RAY_EYE;
+        params().color = {4.0f, 4.0f, 4.0f, 1.0f};
+        EXPECT_COLOR_EQ(evaluate(), 160.0f, 160.0f, 160.0f, 100.0f);
+
+        // A light ray from the front at distance 1/4, emission cosine 1/2:
+        // colour 4 times the intensity (1/2 by vertex channel 0, or 1 under
+        // the grey texel), times the cosine (weighted), times the cosine over
+        // 4 pi distance^1.5 (physical with the light's exponent).
+        state().ray_kind = OSKA_RAY_LIGHT;
+        state().orientation = 1;
+        state().emission_dot = -0.5f;
+        state().distance = 0.25;
+        set_vectors({{0.5f, 0.5f, 0}, {}, {}, {}, {}, {}, {}, {}, {1, 1, 1}, {}, {}});
+        params().alpha_scale = 1.0f;
+        host.clear_calls();
+        const float lit = 0.5f / (0.125f * kFourPi);
+        EXPECT_COLOR_NEAR(evaluate(), lit, lit, lit, vertex ? 0.5f : 1.0f);
+        EXPECT_EQ(host.count("mi_lookup_color_texture"), vertex ? 0 : 1);
+
+        // Shadows traced below trace depth 3 only.
+        for (int level : {3, 2}) {
+            host.clear_calls();
+            state().reflection_level = level;
+            evaluate();
+            EXPECT_EQ(host.count("mi_trace_shadow"), level < 3 ? 1 : 0) << "level " << level;
+        }
+
+        // Threshold 0.25.
+        for (float brightness : {0.249f, 0.251f}) {
+            SCOPED_TRACE(brightness);
+            const float scale = 4.0f * brightness / lit;
+            params().color = {scale, scale, scale, 1.0f};
+            evaluate(brightness > 0.25f);
+        }
     }
 }
 
 // The invariants between the two colour-source branches: the vertex branch
 // wins, a zero texture tag ends the texture branch, and the adjustments
-// (burn, HSV, tint) exist only with a colour source.
+// (burn, HSV, tint) exist only with a colour source. The switches of both
+// branches are attached, so the log shows which init read; a fully shadowed
+// light ray shows what the branch taken does.
 TEST_F(OskacolorInit, BranchRules) {
     struct Case {
         const char *name;
         oska_boolean use_vertex_color, use_texture, vc_color;
         bool zero_texture;
         bool texture_fields, adjustments, vertex_fields;
+        float r, g, b; // alpha: 0.5 with vertex data, else 1
     };
+    // Untextured: 1 (intensity) x 0.6 (range) x 0.5 (shadow colour). The
+    // texel (0.5, 0.25, 0.125, alpha 0.8): value doubled, burned, times its
+    // alpha, sets the range end to 8 (x 0.5) and tints the shadow. Vertex
+    // data: intensity 0.5, colour adjusted as the texel, range end 8, shadow
+    // colour 0.25.
     const Case cases[] = {
-        {"no source", 0, 0, 1, false, false, false, false},
-        {"texture", 0, 1, 1, false, true, true, false},
-        {"texture without tag", 0, 1, 1, true, false, false, false},
-        {"vertex over texture", 1, 1, 1, false, false, true, true},
-        {"vertex without colour", 1, 0, 0, false, false, false, true},
+        {"no source", 0, 0, 1, false, false, false, false, 0.3f, 0.3f, 0.3f},
+        {"texture", 0, 1, 1, false, true, true, false, 0.64f, 0.16f, 0.04f},
+        {"texture without tag", 0, 1, 1, true, false, false, false, 0.3f, 0.3f, 0.3f},
+        {"vertex over texture", 1, 1, 1, false, false, true, true, 0.125f, 0.0625f, 0.03125f},
+        {"vertex without colour", 1, 0, 0, false, false, false, true, 0.0625f, 0.0625f, 0.0625f},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        host.reset();
-        make_light({}, 1.0f);
+        restart();
         oskacolor_params &p = params();
+        set_vertex_channels(p, 4, 0, 3, 5);
         p.use_vertex_color = c.use_vertex_color;
         p.use_texture = c.use_texture;
-        p.texture = c.zero_texture ? 0 : host.add_texture({});
+        p.texture = c.zero_texture ? 0 : host.add_texture({1, 1, {{0.5f, 0.25f, 0.125f, 0.8f}}});
         p.vc_color = c.vc_color;
-        p.use_alpha = p.burn = p.hsv_adjust = p.texture_range = p.tint_shadow = 1;
-        p.vc_intensity = p.vc_range = p.vc_shadow = 1;
-        p.vc_color_channel = 4;
-        p.vc_intensity_channel = 0;
-        p.vc_range_channel = 3;
-        p.vc_shadow_channel = 5;
+        for (std::size_t at :
+             {OSKACOLOR_AT(use_alpha), OSKACOLOR_AT(texture_range), OSKACOLOR_AT(burn),
+              OSKACOLOR_AT(hsv_adjust), OSKACOLOR_AT(tint_shadow)}) {
+            shader_->attach(at, oska_boolean{1});
+        }
+        p.decay = 1;
+        p.shadows = p.max_level = 1;
         init();
 
-        const oskacolor_data &data = *settings();
-        EXPECT_EQ(data.texture, c.texture_fields ? p.texture : 0u);
-        EXPECT_EQ(data.has_texture, c.texture_fields);
-        EXPECT_EQ(data.use_alpha, c.texture_fields);
-        EXPECT_EQ(data.texture_range, c.texture_fields);
-        EXPECT_EQ(data.burn, c.adjustments);
-        EXPECT_EQ(data.hsv_adjust, c.adjustments);
-        EXPECT_EQ(data.tint_shadow, c.adjustments);
-        EXPECT_EQ(data.vc_color, c.vertex_fields && c.vc_color);
-        EXPECT_EQ(data.vc_color_space, c.vertex_fields && c.vc_color ? 8 : 0);
-        EXPECT_EQ(data.vc_intensity, c.vertex_fields);
-        EXPECT_EQ(data.vc_range, c.vertex_fields);
-        EXPECT_EQ(data.vc_shadow, c.vertex_fields);
-        EXPECT_EQ(data.vc_intensity_space, 0);
-        EXPECT_EQ(data.vc_range_space, c.vertex_fields ? 6 : 0);
-        EXPECT_EQ(data.vc_shadow_space, c.vertex_fields ? 10 : 0);
-        EXPECT_EQ(data.use_vertex_color, c.use_vertex_color);
+        const int texture_reads = c.texture_fields ? 1 : 0;
+        const int adjustment_reads = c.adjustments ? 1 : 0;
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(use_alpha)), texture_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(texture_range)), texture_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(burn)), adjustment_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(hsv_adjust)), adjustment_reads);
+        EXPECT_EQ(shader_->evaluations(OSKACOLOR_AT(tint_shadow)), adjustment_reads);
+        EXPECT_COLOR_NEAR(shadowed_light_ray(), c.r, c.g, c.b, c.vertex_fields ? 0.5f : 1.0f);
+        EXPECT_EQ(host.count("mi_lookup_color_texture"), texture_reads);
     }
 }
 
+// The decay mode is fixed at init: a light ray 4 away from the front meets
+// its law (range 0 to 10; exponent 2), and only the physical mode divides
+// what other rays see by the emit divisor.
 TEST_F(OskacolorInit, PhysicalForDecayThreeOnly) {
-    for (oska_integer decay : {0, 1, 2, 3, 4, -3, INT_MIN}) {
-        SCOPED_TRACE(decay);
-        params().decay = decay;
+    struct Case {
+        oska_integer decay;
+        float light_ray;
+    };
+    const Case cases[] = {{0, 1.0f}, {1, 0.6f},  {2, 0.0625f},   {3, 1.0f / (16.0f * kFourPi)},
+                          {4, 1.0f}, {-3, 1.0f}, {INT_MIN, 1.0f}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.decay);
+        restart({}, 2.0f);
+        set_decay(c.decay, 0.0f, 10.0f);
         init();
-        EXPECT_EQ(settings()->decay, decay);
-        EXPECT_EQ(settings()->physical, decay == 3);
+        params().decay = c.decay == 1 ? 2 : 1; // too late
+        state().distance = 4.0;
+        state().emission_dot = -1.0f;
+        EXPECT_FLOAT_EQ(evaluate().r, c.light_ray);
+        state().ray_kind = OSKA_RAY_EYE;
+        EXPECT_EQ(evaluate().r, c.decay == 3 ? 0.5f : 1.0f);
         end_instance();
     }
 }
@@ -187,17 +263,16 @@ TEST_F(OskacolorInit, NegativeChannelOfAnEnabledFeatureWarnsOnce) {
     EXPECT_TRUE(host.texts(Level::error).empty());
 }
 
-// Refused: one error, no emit-divisor request, and a block whose every field
-// after exponent and decay is zero, so its evaluations have no threshold and
-// no shadows.
+// Refused: one error, no emit-divisor request, and an instance that still
+// evaluates, with every switch read after the light check off.
 TEST_F(OskacolorInit, RefusesLightsThatAreNotObjectLights) {
     for (bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "area kind never written" : "area kind 2");
-        host.reset();
-        make_light({silent ? OSKA_AREA_OBJECT : 2, 3.0f}, 2.0f);
+        restart({silent ? OSKA_AREA_OBJECT : 2, 3.0f}, 2.0f);
         host.silence_query(OSKA_QUERY_LIGHT_AREA, silent);
         params().decay = 3;
         params().use_vertex_color = params().directional = params().cosine = params().shadows = 1;
+        params().vc_intensity = 1;
         params().threshold = 0.5f;
         init();
 
@@ -206,17 +281,17 @@ TEST_F(OskacolorInit, RefusesLightsThatAreNotObjectLights) {
             std::vector<std::string>{"oskacolor-> this shader works only with object lights"});
         EXPECT_EQ(host.count("mi_error"), 1);
         EXPECT_TRUE(calls_of(query(OSKA_QUERY_EMIT_DIVISOR, light_instance_).c_str()).empty());
-        ASSERT_NE(settings(), nullptr);
-        oskacolor_data expected{};
-        expected.exponent = 3.0f;
-        expected.decay = 3;
-        EXPECT_EQ(std::memcmp(settings(), &expected, sizeof expected), 0);
 
-        // Not physical, so decay 3 does not apply; no threshold, no shadow.
+        // Not directional, so neither the eye ray's hundredfold nor the gate
+        // of a sample facing away; not physical, so no divisor and decay 3
+        // does not apply; no vertex intensity, no threshold, no shadow.
+        params().color = {0.25f, 0.25f, 0.25f, 1.0f};
+        set_vectors({{0.5f, 0.5f, 0}});
+        state().ray_kind = OSKA_RAY_EYE;
+        EXPECT_COLOR_EQ(evaluate(), 0.25f, 0.25f, 0.25f, 1.0f);
+        state().ray_kind = OSKA_RAY_LIGHT;
         state().distance = 2.0;
-        oska_color result;
-        EXPECT_EQ(shade(result), 1);
-        EXPECT_COLOR_EQ(result, 1.0f, 1.0f, 1.0f, 1.0f);
+        EXPECT_COLOR_EQ(evaluate(), 0.25f, 0.25f, 0.25f, 1.0f);
         EXPECT_EQ(host.count("mi_trace_shadow"), 0);
         end_instance();
         EXPECT_TRUE(host.leaks().empty());
@@ -243,7 +318,7 @@ using OskacolorLifecycle = OskacolorTest;
 TEST_F(OskacolorLifecycle, FailedAllocationLeavesTheInstanceWithoutBlock) {
     host.fail_allocations(1);
     init();
-    EXPECT_EQ(settings(), nullptr);
+    EXPECT_EQ(shader_->settings, nullptr);
     EXPECT_EQ(host.texts(Level::error),
               std::vector<std::string>{"oskacolor-> cannot allocate the instance settings"});
     EXPECT_TRUE(calls_of("mi_query(7").empty());

@@ -1,5 +1,6 @@
 // oskalight through the loaded library and the testing host: which elements
 // it edits, what it prints, and in which order it talks to the host.
+#include "support/one_light.h"
 #include "support/oska_test.h"
 
 #include <cstddef>
@@ -43,7 +44,7 @@ const std::vector<unsigned char> kBefore(kFlagsBefore, kFlagsBefore + 8);
 
 // A scene with a light held by a light instance and an object instance
 // "cube", and an oskalight record that binds the one to the other.
-class Oskalight : public OskaTest {
+class Oskalight : public OskaTest, protected Lamp {
   protected:
     void SetUp() override {
         OskaTest::SetUp();
@@ -57,8 +58,7 @@ class Oskalight : public OskaTest {
     }
 
     void build_scene() {
-        light = host.add_light();
-        light_instance = host.add_instance(light, "lamp");
+        add_lamp(host);
         object = host.add_instance(host.add_element(kOtherType, "cube_shape"), "cube");
         *host.light(light) = sentinel_light();
         std::memcpy(host.instance(object)->flags, kFlagsBefore, 8);
@@ -123,8 +123,6 @@ class Oskalight : public OskaTest {
         return bound;
     }
 
-    oska_tag light = 0;
-    oska_tag light_instance = 0;
     oska_tag object = 0;
     host::ShaderInstance *shader = nullptr;
     oskalight_params *params = nullptr;

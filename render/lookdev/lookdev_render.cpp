@@ -156,7 +156,7 @@ bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
         settings.spp = pass.spp > 0 ? pass.spp : settings_.spp;
         settings.light_samples = std::max(1, settings_.light_samples / pass.samples_divisor);
         settings.cancel = &cancel_;
-        Framebuffer image = render(*session_, settings, nullptr);
+        Framebuffer image = render(session_->lit(), settings, nullptr);
         if (cancel_.load()) {
             return false;
         }
@@ -283,7 +283,7 @@ json Lookdev::probe(long long x, long long y) {
     // What the pixel's centre sees, and the light whose emitter it is, if any.
     const Ray ray = camera_ray(scene_.camera, shown->width, shown->height,
                                static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f);
-    const Hit hit = session_->geometry().intersect(ray.origin, ray.direction);
+    const Hit hit = session_->lit().geometry->intersect(ray.origin, ray.direction);
     if (hit.object >= 0) {
         out["object"] = scene_.objects[static_cast<std::size_t>(hit.object)].name;
         for (std::size_t i = 0; i < lights_.size(); ++i) {

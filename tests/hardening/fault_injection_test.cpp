@@ -26,7 +26,7 @@ constexpr int kOtherType = OSKA_TYPE_OTHER; // neither a light nor an instance
 
 // The testing host, short of one function: the library is bound to a module
 // that forwards every other function to the testing host.
-class MissingHostFunction : public OskaTest {
+class MissingHostFunction : public OskaTest, protected Lamp {
   protected:
     void TearDown() override {
         lib.miSetModuleHandle(host::module_handle());
@@ -94,9 +94,8 @@ class MissingHostFunction : public OskaTest {
     // A light held by a light instance, an object instance "cube", and an
     // oskalight record that binds the one to the other and sets its flags.
     void light_scene() {
-        light = host.add_light();
+        add_lamp(host);
         host.light(light)->area_kind = 2;
-        light_instance = host.add_instance(light, "lamp");
         object = host.add_instance(host.add_element(kOtherType, "shape"), "cube");
         shader = &host.add_shader("oskalight", sizeof(oskalight_params));
         binding = bind_one_light(*shader, light_instance, object);
@@ -108,6 +107,13 @@ class MissingHostFunction : public OskaTest {
         return lib.oskalight(nullptr, &state, binding);
     }
 
+    // The light left unbound, as light_scene() made it, and the object's
+    // first flag `flag` (0 as made, 1 as oskalight sets it).
+    void expect_light_unbound(unsigned char flag) {
+        EXPECT_EQ(host.light(light)->area_kind, 2);
+        EXPECT_EQ(host.instance(object)->flags[0], flag);
+    }
+
     // What the library writes on standard error for `name`, missing from
     // `from`.
     static std::string lookup_failed(const char *name, void *from) {
@@ -115,8 +121,6 @@ class MissingHostFunction : public OskaTest {
     }
 
     host::Module module;
-    oska_tag light = 0;
-    oska_tag light_instance = 0;
     oska_tag object = 0;
     host::ShaderInstance *shader = nullptr;
     oskacolor_params *color = nullptr;
@@ -221,8 +225,7 @@ TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
          [&](const oska_color &) {
              EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
              EXPECT_EQ(host.texts(Level::info).size(), 2u);
-             EXPECT_EQ(host.light(light)->area_kind, 2);
-             EXPECT_EQ(host.instance(object)->flags[0], 1);
+             expect_light_unbound(1);
          }},
         // An attached parameter reads as zero.
         {"mi_phen_eval",
@@ -321,8 +324,7 @@ TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
              EXPECT_EQ(
                  host.texts(Level::info),
                  (std::vector<std::string>{"oskalight->objname:: cube", "oskalight->objtype:: 0"}));
-             EXPECT_EQ(host.light(light)->area_kind, 2);
-             EXPECT_EQ(host.instance(object)->flags[0], 0);
+             expect_light_unbound(0);
              EXPECT_TRUE(host.edits().empty());
          }},
         // The instance is named "(unnamed)".
@@ -346,8 +348,7 @@ TEST_F(MissingHostFunction, EachMissingFunctionHasItsAnswer) {
          {},
          0,
          [&](const oska_color &) {
-             EXPECT_EQ(host.light(light)->area_kind, 2);
-             EXPECT_EQ(host.instance(object)->flags[0], 0);
+             expect_light_unbound(0);
              const std::vector<std::string> warnings = host.texts(Level::warning);
              ASSERT_EQ(warnings.size(), 2u);
              EXPECT_THAT(warnings[0], HasSubstr("light"));
@@ -569,8 +570,7 @@ TEST_F(HostFault, RefusedEditsAndMissingLightsAreReported) {
     EXPECT_EQ(
         host.texts(Level::warning),
         (std::vector<std::string>{"-> light cannot be edited", "-> instance cannot be edited"}));
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 0);
+    expect_light_unbound(0);
     EXPECT_TRUE(host.edit_errors().empty());
     EXPECT_FALSE(host.edit_open());
 
@@ -579,8 +579,7 @@ TEST_F(HostFault, RefusedEditsAndMissingLightsAreReported) {
     host.silence_query(OSKA_QUERY_INSTANCE_LIGHT, true);
     EXPECT_EQ(bind_light(), 1);
     EXPECT_EQ(host.texts(Level::warning), std::vector<std::string>{"-> no light found"});
-    EXPECT_EQ(host.light(light)->area_kind, 2);
-    EXPECT_EQ(host.instance(object)->flags[0], 1);
+    expect_light_unbound(1);
 }
 
 } // namespace

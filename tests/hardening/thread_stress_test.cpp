@@ -6,6 +6,7 @@
 // alone gets. ThreadSanitizer runs this (the tsan stage), and so does Wine,
 // on the Windows library.
 #include "support/oska_test.h"
+#include "support/oskacolor_record.h"
 
 #include <algorithm>
 #include <atomic>
@@ -105,51 +106,32 @@ class ThreadStress : public OskaTest {
             p->shadows = 1;
             p->shadow_color = {0.1f, 0.2f, 0.3f, 1.0f};
             p->max_level = 4;
-            p->decay_start = 1.0f;
-            p->decay_end = 24.0f;
             switch (i) {
             case 0: // linear range
-                p->decay = 1;
+                set_decay(*p, OSKA_DECAY_LINEAR, 1.0f, 24.0f);
                 break;
             case 1: // one-sided inverse square, with a threshold
-                p->decay = 2;
-                p->directional = 1;
-                p->cosine = 1;
+                set_decay(*p, OSKA_DECAY_INVERSE_POWER, 1.0f, 24.0f);
+                p->directional = p->cosine = 1;
                 p->cutoff = 0.1f;
                 p->threshold = 0.001f;
                 break;
             case 2: // texture, adjusted, sizing the range
-                p->decay = 1;
+                set_decay(*p, OSKA_DECAY_LINEAR, 1.0f, 24.0f);
                 p->use_texture = 1;
                 p->texture = texture;
-                p->hsv_adjust = 1;
-                p->hue = 0.25f;
-                p->value = 0.5f;
-                p->burn = 1;
-                p->burn_multiplier = 2.0f;
-                p->burn_threshold = 0.3f;
-                p->burn_power = 1.5f;
-                p->use_alpha = 1;
+                set_hsv(*p, 0.25f, 0.0f, 0.5f);
+                set_burn(*p, 2.0f, 0.3f, 1.5f);
+                p->use_alpha = p->texture_range = p->tint_shadow = 1;
                 p->alpha_scale = 1.5f;
-                p->texture_range = 1;
                 p->range_gamma = 1.0f;
-                p->tint_shadow = 1;
                 break;
             case 3: // vertex data for everything
-                p->decay = 1;
-                p->use_vertex_color = 1;
-                p->vc_color = 1;
-                p->vc_color_channel = 1;
-                p->vc_intensity = 1;
-                p->vc_intensity_channel = 2;
-                p->vc_range = 1;
-                p->vc_range_channel = 3;
-                p->vc_shadow = 1;
-                p->vc_shadow_channel = 4;
+                set_decay(*p, OSKA_DECAY_LINEAR, 1.0f, 24.0f);
+                set_vertex_channels(*p, 1, 2, 3, 4);
                 break;
             default: // physical and directional, other rays divided
-                p->decay = 3;
-                p->decay_start = 2.0f;
+                set_decay(*p, OSKA_DECAY_PHYSICAL, 2.0f, 24.0f);
                 p->directional = 1;
                 break;
             }

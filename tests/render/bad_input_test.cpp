@@ -102,6 +102,22 @@ std::string with(const std::function<void(json &)> &change) {
     return scene.dump();
 }
 
+// scene_with()'s scene with `value` at `path` (a JSON pointer), as text.
+std::string with_at(const char *path, const json &value) {
+    return with([&](json &scene) { scene[json::json_pointer(path)] = value; });
+}
+
+// The model `text` as m.obj, and scene_with() it as s.json.
+std::map<std::string, std::string> with_model(const std::string &text) {
+    return {{"m.obj", text}, {"s.json", scene_with("m.obj").dump()}};
+}
+
+// What oska-render says of a fault in with_model()'s model: `where` and
+// what, after the file's name.
+std::string model_error(const std::string &fault) {
+    return "oska-render: $D/s.json: objects[2] 'model': $D/m.obj" + fault;
+}
+
 // `levels` arrays within each other, as the value of "about".
 std::string nested(int levels) {
     return R"({"about": )" + std::string(static_cast<std::size_t>(levels), '[') +
@@ -208,33 +224,20 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          {"$D/good.json", "-o", "$D/out.exr", "--size", "400x300"},
          1,
          4096},
-        {"vertex index far past the end",
-         {{"m.obj", obj("f 1 2 1000000000\n")}, {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: vertex index 1000000000 is out "
-         "of range (the file has 4 so far)"},
-        {"vertex index one past the end",
-         {{"m.obj", obj("f 1 2 5\n")}, {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: vertex index 5 is out of range "
-         "(the file has 4 so far)"},
-        {"relative index before the start",
-         {{"m.obj", obj("f -1 -2 -5\n")}, {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: vertex index -5 is out of range "
-         "(the file has 4 so far)"},
-        {"index of a vertex given later",
-         {{"m.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\nv 1 1 0\n"},
-          {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:3: vertex index 3 is out of range "
-         "(the file has 2 so far)"},
-        {"normal index past the end",
-         {{"m.obj", obj("f 1//1 2//1 3//2\n")}, {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: normal index 2 is out of range "
-         "(the file has 1 so far)"},
-        {"texture coordinate index past the end",
-         {{"m.obj", obj("f 1/1 2/-2 3/1\n")}, {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: texture coordinate index -2 is "
-         "out of range (the file has 1 so far)"},
+        {"vertex index far past the end", with_model(obj("f 1 2 1000000000\n")),
+         model_error(":7: vertex index 1000000000 is out of range (the file has 4 so far)")},
+        {"vertex index one past the end", with_model(obj("f 1 2 5\n")),
+         model_error(":7: vertex index 5 is out of range (the file has 4 so far)")},
+        {"relative index before the start", with_model(obj("f -1 -2 -5\n")),
+         model_error(":7: vertex index -5 is out of range (the file has 4 so far)")},
+        {"index of a vertex given later", with_model("v 0 0 0\nv 1 0 0\nf 1 2 3\nv 1 1 0\n"),
+         model_error(":3: vertex index 3 is out of range (the file has 2 so far)")},
+        {"normal index past the end", with_model(obj("f 1//1 2//1 3//2\n")),
+         model_error(":7: normal index 2 is out of range (the file has 1 so far)")},
+        {"texture coordinate index past the end", with_model(obj("f 1/1 2/-2 3/1\n")),
+         model_error(":7: texture coordinate index -2 is out of range (the file has 1 so far)")},
         {"one polygon of 300000 corners loads in linear time",
-         {{"m.obj", corners + polygon + "\n"}, {"s.json", scene_with("m.obj").dump()}},
+         with_model(corners + polygon + "\n"),
          "",
          {"$D/s.json", "-o", "$D/out.png", "--quiet"},
          0},
@@ -283,21 +286,17 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          {{"s.json", scene_with("", "pal16.png").dump()}},
          "oska-render: $D/s.json: textures: 'image': cannot read image '$D/pal16.png': PNG read "
          "error: Invalid IHDR data"},
-        {"model with a NUL byte",
-         {{"m.obj", nul_obj}, {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:2: holds a NUL byte (not text)"},
+        {"model with a NUL byte", with_model(nul_obj),
+         model_error(":2: holds a NUL byte (not text)")},
         {"model with a byte-order mark inside it (two files joined)",
-         {{"m.obj", obj("f 1 2 3\n") + "\xEF\xBB\xBFv 0 0 1\nf 2 3 -1\n"},
-          {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:8: the line begins with a byte that "
-         "is not text (a byte-order mark inside the file, or a control character)"},
+         with_model(obj("f 1 2 3\n") + "\xEF\xBB\xBFv 0 0 1\nf 2 3 -1\n"),
+         model_error(":8: the line begins with a byte that is not text (a byte-order mark inside "
+                     "the file, or a control character)")},
         {"model in UTF-16",
-         {{"m.obj", std::string("\xFF\xFEv\0 \0"
+         with_model(std::string("\xFF\xFEv\0 \0"
                                 "0\0",
-                                8)},
-          {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj: is UTF-16 or UTF-32 text; save it "
-         "as UTF-8"},
+                                8)),
+         model_error(": is UTF-16 or UTF-32 text; save it as UTF-8")},
         {"scene with a NUL byte",
          {{"s.json", std::string("{\"image\":\n\0{}}", 14)}},
          "oska-render: $D/s.json:2: holds a NUL byte (not text)"},
@@ -393,29 +392,21 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          "oska-render: $D/s.json: about: expected a string"},
         // Numbers the ray tracer, or the float range, cannot take.
         {"camera far out",
-         {{"s.json", with([](json &s) {
-               s["camera"]["position"] = {1e19, 2, 4};
-           })}},
+         {{"s.json", with_at("/camera/position", {1e19, 2, 4})}},
          "oska-render: $D/s.json: camera: position: expected a number from -1e8 to 1e8, got "
          "1e+19"},
         {"camera looking at a point far out",
-         {{"s.json", with([](json &s) {
-               s["camera"]["look_at"] = {0, -3e38, 0};
-           })}},
+         {{"s.json", with_at("/camera/look_at", {0, -3e38, 0})}},
          "oska-render: $D/s.json: camera: look_at: expected a number from -1e8 to 1e8, got "
          "-3e+38"},
         {"orthographic camera of a huge height",
-         {{"s.json", with([](json &s) { s["camera"]["height"] = 1e19; })}},
+         {{"s.json", with_at("/camera/height", 1e19)}},
          "oska-render: $D/s.json: camera: height: expected a number from -1e8 to 1e8, got 1e+19"},
         {"camera up of no length",
-         {{"s.json", with([](json &s) {
-               s["camera"]["up"] = {0, 0, 0};
-           })}},
+         {{"s.json", with_at("/camera/up", {0, 0, 0})}},
          "oska-render: $D/s.json: camera: up is zero or parallel to the viewing direction"},
         {"camera up too short to give a direction",
-         {{"s.json", with([](json &s) {
-               s["camera"]["up"] = {0, 0, -1e-22};
-           })}},
+         {{"s.json", with_at("/camera/up", {0, 0, -1e-22})}},
          "oska-render: $D/s.json: camera: up: too short to give a direction, got [0,0,-1e-22]"},
         {"camera looking at a point too close to tell the way",
          {{"s.json", with([](json &s) {
@@ -431,25 +422,20 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
            })}},
          "oska-render: $D/s.json: camera: fov: expected less than 179 degrees"},
         {"translate far out",
-         {{"s.json", with([](json &s) {
-               s["objects"][1]["translate"] = {0, 1e19, 0};
-           })}},
+         {{"s.json", with_at("/objects/1/translate", {0, 1e19, 0})}},
          "oska-render: $D/s.json: objects[1] 'panel': translate: expected a number from -1e8 to "
          "1e8, got 1e+19"},
         {"scale far out",
-         {{"s.json", with([](json &s) { s["objects"][0]["scale"] = -1e9; })}},
+         {{"s.json", with_at("/objects/0/scale", -1e9)}},
          "oska-render: $D/s.json: objects[0] 'floor': scale: expected a number from -1e8 to 1e8, "
          "got -1000000000.0"},
         {"rotation by 3e38 degrees",
-         {{"s.json", with([](json &s) {
-               s["objects"][1]["rotate"] = {0, 3e38, 0};
-           })}},
+         {{"s.json", with_at("/objects/1/rotate", {0, 3e38, 0})}},
          "oska-render: $D/s.json: objects[1] 'panel': rotate: expected a number from -1e8 to 1e8, "
          "got 3e+38"},
         {"sphere of a huge radius",
-         {{"s.json", with([](json &s) {
-               s["objects"][1] = {{"name", "panel"}, {"shape", "sphere"}, {"radius", 1e30}};
-           })}},
+         {{"s.json",
+           with_at("/objects/1", {{"name", "panel"}, {"shape", "sphere"}, {"radius", 1e30}})}},
          "oska-render: $D/s.json: objects[1] 'panel': radius: expected a number from -1e8 to 1e8, "
          "got 1e+30"},
         {"fine numbers that place vertices far out",
@@ -459,56 +445,43 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
            })}},
          "oska-render: $D/s.json: objects[0] 'floor': placed in the scene, its vertices reach "
          "beyond coordinates from -1e8 to 1e8"},
-        {"model point far out",
-         {{"m.obj", "v 0 0 0\nv 1e19 0 0\nv 1 1 0\nf 1 2 3\n"},
-          {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:2: '1e19' is not a number from "
-         "-1e8 to 1e8"},
-        {"model normal far out",
-         {{"m.obj", obj("vn 0 -3e38 0\nf 1//2 2//2 3//2\n")},
-          {"s.json", scene_with("m.obj").dump()}},
-         "oska-render: $D/s.json: objects[2] 'model': $D/m.obj:7: '-3e38' is not a number from "
-         "-1e8 to 1e8"},
+        {"model point far out", with_model("v 0 0 0\nv 1e19 0 0\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":2: '1e19' is not a number from -1e8 to 1e8")},
+        {"model normal far out", with_model(obj("vn 0 -3e38 0\nf 1//2 2//2 3//2\n")),
+         model_error(":7: '-3e38' is not a number from -1e8 to 1e8")},
         // Light values whose products leave the float range.
         {"light exponent of 1e19",
-         {{"s.json", with([](json &s) { s["lights"][0]["exponent"] = -1e19; })}},
+         {{"s.json", with_at("/lights/0/exponent", -1e19)}},
          "oska-render: $D/s.json: lights[0] 'lamp': exponent: expected a number from -1e8 to 1e8, "
          "got -1e+19"},
         {"light exponent past 16",
-         {{"s.json", with([](json &s) { s["lights"][0]["exponent"] = 16.5; })}},
+         {{"s.json", with_at("/lights/0/exponent", 16.5)}},
          "oska-render: $D/s.json: lights[0] 'lamp': exponent: expected a number from -16 to 16, "
          "got 16.5"},
         {"light intensity of 3e38",
-         {{"s.json", with([](json &s) {
-               s["lights"][0]["params"]["color"] = {1, 1, 1, 3e38};
-           })}},
+         {{"s.json", with_at("/lights/0/params/color", {1, 1, 1, 3e38})}},
          "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'color': expected a number "
          "from -1e8 to 1e8, got 3e+38"},
         {"shadow colour of -3e38",
-         {{"s.json", with([](json &s) {
-               s["lights"][0]["params"]["shadow_color"] = {-3e38, 0, 0};
-           })}},
+         {{"s.json", with_at("/lights/0/params/shadow_color", {-3e38, 0, 0})}},
          "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'shadow_color': expected a "
          "number from -1e8 to 1e8, got -3e+38"},
         {"saturation of 3e38",
-         {{"s.json", with([](json &s) { s["lights"][0]["params"]["saturation"] = 3e38; })}},
+         {{"s.json", with_at("/lights/0/params/saturation", 3e38)}},
          "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'saturation': expected a "
          "number from -1e8 to 1e8, got 3e+38"},
         {"burn multiplier of -3e38",
-         {{"s.json", with([](json &s) { s["lights"][0]["params"]["burn_multiplier"] = -3e38; })}},
+         {{"s.json", with_at("/lights/0/params/burn_multiplier", -3e38)}},
          "oska-render: $D/s.json: lights[0] 'lamp': params: parameter 'burn_multiplier': "
          "expected a number from -1e8 to 1e8, got -3e+38"},
         {"vertex channel of 3e38",
-         {{"s.json", with([](json &s) {
-               s["objects"][1]["channels"] = {
-                   {"1", {{"vertices", {{0, 0, 0}, {0, 3e38, 0}, {0, 0, 0}, {0, 0, 0}}}}}};
-           })}},
+         {{"s.json",
+           with_at("/objects/1/channels",
+                   {{"1", {{"vertices", {{0, 0, 0}, {0, 3e38, 0}, {0, 0, 0}, {0, 0, 0}}}}}})}},
          "oska-render: $D/s.json: objects[1] 'panel': channels: '1': vertices[1]: expected a "
          "number from -1e8 to 1e8, got 3e+38"},
         {"material colour of 3e38",
-         {{"s.json", with([](json &s) {
-               s["objects"][0]["color"] = {3e38, 1, 1};
-           })}},
+         {{"s.json", with_at("/objects/0/color", {3e38, 1, 1})}},
          "oska-render: $D/s.json: objects[0] 'floor': color: expected a number from -1e8 to 1e8, "
          "got 3e+38"},
     };

@@ -75,32 +75,44 @@ TEST(Cli, QuietSaysNothing) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST(Cli, BadCountsAreUsageErrors) {
-    const struct {
-        std::vector<std::string> args;
-        const char *fragment;
-    } cases[] = {
-        {{"--spp", "nan"}, "--spp: expected a whole number from 1"},
-        {{"--spp", "0"}, "--spp"},
-        {{"--threads", "-2"}, "--threads"},
-        {{"--light-samples", "1.5"}, "--light-samples"},
-        {{"--size", "32"}, "--size: expected WIDTHxHEIGHT"},
-        {{"--size", "32x-1"}, "--size"},
-        {{"--frobnicate"}, "unknown option '--frobnicate'"},
-        {{"--spp"}, "--spp: needs a value"},
-        {{"--sampler", "halton"}, "--sampler: expected sobol or random"},
-        {{"--seed", "-1"}, "--seed: expected a whole number from 0"},
-        {{"--seed", "4294967296"}, "--seed"},
-        {{"--time", "0"}, "--time: expected a number above 0"},
-        {{"--time", "inf"}, "--time"},
-        {{"--noise", "nan"}, "--noise"},
-        {{"--noise", "-0.1"}, "--noise"},
-    };
-    for (const auto &c : cases) {
-        CliRun r = run(c.args);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+// Status 2 and a line that holds every fragment.
+void expect_usage_error(const std::vector<std::string> &args,
+                        std::initializer_list<std::string> fragments) {
+    const CliRun r = run(args);
+    EXPECT_EQ(r.status, 2);
+    for (const std::string &fragment : fragments) {
+        EXPECT_NE(r.err.find(fragment), std::string::npos) << fragment << " in: " << r.err;
     }
+}
+
+TEST(Cli, BadCountsAreUsageErrors) {
+    // A value an option cannot take: the line names the option, what it
+    // takes and the value it got.
+    const struct {
+        const char *option;
+        const char *takes;
+        std::vector<const char *> values;
+    } bad_values[] = {
+        {"--spp", "a whole number from 1", {"nan", "0"}},
+        {"--threads", "a whole number from 1", {"-2"}},
+        {"--light-samples", "a whole number from 1", {"1.5"}},
+        {"--size", "WIDTHxHEIGHT", {"32"}},
+        {"--sampler", "sobol or random", {"halton"}},
+        {"--seed", "a whole number from 0", {"-1", "4294967296"}},
+        {"--time", "a number above 0", {"0", "inf"}},
+        {"--noise", "a number above 0", {"nan", "-0.1"}},
+    };
+    for (const auto &c : bad_values) {
+        for (const char *value : c.values) {
+            SCOPED_TRACE(std::string(c.option) + " " + value);
+            expect_usage_error({c.option, value}, {std::string(c.option) + ": expected " + c.takes,
+                                                   std::string(", got '") + value + "'"});
+        }
+    }
+    // A size's bad part, an unknown option, an option without its value.
+    expect_usage_error({"--size", "32x-1"}, {"--size: expected a whole number from 1", "'-1'"});
+    expect_usage_error({"--frobnicate"}, {"unknown option '--frobnicate'"});
+    expect_usage_error({"--spp"}, {"--spp: needs a value"});
 }
 
 TEST(Cli, FailureLeavesNoOutputFile) {

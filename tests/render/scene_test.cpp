@@ -41,6 +41,24 @@ TEST(SceneErrors, MalformedJsonNamesTheFile) {
     }
 }
 
+// Vertex data on, and the light's `feature` read from vertex channel
+// `channel`.
+std::function<void(json &)> vertex_feature(const char *feature, int channel) {
+    return [feature, channel](json &s) {
+        json &params = s["lights"][0]["params"];
+        params["use_vertex_color"] = true;
+        params[feature] = true;
+        params[std::string(feature) + "_channel"] = channel;
+    };
+}
+
+// One oskalight shader whose sample count `param` is `count`.
+std::function<void(json &)> binding_samples(const char *param, int count) {
+    return [param, count](json &s) {
+        s["shaders"] = {{{"shader", "oskalight"}, {"params", {{param, count}}}}};
+    };
+}
+
 // Each case breaks one thing of a good scene.
 TEST(SceneErrors, EachFaultIsNamed) {
     struct Case {
@@ -73,14 +91,10 @@ TEST(SceneErrors, EachFaultIsNamed) {
          [](json &s) { s["lights"][0]["params"]["texture"] = "floor"; },
          {"parameter 'texture'", "no texture named 'floor'"}},
         {"binding sample count out of range",
-         [](json &s) {
-             s["shaders"] = {{{"shader", "oskalight"}, {"params", {{"samples_1", 70000}}}}};
-         },
+         binding_samples("samples_1", 70000),
          {"shaders[0]: parameter 'samples_1'", "sample count from 0 to 65535"}},
         {"negative binding sample count",
-         [](json &s) {
-             s["shaders"] = {{{"shader", "oskalight"}, {"params", {{"samples_3", -1}}}}};
-         },
+         binding_samples("samples_3", -1),
          {"parameter 'samples_3'", "sample count"}},
         {"negative sample count",
          [](json &s) { s["lights"][0]["samples"] = -4; },
@@ -119,37 +133,19 @@ TEST(SceneErrors, EachFaultIsNamed) {
          [](json &s) { s["objects"][1]["name"] = "floor"; },
          {"objects[1] 'floor'", "the name 'floor' is taken"}},
         {"vertex channel the object lacks",
-         [](json &s) {
-             s["lights"][0]["params"]["use_vertex_color"] = true;
-             s["lights"][0]["params"]["vc_color"] = true;
-             s["lights"][0]["params"]["vc_color_channel"] = 2;
-         },
+         vertex_feature("vc_color", 2),
          {"lights[0] 'lamp'", "vc_color_channel 2", "no vertex channel 2"}},
         {"negative vertex channel",
-         [](json &s) {
-             s["lights"][0]["params"]["use_vertex_color"] = true;
-             s["lights"][0]["params"]["vc_intensity"] = true;
-             s["lights"][0]["params"]["vc_intensity_channel"] = -1;
-         },
+         vertex_feature("vc_intensity", -1),
          {"vc_intensity_channel -1"}},
         {"range channel the object lacks",
-         [](json &s) {
-             s["lights"][0]["params"]["use_vertex_color"] = true;
-             s["lights"][0]["params"]["vc_range"] = true;
-             s["lights"][0]["params"]["vc_range_channel"] = 3;
-         },
+         vertex_feature("vc_range", 3),
          {"lights[0] 'lamp'", "vc_range_channel 3", "no vertex channel 3"}},
         {"shadow channel the object lacks",
-         [](json &s) {
-             s["lights"][0]["params"]["use_vertex_color"] = true;
-             s["lights"][0]["params"]["vc_shadow"] = true;
-             s["lights"][0]["params"]["vc_shadow_channel"] = 4;
-         },
+         vertex_feature("vc_shadow", 4),
          {"lights[0] 'lamp'", "vc_shadow_channel 4", "no vertex channel 4"}},
         {"binding sample count past 16 bits",
-         [](json &s) {
-             s["shaders"] = {{{"shader", "oskalight"}, {"params", {{"samples_5", 65536}}}}};
-         },
+         binding_samples("samples_5", 65536),
          {"parameter 'samples_5'", "sample count from 0 to 65535"}},
         {"channel list of the wrong length",
          [](json &s) {
