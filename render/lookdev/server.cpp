@@ -73,32 +73,6 @@ std::string random_token() {
     return token;
 }
 
-// What the page builds a parameter's control from: its name and type, and
-// from the shader's parameter table the kind of control, the range and unit
-// an artist works in and a one-line description.
-json control_of(const std::string &shader, const ParamDecl &param) {
-    json control = {{"name", param.name}, {"type", type_name(param.type)}};
-    control["kind"] = control["type"];
-    const oska_param_info *row = param_row(shader, param.name);
-    if (row == nullptr || row->type != static_cast<int>(param.type)) {
-        return control;
-    }
-    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
-        control["kind"] = "choice";
-#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
-        control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
-#undef OSKA_DECAY_CHOICE
-    } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
-        control["kind"] = "channel";
-    }
-    if (row->min < row->max) {
-        control["range"] = {row->min, row->max};
-    }
-    control["unit"] = row->unit;
-    control["description"] = row->description;
-    return control;
-}
-
 // The page's files, with the token written into the page itself.
 void serve_assets(lookdev::HttpServer &server, const std::string &token) {
     for (const lookdev::Asset &asset : lookdev::assets()) {
@@ -151,44 +125,6 @@ std::optional<lookdev::HttpResponse> reply(const std::function<std::optional<jso
 }
 
 } // namespace
-
-// ---- What the page sees of the lights.
-json lookdev::Lookdev::scene_json() {
-    json lights = json::array();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-        const BoundLight &bound = session_->lights()[i];
-        const Mesh &mesh = scene_.objects[bound.object].mesh;
-        json channels = json::array();
-        for (std::size_t n = 1; n < mesh.channels.size(); ++n) {
-            if (!mesh.channels[n].empty()) {
-                channels.push_back(n);
-            }
-        }
-        lights.push_back({{"name", lights_[i].name},
-                          {"object", scene_.objects[bound.object].name},
-                          {"channels", channels},
-                          {"params", lights_[i].values}});
-    }
-    json declarations = json::array();
-    for (const ParamDecl &param : lights_.at(0).decl->params) {
-        if (!param.array) {
-            declarations.push_back(control_of(lights_.at(0).decl->name, param));
-        }
-    }
-    json textures = json::array();
-    for (const TextureDesc &image : scene_.textures) {
-        textures.push_back(image.name);
-    }
-    // The file's name without its folder (with none, rfind's npos + 1 is 0).
-    return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
-            {"width", settings_.width},
-            {"height", settings_.height},
-            {"lights", lights},
-            {"declarations", declarations},
-            {"textures", textures},
-            {"generation", generation_}};
-}
 
 void lookdev::Lookdev::serve(lookdev::HttpServer &server, const std::string &token) {
     changed_ = [&server] { server.wake(); };

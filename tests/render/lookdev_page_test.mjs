@@ -4,7 +4,8 @@ import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import {
-  Latest, display, fromHex, intensityRange, readNumber, sliderRange, toCosine, toDegrees, toHex,
+  Latest, display, fromHex, idleParameters, intensityRange, readNumber, sliderRange, toCosine,
+  toDegrees, toHex,
 } from '../../render/lookdev/page/values.js';
 
 test('a typed number is read, an emptied or foreign field is refused', () => {
@@ -81,4 +82,35 @@ test('a failed send does not stop the queue', async () => {
   latest.put('b', 2);
   await latest.idle();
   assert.deepEqual(sent, [1, 2]);
+});
+
+test('what the light\'s mode leaves idle is found by role', () => {
+  const d = (name, kind, ...roles) => ({ name, kind, roles });
+  const declarations = [
+    d('shadows', 'boolean', 'shadows'), d('decay', 'choice', 'decay'),
+    d('decay_start', 'scalar', 'range_start'), d('decay_end', 'scalar', 'range_end'),
+    d('burn', 'boolean', 'burn'), d('burn_multiplier', 'scalar'), d('burn_power', 'scalar'),
+    d('hsv_adjust', 'boolean', 'hsv'), d('hue', 'scalar'), d('value', 'scalar'),
+    d('texture_range', 'boolean'), d('use_vertex_color', 'boolean', 'vertex_data'),
+    d('directional', 'boolean', 'front_only'), d('cutoff', 'scalar', 'cutoff'),
+    d('max_level', 'integer', 'depth'), d('vc_color', 'boolean'), d('vc_color_channel', 'channel', 'channel'),
+  ];
+  const base = {
+    shadows: true, decay: 1, burn: true, hsv_adjust: true, use_vertex_color: true, directional: true,
+    vc_color: true,
+  };
+  const cases = [
+    [{}, []],
+    [{ decay: 0 }, ['decay_start', 'decay_end']],
+    [{ decay: 3 }, ['decay_end']],
+    [{ burn: false }, ['burn_multiplier', 'burn_power']],
+    [{ hsv_adjust: false }, ['hue', 'value']],
+    [{ directional: false, shadows: false }, ['cutoff', 'max_level']],
+    [{ use_vertex_color: false }, ['vc_color_channel']],
+    [{ vc_color: false }, ['vc_color_channel']],
+  ];
+  for (const [change, expected] of cases) {
+    const idle = idleParameters(declarations, { ...base, ...change });
+    assert.deepEqual([...idle].sort(), expected.sort(), JSON.stringify(change));
+  }
 });

@@ -321,7 +321,12 @@ def main():
 
         # The artist's controls: the cutoff in degrees, an emptied alpha field
         # refused with a message, Ctrl+Z on a slider, back to the file's value.
+        idle = "document.querySelectorAll('.param.idle').length"
+        dim_end = "document.querySelector('[data-param=\"decay_end\"]').classList.contains('idle')"
+        check("a light in a ranged decay law has its range end live", page_state(driver, dim_end) is False)
         Select(driver.find_element(By.ID, "light")).select_by_value("1")
+        check("a light without decay has its range dimmed", page_state(driver, dim_end) is True,
+              f"{page_state(driver, idle)} dimmed")
         cutoff = '[data-param="cutoff"] input[type=number]'
         shown = driver.find_element(By.CSS_SELECTOR, cutoff).get_attribute("value")
         check("the cutoff is shown in degrees", abs(float(shown) - 25.841933) < 1e-4, shown)

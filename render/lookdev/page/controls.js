@@ -3,7 +3,7 @@
 // parameter table.
 import { $, currentLight, lookdev, showError } from './page.js?token={{TOKEN}}';
 import {
-  fromHex, intensityRange, readNumber, round, sliderRange, toCosine, toDegrees, toHex,
+  fromHex, idleParameters, intensityRange, readNumber, round, sliderRange, toCosine, toDegrees, toHex,
 } from './values.js?token={{TOKEN}}';
 
 export function option(select, value, text) {
@@ -122,9 +122,11 @@ export function buildControls(change) {
   const original = lookdev.original[lookdev.light];
   const box = $('params');
   box.textContent = '';
+  // What the light's mode leaves idle is dimmed, and still there to set.
+  const idle = idleParameters(lookdev.scene.declarations, light.params);
   for (const decl of lookdev.scene.declarations) {
     const row = document.createElement('div');
-    row.className = 'param';
+    row.className = idle.has(decl.name) ? 'param idle' : 'param';
     row.dataset.param = decl.name;
     const value = document.createElement('div');
     value.className = 'value';

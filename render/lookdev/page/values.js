@@ -78,3 +78,37 @@ export class Latest {
     while (this.running) await this.running;
   }
 }
+
+// The parameters the light's mode leaves idle (they change nothing as the
+// other values stand), by the roles the parameter table gives them.
+export function idleParameters(declarations, params) {
+  const has = (d, role) => Boolean(d.roles && d.roles.includes(role));
+  const switchOn = (role) => {
+    const d = declarations.find((x) => has(x, role));
+    return d ? Boolean(params[d.name]) : true;
+  };
+  const decay = declarations.find((d) => has(d, 'decay'));
+  const law = decay ? params[decay.name] : 0;
+  const idle = new Set();
+  declarations.forEach((d, k) => {
+    const before = declarations[k - 1];
+    if ((has(d, 'range_end') && law !== 1 && law !== 2) ||
+        (has(d, 'range_start') && ![1, 2, 3].includes(law)) ||
+        (has(d, 'cutoff') && !switchOn('front_only')) ||
+        (has(d, 'depth') && !switchOn('shadows')) ||
+        // A vertex channel needs the vertex data on and its own switch, the row before it.
+        (has(d, 'channel') && (!switchOn('vertex_data') ||
+          (before && before.kind === 'boolean' && !params[before.name])))) {
+      idle.add(d.name);
+    }
+  });
+  // The scalars that follow the HSV and burn switches act only when it is on.
+  for (const role of ['hsv', 'burn']) {
+    const at = declarations.findIndex((d) => has(d, role));
+    if (at < 0 || switchOn(role)) continue;
+    for (let k = at + 1; k < declarations.length && declarations[k].kind === 'scalar'; ++k) {
+      idle.add(declarations[k].name);
+    }
+  }
+  return idle;
+}

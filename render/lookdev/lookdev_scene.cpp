@@ -1,0 +1,94 @@
+#include "lookdev/lookdev.h"
+
+#include "declarations.h"
+
+#include <utility>
+
+namespace oska::render::lookdev {
+
+namespace {
+
+// The parameter table's roles the page knows by name.
+const std::pair<unsigned, const char *> kRoles[] = {
+    {OSKA_PARAM_DECAY, "decay"},         {OSKA_PARAM_RANGE_START, "range_start"},
+    {OSKA_PARAM_RANGE_END, "range_end"}, {OSKA_PARAM_FRONT_ONLY, "front_only"},
+    {OSKA_PARAM_CUTOFF, "cutoff"},       {OSKA_PARAM_VERTEX_DATA, "vertex_data"},
+    {OSKA_PARAM_CHANNEL, "channel"},     {OSKA_PARAM_HSV, "hsv"},
+    {OSKA_PARAM_BURN, "burn"},           {OSKA_PARAM_SHADOWS, "shadows"},
+    {OSKA_PARAM_DEPTH, "depth"}};
+
+// What the page builds a parameter's control from: its name and type, and
+// from the shader's parameter table the kind of control, the range and unit
+// an artist works in and a one-line description.
+json control_of(const std::string &shader, const ParamDecl &param) {
+    json control = {{"name", param.name}, {"type", type_name(param.type)}};
+    control["kind"] = control["type"];
+    const oska_param_info *row = param_row(shader, param.name);
+    if (row == nullptr || row->type != static_cast<int>(param.type)) {
+        return control;
+    }
+    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
+        control["kind"] = "choice";
+#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
+        control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
+#undef OSKA_DECAY_CHOICE
+    } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
+        control["kind"] = "channel";
+    }
+    // The roles the page reads to dim what the light's mode leaves idle.
+    json roles = json::array();
+    for (const auto &[flag, role] : kRoles) {
+        if ((row->flags & flag) != 0) {
+            roles.push_back(role);
+        }
+    }
+    control["roles"] = roles;
+    if (row->min < row->max) {
+        control["range"] = {row->min, row->max};
+    }
+    control["unit"] = row->unit;
+    control["description"] = row->description;
+    return control;
+}
+
+} // namespace
+
+// ---- What the page sees of the lights.
+json Lookdev::scene_json() {
+    json lights = json::array();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
+        const BoundLight &bound = session_->lights()[i];
+        const Mesh &mesh = scene_.objects[bound.object].mesh;
+        json channels = json::array();
+        for (std::size_t n = 1; n < mesh.channels.size(); ++n) {
+            if (!mesh.channels[n].empty()) {
+                channels.push_back(n);
+            }
+        }
+        lights.push_back({{"name", lights_[i].name},
+                          {"object", scene_.objects[bound.object].name},
+                          {"channels", channels},
+                          {"params", lights_[i].values}});
+    }
+    json declarations = json::array();
+    for (const ParamDecl &param : lights_.at(0).decl->params) {
+        if (!param.array) {
+            declarations.push_back(control_of(lights_.at(0).decl->name, param));
+        }
+    }
+    json textures = json::array();
+    for (const TextureDesc &image : scene_.textures) {
+        textures.push_back(image.name);
+    }
+    // The file's name without its folder (with none, rfind's npos + 1 is 0).
+    return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
+            {"width", settings_.width},
+            {"height", settings_.height},
+            {"lights", lights},
+            {"declarations", declarations},
+            {"textures", textures},
+            {"generation", generation_}};
+}
+
+} // namespace oska::render::lookdev
