@@ -422,6 +422,26 @@ def main():
               (cli_width, cli_height) == (width, height) and rgb == shown_rgb,
               f"{cli_width}x{cli_height} vs {width}x{height}")
 
+        # A refused save, then one that succeeds: only the second's word stays;
+        # a later change takes "saved" away and marks the lights unsaved.
+        with open(scene, "rb") as f:
+            as_saved = f.read()
+        with open(scene, "ab") as f:
+            f.write(b"\n")
+        server.json("/api/change", {"light": 0, "set": {"decay_start": 0.7}})
+        driver.find_element(By.ID, "save").click()
+        wait_for("the refused save", lambda: "changed on disk" in driver.find_element(By.ID, "error").text, 10)
+        with open(scene, "wb") as f:
+            f.write(as_saved)
+        driver.find_element(By.ID, "save").click()
+        wait_for("the second save", lambda: "saved" in driver.find_element(By.ID, "saved").text, 10)
+        check("a successful save clears the refused one's message",
+              driver.find_element(By.ID, "error").text == "")
+        server.json("/api/change", {"light": 0, "set": {"decay_start": 0.8}})
+        wait_for("the unsaved mark", lambda: page_state(
+            driver, "!document.getElementById('unsaved').hidden"), 5)
+        check("a change after a save takes its word away", driver.find_element(By.ID, "saved").text == "")
+
         # ---- A burst of changes: the last one wins, memory stays flat.
         before = server.status()
         memory_before = server.memory_kib()
