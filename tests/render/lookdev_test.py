@@ -559,6 +559,12 @@ def main():
               f"(median of 5 in the page, 2 threads; the server's own count for the slider: "
               f"{timing['coarse']:.0f} ms, {timing['full']:.0f} ms)")
         print(f"burst of {count}: {memory_before} KiB -> {memory_after} KiB resident")
+
+        # ---- When the server stops, the page says that nothing is applied.
+        stopped, _ = server.stop()
+        check("the server stops on SIGTERM", stopped == 0, f"status {stopped}")
+        wait_for("the page's word that the server is gone", lambda: "does not answer" in
+                 driver.find_element(By.ID, "pass").text, 10)
     finally:
         if driver is not None:
             driver.quit()
