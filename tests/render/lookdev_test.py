@@ -351,6 +351,29 @@ def main():
         Select(driver.find_element(By.ID, "light")).select_by_value("0")
         wait_for("light 0's controls", lambda: page_state(
             driver, "document.querySelector('[data-param=\"decay\"] select') !== null"), 5)
+        # The view's own controls: keep an image and hold A/B to see it, 1:1
+        # and back to fit, a display exposure; none of them changes the scene.
+        generation = server.status()["generation"]
+        driver.find_element(By.ID, "keep").click()
+        compare = driver.find_element(By.ID, "compare")
+        ActionChains(driver).click_and_hold(compare).perform()
+        comparing = page_state(driver, "document.getElementById('frame').classList.contains('comparing')")
+        ActionChains(driver).release().perform()
+        driver.find_element(By.ID, "zoom").click()
+        actual = page_state(driver, "document.getElementById('render').getBoundingClientRect().width")
+        driver.find_element(By.ID, "zoom").click()
+        fitted = page_state(driver, "document.getElementById('render').getBoundingClientRect().width")
+        driver.execute_script("const e = document.getElementById('exposure'); e.value = 1;"
+                              "e.dispatchEvent(new Event('input'))")
+        check("the view's controls: A/B, 1:1 and fit, exposure", comparing and
+              round(actual) == before["width"] and fitted != actual and "brightness(2)" in
+              page_state(driver, "document.getElementById('render').style.filter"),
+              f"{comparing} {actual} {fitted}")
+        check("the view's controls change nothing in the scene",
+              server.status()["generation"] == generation)
+        driver.execute_script("const e = document.getElementById('exposure'); e.value = 0;"
+                              "e.dispatchEvent(new Event('input'))")
+
         # From 400 px wide nothing scrolls sideways.
         driver.set_window_size(400, 900)
         wide = page_state(driver, "document.documentElement.scrollWidth")
