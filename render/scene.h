@@ -7,12 +7,14 @@
 #define OSKA_RENDER_SCENE_H
 
 #include "declarations.h"
+#include "error.h"
 #include "mesh.h"
 #include "textures.h"
 #include "vec.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace oska::render {
@@ -122,6 +124,16 @@ struct LoadOptions {
 
 // The option that lets a scene name its library.
 extern const char *const kAllowSceneLibraryOption;
+
+// The declarations that ship beside the library could not be read. The
+// library itself may be what is wrong (a file that is no shader library has
+// none beside it), which only the library's own checks can tell: see
+// check_shader_library.
+struct DeclarationsNotBeside : Error {
+    DeclarationsNotBeside(const std::string &what, std::string scene, std::string library_file)
+        : Error(what), scene_file(std::move(scene)), library(std::move(library_file)) {}
+    std::string scene_file, library;
+};
 
 Scene load_scene_file(const std::string &path, const LoadOptions &options);
 // `file` names the scene in messages; relative paths resolve against `base_dir`.

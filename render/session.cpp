@@ -1,9 +1,13 @@
 #include "session.h"
 
 #include "error.h"
+#include "files.h"
+
+#include <oska/host/library.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace oska::render {
 
@@ -77,7 +81,32 @@ std::size_t array_bytes(const ShaderCall &call) {
     return bytes;
 }
 
+// The library must be a file, and one the system can load as a shared
+// library, before it is loaded: a loader's own message for anything else
+// says little.
+void check_library_file(const std::string &scene_file, const std::string &library) {
+    const std::string where = scene_file + ": library '" + library + "': ";
+    if (std::string problem = file_problem(library); !problem.empty()) {
+        throw Error(where + problem);
+    }
+    char magic[4] = {};
+    std::ifstream in(library, std::ios::binary);
+    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\177ELF") {
+        throw Error(where + "not a shader library (not a shared library at all)");
+    }
+}
+
 } // namespace
+
+std::string default_library_path() { return host::built_library_path(); }
+
+void check_shader_library(const std::string &scene_file, const std::string &library) {
+    check_library_file(scene_file, library);
+    if (host::Library trial; !trial.load(library)) {
+        throw Error(scene_file + ": library '" + library + "': not a shader library (" +
+                    trial.error + ")");
+    }
+}
 
 // One shader of the library: its exports, whether it wants per-instance
 // init calls, and its instances in the order they were made.
@@ -239,6 +268,7 @@ void Session::fill_record(std::vector<unsigned char> &storage, const ShaderCall 
 
 // The library, bound to this program's mi_ functions.
 void Session::load_library() {
+    check_library_file(scene_.file, scene_.library);
     if (!library_.load(scene_.library)) {
         throw Error(scene_.file + ": library '" + scene_.library + "': " + library_.error);
     }
