@@ -14,9 +14,10 @@ namespace oska::probe {
 
 namespace {
 
-constexpr int kLightsStartOffset = 12;
-constexpr int kLightsCountOffset = 16;
-constexpr int kLightsSlotOffset = 20;
+// The array's start index, count and element slot, one word apiece.
+constexpr int kLightsStartOffset = kLightRows[kLightsRow].offset;
+constexpr int kLightsCountOffset = kLightsStartOffset + 4;
+constexpr int kLightsSlotOffset = kLightsStartOffset + 8;
 // A start index beyond this is taken for garbage, not for an array.
 constexpr int32_t kMostElements = 1 << 20;
 
@@ -72,7 +73,7 @@ const char *word_owner(int at, int32_t attach) {
     }
     for (int slot = kLightsStartOffset; slot <= kLightsSlotOffset; slot += 4) {
         if (at == slot + attach) {
-            return "lights";
+            return kLightRows[kLightsRow].name;
         }
     }
     return nullptr;

@@ -50,6 +50,30 @@ constexpr float kEmitDivisor = 1.25f;  // request 125
 constexpr oska_param_info kColorRows[] = {OSKACOLOR_PARAMS(OSKA_PARAM_INFO)};
 constexpr oska_param_info kLightRows[] = {OSKALIGHT_PARAMS(OSKA_PARAM_INFO)};
 
+// The row of `rows` with `flag`; `count` when none has it.
+constexpr int row_with(const oska_param_info *rows, int count, unsigned flag) {
+    int row = 0;
+    while (row < count && (rows[row].flags & flag) == 0) {
+        ++row;
+    }
+    return row;
+}
+
+// oskalight's array of light instances: its row, and its name as a string
+// literal (stringified from the table's one TAG_ARRAY row), of which the
+// report's lines about the array are made.
+constexpr int kLightsRow =
+    row_with(kLightRows, int(std::size(kLightRows)), OSKA_PARAM_BOUND_LIGHTS);
+static_assert(kLightRows[kLightsRow].array == 1);
+#define OSKA_PROBE_ARRAY_ROW(name, TYPE, ...) OSKA_PROBE_ARRAY_NAME_##TYPE(name)
+#define OSKA_PROBE_ARRAY_NAME_COLOR(name)
+#define OSKA_PROBE_ARRAY_NAME_SCALAR(name)
+#define OSKA_PROBE_ARRAY_NAME_BOOLEAN(name)
+#define OSKA_PROBE_ARRAY_NAME_INTEGER(name)
+#define OSKA_PROBE_ARRAY_NAME_TAG(name)
+#define OSKA_PROBE_ARRAY_NAME_TAG_ARRAY(name) #name
+#define OSKA_PROBE_LIGHTS_NAME OSKALIGHT_PARAMS(OSKA_PROBE_ARRAY_ROW)
+
 // The parameter the host attaches to another shader, when it can (the
 // eighteenth of oskacolor, a scalar read at every evaluation), and the value
 // that shader yields through mi_phen_eval.

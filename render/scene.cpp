@@ -259,12 +259,12 @@ void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCa
 // The scene-shader call that binds a light to the object named by its
 // "object" key: an oskalight instance with that object and light.
 json binding_call(const std::string &object, const std::string &light) {
-    auto name = [](std::size_t offset) { return param_at("oskalight", offset); };
+    auto name = [](unsigned role) { return param_with("oskalight", role)->name; };
     return json{{"shader", "oskalight"},
                 {"params",
-                 {{name(offsetof(oskalight_params, enable)), true},
-                  {name(offsetof(oskalight_params, instance)), object},
-                  {name(offsetof(oskalight_params, lights_start)), {light}}}}};
+                 {{name(OSKA_PARAM_ENABLE), true},
+                  {name(OSKA_PARAM_EMITTER), object},
+                  {name(OSKA_PARAM_BOUND_LIGHTS), {light}}}}};
 }
 
 // A light's own settings: its distance exponent, emission divisor and

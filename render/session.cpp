@@ -50,11 +50,7 @@ void check_channels(const Scene &scene, const std::string &where, int object,
 }
 
 // The row of oskacolor's table with `flag`; its record holds one of each.
-const oska_param_info &row_with(unsigned flag) {
-    const ParamTable table = param_table("oskacolor");
-    return *std::find_if(table.begin(), table.end(),
-                         [&](const oska_param_info &row) { return (row.flags & flag) != 0; });
-}
+const oska_param_info &row_with(unsigned flag) { return *param_with("oskacolor", flag); }
 
 // Camera-visible points are at trace level 0: a depth limit of 0 or less
 // turns shadow tracing off, which is rarely what was meant. The warning, or
