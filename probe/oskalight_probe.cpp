@@ -255,7 +255,7 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
         return 1;
     }
     auto *record = reinterpret_cast<unsigned char *>(params);
-    check_fields(kLightFields, kLightFieldCount, check_light_fields, state, record,
+    check_fields(kLightFields.data(), kLightFieldCount, check_light_fields, state, record,
                  int(sizeof(oskalight_params)));
     const oska_tag light_instance = check_lights(state, record);
     const int32_t enable = read_word(state, record, 4);
