@@ -11,7 +11,7 @@ const char *entry_name(const FieldValue &field) { return field.name; }
 // A field that holds a tag is checked by the name of the element it tags.
 Needs entry_needs(const char * /*function*/) { return Needs(); }
 Needs entry_needs(const FieldValue &field) {
-    return field.type == FieldType::tag ? Needs(host_mi_api_tag_lookup) : Needs();
+    return field.type == OSKA_PARAM_TYPE_TAG ? Needs(host_mi_api_tag_lookup) : Needs();
 }
 
 struct Row {

@@ -31,11 +31,12 @@ constexpr int kLightFieldCount = int(std::size(kLightFields));
     EACH(color_fields, "oskacolor record", kColorFields)                                           \
     ONE(attachment, "attachment", "attached parameter", (host_mi_phen_eval))                       \
     EACH(light_fields, "oskalight record", kLightFields)                                           \
-    ONE(lights_start, "oskalight record", "lights: start", ())                                     \
-    ONE(lights_count, "oskalight record", "lights: count", ())                                     \
-    ONE(lights_element, "oskalight record", "lights: element",                                     \
+    ONE(lights_start, "oskalight record", OSKA_PROBE_LIGHTS_NAME ": start", ())                    \
+    ONE(lights_count, "oskalight record", OSKA_PROBE_LIGHTS_NAME ": count", ())                    \
+    ONE(lights_element, "oskalight record", OSKA_PROBE_LIGHTS_NAME ": element",                    \
         (host_mi_query, host_mi_db_type, host_mi_api_tag_lookup))                                  \
-    ONE(lights_layout, "oskalight record", "lights: elements apart from attachment words", ())     \
+    ONE(lights_layout, "oskalight record",                                                         \
+        OSKA_PROBE_LIGHTS_NAME ": elements apart from attachment words", ())                       \
     ONE(slot_present, "settings slot", "present", (host_mi_query))                                 \
     ONE(slot_distinct, "settings slot", "distinct per instance",                                   \
         (host_mi_query, host_mi_mem_int_allocate))                                                 \

@@ -302,7 +302,7 @@ unsigned char *new_block() {
 
 void init_instance(oska_state *state, oskacolor_params *params) {
     auto *record = reinterpret_cast<unsigned char *>(params);
-    check_fields(kColorFields, kColorFieldCount, check_color_fields, state, record,
+    check_fields(kColorFields.data(), kColorFieldCount, check_color_fields, state, record,
                  int(sizeof(oskacolor_params)));
     check_attached_parameter(state, record);
     check_queries(state);
@@ -542,7 +542,7 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskacolor(oska_color *result, oska_state
     g_evaluations.fetch_add(1, std::memory_order_relaxed);
     if (state != nullptr && params != nullptr) {
         auto *record = reinterpret_cast<unsigned char *>(params);
-        check_fields(kColorFields, kColorFieldCount, check_color_fields, state, record,
+        check_fields(kColorFields.data(), kColorFieldCount, check_color_fields, state, record,
                      int(sizeof(oskacolor_params)));
         check_attached_parameter(state, record);
         check_slot(state, params, "an evaluation");

@@ -14,9 +14,10 @@ namespace oska::probe {
 
 namespace {
 
-constexpr int kLightsStartOffset = 12;
-constexpr int kLightsCountOffset = 16;
-constexpr int kLightsSlotOffset = 20;
+// The array's start index, count and element slot, one word apiece.
+constexpr int kLightsStartOffset = kLightRows[kLightsRow].offset;
+constexpr int kLightsCountOffset = kLightsStartOffset + 4;
+constexpr int kLightsSlotOffset = kLightsStartOffset + 8;
 // A start index beyond this is taken for garbage, not for an array.
 constexpr int32_t kMostElements = 1 << 20;
 
@@ -72,7 +73,7 @@ const char *word_owner(int at, int32_t attach) {
     }
     for (int slot = kLightsStartOffset; slot <= kLightsSlotOffset; slot += 4) {
         if (at == slot + attach) {
-            return "lights";
+            return kLightRows[kLightsRow].name;
         }
     }
     return nullptr;
@@ -254,7 +255,7 @@ OSKA_LIBRARY_API oska_boolean OSKA_CALL oskalight(void *, oska_state *state,
         return 1;
     }
     auto *record = reinterpret_cast<unsigned char *>(params);
-    check_fields(kLightFields, kLightFieldCount, check_light_fields, state, record,
+    check_fields(kLightFields.data(), kLightFieldCount, check_light_fields, state, record,
                  int(sizeof(oskalight_params)));
     const oska_tag light_instance = check_lights(state, record);
     const int32_t enable = read_word(state, record, 4);

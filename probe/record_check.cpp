@@ -22,23 +22,23 @@ int32_t bits_of(float value) {
     return bits;
 }
 
-int width_of(FieldType type) { return type == FieldType::color ? 16 : 4; }
+int width_of(int type) { return type == OSKA_PARAM_TYPE_COLOR ? 16 : 4; }
 
 // The bytes a field's probe value has in the record. Booleans and tags have
 // no single right pattern: nullptr.
 bool expected_bytes(const FieldValue &field, unsigned char bytes[16]) {
     switch (field.type) {
-    case FieldType::color:
+    case OSKA_PARAM_TYPE_COLOR:
         std::memcpy(bytes, field.numbers, 16);
         return true;
-    case FieldType::scalar:
+    case OSKA_PARAM_TYPE_SCALAR:
         std::memcpy(bytes, field.numbers, 4);
         return true;
-    case FieldType::integer:
+    case OSKA_PARAM_TYPE_INTEGER:
         std::memcpy(bytes, &field.integer, 4);
         return true;
-    case FieldType::boolean:
-    case FieldType::tag:
+    case OSKA_PARAM_TYPE_BOOLEAN:
+    case OSKA_PARAM_TYPE_TAG:
         break;
     }
     return false;
@@ -56,8 +56,8 @@ const char *owner_of(int32_t word) {
         }
         return nullptr;
     };
-    const char *owner = search(kColorFields, kColorFieldCount);
-    return owner != nullptr ? owner : search(kLightFields, kLightFieldCount);
+    const char *owner = search(kColorFields.data(), kColorFieldCount);
+    return owner != nullptr ? owner : search(kLightFields.data(), kLightFieldCount);
 }
 
 bool matches(const FieldValue &field, const void *value) {
@@ -66,7 +66,7 @@ bool matches(const FieldValue &field, const void *value) {
         return std::memcmp(bytes, value, std::size_t(width_of(field.type))) == 0;
     }
     const int32_t word = word_at(value);
-    if (field.type == FieldType::boolean) {
+    if (field.type == OSKA_PARAM_TYPE_BOOLEAN) {
         return (word != 0) == (field.integer != 0);
     }
     // A tag: an element the host names as the probe scene does.
@@ -112,29 +112,29 @@ int32_t attachment_offset(const oska_state *state) {
 
 } // namespace
 
-void describe(FieldType type, const void *value, char *text, int size) {
+void describe(int type, const void *value, char *text, int size) {
     const auto n = std::size_t(size);
     switch (type) {
-    case FieldType::color: {
+    case OSKA_PARAM_TYPE_COLOR: {
         float c[4];
         std::memcpy(c, value, sizeof c);
         std::snprintf(text, n, "(%g, %g, %g, %g)", double(c[0]), double(c[1]), double(c[2]),
                       double(c[3]));
         return;
     }
-    case FieldType::scalar: {
+    case OSKA_PARAM_TYPE_SCALAR: {
         float s;
         std::memcpy(&s, value, sizeof s);
         std::snprintf(text, n, "%g", double(s));
         return;
     }
-    case FieldType::boolean:
+    case OSKA_PARAM_TYPE_BOOLEAN:
         std::snprintf(text, n, "%s", word_at(value) != 0 ? "true" : "false");
         return;
-    case FieldType::integer:
+    case OSKA_PARAM_TYPE_INTEGER:
         std::snprintf(text, n, "%d", int(word_at(value)));
         return;
-    case FieldType::tag: {
+    case OSKA_PARAM_TYPE_TAG: {
         const auto tag = oska_tag(word_at(value));
         const char *name = tag != 0 ? tag_name(tag) : nullptr;
         std::snprintf(text, n, "tag %u (%s)", unsigned(tag), name != nullptr ? name : "no name");
@@ -187,7 +187,7 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
         unsigned char bytes[16];
         if (expected_bytes(field, bytes)) {
             describe(field.type, bytes, wanted, sizeof wanted);
-        } else if (field.type == FieldType::boolean) {
+        } else if (field.type == OSKA_PARAM_TYPE_BOOLEAN) {
             std::snprintf(wanted, sizeof wanted, "%s", field.integer != 0 ? "true" : "false");
         } else {
             std::snprintf(wanted, sizeof wanted, "a tag of %s", field.name_of_tag);

@@ -26,9 +26,9 @@ void check_fields(const FieldValue *fields, int count, CheckId first, oska_state
 // attached parameter may be attached, and mi_phen_eval must answer its value.
 void check_attached_parameter(oska_state *state, unsigned char *record);
 
-// A short text for a value of `type` (e.g. "0.21875", "7", "true",
+// A short text for a value of `type`, an OSKA_PARAM_TYPE_ code (e.g. "0.21875", "7", "true",
 // "tag 3 (probe_lamp)").
-void describe(FieldType type, const void *value, char *text, int size);
+void describe(int type, const void *value, char *text, int size);
 
 } // namespace oska::probe
 

@@ -162,28 +162,17 @@ struct Tally {
 };
 
 Tally tally() {
-    Tally t;
+    int of[int(Outcome::information) + 1] = {}; // lines by outcome
     for (int i = 0; i < check_count; ++i) {
-        if (is_information(CheckId(i))) {
-            continue;
-        }
-        switch (Outcome(g_lines[i].outcome.load(std::memory_order_acquire))) {
-        case Outcome::pass:
-            ++t.passed;
-            break;
-        case Outcome::fail:
-            ++t.failed;
-            break;
-        case Outcome::not_exercised:
-            ++t.not_exercised;
-            break;
-        case Outcome::not_run:
-            ++t.not_run;
-            break;
-        case Outcome::information:
-            break;
+        if (!is_information(CheckId(i))) {
+            ++of[g_lines[i].outcome.load(std::memory_order_acquire)];
         }
     }
+    Tally t;
+    t.passed = of[int(Outcome::pass)];
+    t.failed = of[int(Outcome::fail)];
+    t.not_exercised = of[int(Outcome::not_exercised)];
+    t.not_run = of[int(Outcome::not_run)];
     return t;
 }
 
@@ -257,66 +246,34 @@ void reset_report() {
     }
 }
 
-// printf conventions let the compiler check each format against its arguments.
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void pass(CheckId check, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    record(check, Outcome::pass, Taking::when_it_replaces, format, args);
-    va_end(args);
-}
-
-// printf conventions let the compiler check each format against its arguments.
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void fail(CheckId check, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    record(check, Outcome::fail, Taking::when_it_replaces, format, args);
-    va_end(args);
-}
-
-// printf conventions let the compiler check each format against its arguments.
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void not_exercised(CheckId check, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    record(check, Outcome::not_exercised, Taking::when_it_replaces, format, args);
-    va_end(args);
-}
-
-// printf conventions let the compiler check each format against its arguments.
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void inform(CheckId check, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    record(check, Outcome::information, Taking::when_it_replaces, format, args);
-    va_end(args);
-}
-
-// printf conventions let the compiler check each format against its arguments.
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void restate_failure(CheckId check, const char *format, ...) {
-    if (outcome(check) != Outcome::fail) {
-        return;
+// Defines `name`, which records its check as `kind` when `condition` holds,
+// with the text that `format` makes of the arguments. printf conventions
+// let the compiler check each format against its arguments.
+// NOLINTBEGIN(cert-dcl50-cpp)
+#define OSKA_PROBE_RECORDER(name, kind, taking, condition)                                         \
+    void name(CheckId check, const char *format, ...) {                                            \
+        if (!(condition)) {                                                                        \
+            return;                                                                                \
+        }                                                                                          \
+        va_list args;                                                                              \
+        va_start(args, format);                                                                    \
+        record(check, kind, taking, format, args);                                                 \
+        va_end(args);                                                                              \
     }
-    va_list args;
-    va_start(args, format);
-    record(check, Outcome::fail, Taking::always, format, args);
-    va_end(args);
-}
+
+OSKA_PROBE_RECORDER(pass, Outcome::pass, Taking::when_it_replaces, true)
+OSKA_PROBE_RECORDER(fail, Outcome::fail, Taking::when_it_replaces, true)
+OSKA_PROBE_RECORDER(not_exercised, Outcome::not_exercised, Taking::when_it_replaces, true)
+OSKA_PROBE_RECORDER(inform, Outcome::information, Taking::when_it_replaces, true)
+OSKA_PROBE_RECORDER(restate_failure, Outcome::fail, Taking::always, outcome(check) == Outcome::fail)
 
 namespace {
 
 void mark_not_exercised(CheckId check, const char *format, ...) OSKA_PROBE_PRINTF_LIKE;
+OSKA_PROBE_RECORDER(mark_not_exercised, Outcome::not_exercised, Taking::always, true)
 
-// printf conventions let the compiler check each format against its arguments.
-// NOLINTNEXTLINE(cert-dcl50-cpp)
-void mark_not_exercised(CheckId check, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    record(check, Outcome::not_exercised, Taking::always, format, args);
-    va_end(args);
-}
+#undef OSKA_PROBE_RECORDER
+// NOLINTEND(cert-dcl50-cpp)
 
 } // namespace
 

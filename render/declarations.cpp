@@ -173,13 +173,13 @@ const oska_param_info *param_row(const std::string &shader, const std::string &p
     return nullptr;
 }
 
-const char *param_at(const std::string &shader, std::size_t offset) {
+const oska_param_info *param_with(const std::string &shader, unsigned flag) {
     for (const oska_param_info &row : param_table(shader)) {
-        if (std::size_t(row.offset) == offset) {
-            return row.name;
+        if ((row.flags & flag) != 0) {
+            return &row;
         }
     }
-    return "";
+    return nullptr;
 }
 
 bool param_has(const std::string &shader, const std::string &param, unsigned flag) {

@@ -73,9 +73,9 @@ struct ParamTable {
 ParamTable param_table(const std::string &shader);
 // The row of `shader`'s parameter `param`; nullptr when there is none.
 const oska_param_info *param_row(const std::string &shader, const std::string &param);
-// The name of `shader`'s parameter at `offset` of its record (the field's
-// offsetof, the start index's for an array); "" when no row starts there.
-const char *param_at(const std::string &shader, std::size_t offset);
+// The first row of `shader`'s table with `flag` (a role the header gives
+// one parameter); nullptr when none has it.
+const oska_param_info *param_with(const std::string &shader, unsigned flag);
 // Whether `shader`'s parameter `param` has a table row with `flag`.
 bool param_has(const std::string &shader, const std::string &param, unsigned flag);
 

@@ -7,7 +7,7 @@
 #define OSKA_RENDER_LIT_SCENE_H
 
 #include "geometry.h"
-#include "scene.h"
+#include "scene_desc.h"
 
 #include <oska/host/host.h>
 #include <oska/host_api.h>

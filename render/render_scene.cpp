@@ -18,10 +18,17 @@ SceneSource SceneSource::from_text(const std::string &text, const std::string &n
 }
 
 Scene load_scene(const SceneSource &source, const LoadOptions &load) {
-    if (source.name.empty()) {
-        return load_scene_file(source.file, load);
+    try {
+        if (source.name.empty()) {
+            return load_scene_file(source.file, load);
+        }
+        return load_scene_text(source.text, source.name, source.base_dir, load);
+    } catch (const DeclarationsNotBeside &missing) {
+        // Nothing beside a file that is not the shader library at all: the
+        // library is what is wrong, and its own message says so.
+        check_shader_library(missing.scene_file, missing.library);
+        throw;
     }
-    return load_scene_text(source.text, source.name, source.base_dir, load);
 }
 
 void with_open_scene(const SceneSource &source, const SceneRun &run, OpenedScene &out,

@@ -5,12 +5,9 @@
 #include "json_reader.h"
 #include "scene_objects.h"
 
-#include <oska/host/library.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <fstream>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -262,12 +259,12 @@ void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCa
 // The scene-shader call that binds a light to the object named by its
 // "object" key: an oskalight instance with that object and light.
 json binding_call(const std::string &object, const std::string &light) {
-    auto name = [](std::size_t offset) { return param_at("oskalight", offset); };
+    auto name = [](unsigned role) { return param_with("oskalight", role)->name; };
     return json{{"shader", "oskalight"},
                 {"params",
-                 {{name(offsetof(oskalight_params, enable)), true},
-                  {name(offsetof(oskalight_params, instance)), object},
-                  {name(offsetof(oskalight_params, lights_start)), {light}}}}};
+                 {{name(OSKA_PARAM_ENABLE), true},
+                  {name(OSKA_PARAM_EMITTER), object},
+                  {name(OSKA_PARAM_BOUND_LIGHTS), {light}}}}};
 }
 
 // A light's own settings: its distance exponent, emission divisor and
@@ -333,20 +330,6 @@ void check_names(const JsonReader &read, const Scene &scene) {
     }
 }
 
-// The library must be a file, and one the system can load as a shared
-// library, before its declarations are looked for beside it.
-void check_library_file(const Scene &scene) {
-    const std::string where = scene.file + ": library '" + scene.library + "': ";
-    if (std::string problem = file_problem(scene.library); !problem.empty()) {
-        throw Error(where + problem);
-    }
-    char magic[4] = {};
-    std::ifstream in(scene.library, std::ios::binary);
-    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\177ELF") {
-        throw Error(where + "not a shader library (not a shared library at all)");
-    }
-}
-
 } // namespace
 
 const char *const kAllowSceneLibraryOption = "--allow-scene-library";
@@ -356,8 +339,6 @@ int Scene::find_object(const std::string &name) const { return index_named(objec
 int Scene::find_light(const std::string &name) const { return index_named(lights, name); }
 
 int Scene::find_texture(const std::string &name) const { return index_named(textures, name); }
-
-std::string default_library_path() { return host::built_library_path(); }
 
 namespace {
 
@@ -397,18 +378,14 @@ std::string choose_library(const JsonReader &read, const json &root, const LoadO
 void read_library(const JsonReader &read, const json &root, const LoadOptions &options,
                   Scene &scene) {
     scene.library = choose_library(read, root, options);
-    check_library_file(scene);
     bool beside = !root.contains("declarations");
     scene.declarations_file = beside ? directory_of(scene.library) + "/oska.decl"
                                      : read.path(read.string(root["declarations"], "declarations"));
     try {
         scene.declarations = load_declarations(scene.declarations_file);
-    } catch (const Error &) {
-        // Declarations missing beside something that is not the shader
-        // library at all (loaded on its own to see): the library is what is wrong.
-        if (host::Library library; beside && !library.load(scene.library)) {
-            throw Error(scene.file + ": library '" + scene.library + "': not a shader library (" +
-                        library.error + ")");
+    } catch (const Error &e) {
+        if (beside) {
+            throw DeclarationsNotBeside(e.what(), scene.file, scene.library);
         }
         throw;
     }

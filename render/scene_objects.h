@@ -4,7 +4,7 @@
 #define OSKA_RENDER_SCENE_OBJECTS_H
 
 #include "json_reader.h"
-#include "scene.h"
+#include "scene_desc.h"
 
 namespace oska::render {
 

@@ -1,9 +1,13 @@
 #include "session.h"
 
 #include "error.h"
+#include "files.h"
+
+#include <oska/host/library.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace oska::render {
 
@@ -46,11 +50,7 @@ void check_channels(const Scene &scene, const std::string &where, int object,
 }
 
 // The row of oskacolor's table with `flag`; its record holds one of each.
-const oska_param_info &row_with(unsigned flag) {
-    const ParamTable table = param_table("oskacolor");
-    return *std::find_if(table.begin(), table.end(),
-                         [&](const oska_param_info &row) { return (row.flags & flag) != 0; });
-}
+const oska_param_info &row_with(unsigned flag) { return *param_with("oskacolor", flag); }
 
 // Camera-visible points are at trace level 0: a depth limit of 0 or less
 // turns shadow tracing off, which is rarely what was meant. The warning, or
@@ -77,7 +77,32 @@ std::size_t array_bytes(const ShaderCall &call) {
     return bytes;
 }
 
+// The library must be a file, and one the system can load as a shared
+// library, before it is loaded: a loader's own message for anything else
+// says little.
+void check_library_file(const std::string &scene_file, const std::string &library) {
+    const std::string where = scene_file + ": library '" + library + "': ";
+    if (std::string problem = file_problem(library); !problem.empty()) {
+        throw Error(where + problem);
+    }
+    char magic[4] = {};
+    std::ifstream in(library, std::ios::binary);
+    if (!in.read(magic, sizeof magic) || std::string(magic, 4) != "\177ELF") {
+        throw Error(where + "not a shader library (not a shared library at all)");
+    }
+}
+
 } // namespace
+
+std::string default_library_path() { return host::built_library_path(); }
+
+void check_shader_library(const std::string &scene_file, const std::string &library) {
+    check_library_file(scene_file, library);
+    if (host::Library trial; !trial.load(library)) {
+        throw Error(scene_file + ": library '" + library + "': not a shader library (" +
+                    trial.error + ")");
+    }
+}
 
 // One shader of the library: its exports, whether it wants per-instance
 // init calls, and its instances in the order they were made.
@@ -239,6 +264,7 @@ void Session::fill_record(std::vector<unsigned char> &storage, const ShaderCall 
 
 // The library, bound to this program's mi_ functions.
 void Session::load_library() {
+    check_library_file(scene_.file, scene_.library);
     if (!library_.load(scene_.library)) {
         throw Error(scene_.file + ": library '" + scene_.library + "': " + library_.error);
     }

@@ -28,6 +28,11 @@ struct SessionOptions {
     bool verbose = false; // report the library's info messages too
 };
 
+// Throws the Error a session would open with when `library` is not a file
+// the system can load as the shader library ("SCENE: library 'LIB': ...");
+// `scene_file` names the scene. Loads the library to see, and unloads it.
+void check_shader_library(const std::string &scene_file, const std::string &library);
+
 class Session {
   public:
     Session(const Scene &scene, SessionOptions options);

@@ -162,17 +162,17 @@ class ProbeTest : public ::testing::Test {
         for (int i = 0; i < count; ++i) {
             const probe::FieldValue &field = fields[i];
             switch (field.type) {
-            case probe::FieldType::color:
+            case OSKA_PARAM_TYPE_COLOR:
                 host.write_param(shader, std::size_t(field.offset), field.numbers, 16);
                 break;
-            case probe::FieldType::scalar:
+            case OSKA_PARAM_TYPE_SCALAR:
                 host.write_param(shader, std::size_t(field.offset), field.numbers, 4);
                 break;
-            case probe::FieldType::boolean:
-            case probe::FieldType::integer:
+            case OSKA_PARAM_TYPE_BOOLEAN:
+            case OSKA_PARAM_TYPE_INTEGER:
                 host.write_param(shader, std::size_t(field.offset), &field.integer, 4);
                 break;
-            case probe::FieldType::tag: {
+            case OSKA_PARAM_TYPE_TAG: {
                 const oska_tag tag =
                     std::strcmp(field.name_of_tag, probe::kTextureName) == 0 ? texture : lamp;
                 host.write_param(shader, std::size_t(field.offset), &tag, 4);
@@ -228,7 +228,7 @@ class ProbeTest : public ::testing::Test {
         bind_state = &host.make_state(binder);
         lib.oskalight_init(bind_state, nullptr, &wanted);
         EXPECT_EQ(wanted, 0);
-        write_fields(binder, probe::kLightFields, int(std::size(probe::kLightFields)));
+        write_fields(binder, probe::kLightFields.data(), int(std::size(probe::kLightFields)));
         const int32_t start = scene.lights_start >= 0
                                   ? scene.lights_start
                                   : int32_t((sizeof(oskalight_params) - 20) / 4);
@@ -248,7 +248,7 @@ class ProbeTest : public ::testing::Test {
         color_state = &host.make_state(shader, carried);
         lib.oskacolor_init(color_state, nullptr, &wanted);
         EXPECT_EQ(wanted, 1);
-        write_fields(shader, probe::kColorFields, int(std::size(probe::kColorFields)));
+        write_fields(shader, probe::kColorFields.data(), int(std::size(probe::kColorFields)));
         shader.attach(std::size_t(probe::kAttachedOffset), scene.attached_answer);
         lib.oskacolor_init(color_state, shader.params<oskacolor_params>(), &wanted);
         return shader;

@@ -630,60 +630,90 @@ static int bind_lamp(const shader_decl *shader) {
 
 /* ---- 5. One light sample per feature ---------------------------------- */
 
+/* Where a case's sample lies, unless it says otherwise: 3 units from the
+ * lamp's instance (a light instance: LAMP_INSTANCE, never LAMP), its emission
+ * cosine 0.8, nothing in the way of its shadow ray. */
+#define SAMPLE_DISTANCE 3.0
+#define SAMPLE_COSINE 0.8f
+
 typedef struct sample_case {
     const char *name;
+    int decay;            /* OSKA_DECAY_...; its range, if any, among the settings */
     const char *settings; /* "name=value;..." on top of the base colour */
-    oska_tag light_instance;
-    double distance;
-    float emission_cosine;
-    float transmission; /* what the shadow ray finds: 1 open, 0 blocked */
-    int attach_color;   /* color comes from another shader: pure blue */
     const char *meaning;
+    double distance;       /* 0: SAMPLE_DISTANCE */
+    float emission_cosine; /* 0: SAMPLE_COSINE */
+    float shadow;          /* how much of the shadow ray is blocked: 0 open, 1 blocked */
+    int unbound;           /* served for the spot, which no oskalight call bound */
+    int attach_color;      /* color comes from another shader: pure blue */
 } sample_case;
 
-/* clang-format off */
+#define RANGE_1_TO_5 "decay_start=1;decay_end=5"
+#define CUTOFF_HALF "directional=1;cosine=1;cutoff=0.5"
+#define SHADOWED "shadows=1;max_level=4;shadow_color=0.25 0 0 1"
+
 static const sample_case cases[] = {
-    {"no decay",       "",                                   LAMP_INSTANCE, 3, 0.8f, 1, 0,
-     "colour times intensity 2"},
-    {"linear",         "decay=1;decay_start=1;decay_end=5",  LAMP_INSTANCE, 3, 0.8f, 1, 0,
-     "half way from 1 to 5: half"},
-    {"inverse power",  "decay=2;decay_start=1;decay_end=9",  LAMP_INSTANCE, 2, 0.8f, 1, 0,
-     "1 / distance^2 at 2: a quarter"},
-    {"physical",       "decay=3;decay_start=1",              LAMP_INSTANCE, 2, 0.5f, 1, 0,
-     "cosine / (4 pi distance^2)"},
-    {"past the range", "decay=1;decay_start=1;decay_end=5",  LAMP_INSTANCE, 6, 0.8f, 1, 0,
-     "distance 6, range 1 to 5: rejected"},
-    {"cutoff passed",  "directional=1;cosine=1;cutoff=0.5",  LAMP_INSTANCE, 3, 0.8f, 1, 0,
-     "cosine 0.8 > cutoff 0.5, weighted"},
-    {"cutoff failed",  "directional=1;cosine=1;cutoff=0.5",  LAMP_INSTANCE, 3, 0.3f, 1, 0,
-     "cosine 0.3 <= cutoff 0.5: rejected"},
-    {"full shadow",    "shadows=1;max_level=4;shadow_color=0.25 0 0 1", LAMP_INSTANCE, 3, 0.8f, 0, 0,
-     "blocked: times the shadow colour"},
-    {"half shadow",    "shadows=1;max_level=4;shadow_color=0.25 0 0 1", LAMP_INSTANCE, 3, 0.8f, 0.5f, 0,
-     "half way to the shadow colour"},
-    {"attached",       "",                                   LAMP_INSTANCE, 3, 0.8f, 1, 1,
-     "color given by another shader"},
-    {"not bound",      "",                                   SPOT_INSTANCE, 3, 0.8f, 1, 0,
-     "init refused spot: default settings"},
+    {.name = "no decay", .meaning = "colour times intensity 2"},
+    {.name = "linear",
+     .decay = OSKA_DECAY_LINEAR,
+     .settings = RANGE_1_TO_5,
+     .meaning = "half way from 1 to 5: half"},
+    {.name = "inverse power",
+     .decay = OSKA_DECAY_INVERSE_POWER,
+     .settings = "decay_start=1;decay_end=9",
+     .distance = 2,
+     .meaning = "1 / distance^2 at 2: a quarter"},
+    {.name = "physical",
+     .decay = OSKA_DECAY_PHYSICAL,
+     .settings = "decay_start=1",
+     .distance = 2,
+     .emission_cosine = 0.5f,
+     .meaning = "cosine / (4 pi distance^2)"},
+    {.name = "past the range",
+     .decay = OSKA_DECAY_LINEAR,
+     .settings = RANGE_1_TO_5,
+     .distance = 6,
+     .meaning = "distance 6, range 1 to 5: rejected"},
+    {.name = "cutoff passed",
+     .settings = CUTOFF_HALF,
+     .meaning = "cosine 0.8 > cutoff 0.5, weighted"},
+    {.name = "cutoff failed",
+     .settings = CUTOFF_HALF,
+     .emission_cosine = 0.3f,
+     .meaning = "cosine 0.3 <= cutoff 0.5: rejected"},
+    {.name = "full shadow",
+     .settings = SHADOWED,
+     .shadow = 1,
+     .meaning = "blocked: times the shadow colour"},
+    {.name = "half shadow",
+     .settings = SHADOWED,
+     .shadow = 0.5f,
+     .meaning = "half way to the shadow colour"},
+    {.name = "attached", .attach_color = 1, .meaning = "color given by another shader"},
+    {.name = "not bound", .unbound = 1, .meaning = "init refused spot: default settings"},
 };
-/* clang-format on */
 
 static int run_case(const shader_decl *shader, const sample_case *c) {
     shader_instance instance;
     oska_state state;
     oska_boolean init_req = 0;
     oska_color result = {0, 0, 0, 0};
+    char decay[32];
+    snprintf(decay, sizeof decay, "decay=%d", c->decay);
     /* every sample: this colour, intensity 2 */
     if (!make_instance(&instance, shader, "color=1 0.8 0.6 2") ||
-        !set_params(instance.storage, shader, c->settings)) {
+        !set_params(instance.storage, shader, decay) ||
+        !set_params(instance.storage, shader, c->settings != NULL ? c->settings : "")) {
         return 0;
     }
     if (c->attach_color) {
         const oska_color blue = {0, 0, 1, 1};
         attach(&instance, shader, "color", blue);
     }
-    make_state(&state, &instance, c->light_instance, c->distance, c->emission_cosine);
-    shadow_transmission.r = shadow_transmission.g = shadow_transmission.b = c->transmission;
+    make_state(&state, &instance, c->unbound ? SPOT_INSTANCE : LAMP_INSTANCE,
+               c->distance > 0 ? c->distance : SAMPLE_DISTANCE,
+               c->emission_cosine != 0 ? c->emission_cosine : SAMPLE_COSINE);
+    shadow_transmission.r = shadow_transmission.g = shadow_transmission.b = 1 - c->shadow;
 
     printf("oskacolor: %s\n", c->name);
     oskacolor_params *params = (oskacolor_params *)instance.storage; /* as laid out */

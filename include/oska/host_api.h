@@ -240,7 +240,11 @@ enum {
     OSKA_PARAM_ATTENUATES = 65536,    /* weakens the light by distance, angle, shadow, alpha,
                                        * vertex data or threshold; 0 turns that off */
     OSKA_PARAM_SHADOWS = 131072,      /* the switch of shadow tracing */
-    OSKA_PARAM_DEPTH = 262144         /* a trace depth; shadows are traced only below it */
+    OSKA_PARAM_DEPTH = 262144,        /* a trace depth; shadows are traced only below it */
+    /* Roles of oskalight's parameters, for a host that binds a light itself. */
+    OSKA_PARAM_ENABLE = 524288,       /* the switch: false, the call does nothing */
+    OSKA_PARAM_EMITTER = 1048576,     /* the instance whose surface the light emits from */
+    OSKA_PARAM_BOUND_LIGHTS = 2097152 /* the light instances the call binds */
 };
 
 #define OSKACOLOR_PARAMS(X)                                                                        \
@@ -304,9 +308,10 @@ enum {
 
 #define OSKALIGHT_PARAMS(X)                                                                        \
     X(reserved, INTEGER, 0, 0, 0, 0, "", 0, "not read")                                            \
-    X(enable, BOOLEAN, 4, 0, 0, 0, "", 0, "false: the call does nothing")                          \
-    X(instance, TAG, 8, 0, 0, 0, "", 0, "instance whose surface the light emits from")             \
-    X(lights, TAG_ARRAY, 12, 0, 0, 0, "", 0,                                                       \
+    X(enable, BOOLEAN, 4, 0, 0, 0, "", OSKA_PARAM_ENABLE, "false: the call does nothing")          \
+    X(instance, TAG, 8, 0, 0, 0, "", OSKA_PARAM_EMITTER,                                           \
+      "instance whose surface the light emits from")                                               \
+    X(lights, TAG_ARRAY, 12, 0, 0, 0, "", OSKA_PARAM_BOUND_LIGHTS,                                 \
       "light instances; only the element at the start index is bound")                             \
     X(override_samples, BOOLEAN, 24, 0, 0, 0, "", 0, "write the sample counts and extra_value")    \
     X(samples_1, INTEGER, 28, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "first sample count")        \

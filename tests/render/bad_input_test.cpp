@@ -203,6 +203,11 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
     const std::string long_name = std::string(251, 'n') + ".png"; // as long as a name can be
     const char nul_text[] = "v 0 0 0\nv\0 1 0 0\nv 1 1 0\nf 1 2 3\n";
     const std::string nul_obj(nul_text, sizeof nul_text - 1);
+    // A scene with declarations of its own: it reads without the library,
+    // which is then checked as it loads.
+    json own_declarations = scene_with();
+    own_declarations["declarations"] = "d.decl";
+    const std::string declarations = slurp(directory_of(default_library_path()) + "/oska.decl");
     // Without arguments a case runs "$D/s.json -o $D/out.png", in the folder $D.
     const struct {
         const char *name;
@@ -356,6 +361,15 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          "oska-render: $D/good.json: library '$D/notes.so': not a shader library (not a shared "
          "library at all)",
          {"$D/good.json", "-o", "$D/out.png", "--library", "$D/notes.so"}},
+        {"text file as the library, the scene's own declarations",
+         {{"s.json", own_declarations.dump()}, {"d.decl", declarations}},
+         "oska-render: $D/s.json: library '$D/notes.so': not a shader library (not a shared "
+         "library at all)",
+         {"$D/s.json", "-o", "$D/out.png", "--library", "$D/notes.so"}},
+        {"library that is a folder, the scene's own declarations",
+         {{"s.json", own_declarations.dump()}, {"d.decl", declarations}},
+         "oska-render: $D/s.json: library '$D/folder.json': is a folder, not a file",
+         {"$D/s.json", "-o", "$D/out.png", "--library", "$D/folder.json"}},
         {"duplicate key at the top",
          {{"s.json", R"({"image": {}, "image": {}})"}},
          "oska-render: $D/s.json: the key 'image' is given twice"},
