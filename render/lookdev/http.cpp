@@ -189,7 +189,8 @@ void on_connection(void *cls, MHD_Connection *c, void **, MHD_ConnectionNotifica
 
 } // namespace
 
-HttpServer::HttpServer(std::string token, HttpLimits limits) : state_(std::make_unique<State>()) {
+HttpServer::HttpServer(std::string token, const HttpLimits &limits)
+    : state_(std::make_unique<State>()) {
     state_->token = std::move(token);
     state_->limits = limits;
 }

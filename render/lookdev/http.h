@@ -57,7 +57,7 @@ struct HttpLimits {
 
 class HttpServer {
   public:
-    HttpServer(std::string token, HttpLimits limits = {});
+    HttpServer(std::string token, const HttpLimits &limits = {});
     ~HttpServer();
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
