@@ -95,6 +95,9 @@ class Lookdev {
     // ---- Status for the page: nothing (it then waits) while there is
     // nothing newer than what it has, unless `now`.
     std::optional<json> status(const std::function<uint64_t(const char *)> &seen, bool now);
+    // A page's stream of the same news, from what its request says it has:
+    // an event each time any of it is newer.
+    lookdev::EventSource news_for(const lookdev::HttpRequest &request);
     std::shared_ptr<const Frame> frame();
     // The render's value at pixel (x, y) of the image shown.
     json probe(long long x, long long y);

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import {
-  Latest, display, fromHex, idleParameters, intensityRange, readNumber, sliderRange, toCosine,
+  Latest, Newest, display, fromHex, idleParameters, intensityRange, readNumber, sliderRange, toCosine,
   toDegrees, toHex,
 } from '../../render/lookdev/page/values.js';
 
@@ -113,4 +113,40 @@ test('what the light\'s mode leaves idle is found by role', () => {
     const idle = idleParameters(declarations, { ...base, ...change });
     assert.deepEqual([...idle].sort(), expected.sort(), JSON.stringify(change));
   }
+});
+
+test('passes announced faster than they are fetched: one fetch at a time, the newest last', async () => {
+  // Each case: the serials announced while the first fetch is under way,
+  // the serial the server has at each fetch, and the fetches expected.
+  const cases = [
+    { announced: [1], server: [1], fetches: 1 },
+    { announced: [1, 2, 3, 4], server: [1, 4], fetches: 2 },
+    { announced: [2, 1], server: [2], fetches: 1 },
+    { announced: [3], server: [3, 3], fetches: 1 },
+  ];
+  for (const { announced, server, fetches } of cases) {
+    let calls = 0;
+    let running = 0;
+    let most = 0;
+    const newest = new Newest(async () => {
+      most = Math.max(most, ++running);
+      await new Promise((done) => setTimeout(done, 5));
+      running -= 1;
+      return server[Math.min(calls++, server.length - 1)];
+    });
+    await Promise.all(announced.map((serial) => newest.announce(serial)));
+    assert.equal(calls, fetches, JSON.stringify(announced));
+    assert.equal(most, 1, 'one fetch at a time');
+    assert.equal(newest.have, Math.max(...announced));
+  }
+  // A failed fetch lets the next announcement try again.
+  let fail = true;
+  const newest = new Newest(async () => {
+    if (fail) throw new Error('gone');
+    return 7;
+  });
+  await assert.rejects(newest.announce(7), /gone/);
+  fail = false;
+  await newest.announce(7);
+  assert.equal(newest.have, 7);
 });

@@ -318,6 +318,22 @@ def main():
         wait_for("the other page's change", lambda: page_state(driver, field) == "0.75", 2)
         post("/api/undo", {})
         wait_for("the other page's undo", lambda: page_state(driver, field) == "0.8", 2)
+        # It is told at once, without asking: no status requests, and each
+        # change from elsewhere in view within 200 ms.
+        delays = []
+        for value in ("0.6", "0.7", "0.9"):
+            started = time.monotonic()
+            post("/api/change", {"light": 0, "set": {"decay_start": float(value)}})
+            wait_for("the other page's " + value, lambda: page_state(driver, field) == value, 2)
+            delays.append(time.monotonic() - started)
+        for _ in delays:
+            post("/api/undo", {})
+        wait_for("the other page's undos", lambda: page_state(driver, field) == "0.8", 2)
+        check("another page's change is in view within 200 ms", max(delays) < 0.2,
+              f"slowest {max(delays) * 1000:.0f} ms")
+        asked = page_state(driver, "performance.getEntriesByType('resource')"
+                                   ".filter((e) => e.name.includes('/api/status')).length")
+        check("the page is told of changes, it does not ask", asked == 0, f"{asked} requests")
 
         # The artist's controls: the cutoff in degrees, an emptied alpha field
         # refused with a message, Ctrl+Z on a slider, back to the file's value.

@@ -112,3 +112,34 @@ export function idleParameters(declarations, params) {
   }
   return idle;
 }
+
+// Follows the newest of something announced faster than it can be fetched
+// (the passes of a render): one fetch at a time, and one more after it when
+// a newer one was announced meanwhile, never a queue of stale ones.
+// `fetch()` gives the serial of what it got.
+export class Newest {
+  constructor(fetch) {
+    this.fetch = fetch;
+    this.wanted = 0;
+    this.have = 0;
+    this.running = null;
+  }
+
+  announce(serial) {
+    this.wanted = Math.max(this.wanted, serial);
+    if (!this.running) this.running = this.run();
+    return this.running;
+  }
+
+  async run() {
+    try {
+      while (this.wanted > this.have) {
+        const got = await this.fetch();
+        if (!(got > this.have)) break; // nothing newer: the next announcement asks again
+        this.have = got;
+      }
+    } finally {
+      this.running = null;
+    }
+  }
+}
