@@ -115,13 +115,18 @@ function takeCurves(light, serial, data) {
   drawCurves();
 }
 
+let relisten = null;
+
 async function showLight(index) {
   lookdev.light = index;
   lookdev.curvesSerial = 0;
   updateMute();
   controls();
   drawCurves();
-  listen(takeStatus, lost); // the news of this light's curves
+  // The news of this light's curves, once it stays in view: a stream left
+  // is let go by the server only at its next sign of life.
+  clearTimeout(relisten);
+  relisten = setTimeout(() => listen(takeStatus, lost), 250);
   try {
     const c = await (await api('/api/curves?light=' + index)).json();
     takeCurves(c.light, c.serial, c.data);
