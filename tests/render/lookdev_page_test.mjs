@@ -4,8 +4,8 @@ import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import {
-  Latest, Newest, display, fromHex, idleParameters, intensityRange, readNumber, sliderRange, toCosine,
-  toDegrees, toHex,
+  Latest, Newest, aboutParameter, display, fromHex, groupParameters, idleParameters, intensityRange,
+  readNumber, sliderRange, toCosine, toDegrees, toHex,
 } from '../../render/lookdev/page/values.js';
 
 test('a typed number is read, an emptied or foreign field is refused', () => {
@@ -149,4 +149,30 @@ test('passes announced faster than they are fetched: one fetch at a time, the ne
   fail = false;
   await newest.announce(7);
   assert.equal(newest.have, 7);
+});
+
+test('what acts in the mode comes first, the idle after it, each in the table\'s order', () => {
+  const decls = ['a', 'b', 'c', 'd'].map((name) => ({ name }));
+  const cases = [
+    [[], [['In effect', ['a', 'b', 'c', 'd']]]],
+    [['b', 'd'], [['In effect', ['a', 'c']], ['Idle in this mode', ['b', 'd']]]],
+    [['a', 'b', 'c', 'd'], [['Idle in this mode', ['a', 'b', 'c', 'd']]]],
+  ];
+  for (const [idle, expected] of cases) {
+    const groups = groupParameters(decls, new Set(idle));
+    assert.deepEqual(groups.map((g) => [g.title, g.declarations.map((d) => d.name)]), expected);
+    assert.ok(groups.every((g) => g.idle === (g.title !== 'In effect')));
+  }
+});
+
+test('a parameter is described by its range, unit and description as the control shows them', () => {
+  const cases = [
+    [{ range: [0, 20], unit: 'scene units', description: 'where decay ends' }, '0 to 20 scene units · where decay ends'],
+    [{ unit: 'cosine', description: 'the cone' }, '0 to 180 degrees · the cone'],
+    [{ range: [0, 4], unit: '' }, '0 to 4'],
+    [{ range: [0, 4], unit: 'factor - 1', description: 'hue' }, '-1 to 4 factor - 1 · hue'],
+    [{ description: 'on or off' }, 'on or off'],
+    [{}, ''],
+  ];
+  for (const [decl, expected] of cases) assert.equal(aboutParameter(decl), expected);
 });

@@ -343,6 +343,20 @@ def main():
         Select(driver.find_element(By.ID, "light")).select_by_value("1")
         check("a light without decay has its range dimmed", page_state(driver, dim_end) is True,
               f"{page_state(driver, idle)} dimmed")
+        # What acts in the mode is grouped first, the idle after it under
+        # its own heading; each row says its range, unit and description.
+        rows = page_state(driver, "[...document.querySelectorAll('#params .param')].map((r) => "
+                                  "[r.classList.contains('idle'), r.closest('section').className, "
+                                  "r.querySelector('.about').textContent])")
+        flags = [r[0] for r in rows]
+        check("the idle parameters follow those in effect, in their own group",
+              True in flags and flags == sorted(flags) and
+              all((r[1] == "group idle") == r[0] for r in rows), str(rows[:3]))
+        ranged = next(d for d in before["declarations"] if d["name"] == "decay_end")
+        about = page_state(driver, "document.querySelector('[data-param=\"decay_end\"] .about')"
+                                   ".textContent")
+        check("a row says its range, unit and description", ranged["unit"] in about and
+              ranged["description"] in about and f"{ranged['range'][0]:g} to {ranged['range'][1]:g}" in about, about)
         cutoff = '[data-param="cutoff"] input[type=number]'
         shown = driver.find_element(By.CSS_SELECTOR, cutoff).get_attribute("value")
         check("the cutoff is shown in degrees", abs(float(shown) - 25.841933) < 1e-4, shown)

@@ -143,3 +143,23 @@ export class Newest {
     }
   }
 }
+
+// The parameters in two groups, each in the table's order: those that act in
+// the light's current mode, then those it leaves idle.
+export function groupParameters(declarations, idle) {
+  const live = declarations.filter((d) => !idle.has(d.name));
+  const rest = declarations.filter((d) => idle.has(d.name));
+  return [
+    { title: 'In effect', idle: false, declarations: live },
+    { title: 'Idle in this mode', idle: true, declarations: rest },
+  ].filter((g) => g.declarations.length > 0);
+}
+
+// What the table says of a parameter beside its name: its range and unit
+// as the control shows them, and its description.
+export function aboutParameter(decl) {
+  const unit = decl.unit === 'cosine' ? 'degrees' : decl.unit || '';
+  const range = decl.unit === 'cosine' ? [0, 180] : decl.range && sliderRange(decl, decl.range[0]);
+  const span = range ? `${range[0]} to ${range[1]}` : '';
+  return [[span, unit].filter(Boolean).join(' '), decl.description || ''].filter(Boolean).join(' · ');
+}
