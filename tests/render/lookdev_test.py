@@ -525,8 +525,24 @@ def main():
         check("the probe gives the render's value of a pixel", all(agree), str(agree))
         status, p = server.json(f"/api/probe?x={w}&y=0")
         check("a probe outside the image is refused", status == 400 and "no pixel" in p["error"])
+        # Each light's share at a pixel's centre adds up to what the render
+        # has there (compared over a grid: the render's samples spread over
+        # the pixel), and more than one light is named as giving most.
+        def lum(c):
+            return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]
+
+        def grid():
+            return [server.json(f"/api/probe?x={x}&y={y}")[1]
+                    for x in range(4, w, 24) for y in range(4, h, 24)]
+        probes = grid()
+        rendered = sum(lum(p["rgb"]) for p in probes)
+        shared = sum(lum([sum(s[k] for s in p.get("shares", [])) for k in range(3)]) for p in probes)
+        check("the lights' shares add up to the render's value",
+              abs(shared - rendered) < 0.1 * rendered, f"{shared:.3f} against {rendered:.3f}")
+        named = {p["most"]["light"] for p in probes if "most" in p}
+        check("the probe names the light that gives most", len(named) > 1, str(named))
         ActionChains(driver).move_to_element(driver.find_element(By.ID, "render")).click().perform()
-        wait_for("the probe's line", lambda: "pixel" in driver.find_element(By.ID, "probe").text, 5)
+        wait_for("the probe's line", lambda: "most from" in driver.find_element(By.ID, "probe").text, 5)
         # A click on an emitter selects its light.
         emitters = {}
         for x in range(0, w, 8):
@@ -558,6 +574,9 @@ def main():
         soloed = final_image()
         check("solo mutes every other light", status == 200 and answer["muted"] == [True, True, False]
               and sum(soloed) < sum(lit), f"{status} {answer}")
+        soloed_most = {p["most"]["light"] for p in grid() if "most" in p}
+        check("a soloed light is the one that gives most wherever any light does",
+              soloed_most == {2}, str(soloed_most))
         server.json("/api/solo", {"light": 2})
         server.json("/api/mute", {"light": 0, "muted": True})
         muted = final_image()
