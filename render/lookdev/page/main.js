@@ -27,6 +27,7 @@ const changes = new Latest(send);
 const change = (name, value) =>
   changes.put(`${lookdev.light} ${name}`, { index: lookdev.light, name, value, stroke: lookdev.stroke });
 lookdev.change = change;
+lookdev.idle = () => changes.idle(); // every change made here has its answer
 const controls = () => buildControls(change);
 
 async function step(back) {
