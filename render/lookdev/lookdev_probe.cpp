@@ -21,13 +21,20 @@ constexpr int kProbeSamples = 256;
 // it sends there.
 struct LightShares {
     const LitScene &lit;
-    std::vector<oska_vector> vectors{8, oska_vector{0, 0, 0}};
+    std::vector<oska_vector> vectors;
     long shadow_rays = 0;
     std::mt19937 random{7}; // the same numbers at each probe
 
+    explicit LightShares(const LitScene &scene) : lit(scene) {
+        std::size_t most = 1;
+        for (const BoundLight &light : lit.lights) {
+            most = std::max(most, static_cast<std::size_t>(light.vector_count));
+        }
+        vectors.assign(most, oska_vector{0, 0, 0});
+    }
+
     oska_state state_for(const BoundLight &light, int ray_kind, double distance,
                          SampleContext *context) {
-        vectors.resize(std::max<std::size_t>(vectors.size(), light.vector_count));
         oska_state state{};
         light.shader->address(state);
         state.ray_kind = ray_kind;
@@ -156,7 +163,7 @@ json Lookdev::probe(long long x, long long y) {
         return out;
     }
     out["object"] = scene_.objects[static_cast<std::size_t>(hit.object)].name;
-    const std::vector<Vec3> shares = LightShares{session_->lit()}.at(ray, hit);
+    const std::vector<Vec3> shares = LightShares(session_->lit()).at(ray, hit);
     json each = json::array();
     float total = 0;
     for (std::size_t i = 0; i < shares.size(); ++i) {
