@@ -75,11 +75,15 @@ def main():
         slider = driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] input[type=range]')
         drag = ActionChains(driver).click_and_hold(slider)
         for _ in range(30):
-            drag = drag.move_by_offset(-2, 0)
+            drag = drag.move_by_offset(1, 0)  # within the range: every step a new value
         drag.release().perform()
         driver.execute_script("window.oskaLookdev.released = performance.now()")
+        # Timed from the release to the converged picture of the last value
+        # sent, once its answer names its generation.
         _, settled = driver.execute_async_script(
-            "const start = window.oskaLookdev.released;" + WATCH)
+            "const start = window.oskaLookdev.released; const finish = arguments[0];"
+            "window.oskaLookdev.idle().then(() => {" +
+            WATCH.replace("arguments[arguments.length - 1]", "finish") + "});")
         print("| to the first picture | to the converged one | a drag: release to converged |")
         print("|---|---|---|")
         print(f"| {spread(firsts)} ms | {spread(fulls)} ms | {spread([settled])} ms |")

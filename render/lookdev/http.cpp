@@ -18,8 +18,6 @@
 
 namespace oska::render::lookdev {
 
-namespace {
-
 HttpResponse error_response(int status, const std::string &why) {
     HttpResponse r;
     r.status = status;
@@ -31,8 +29,6 @@ MHD_Result note_arg(void *cls, MHD_ValueKind, const char *key, const char *value
     (*static_cast<std::map<std::string, std::string> *>(cls))[key] = value == nullptr ? "" : value;
     return MHD_YES;
 }
-
-} // namespace
 
 MHD_Result HttpServer::State::send(MHD_Connection *c, const HttpResponse &r) const {
     MHD_Response *response = MHD_create_response_from_buffer(
@@ -159,6 +155,10 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *url, const char 
         return s.send(c, error_response(413, "the request is larger than " +
                                                  std::to_string(s.limits.largest_body / 1024) +
                                                  " KiB"));
+    }
+    if (MHD_Result queued = MHD_NO;
+        std::strcmp(method, "GET") == 0 && s.open_stream(c, url, queued)) {
+        return queued;
     }
     return s.answer(c, method, url, p);
 }

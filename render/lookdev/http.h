@@ -46,6 +46,12 @@ struct HttpResponse {
 // then waits, holding no thread, until wake() or its longest wait.
 using HttpHandler = std::function<std::optional<HttpResponse>(const HttpRequest &)>;
 
+// One open event stream's source: gives the next event's data (one line), or
+// nullopt when nothing is new since the last; asked again after each wake().
+using EventSource = std::function<std::optional<std::string>()>;
+// Makes the source of a stream opened by a request.
+using EventStreams = std::function<EventSource(const HttpRequest &)>;
+
 struct HttpLimits {
     std::chrono::milliseconds whole_request{5000}; // headers and body
     std::chrono::milliseconds longest_wait{1000};  // of a handler with nothing to say
@@ -53,6 +59,8 @@ struct HttpLimits {
     std::size_t largest_body = 64 * 1024;
     unsigned connections = 256;
     unsigned backlog = 128;
+    unsigned streams = 16;                     // event streams open at once
+    std::chrono::milliseconds heartbeat{2000}; // an idle stream's sign of life
 };
 
 class HttpServer {
@@ -64,6 +72,9 @@ class HttpServer {
 
     void get(const std::string &path, HttpHandler handler);
     void post(const std::string &path, HttpHandler handler);
+    // Serves `path` as a stream of server-sent events, each sent as soon as
+    // its source has it; streams end when the server stops.
+    void events(const std::string &path, EventStreams streams);
 
     // Listens on 127.0.0.1:`port` (0: a free one) and gives the port; throws
     // Error when it cannot.

@@ -15,6 +15,10 @@ namespace oska::render::lookdev {
 
 using Clock = std::chrono::steady_clock;
 
+HttpResponse error_response(int status, const std::string &why);
+// Adds a request's argument to the map at `cls`.
+MHD_Result note_arg(void *cls, MHD_ValueKind, const char *key, const char *value);
+
 // What a request is while its body arrives and while it waits.
 struct Pending {
     std::string body;
@@ -28,6 +32,8 @@ struct HttpServer::State {
     HttpLimits limits;
     std::string here, named; // this server's address by number and by name
     std::map<std::pair<std::string, std::string>, HttpHandler> routes;
+    std::map<std::string, EventStreams> event_routes;
+    std::atomic<unsigned> streams_open{0};
     MHD_Daemon *daemon = nullptr;
 
     // Each connection's socket and the time by which its request must be in.
@@ -56,6 +62,8 @@ struct HttpServer::State {
                       Pending &p);
     // Suspends `c` until wake() unless one came since `seen`: false then.
     bool suspend_unless_woken(MHD_Connection *c, uint64_t seen, Clock::time_point until);
+    // Starts the event stream at `path` on `c`, if there is one: whether there is.
+    bool open_stream(MHD_Connection *c, const std::string &path, MHD_Result &queued);
     void arm(MHD_Connection *c, bool armed);
     void reap();
 };

@@ -95,8 +95,13 @@ class Lookdev {
     // ---- Status for the page: nothing (it then waits) while there is
     // nothing newer than what it has, unless `now`.
     std::optional<json> status(const std::function<uint64_t(const char *)> &seen, bool now);
+    // A page's stream of the same news, from what its request says it has:
+    // an event each time any of it is newer.
+    lookdev::EventSource news_for(const lookdev::HttpRequest &request);
     std::shared_ptr<const Frame> frame();
-    // The render's value at pixel (x, y) of the image shown.
+    // The render's value at pixel (x, y) of the image shown, with each
+    // light's share of it and the light that gives most.
+    // (lookdev_probe.cpp)
     json probe(long long x, long long y);
 
     LoadOptions load_; // how the scene was read: the saved one is read back so
@@ -108,6 +113,7 @@ class Lookdev {
 
     std::mutex mutex_, save_mutex_;
     std::mutex change_mutex_;  // one change at a time; taken before mutex_
+    std::mutex lights_mutex_;  // the session's lights: held while they change or are probed
     lookdev::History history_; // under change_mutex_
     // Under mutex_: counts the changes of the values the pages show, and
     // that count when they were last saved.

@@ -101,8 +101,11 @@ void Lookdev::render_loop() {
             }
             cancel_ = false;
         }
-        for (auto &[i, call, muted] : changes) {
-            apply(i, std::move(call), muted);
+        {
+            std::lock_guard<std::mutex> probing(lights_mutex_);
+            for (auto &[i, call, muted] : changes) {
+                apply(i, std::move(call), muted);
+            }
         }
         ++(render_passes(generation, changed) ? completed_ : cancelled_);
         std::lock_guard<std::mutex> lock(mutex_);
@@ -263,36 +266,6 @@ std::optional<json> Lookdev::status(const std::function<uint64_t(const char *)> 
 std::shared_ptr<const Frame> Lookdev::frame() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frame_;
-}
-
-json Lookdev::probe(long long x, long long y) {
-    std::shared_ptr<const Frame> shown = frame();
-    if (!shown) {
-        throw Error("no image yet");
-    }
-    if (x < 0 || y < 0 || x >= shown->width || y >= shown->height) {
-        throw Error("no pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") in the " +
-                    std::to_string(shown->width) + "x" + std::to_string(shown->height) + " image");
-    }
-    const auto at = static_cast<std::size_t>(3 * (y * shown->width + x));
-    json out = {{"x", x},
-                {"y", y},
-                {"pass", shown->pass},
-                {"serial", shown->serial},
-                {"rgb", {shown->rgb[at], shown->rgb[at + 1], shown->rgb[at + 2]}}};
-    // What the pixel's centre sees, and the light whose emitter it is, if any.
-    const Ray ray = camera_ray(scene_.camera, shown->width, shown->height,
-                               static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f);
-    const Hit hit = session_->lit().geometry->intersect(ray.origin, ray.direction);
-    if (hit.object >= 0) {
-        out["object"] = scene_.objects[static_cast<std::size_t>(hit.object)].name;
-        for (std::size_t i = 0; i < lights_.size(); ++i) {
-            if (session_->lights()[i].object == hit.object) {
-                out["light"] = i;
-            }
-        }
-    }
-    return out;
 }
 
 } // namespace oska::render::lookdev

@@ -26,6 +26,7 @@
 #include <deque>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -126,6 +127,27 @@ std::optional<lookdev::HttpResponse> reply(const std::function<std::optional<jso
 
 } // namespace
 
+lookdev::EventSource lookdev::Lookdev::news_for(const lookdev::HttpRequest &request) {
+    auto seen = std::make_shared<std::map<std::string, uint64_t>>();
+    for (const char *name : {"frame", "messages", "curves", "values", "light"}) {
+        (*seen)[name] = std::strtoull(request.arg(name).c_str(), nullptr, 10);
+    }
+    return [this, seen]() -> std::optional<std::string> {
+        std::optional<json> news = status([&](const char *name) { return (*seen)[name]; }, false);
+        if (!news) {
+            return std::nullopt;
+        }
+        // What this page has now, so that the next event brings only what is newer.
+        if (news->contains("frame")) {
+            (*seen)["frame"] = (*news)["frame"]["serial"].get<uint64_t>();
+        }
+        (*seen)["messages"] = (*news)["message_count"].get<uint64_t>();
+        (*seen)["curves"] = (*news)["curves_serial"].get<uint64_t>();
+        (*seen)["values"] = (*news)["values_serial"].get<uint64_t>();
+        return news->dump();
+    };
+}
+
 void lookdev::Lookdev::serve(lookdev::HttpServer &server, const std::string &token) {
     changed_ = [&server] { server.wake(); };
     serve_assets(server, token);
@@ -138,6 +160,7 @@ void lookdev::Lookdev::serve(lookdev::HttpServer &server, const std::string &tok
         };
         return reply([&] { return status(count, !req.patient); });
     });
+    server.events("/api/events", [this](const Request &req) { return news_for(req); });
     server.get("/api/curves", [this](const Request &req) {
         return reply(
             [&] { return curves_of(std::strtoull(req.arg("light").c_str(), nullptr, 10)); });

@@ -4,8 +4,8 @@ import assert from 'node:assert/strict';
 import test from 'node:test';
 
 import {
-  Latest, display, fromHex, idleParameters, intensityRange, readNumber, sliderRange, toCosine,
-  toDegrees, toHex,
+  Latest, Newest, aboutParameter, display, fromHex, groupParameters, idleParameters, intensityRange,
+  readNumber, sliderRange, toCosine, toDegrees, toHex,
 } from '../../render/lookdev/page/values.js';
 
 test('a typed number is read, an emptied or foreign field is refused', () => {
@@ -113,4 +113,66 @@ test('what the light\'s mode leaves idle is found by role', () => {
     const idle = idleParameters(declarations, { ...base, ...change });
     assert.deepEqual([...idle].sort(), expected.sort(), JSON.stringify(change));
   }
+});
+
+test('passes announced faster than they are fetched: one fetch at a time, the newest last', async () => {
+  // Each case: the serials announced while the first fetch is under way,
+  // the serial the server has at each fetch, and the fetches expected.
+  const cases = [
+    { announced: [1], server: [1], fetches: 1 },
+    { announced: [1, 2, 3, 4], server: [1, 4], fetches: 2 },
+    { announced: [2, 1], server: [2], fetches: 1 },
+    { announced: [3], server: [3, 3], fetches: 1 },
+  ];
+  for (const { announced, server, fetches } of cases) {
+    let calls = 0;
+    let running = 0;
+    let most = 0;
+    const newest = new Newest(async () => {
+      most = Math.max(most, ++running);
+      await new Promise((done) => setTimeout(done, 5));
+      running -= 1;
+      return server[Math.min(calls++, server.length - 1)];
+    });
+    await Promise.all(announced.map((serial) => newest.announce(serial)));
+    assert.equal(calls, fetches, JSON.stringify(announced));
+    assert.equal(most, 1, 'one fetch at a time');
+    assert.equal(newest.have, Math.max(...announced));
+  }
+  // A failed fetch lets the next announcement try again.
+  let fail = true;
+  const newest = new Newest(async () => {
+    if (fail) throw new Error('gone');
+    return 7;
+  });
+  await assert.rejects(newest.announce(7), /gone/);
+  fail = false;
+  await newest.announce(7);
+  assert.equal(newest.have, 7);
+});
+
+test('what acts in the mode comes first, the idle after it, each in the table\'s order', () => {
+  const decls = ['a', 'b', 'c', 'd'].map((name) => ({ name }));
+  const cases = [
+    [[], [['In effect', ['a', 'b', 'c', 'd']]]],
+    [['b', 'd'], [['In effect', ['a', 'c']], ['Idle in this mode', ['b', 'd']]]],
+    [['a', 'b', 'c', 'd'], [['Idle in this mode', ['a', 'b', 'c', 'd']]]],
+  ];
+  for (const [idle, expected] of cases) {
+    const groups = groupParameters(decls, new Set(idle));
+    assert.deepEqual(groups.map((g) => [g.title, g.declarations.map((d) => d.name)]), expected);
+    assert.ok(groups.every((g) => g.idle === (g.title !== 'In effect')));
+  }
+});
+
+test('a parameter is described by its range, unit and description as the control shows them', () => {
+  const cases = [
+    [{ range: [0, 20], unit: 'scene units', description: 'where decay ends' }, '0 to 20 scene units · where decay ends'],
+    [{ unit: 'cosine', description: 'the cone' }, '0 to 180 degrees · the cone'],
+    [{ range: [0, 4], unit: '' }, '0 to 4'],
+    [{ range: [0, 4], unit: 'factor - 1', description: 'hue' }, '-1 to 4 factor - 1 · hue'],
+    [{ description: 'on or off' }, 'on or off'],
+    [{}, ''],
+  ];
+  for (const [decl, expected] of cases) assert.equal(aboutParameter(decl), expected);
 });

@@ -318,6 +318,22 @@ def main():
         wait_for("the other page's change", lambda: page_state(driver, field) == "0.75", 2)
         post("/api/undo", {})
         wait_for("the other page's undo", lambda: page_state(driver, field) == "0.8", 2)
+        # It is told at once, without asking: no status requests, and each
+        # change from elsewhere in view within 200 ms.
+        delays = []
+        for value in ("0.6", "0.7", "0.9"):
+            started = time.monotonic()
+            post("/api/change", {"light": 0, "set": {"decay_start": float(value)}})
+            wait_for("the other page's " + value, lambda: page_state(driver, field) == value, 2)
+            delays.append(time.monotonic() - started)
+        for _ in delays:
+            post("/api/undo", {})
+        wait_for("the other page's undos", lambda: page_state(driver, field) == "0.8", 2)
+        check("another page's change is in view within 200 ms", max(delays) < 0.2,
+              f"slowest {max(delays) * 1000:.0f} ms")
+        asked = page_state(driver, "performance.getEntriesByType('resource')"
+                                   ".filter((e) => e.name.includes('/api/status')).length")
+        check("the page is told of changes, it does not ask", asked == 0, f"{asked} requests")
 
         # The artist's controls: the cutoff in degrees, an emptied alpha field
         # refused with a message, Ctrl+Z on a slider, back to the file's value.
@@ -327,6 +343,20 @@ def main():
         Select(driver.find_element(By.ID, "light")).select_by_value("1")
         check("a light without decay has its range dimmed", page_state(driver, dim_end) is True,
               f"{page_state(driver, idle)} dimmed")
+        # What acts in the mode is grouped first, the idle after it under
+        # its own heading; each row says its range, unit and description.
+        rows = page_state(driver, "[...document.querySelectorAll('#params .param')].map((r) => "
+                                  "[r.classList.contains('idle'), r.closest('section').className, "
+                                  "r.querySelector('.about').textContent])")
+        flags = [r[0] for r in rows]
+        check("the idle parameters follow those in effect, in their own group",
+              True in flags and flags == sorted(flags) and
+              all((r[1] == "group idle") == r[0] for r in rows), str(rows[:3]))
+        ranged = next(d for d in before["declarations"] if d["name"] == "decay_end")
+        about = page_state(driver, "document.querySelector('[data-param=\"decay_end\"] .about')"
+                                   ".textContent")
+        check("a row says its range, unit and description", ranged["unit"] in about and
+              ranged["description"] in about and f"{ranged['range'][0]:g} to {ranged['range'][1]:g}" in about, about)
         cutoff = '[data-param="cutoff"] input[type=number]'
         shown = driver.find_element(By.CSS_SELECTOR, cutoff).get_attribute("value")
         check("the cutoff is shown in degrees", abs(float(shown) - 25.841933) < 1e-4, shown)
@@ -495,8 +525,24 @@ def main():
         check("the probe gives the render's value of a pixel", all(agree), str(agree))
         status, p = server.json(f"/api/probe?x={w}&y=0")
         check("a probe outside the image is refused", status == 400 and "no pixel" in p["error"])
+        # Each light's share at a pixel's centre adds up to what the render
+        # has there (compared over a grid: the render's samples spread over
+        # the pixel), and more than one light is named as giving most.
+        def lum(c):
+            return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2]
+
+        def grid():
+            return [server.json(f"/api/probe?x={x}&y={y}")[1]
+                    for x in range(4, w, 24) for y in range(4, h, 24)]
+        probes = grid()
+        rendered = sum(lum(p["rgb"]) for p in probes)
+        shared = sum(lum([sum(s[k] for s in p.get("shares", [])) for k in range(3)]) for p in probes)
+        check("the lights' shares add up to the render's value",
+              abs(shared - rendered) < 0.1 * rendered, f"{shared:.3f} against {rendered:.3f}")
+        named = {p["most"]["light"] for p in probes if "most" in p}
+        check("the probe names the light that gives most", len(named) > 1, str(named))
         ActionChains(driver).move_to_element(driver.find_element(By.ID, "render")).click().perform()
-        wait_for("the probe's line", lambda: "pixel" in driver.find_element(By.ID, "probe").text, 5)
+        wait_for("the probe's line", lambda: "most from" in driver.find_element(By.ID, "probe").text, 5)
         # A click on an emitter selects its light.
         emitters = {}
         for x in range(0, w, 8):
@@ -528,6 +574,9 @@ def main():
         soloed = final_image()
         check("solo mutes every other light", status == 200 and answer["muted"] == [True, True, False]
               and sum(soloed) < sum(lit), f"{status} {answer}")
+        soloed_most = {p["most"]["light"] for p in grid() if "most" in p}
+        check("a soloed light is the one that gives most wherever any light does",
+              soloed_most == {2}, str(soloed_most))
         server.json("/api/solo", {"light": 2})
         server.json("/api/mute", {"light": 0, "muted": True})
         muted = final_image()

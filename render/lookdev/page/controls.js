@@ -3,7 +3,8 @@
 // parameter table.
 import { $, currentLight, lookdev, showError } from './page.js?token={{TOKEN}}';
 import {
-  fromHex, idleParameters, intensityRange, readNumber, round, sliderRange, toCosine, toDegrees, toHex,
+  aboutParameter, fromHex, groupParameters, idleParameters, intensityRange, readNumber, round, sliderRange,
+  toCosine, toDegrees, toHex,
 } from './values.js?token={{TOKEN}}';
 
 export function option(select, value, text) {
@@ -116,30 +117,48 @@ function label(decl) {
   return name;
 }
 
+function row(decl, light, original, change) {
+  const row = document.createElement('div');
+  row.className = 'param';
+  row.dataset.param = decl.name;
+  const value = document.createElement('div');
+  value.className = 'value';
+  const v = light.params[decl.name];
+  value.append(...inputs(decl, v, light, (newValue) => change(decl.name, newValue)));
+  const reset = document.createElement('button');
+  reset.type = 'button';
+  reset.className = 'reset';
+  reset.textContent = '↺';
+  reset.title = 'Back to the value the scene file gave';
+  reset.disabled = JSON.stringify(v) === JSON.stringify(original[decl.name]);
+  reset.addEventListener('click', () => change(decl.name, original[decl.name]));
+  const about = document.createElement('div');
+  about.className = 'about';
+  about.textContent = aboutParameter(decl);
+  row.append(label(decl), value, reset, about);
+  return row;
+}
+
 // Rebuilds the controls for the light in view; `change(name, value)` sends.
+// What acts in the light's mode comes first; what it leaves idle follows,
+// dimmed, and is still there to set.
 export function buildControls(change) {
   const light = currentLight();
   const original = lookdev.original[lookdev.light];
   const box = $('params');
   box.textContent = '';
-  // What the light's mode leaves idle is dimmed, and still there to set.
   const idle = idleParameters(lookdev.scene.declarations, light.params);
-  for (const decl of lookdev.scene.declarations) {
-    const row = document.createElement('div');
-    row.className = idle.has(decl.name) ? 'param idle' : 'param';
-    row.dataset.param = decl.name;
-    const value = document.createElement('div');
-    value.className = 'value';
-    const v = light.params[decl.name];
-    value.append(...inputs(decl, v, light, (newValue) => change(decl.name, newValue)));
-    const reset = document.createElement('button');
-    reset.type = 'button';
-    reset.className = 'reset';
-    reset.textContent = '↺';
-    reset.title = 'Back to the value the scene file gave';
-    reset.disabled = JSON.stringify(v) === JSON.stringify(original[decl.name]);
-    reset.addEventListener('click', () => change(decl.name, original[decl.name]));
-    row.append(label(decl), value, reset);
-    box.appendChild(row);
+  for (const group of groupParameters(lookdev.scene.declarations, idle)) {
+    const section = document.createElement('section');
+    section.className = group.idle ? 'group idle' : 'group';
+    const heading = document.createElement('h3');
+    heading.textContent = group.title;
+    section.appendChild(heading);
+    for (const decl of group.declarations) {
+      const r = row(decl, light, original, change);
+      if (group.idle) r.classList.add('idle');
+      section.appendChild(r);
+    }
+    box.appendChild(section);
   }
 }

@@ -87,7 +87,9 @@ async function probe(e) {
     lookdev.probe = p;
     $('probe').textContent = `pixel ${p.x}, ${p.y} of the ${p.pass} pass: ` +
       p.rgb.map((v) => v.toPrecision(4)).join(' ') + (p.object ? ` · ${p.object}` : '') +
-      (p.light !== undefined ? ` (light ${lookdev.scene.lights[p.light].name}, selected)` : '');
+      (p.light !== undefined ? ` (light ${lookdev.scene.lights[p.light].name}, selected)` : '') +
+      (p.most ? ` · most from ${lookdev.scene.lights[p.most.light].name} ` +
+        `(${Math.round(p.most.fraction * 100)} %)` : '');
     // A click on an emitter selects its light.
     if (p.light !== undefined && p.light !== lookdev.light) onSelect(p.light);
   } catch (err) {

@@ -5,7 +5,8 @@ import { buildControls, option } from './controls.js?token={{TOKEN}}';
 import { drawCurves, fitCurves } from './curves.js?token={{TOKEN}}';
 import { setUpView, showFrame } from './image.js?token={{TOKEN}}';
 import { $, api, currentLight, lookdev, showError } from './page.js?token={{TOKEN}}';
-import { Latest } from './values.js?token={{TOKEN}}';
+import { listen } from './news.js?token={{TOKEN}}';
+import { Latest, Newest } from './values.js?token={{TOKEN}}';
 
 // ---- Changes, undo and redo: the server holds the values and the history.
 async function send({ index, name, value, stroke }) {
@@ -26,6 +27,7 @@ const changes = new Latest(send);
 const change = (name, value) =>
   changes.put(`${lookdev.light} ${name}`, { index: lookdev.light, name, value, stroke: lookdev.stroke });
 lookdev.change = change;
+lookdev.idle = () => changes.idle(); // every change made here has its answer
 const controls = () => buildControls(change);
 
 async function step(back) {
@@ -90,7 +92,7 @@ function takeValues(values) {
   }
 }
 
-// ---- The status: waits in the server for news, then shows it.
+// ---- The server's news, pushed to every page as it happens.
 function addMessages(messages) {
   const log = $('log');
   for (const m of messages) {
@@ -114,12 +116,18 @@ function takeCurves(light, serial, data) {
   drawCurves();
 }
 
+let relisten = null;
+
 async function showLight(index) {
   lookdev.light = index;
   lookdev.curvesSerial = 0;
   updateMute();
   controls();
   drawCurves();
+  // The news of this light's curves, once it stays in view: a stream left
+  // is let go by the server only at its next sign of life.
+  clearTimeout(relisten);
+  relisten = setTimeout(() => listen(takeStatus, lost), 250);
   try {
     const c = await (await api('/api/curves?light=' + index)).json();
     takeCurves(c.light, c.serial, c.data);
@@ -128,38 +136,35 @@ async function showLight(index) {
   }
 }
 
-async function takeStatus(status) {
+// The newest pass, fetched once an event says it is ready.
+const frames = new Newest(async () => {
+  const shown = await showFrame();
+  const sent = lookdev.sent;
+  const ms = (v) => (v === null ? '…' : `${v.toFixed(0)} ms`);
+  $('pass').textContent = `${lookdev.framePass} ${shown.width}×${shown.height}` +
+    (sent ? ` · first image ${ms(sent.first)}, full ${ms(sent.full)} after the change` : '');
+  return lookdev.frame;
+});
+
+function takeStatus(status) {
+  document.body.classList.remove('offline');
   lookdev.status = status;
   addMessages(status.messages);
   if (status.values) {
     lookdev.valuesSerial = status.values_serial;
     takeValues(status.values);
   }
-  // The image first: it is what the artist waits for.
   if (status.frame && status.frame.serial > lookdev.frame) {
-    const shown = await showFrame();
-    const sent = lookdev.sent;
-    const ms = (v) => (v === null ? '…' : `${v.toFixed(0)} ms`);
-    $('pass').textContent = `${lookdev.framePass} ${shown.width}×${shown.height}` +
-      (sent ? ` · first image ${ms(sent.first)}, full ${ms(sent.full)} after the change` : '');
+    frames.have = lookdev.frame;
+    frames.announce(status.frame.serial).catch((e) => lost(e.message));
   }
   if (status.curves) takeCurves(status.curves.light, status.curves_serial, status.curves.data);
 }
 
-async function poll() {
-  for (;;) {
-    try {
-      const query = `frame=${lookdev.frame}&messages=${lookdev.messages}&curves=${lookdev.curvesSerial}` +
-        `&values=${lookdev.valuesSerial}&light=${lookdev.light}`;
-      await takeStatus(await (await api('/api/status?' + query)).json());
-      document.body.classList.remove('offline');
-    } catch (e) {
-      // A stopped server applies nothing: the page says so until it is back.
-      document.body.classList.add('offline');
-      $('pass').textContent = 'The server does not answer (' + e.message + '): changes are not applied.';
-      await new Promise((done) => setTimeout(done, 1000));
-    }
-  }
+// A stopped server applies nothing: the page says so until it is back.
+function lost(why) {
+  document.body.classList.add('offline');
+  $('pass').textContent = `The server does not answer${why ? ` (${why})` : ''}: changes are not applied.`;
 }
 
 async function save() {
@@ -217,7 +222,7 @@ async function start() {
   });
   updateHistory();
   controls();
-  poll();
+  listen(takeStatus, lost);
 }
 
 start().catch((e) => showError(e.message));

@@ -112,3 +112,54 @@ export function idleParameters(declarations, params) {
   }
   return idle;
 }
+
+// Follows the newest of something announced faster than it can be fetched
+// (the passes of a render): one fetch at a time, and one more after it when
+// a newer one was announced meanwhile, never a queue of stale ones.
+// `fetch()` gives the serial of what it got.
+export class Newest {
+  constructor(fetch) {
+    this.fetch = fetch;
+    this.wanted = 0;
+    this.have = 0;
+    this.running = null;
+  }
+
+  announce(serial) {
+    this.wanted = Math.max(this.wanted, serial);
+    if (!this.running) this.running = this.run();
+    return this.running;
+  }
+
+  async run() {
+    try {
+      while (this.wanted > this.have) {
+        const got = await this.fetch();
+        if (!(got > this.have)) break; // nothing newer: the next announcement asks again
+        this.have = got;
+      }
+    } finally {
+      this.running = null;
+    }
+  }
+}
+
+// The parameters in two groups, each in the table's order: those that act in
+// the light's current mode, then those it leaves idle.
+export function groupParameters(declarations, idle) {
+  const live = declarations.filter((d) => !idle.has(d.name));
+  const rest = declarations.filter((d) => idle.has(d.name));
+  return [
+    { title: 'In effect', idle: false, declarations: live },
+    { title: 'Idle in this mode', idle: true, declarations: rest },
+  ].filter((g) => g.declarations.length > 0);
+}
+
+// What the table says of a parameter beside its name: its range and unit
+// as the control shows them, and its description.
+export function aboutParameter(decl) {
+  const unit = decl.unit === 'cosine' ? 'degrees' : decl.unit || '';
+  const range = decl.unit === 'cosine' ? [0, 180] : decl.range && sliderRange(decl, decl.range[0]);
+  const span = range ? `${range[0]} to ${range[1]}` : '';
+  return [[span, unit].filter(Boolean).join(' '), decl.description || ''].filter(Boolean).join(' · ');
+}
