@@ -8,7 +8,7 @@
 //   peer_bench mask SCENE.json OUT.raw WxH
 //     1 for each pixel where a camera ray on a 4x4 grid over the pixel meets
 //     an emitting object, else 0, as 32-bit floats;
-//   peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED [WxH] [STRATEGY]
+//   peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED [WxH] [bounds:N]
 //     one render on one thread: the image as 32-bit floats, RGB, rows from
 //     the top, and on stdout "cpu SECONDS", the processor time of the render
 //     alone (not of loading the scene or building its geometry).
@@ -110,6 +110,10 @@ int render_raw(int argc, char **argv) {
         if (argc > 7) {
             std::sscanf(argv[7], "%dx%d", &settings.width, &settings.height);
         }
+        // "bounds:N": sampled by bounds, N light samples per camera sample.
+        if (argc > 8 && std::sscanf(argv[8], "bounds:%d", &settings.light_split) == 1) {
+            settings.light_sampling = LightSampling::bounds;
+        }
         start = cpu_seconds();
     };
     run.rendered = [&] { spent = cpu_seconds() - start; };
@@ -159,7 +163,7 @@ int main(int argc, char **argv) {
         if (mode == "mask" && argc == 5) {
             return emitter_mask(argv);
         }
-        if (mode == "render" && argc >= 7 && argc <= 8) {
+        if (mode == "render" && argc >= 7 && argc <= 9) {
             return render_raw(argc, argv);
         }
     } catch (const Error &e) {
@@ -169,6 +173,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: peer_bench export SCENE.json OUT.json\n"
                          "       peer_bench mask SCENE.json OUT.raw WxH\n"
                          "       peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED "
-                         "[WxH]\n");
+                         "[WxH] [bounds:N]\n");
     return 2;
 }

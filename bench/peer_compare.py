@@ -114,8 +114,6 @@ class Scene:
         scene.pop("background", None)
         for material in scene.get("materials", {}).values():
             material.pop("texture", None)
-        for key in ("textures",):
-            scene.pop(key, None)
         # Models load relative to the scene's folder.
         for obj in scene["objects"]:
             if "mesh" in obj:

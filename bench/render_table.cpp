@@ -8,8 +8,12 @@
 // sample until T is up), and the RMS error of each against the reference,
 // in display values (tone-mapped, sRGB, 0 to 1: what a user sees).
 //
+// With `--lights`, the same for the two ways of spreading light samples
+// (Sobol' points in both): by area, every light's samples at every camera
+// sample, against by bounds, `--split` light samples per camera sample.
+//
 // Run: bin/render_table [--size WxH] [--reference N] [--budget N]
-//                       [--examples DIR] [--scene NAME]...
+//                       [--examples DIR] [--scene NAME]... [--lights] [--split N]
 // The machine's load changes every time, so compare figures of one run.
 #include "error.h"
 #include "image_output.h"
@@ -37,6 +41,8 @@ struct Options {
     std::string examples = OSKA_EXAMPLES_DIR;
     std::string gallery = OSKA_GALLERY_DIR;
     std::vector<std::string> only; // scene names; empty: all
+    bool lights = false;           // compare the light sampling, not the samplers
+    int split = 1;
 };
 
 struct Run {
@@ -88,6 +94,10 @@ Options parse(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--lights") {
+            options.lights = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "render_table: %s needs a value\n", arg.c_str());
             std::exit(2);
@@ -102,6 +112,9 @@ Options parse(int argc, char **argv) {
             continue;
         }
         if (arg == "--budget" && (options.budget = std::atoi(value.c_str())) > 0) {
+            continue;
+        }
+        if (arg == "--split" && (options.split = std::atoi(value.c_str())) > 0) {
             continue;
         }
         if (arg == "--examples") {
@@ -171,6 +184,38 @@ void compare(const Options &options, const std::string &name, const Scene &scene
     std::fflush(stdout);
 }
 
+// One scene's row of the light sampling table: both ways given the same
+// time T (`--budget` times one render by area with the scene's samples),
+// in passes of one camera sample, and their errors against the reference.
+void compare_lights(const Options &options, const std::string &name, const Scene &scene,
+                    const Session &session, std::vector<double> &ratios) {
+    RenderSettings base = settings_of(scene, 2);
+    base.width = options.width;
+    base.height = options.height;
+    RenderSettings reference = base;
+    reference.spp = 1;
+    reference.noise_target = 1e-12; // out of reach: all the passes
+    reference.max_passes = scene.spp * options.reference;
+    reference.seed = 0xBE7C4u;
+    Run truth = render_with(session, reference);
+    double time_budget = render_with(session, base).stats.seconds * options.budget;
+    Run equal[2];
+    for (int bounds = 0; bounds < 2; ++bounds) {
+        RenderSettings settings = base;
+        settings.spp = 1;
+        settings.time_limit = time_budget;
+        settings.light_sampling = bounds != 0 ? LightSampling::bounds : LightSampling::area;
+        settings.light_split = options.split;
+        equal[bounds] = render_with(session, settings);
+    }
+    double error[2] = {rms_display_error(equal[0].image, truth.image),
+                       rms_display_error(equal[1].image, truth.image)};
+    ratios.push_back(error[0] > 0 ? error[1] / error[0] : 1);
+    std::printf("| %s | %.2f | %d, %d | %.4f | %.4f | %.2f |\n", name.c_str(), time_budget,
+                equal[0].stats.passes, equal[1].stats.passes, error[0], error[1], ratios.back());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -178,16 +223,22 @@ int main(int argc, char **argv) {
     std::printf("%dx%d, reference %dx the scene's camera samples, T %dx a render with them, "
                 "2 threads unless said\n\n",
                 options.width, options.height, options.reference, options.budget);
-    std::printf("| scene | T (s) | passes random, sobol | RMS random | RMS sobol | sobol / random "
-                "| Msamples/s random 1T | sobol 1T | random 2T | sobol 2T |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    if (options.lights) {
+        std::printf("| scene | T (s) | passes area, bounds | RMS area | RMS bounds | bounds / area "
+                    "|\n|---|---|---|---|---|---|\n");
+    } else {
+        std::printf("| scene | T (s) | passes random, sobol | RMS random | RMS sobol | sobol / "
+                    "random | Msamples/s random 1T | sobol 1T | random 2T | sobol 2T |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    }
     std::vector<double> ratios;
     for (const std::string &name : scene_files(options)) {
         try {
             OpenedScene opened;
             with_open_scene(SceneSource::from_file(options.examples + "/" + name + ".json"),
                             SceneRun{}, opened, [&](const Session &session) {
-                                compare(options, name, opened.scene, session, ratios);
+                                (options.lights ? compare_lights : compare)(
+                                    options, name, opened.scene, session, ratios);
                             });
         } catch (const Error &e) {
             std::fprintf(stderr, "render_table: %s: %s\n", name.c_str(), e.what());
@@ -198,7 +249,8 @@ int main(int argc, char **argv) {
         std::sort(ratios.begin(), ratios.end());
         std::size_t n = ratios.size();
         double median = n % 2 == 1 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
-        std::printf("\nmedian RMS sobol / random at equal time: %.2f\n", median);
+        std::printf("\nmedian RMS %s at equal time: %.2f\n",
+                    options.lights ? "bounds / area" : "sobol / random", median);
     }
     return 0;
 }
