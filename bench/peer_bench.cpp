@@ -137,11 +137,11 @@ int emitter_mask(char **argv) {
             for (int x = 0; x < width; ++x) {
                 for (int k = 0; k < 16; ++k) {
                     Ray ray =
-                        camera_ray(s.scene().camera, width, height,
+                        camera_ray(s.lit().scene->camera, width, height,
                                    static_cast<float>(x) + (static_cast<float>(k % 4) + 0.5f) / 4,
                                    static_cast<float>(y) + (static_cast<float>(k / 4) + 0.5f) / 4);
-                    Hit hit = s.geometry().intersect(ray.origin, ray.direction);
-                    if (hit.object >= 0 && !s.lights_of_object(hit.object).empty()) {
+                    Hit hit = s.lit().geometry->intersect(ray.origin, ray.direction);
+                    if (hit.object >= 0 && !s.lit().lights_of(hit.object).empty()) {
                         mask[static_cast<std::size_t>(y) * width + x] = 1;
                     }
                 }
