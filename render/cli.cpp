@@ -39,10 +39,11 @@ const char *const kUsage =
     "  --time SECONDS         passes of --spp samples until the time is up\n"
     "  --noise TARGET         passes until the estimated RMS error of a pixel's display\n"
     "                         value (0 to 1) is below TARGET\n"
-    "  --light-sampling HOW   area (every light's samples at every camera sample, by\n"
-    "                         area) or bounds (fewer at a time, more camera samples,\n"
-    "                         each where the emitter can give the point most)\n"
+    "  --light-sampling HOW   bounds (the default: fewer light samples at a time, more\n"
+    "                         camera samples, each where the emitter can give most) or\n"
+    "                         area (every light's samples at every camera sample)\n"
     "  --light-split N        with bounds: light samples of a light per camera sample\n"
+    "                         (default 2)\n"
     "       oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
@@ -52,7 +53,7 @@ struct Arguments : SceneArguments { // no scene: the showcase
     int spp = 0, light_samples = 0, width = 0, height = 0;
     bool quiet = false, verbose = false, help = false;
     SamplerKind sampler = SamplerKind::sobol;
-    LightSampling light_sampling = LightSampling::area;
+    LightSampling light_sampling = RenderSettings{}.light_sampling;
     int light_split = 0;
     uint32_t seed = 0;
     double time_limit = 0, noise_target = 0;

@@ -150,7 +150,13 @@ struct alignas(64) DirectLightIntegrator {
                     uint32_t camera_index) {
         const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         int count = light.samples > 0 ? light.samples : settings.light_samples;
-        count = (count + divisor - 1) / divisor;
+        // Split over `divisor` camera samples, the light's count in all: the
+        // j-th takes its share of it (some may take none), and each sample
+        // counts as one of count / divisor.
+        const int all = count;
+        const auto j = static_cast<int>(camera_index % static_cast<uint32_t>(divisor));
+        const int widest = (all + divisor - 1) / divisor;
+        count = all * (j + 1) / divisor - all * j / divisor;
         if (!bounded.empty() &&
             !bounded[static_cast<std::size_t>(index)].clusters.weigh(
                 at.position, at.normal, bounded[static_cast<std::size_t>(index)].traits, running)) {
@@ -159,7 +165,7 @@ struct alignas(64) DirectLightIntegrator {
         const Mesh &mesh = scene.scene->objects[light.object].mesh;
         const float eps = scene.geometry->epsilon();
         Vec3 sum;
-        uint32_t first = block_start(count, camera_index);
+        uint32_t first = block_start(widest, camera_index);
         // The points are drawn a batch at a time, ahead of the shader calls.
         // One state serves all the samples (the library only reads it): a
         // sample sets what is its own.
@@ -204,7 +210,7 @@ struct alignas(64) DirectLightIntegrator {
         // steep exponent at a distance near 0, colours multiplied past the
         // float range): such a light adds nothing here rather than spoil
         // the pixel.
-        return finite(sum) ? sum / static_cast<float>(count) : Vec3{};
+        return finite(sum) ? sum / (static_cast<float>(all) / static_cast<float>(divisor)) : Vec3{};
     }
 
     Vec3 albedo(const ObjectDesc &object, Vec3 uv) const {
@@ -254,7 +260,9 @@ struct alignas(64) DirectLightIntegrator {
             return;
         }
         // A single camera sample in all is the pixel's centre.
-        bool centre = settings.spp == 1 && settings.time_limit <= 0 && settings.noise_target <= 0;
+        // (asked for: the camera samples a split makes of it stay there).
+        bool centre =
+            settings.spp == divisor && settings.time_limit <= 0 && settings.noise_target <= 0;
         for (int x = 0; x < settings.width; ++x) {
             PixelSampler sampler(settings.sampler, settings.seed, x, y,
                                  static_cast<uint32_t>(pass));

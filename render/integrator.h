@@ -59,8 +59,8 @@ struct RenderSettings {
     double time_limit = 0;
     double noise_target = 0;
     int max_passes = 4096; // a bound on a render that is given a target
-    LightSampling light_sampling = LightSampling::area;
-    int light_split = 1; // with `bounds`: light samples of each light per camera sample
+    LightSampling light_sampling = LightSampling::bounds;
+    int light_split = 2; // with `bounds`: light samples of each light per camera sample
 };
 
 // The image size and sample counts the scene gives.
