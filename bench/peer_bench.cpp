@@ -110,7 +110,9 @@ int render_raw(int argc, char **argv) {
         if (argc > 7) {
             std::sscanf(argv[7], "%dx%d", &settings.width, &settings.height);
         }
-        // "bounds:N": sampled by bounds, N light samples per camera sample.
+        // "bounds:N": sampled by bounds, N light samples per camera sample;
+        // else by area, every light's samples at every camera sample.
+        settings.light_sampling = LightSampling::area;
         if (argc > 8 && std::sscanf(argv[8], "bounds:%d", &settings.light_split) == 1) {
             settings.light_sampling = LightSampling::bounds;
         }
