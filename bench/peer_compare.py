@@ -114,7 +114,9 @@ class Scene:
         scene.pop("background", None)
         for material in scene.get("materials", {}).values():
             material.pop("texture", None)
-        # Models load relative to the scene's folder.
+        # Models and textures load relative to the scene's folder.
+        for name, path in scene.get("textures", {}).items():
+            scene["textures"][name] = os.path.join(self.base, path)
         for obj in scene["objects"]:
             if "mesh" in obj:
                 obj["mesh"] = os.path.join(self.base, obj["mesh"])
