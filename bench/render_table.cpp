@@ -8,8 +8,12 @@
 // sample until T is up), and the RMS error of each against the reference,
 // in display values (tone-mapped, sRGB, 0 to 1: what a user sees).
 //
+// With `--lights`, the two ways of spreading light samples (Sobol' points
+// in both): by area, every light's samples at every camera sample, against
+// by bounds, `--split` light samples per camera sample; see compare_lights.
+//
 // Run: bin/render_table [--size WxH] [--reference N] [--budget N]
-//                       [--examples DIR] [--scene NAME]...
+//                       [--examples DIR] [--scene NAME]... [--lights] [--split N]
 // The machine's load changes every time, so compare figures of one run.
 #include "error.h"
 #include "image_output.h"
@@ -22,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <string>
 #include <vector>
@@ -37,6 +42,8 @@ struct Options {
     std::string examples = OSKA_EXAMPLES_DIR;
     std::string gallery = OSKA_GALLERY_DIR;
     std::vector<std::string> only; // scene names; empty: all
+    bool lights = false;           // compare the light sampling, not the samplers
+    int split = 1;
 };
 
 struct Run {
@@ -88,6 +95,10 @@ Options parse(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--lights") {
+            options.lights = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "render_table: %s needs a value\n", arg.c_str());
             std::exit(2);
@@ -102,6 +113,9 @@ Options parse(int argc, char **argv) {
             continue;
         }
         if (arg == "--budget" && (options.budget = std::atoi(value.c_str())) > 0) {
+            continue;
+        }
+        if (arg == "--split" && (options.split = std::atoi(value.c_str())) > 0) {
             continue;
         }
         if (arg == "--examples") {
@@ -171,6 +185,60 @@ void compare(const Options &options, const std::string &name, const Scene &scene
     std::fflush(stdout);
 }
 
+double cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// One scene's row of the light sampling table: each way renders `--budget`
+// passes of the scene's samples on one thread, three times with other
+// seeds; its error is brought to the processor time of the renders by area
+// (error x sqrt(time / that time), the way noise falls with time), and the
+// medians are compared. Processor time, not the clock: other work on the
+// machine slows the clock's renders unevenly.
+void compare_lights(const Options &options, const std::string &name, const Scene &scene,
+                    const Session &session, std::vector<double> &ratios) {
+    RenderSettings base = settings_of(scene, 1);
+    base.width = options.width;
+    base.height = options.height;
+    base.noise_target = 1e-12; // out of reach: all the passes
+    base.max_passes = options.budget;
+    RenderSettings reference = base;
+    reference.threads = 2;
+    reference.spp = 1;
+    reference.max_passes = scene.spp * options.reference;
+    reference.seed = 0xBE7C4u;
+    Run truth = render_with(session, reference);
+    double error[2][3], seconds[2][3];
+    for (uint32_t round = 0; round < 3; ++round) {
+        for (int bounds = 0; bounds < 2; ++bounds) {
+            RenderSettings settings = base;
+            settings.seed = round;
+            settings.light_sampling = bounds != 0 ? LightSampling::bounds : LightSampling::area;
+            settings.light_split = options.split;
+            double start = cpu_seconds();
+            Run run = render_with(session, settings);
+            seconds[bounds][round] = cpu_seconds() - start;
+            error[bounds][round] = rms_display_error(run.image, truth.image);
+        }
+    }
+    auto median3 = [](double *v) {
+        std::sort(v, v + 3);
+        return v[1];
+    };
+    double time_area = median3(seconds[0]), time_bounds = median3(seconds[1]);
+    for (int round = 0; round < 3; ++round) {
+        error[1][round] *= std::sqrt(seconds[1][round] / time_area);
+        error[0][round] *= std::sqrt(seconds[0][round] / time_area);
+    }
+    double area = median3(error[0]), bounds = median3(error[1]);
+    ratios.push_back(area > 0 ? bounds / area : 1);
+    std::printf("| %s | %.2f, %.2f | %.4f | %.4f | %.2f |\n", name.c_str(), time_area, time_bounds,
+                area, bounds, ratios.back());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -178,16 +246,22 @@ int main(int argc, char **argv) {
     std::printf("%dx%d, reference %dx the scene's camera samples, T %dx a render with them, "
                 "2 threads unless said\n\n",
                 options.width, options.height, options.reference, options.budget);
-    std::printf("| scene | T (s) | passes random, sobol | RMS random | RMS sobol | sobol / random "
-                "| Msamples/s random 1T | sobol 1T | random 2T | sobol 2T |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    if (options.lights) {
+        std::printf("| scene | CPU s area, bounds | RMS area | RMS bounds at area's time | "
+                    "bounds / area |\n|---|---|---|---|---|\n");
+    } else {
+        std::printf("| scene | T (s) | passes random, sobol | RMS random | RMS sobol | sobol / "
+                    "random | Msamples/s random 1T | sobol 1T | random 2T | sobol 2T |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    }
     std::vector<double> ratios;
     for (const std::string &name : scene_files(options)) {
         try {
             OpenedScene opened;
             with_open_scene(SceneSource::from_file(options.examples + "/" + name + ".json"),
                             SceneRun{}, opened, [&](const Session &session) {
-                                compare(options, name, opened.scene, session, ratios);
+                                (options.lights ? compare_lights : compare)(
+                                    options, name, opened.scene, session, ratios);
                             });
         } catch (const Error &e) {
             std::fprintf(stderr, "render_table: %s: %s\n", name.c_str(), e.what());
@@ -198,7 +272,8 @@ int main(int argc, char **argv) {
         std::sort(ratios.begin(), ratios.end());
         std::size_t n = ratios.size();
         double median = n % 2 == 1 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
-        std::printf("\nmedian RMS sobol / random at equal time: %.2f\n", median);
+        std::printf("\nmedian RMS %s at equal time: %.2f\n",
+                    options.lights ? "bounds / area" : "sobol / random", median);
     }
     return 0;
 }

@@ -26,6 +26,7 @@ const char *const kUsage =
     "                   [--light-samples N] [--size WxH] [--library FILE]\n"
     "                   [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]\n"
     "                   [--sampler sobol|random] [--seed N] [--time SECONDS] [--noise TARGET]\n"
+    "                   [--light-sampling area|bounds] [--light-split N]\n"
     "Renders SCENE.json (without one, the built-in showcase) with direct lighting from\n"
     "oska object lights, and writes OUT (default: the scene's name with .png).\n"
     "  --library FILE         the shader library (default: the one beside oska-render)\n"
@@ -38,6 +39,11 @@ const char *const kUsage =
     "  --time SECONDS         passes of --spp samples until the time is up\n"
     "  --noise TARGET         passes until the estimated RMS error of a pixel's display\n"
     "                         value (0 to 1) is below TARGET\n"
+    "  --light-sampling HOW   bounds (the default: fewer light samples at a time, more\n"
+    "                         camera samples, each where the emitter can give most) or\n"
+    "                         area (every light's samples at every camera sample)\n"
+    "  --light-split N        with bounds: light samples of a light per camera sample\n"
+    "                         (default 2)\n"
     "       oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
@@ -47,6 +53,8 @@ struct Arguments : SceneArguments { // no scene: the showcase
     int spp = 0, light_samples = 0, width = 0, height = 0;
     bool quiet = false, verbose = false, help = false;
     SamplerKind sampler = SamplerKind::sobol;
+    LightSampling light_sampling = RenderSettings{}.light_sampling;
+    int light_split = 0;
     uint32_t seed = 0;
     double time_limit = 0, noise_target = 0;
 };
@@ -99,6 +107,14 @@ Arguments parse(int argc, const char *const *argv) {
                 throw Usage{"--sampler: expected sobol or random, got '" + kind + "'"};
             }
             args.sampler = kind == "random" ? SamplerKind::random : SamplerKind::sobol;
+        } else if (arg == "--light-sampling") {
+            std::string how = value();
+            if (how != "area" && how != "bounds") {
+                throw Usage{"--light-sampling: expected area or bounds, got '" + how + "'"};
+            }
+            args.light_sampling = how == "bounds" ? LightSampling::bounds : LightSampling::area;
+        } else if (arg == "--light-split") {
+            args.light_split = parse_whole_number(arg, value(), 1, 65535);
         } else if (arg == "--seed") {
             args.seed = static_cast<uint32_t>(whole_number(arg, value(), 0, UINT32_MAX));
         } else if (arg == "--time") {
@@ -215,6 +231,8 @@ SceneRun scene_run(const Arguments &args, std::ostream &err, bool bar) {
         settings.light_samples =
             args.light_samples > 0 ? args.light_samples : settings.light_samples;
         settings.sampler = args.sampler;
+        settings.light_sampling = args.light_sampling;
+        settings.light_split = args.light_split > 0 ? args.light_split : settings.light_split;
         settings.seed = args.seed;
         settings.time_limit = args.time_limit;
         settings.noise_target = args.noise_target;

@@ -168,13 +168,15 @@ bool Geometry::occluded(Vec3 from, Vec3 to) const {
     return ray.tfar < 0; // Embree marks an occluded ray with tfar = -inf
 }
 
-AreaSampler::AreaSampler(const Mesh &mesh) {
+AreaSampler::AreaSampler(const Mesh &mesh) : AreaSampler(mesh, {}) {}
+
+AreaSampler::AreaSampler(const Mesh &mesh, const std::vector<uint32_t> &order) : source_(order) {
     cdf_.reserve(mesh.triangle_count());
     triangles_.reserve(mesh.triangle_count());
     double running = 0;
-    for (std::size_t t = 0; t < mesh.triangle_count(); ++t) {
+    for (std::size_t i = 0; i < mesh.triangle_count(); ++i) {
         uint32_t v[3];
-        vertices_of(mesh, static_cast<uint32_t>(t), v);
+        vertices_of(mesh, source_.empty() ? static_cast<uint32_t>(i) : source_[i], v);
         const Vec3 &a = mesh.positions[v[0]];
         Triangle triangle;
         triangle.corner = a;
@@ -257,6 +259,11 @@ void AreaSampler::sample(const float *u1, const float *u2, const float *u3, int 
         pick_stage(u1 + start, u2 + start, u3 != nullptr ? u3 + start : nullptr, n, points + start,
                    b1, b2);
         place_stage(b1, b2, n, points + start);
+    }
+    if (!source_.empty()) {
+        for (int k = 0; k < count; ++k) {
+            points[k].triangle = source_[points[k].triangle];
+        }
     }
 }
 

@@ -73,7 +73,13 @@ struct EmitterPoint {
 class AreaSampler {
   public:
     explicit AreaSampler(const Mesh &mesh);
+    // The triangles taken in `order` (each once): the points still name
+    // their triangles by their index in the mesh.
+    AreaSampler(const Mesh &mesh, const std::vector<uint32_t> &order);
     float area() const { return total_; }
+    // The share of the area of the triangles up to the `t`-th taken,
+    // included: a first number below it picks one of them.
+    float running_share(uint32_t t) const { return cdf_[t]; }
     // Points for `count` sets of numbers in [0, 1), into `points`. With
     // `u3`, the three are independent: the first picks the triangle, the
     // others the point on it. Without, the first picks the triangle and
@@ -114,6 +120,7 @@ class AreaSampler {
     std::vector<uint32_t> guide_;
     uint32_t search_ = 1; // the widest span from one step's triangle to the next's, up to 2^n
     std::vector<Triangle> triangles_;
+    std::vector<uint32_t> source_; // each triangle's index in the mesh; empty: the same
     float total_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "integrator.h"
 
 #include "display.h"
+#include "light_bounds.h"
 #include "parallel_rows.h"
 
 #include <atomic>
@@ -27,6 +28,10 @@ bool cancelled(const RenderSettings &settings) {
 struct alignas(64) DirectLightIntegrator {
     const LitScene &scene;
     const RenderSettings &settings;
+    // With `bounds`: each light's emitter as sampled by bounds (empty with
+    // `area`), and the camera samples each of a pixel's does the work of.
+    const std::vector<BoundedEmitter> &bounded;
+    int divisor = 1;
     Stats stats;
     std::vector<oska_vector> vectors;
     // A batch of points drawn on an emitter: kept here, since a Vec3 starts
@@ -34,8 +39,9 @@ struct alignas(64) DirectLightIntegrator {
     static constexpr int kBatch = 16;
     EmitterPoint batch[kBatch];
 
-    DirectLightIntegrator(const LitScene &lit, const RenderSettings &render_settings)
-        : scene(lit), settings(render_settings) {
+    DirectLightIntegrator(const LitScene &lit, const RenderSettings &render_settings,
+                          const std::vector<BoundedEmitter> &emitters, int split_divisor)
+        : scene(lit), settings(render_settings), bounded(emitters), divisor(split_divisor) {
         int most = 1;
         for (const BoundLight &light : lit.lights) {
             most = std::max(most, light.vector_count);
@@ -88,17 +94,35 @@ struct alignas(64) DirectLightIntegrator {
     // sample faces the point).
     struct BatchGeometry {
         float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
+        float weights[kBatch]; // on the sample's light, for where it was drawn
     };
+    // The running probabilities of the clusters of a bounded emitter at the
+    // shading point.
+    float running[EmitterClusters::kMostClusters];
+
+    // Draws points into `batch` from the numbers: by area, or by bounds
+    // with each point's weight.
+    void place(int index, float *u1, const float *u2, const float *u3, int n, float *weights) {
+        if (bounded.empty()) {
+            scene.lights[static_cast<std::size_t>(index)].sampler->sample(u1, u2, u3, n, batch);
+            std::fill_n(weights, n, 1.0f);
+            return;
+        }
+        const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
+        for (int k = 0; k < n; ++k) {
+            weights[k] = emitter.clusters.choose(running, u1[k], &u1[k]);
+        }
+        emitter.sampler.sample(u1, u2, u3, n, batch);
+    }
 
     // Draws `n` points on light `index`'s emitter into `batch`, from the
     // sequence's sample `start` on, and their geometry as seen from `at`.
     void draw_batch(int index, uint32_t start, int n, const SurfacePoint &at, PixelSampler &sampler,
                     BatchGeometry &geometry) {
-        const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         float u1[kBatch], u2[kBatch], u3[kBatch];
         sampler.light_samples(static_cast<uint32_t>(index), start, n, u1, u2, u3);
-        light.sampler->sample(u1, u2, settings.sampler == SamplerKind::random ? u3 : nullptr, n,
-                              batch);
+        place(index, u1, u2, settings.sampler == SamplerKind::random ? u3 : nullptr, n,
+              geometry.weights);
         for (int k = 0; k < n; ++k) {
             Vec3 to_sample = batch[k].position - at.position;
             geometry.distances[k] = length(to_sample);
@@ -126,10 +150,22 @@ struct alignas(64) DirectLightIntegrator {
                     uint32_t camera_index) {
         const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         int count = light.samples > 0 ? light.samples : settings.light_samples;
+        // Split over `divisor` camera samples, the light's count in all: the
+        // j-th takes its share of it (some may take none), and each sample
+        // counts as one of count / divisor.
+        const int all = count;
+        const auto j = static_cast<int>(camera_index % static_cast<uint32_t>(divisor));
+        const int widest = (all + divisor - 1) / divisor;
+        count = all * (j + 1) / divisor - all * j / divisor;
+        if (!bounded.empty() &&
+            !bounded[static_cast<std::size_t>(index)].clusters.weigh(
+                at.position, at.normal, bounded[static_cast<std::size_t>(index)].traits, running)) {
+            return {}; // no part of the emitter can light the point
+        }
         const Mesh &mesh = scene.scene->objects[light.object].mesh;
         const float eps = scene.geometry->epsilon();
         Vec3 sum;
-        uint32_t first = block_start(count, camera_index);
+        uint32_t first = block_start(widest, camera_index);
         // The points are drawn a batch at a time, ahead of the shader calls.
         // One state serves all the samples (the library only reads it): a
         // sample sets what is its own.
@@ -148,6 +184,7 @@ struct alignas(64) DirectLightIntegrator {
             const float distance = geometry.distances[i % kBatch];
             const float receiver_cosine = geometry.receiver_cosines[i % kBatch];
             const float emission_dot = geometry.emission_dots[i % kBatch];
+            const float weight = geometry.weights[i % kBatch];
             ++stats.light_samples;
             if (!(distance > eps)) {
                 continue;
@@ -164,7 +201,7 @@ struct alignas(64) DirectLightIntegrator {
             oska_color color{0, 0, 0, 0};
             ++stats.shader_calls;
             if (shader(&color, &state, params)) {
-                sum += Vec3{color.r, color.g, color.b} * receiver_cosine;
+                sum += Vec3{color.r, color.g, color.b} * (receiver_cosine * weight);
             } else {
                 ++stats.rejected;
             }
@@ -173,7 +210,7 @@ struct alignas(64) DirectLightIntegrator {
         // steep exponent at a distance near 0, colours multiplied past the
         // float range): such a light adds nothing here rather than spoil
         // the pixel.
-        return finite(sum) ? sum / static_cast<float>(count) : Vec3{};
+        return finite(sum) ? sum / (static_cast<float>(all) / static_cast<float>(divisor)) : Vec3{};
     }
 
     Vec3 albedo(const ObjectDesc &object, Vec3 uv) const {
@@ -223,7 +260,9 @@ struct alignas(64) DirectLightIntegrator {
             return;
         }
         // A single camera sample in all is the pixel's centre.
-        bool centre = settings.spp == 1 && settings.time_limit <= 0 && settings.noise_target <= 0;
+        // (asked for: the camera samples a split makes of it stay there).
+        bool centre =
+            settings.spp == divisor && settings.time_limit <= 0 && settings.noise_target <= 0;
         for (int x = 0; x < settings.width; ++x) {
             PixelSampler sampler(settings.sampler, settings.seed, x, y,
                                  static_cast<uint32_t>(pass));
@@ -363,6 +402,29 @@ bool target_reached(const RenderSettings &settings, int passes, double spent, do
     return settings.noise_target > 0 && noise >= 0 && noise < settings.noise_target;
 }
 
+// With `bounds`: each light's emitter in clusters; with `area`, none.
+std::vector<BoundedEmitter> bounded_emitters(const LitScene &scene,
+                                             const RenderSettings &settings) {
+    std::vector<BoundedEmitter> emitters;
+    if (settings.light_sampling == LightSampling::bounds) {
+        emitters.reserve(scene.lights.size());
+        for (const BoundLight &light : scene.lights) {
+            emitters.emplace_back(scene.scene->objects[light.object].mesh, light.params);
+        }
+    }
+    return emitters;
+}
+
+// The camera samples each camera sample asked for becomes: with `bounds`,
+// as many as make up the light samples the scene gives a light at one
+// camera sample, taken `light_split` at a time.
+int split_divisor(const RenderSettings &settings) {
+    if (settings.light_sampling != LightSampling::bounds) {
+        return 1;
+    }
+    return std::max(1, settings.light_samples / std::max(1, settings.light_split));
+}
+
 } // namespace
 
 Ray camera_ray(const Camera &camera, int width, int height, float px, float py) {
@@ -387,10 +449,14 @@ Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats 
     int max_passes = progressive ? std::max(1, settings.max_passes) : 1;
     PassSums sums(3 * static_cast<std::size_t>(settings.width) * settings.height, progressive);
     int threads = std::max(1, settings.threads);
+    std::vector<BoundedEmitter> bounded = bounded_emitters(scene, settings);
+    const int divisor = split_divisor(settings);
+    RenderSettings split = settings;
+    split.spp = settings.spp * divisor;
     std::vector<DirectLightIntegrator> integrators;
     integrators.reserve(static_cast<std::size_t>(threads));
     for (int i = 0; i < threads; ++i) {
-        integrators.emplace_back(scene, settings);
+        integrators.emplace_back(scene, split, bounded, divisor);
     }
 
     int passes = 0;
@@ -404,7 +470,7 @@ Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats 
         };
         parallel_for_rows(0, settings.height, threads, row,
                           [&](int rows_done) { reporter.report(rows_done); });
-        sums.pass_done(passes, settings.spp);
+        sums.pass_done(passes, split.spp);
         ++passes;
         reporter.set_passes(passes);
         if (!progressive || cancelled(settings)) {

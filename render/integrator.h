@@ -36,6 +36,14 @@
 
 namespace oska::render {
 
+// How a shading point's light samples are spread over the emitters.
+// `area`: each light takes its samples at every camera sample, uniformly by
+// area over its triangles. `bounds`: each light takes `light_split` of them
+// at a camera sample, and the camera samples are multiplied so that a pixel
+// takes as many light samples in all; each sample picks a part of the
+// emitter by what it can give the point (see light_bounds.h).
+enum class LightSampling { area, bounds };
+
 struct RenderSettings {
     int width = 256, height = 192;
     int spp = 4;
@@ -51,6 +59,8 @@ struct RenderSettings {
     double time_limit = 0;
     double noise_target = 0;
     int max_passes = 4096; // a bound on a render that is given a target
+    LightSampling light_sampling = LightSampling::bounds;
+    int light_split = 2; // with `bounds`: light samples of each light per camera sample
 };
 
 // The image size and sample counts the scene gives.

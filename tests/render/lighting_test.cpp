@@ -237,6 +237,9 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
         // each pixel's sequence in the same way.
         {"sobol, 3 passes", {SamplerKind::sobol, 0, 1e-9, 3}},
         {"random, 3 passes", {SamplerKind::random, 0, 1e-9, 3}},
+        {"sobol, by bounds", {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1}},
+        {"random, by bounds, 3 passes",
+         {SamplerKind::random, 0, 1e-9, 3, LightSampling::bounds, 2}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,6 +257,88 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
         EXPECT_EQ(one.stats.shader_calls, two.stats.shader_calls);
         EXPECT_EQ(one.stats.shadow_rays, two.stats.shadow_rays);
         EXPECT_EQ(one.stats.passes, c.sampling.max_passes);
+    }
+}
+
+// Sampled by bounds, the light is the one sampled by area, the same in every
+// region of the image, while the samples that cannot give light (on the far
+// side of a one-sided emitter, behind the receiving surface) are not drawn.
+TEST(Lighting, SamplingByBoundsKeepsTheImage) {
+    auto scene_of = [](const json &params, const json &emitter) {
+        json scene = floor_scene(params, 1, 0.3f, -2, 2, 32);
+        scene["image"] = {{"width", 32}, {"height", 24}, {"spp", 1}, {"light_samples", 8}};
+        // Low, under the emitters: the camera sees only the light they give.
+        scene["camera"] = {{"position", {0, 0.35, 3}}, {"look_at", {0, 0, -1}}, {"fov", 20}};
+        scene["objects"][1] = emitter;
+        scene["objects"].push_back({{"name", "wall"},
+                                    {"shape", "box"},
+                                    {"size", {0.2, 0.8, 1.5}},
+                                    {"translate", {0.9, 0.4, 0}}});
+        return scene;
+    };
+    json sphere = {{"name", "panel"},
+                   {"shape", "sphere"},
+                   {"radius", 0.35},
+                   {"segments", 32},
+                   {"translate", {-0.3, 1.0, 0}}};
+    json panel = {{"name", "panel"},
+                  {"shape", "quad"},
+                  {"size", {0.6, 0.6}},
+                  {"rotate", {0, 0, -120}},
+                  {"translate", {-0.8, 1.0, 0}}};
+    const struct {
+        const char *name;
+        json scene;
+        bool far_side; // much of the emitter faces away from what it lights
+    } cases[] = {
+        {"physical sphere",
+         scene_of({{"color", {1, 0.8, 0.6, 20}}, {"decay", 3}, {"shadows", true}, {"max_level", 1}},
+                  sphere),
+         true},
+        {"directional panel with a cutoff",
+         scene_of({{"color", {1, 1, 1, 0.02}},
+                   {"directional", true},
+                   {"cosine", true},
+                   {"cutoff", 0.3},
+                   {"shadows", true},
+                   {"max_level", 1}},
+                  panel),
+         false},
+        {"linear range, both sides",
+         scene_of(
+             {{"color", {0.6, 0.7, 1, 2}}, {"decay", 1}, {"decay_start", 0.2}, {"decay_end", 2.5}},
+             sphere),
+         false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome area = render_json(
+            c.scene, 2, ".", {}, Sampling{SamplerKind::sobol, 0, 1e-9, 64, LightSampling::area, 1});
+        Outcome bounds =
+            render_json(c.scene, 2, ".", {},
+                        Sampling{SamplerKind::sobol, 3, 1e-9, 64, LightSampling::bounds, 1});
+        ASSERT_EQ(area.error, "");
+        ASSERT_EQ(bounds.error, "");
+        for (int region = 0; region < 4; ++region) {
+            double sums[2] = {0, 0};
+            for (int y = 12 * (region / 2); y < 12 * (region / 2) + 12; ++y) {
+                for (int x = 16 * (region % 2); x < 16 * (region % 2) + 16; ++x) {
+                    Vec3 a = area.image.at(x, y), b = bounds.image.at(x, y);
+                    sums[0] += a.x + a.y + a.z;
+                    sums[1] += b.x + b.y + b.z;
+                }
+            }
+            EXPECT_NEAR(sums[1], sums[0], 0.02 * sums[0] + 1e-3) << "region " << region;
+        }
+        // By bounds, no more samples, and fewer of them turned down.
+        EXPECT_LE(bounds.stats.light_samples, area.stats.light_samples);
+        auto turned_down = [](const Stats &s) {
+            return static_cast<double>(s.rejected) / static_cast<double>(s.light_samples);
+        };
+        if (c.far_side) {
+            EXPECT_GT(turned_down(area.stats), 0.2);
+            EXPECT_LT(turned_down(bounds.stats), 0.8 * turned_down(area.stats));
+        }
     }
 }
 

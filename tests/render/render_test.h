@@ -63,6 +63,8 @@ struct Sampling {
     uint32_t seed = 0;
     double noise_target = 0;
     int max_passes = 4096;
+    LightSampling light_sampling = RenderSettings{}.light_sampling;
+    int light_split = RenderSettings{}.light_split;
 };
 
 // Loads, renders and closes a scene given as JSON; `base_dir` resolves its
@@ -80,6 +82,8 @@ inline Outcome render_json(const json &scene_json, int threads = 1,
         settings.seed = sampling.seed;
         settings.noise_target = sampling.noise_target;
         settings.max_passes = sampling.max_passes;
+        settings.light_sampling = sampling.light_sampling;
+        settings.light_split = sampling.light_split;
     };
     RenderedScene rendered;
     try {
