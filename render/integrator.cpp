@@ -3,6 +3,7 @@
 #include "display.h"
 #include "light_bounds.h"
 #include "parallel_rows.h"
+#include "shading.h"
 
 #include <atomic>
 #include <cfloat>
@@ -33,7 +34,7 @@ struct alignas(64) DirectLightIntegrator {
     const std::vector<BoundedEmitter> &bounded;
     int divisor = 1;
     Stats stats;
-    std::vector<oska_vector> vectors;
+    ShaderStates states;
     // A batch of points drawn on an emitter: kept here, since a Vec3 starts
     // zeroed and a fresh batch would be cleared at every shading point.
     static constexpr int kBatch = 16;
@@ -41,52 +42,8 @@ struct alignas(64) DirectLightIntegrator {
 
     DirectLightIntegrator(const LitScene &lit, const RenderSettings &render_settings,
                           const std::vector<BoundedEmitter> &emitters, int split_divisor)
-        : scene(lit), settings(render_settings), bounded(emitters), divisor(split_divisor) {
-        int most = 1;
-        for (const BoundLight &light : lit.lights) {
-            most = std::max(most, light.vector_count);
-        }
-        vectors.assign(static_cast<std::size_t>(most), oska_vector{0, 0, 0});
-    }
-
-    oska_state state_for(const BoundLight &light, int ray_kind, double distance,
-                         SampleContext *context) {
-        oska_state state{};
-        light.shader->address(state);
-        state.ray_kind = ray_kind;
-        state.distance = distance;
-        state.light_instance = light.instance;
-        state.sample = &state; // patched by the caller once the state is in place
-        state.parent = &state;
-        state.vectors = vectors.data();
-        state.vector_count = light.vector_count;
-        state.host_data = context;
-        return state;
-    }
-
-    void set_vectors(const BoundLight &light, const Mesh &mesh, Vec3 uv, uint32_t triangle,
-                     float b1, float b2) {
-        vectors[0] = {uv.x, uv.y, uv.z};
-        for (int n = 1; 2 * n < light.vector_count; ++n) {
-            Vec3 v = channel_at(mesh, static_cast<std::size_t>(n), triangle, b1, b2);
-            vectors[2 * n] = {v.x, v.y, v.z};
-        }
-    }
-
-    // The emitter's own brightness, as the light shader answers an eye ray.
-    Vec3 emission(const BoundLight &light, const Hit &hit, const SurfacePoint &point) {
-        const Mesh &mesh = scene.scene->objects[light.object].mesh;
-        set_vectors(light, mesh, point.uv, hit.triangle, hit.b1, hit.b2);
-        SampleContext context{{}, {}, nullptr};
-        oska_state state = state_for(light, OSKA_RAY_EYE, hit.distance, &context);
-        state.sample = state.parent = &state;
-        oska_color color{0, 0, 0, 0};
-        ++stats.shader_calls;
-        if (!scene.light_shader(&color, &state, light.shader->record())) {
-            return {};
-        }
-        return {color.r, color.g, color.b};
-    }
+        : scene(lit), settings(render_settings), bounded(emitters), divisor(split_divisor),
+          states(lit) {}
 
     // Of each point of a batch: its distance, the cosine at the receiver and
     // the emission dot product, which points from the shaded point to the
@@ -144,87 +101,93 @@ struct alignas(64) DirectLightIntegrator {
         return camera_index * block;
     }
 
+    // A light's `all` samples at a shading point are split over `divisor`
+    // camera samples, each sample counting as one of all / divisor: camera
+    // sample `camera_index` takes its share (some may take none) from the
+    // block the widest share needs.
+    struct Share {
+        int count;
+        uint32_t first;
+    };
+    Share share_of(int all, uint32_t camera_index) const {
+        const auto j = static_cast<int>(camera_index % static_cast<uint32_t>(divisor));
+        const int widest = (all + divisor - 1) / divisor;
+        return {all * (j + 1) / divisor - all * j / divisor, block_start(widest, camera_index)};
+    }
+
+    // False when no part of light `index`'s emitter can light the point;
+    // with `bounds`, weighs its clusters for the point as well.
+    bool may_light(int index, const SurfacePoint &at) {
+        if (bounded.empty()) {
+            return true;
+        }
+        const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
+        return emitter.clusters.weigh(at.position, at.normal, emitter.traits, running);
+    }
+
+    // Adds to `sum` what point `k` of the batch gives: the shader's colour
+    // times the cosine at the receiver and the point's weight. A point too
+    // close or behind the receiving surface is not shaded. `state` serves all
+    // of a light's samples (the library only reads it): a sample sets what
+    // is its own.
+    void shade(const BoundLight &light, const Mesh &mesh, const BatchGeometry &geometry, int k,
+               float eps, oska_state &state, SampleContext &context, Vec3 &sum) {
+        const EmitterPoint &sample = batch[k];
+        const float distance = geometry.distances[k];
+        const float receiver_cosine = geometry.receiver_cosines[k];
+        const float emission_dot = geometry.emission_dots[k];
+        ++stats.light_samples;
+        if (!(distance > eps)) {
+            return;
+        }
+        if (!(receiver_cosine > 0)) {
+            ++stats.facing_away;
+            return;
+        }
+        states.set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
+        context.to = sample.position;
+        state.distance = distance;
+        state.emission_dot = emission_dot;
+        state.orientation = -emission_dot > 0 ? 1 : 0;
+        oska_color color{0, 0, 0, 0};
+        ++stats.shader_calls;
+        if (scene.light_shader(&color, &state, light.shader->record())) {
+            sum += Vec3{color.r, color.g, color.b} * (receiver_cosine * geometry.weights[k]);
+        } else {
+            ++stats.rejected;
+        }
+    }
+
     // Irradiance at the point from light `index`, averaged over its samples
     // for camera sample `camera_index`.
     Vec3 irradiance(int index, const SurfacePoint &at, PixelSampler &sampler,
                     uint32_t camera_index) {
         const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
-        int count = light.samples > 0 ? light.samples : settings.light_samples;
-        // Split over `divisor` camera samples, the light's count in all: the
-        // j-th takes its share of it (some may take none), and each sample
-        // counts as one of count / divisor.
-        const int all = count;
-        const auto j = static_cast<int>(camera_index % static_cast<uint32_t>(divisor));
-        const int widest = (all + divisor - 1) / divisor;
-        count = all * (j + 1) / divisor - all * j / divisor;
-        if (!bounded.empty() &&
-            !bounded[static_cast<std::size_t>(index)].clusters.weigh(
-                at.position, at.normal, bounded[static_cast<std::size_t>(index)].traits, running)) {
+        const int all = light.samples > 0 ? light.samples : settings.light_samples;
+        const Share share = share_of(all, camera_index);
+        if (!may_light(index, at)) {
             return {}; // no part of the emitter can light the point
         }
         const Mesh &mesh = scene.scene->objects[light.object].mesh;
         const float eps = scene.geometry->epsilon();
-        Vec3 sum;
-        uint32_t first = block_start(widest, camera_index);
-        // The points are drawn a batch at a time, ahead of the shader calls.
-        // One state serves all the samples (the library only reads it): a
-        // sample sets what is its own.
         SampleContext context{at.position + at.geometric_normal * eps, {}, &stats.shadow_rays};
-        oska_state state = state_for(light, OSKA_RAY_LIGHT, 0, &context);
-        state.sample = state.parent = &state;
-        oska_shader_fn shader = scene.light_shader;
-        void *params = light.shader->record();
+        oska_state state;
+        states.start(state, light, OSKA_RAY_LIGHT, 0, &context);
+        // The points are drawn a batch at a time, ahead of the shader calls.
         BatchGeometry geometry;
-        for (int i = 0; i < count; ++i) {
+        Vec3 sum;
+        for (int i = 0; i < share.count; ++i) {
             if (i % kBatch == 0) {
-                draw_batch(index, first + static_cast<uint32_t>(i), std::min(kBatch, count - i), at,
-                           sampler, geometry);
+                draw_batch(index, share.first + static_cast<uint32_t>(i),
+                           std::min(kBatch, share.count - i), at, sampler, geometry);
             }
-            const EmitterPoint &sample = batch[i % kBatch];
-            const float distance = geometry.distances[i % kBatch];
-            const float receiver_cosine = geometry.receiver_cosines[i % kBatch];
-            const float emission_dot = geometry.emission_dots[i % kBatch];
-            const float weight = geometry.weights[i % kBatch];
-            ++stats.light_samples;
-            if (!(distance > eps)) {
-                continue;
-            }
-            if (!(receiver_cosine > 0)) {
-                ++stats.facing_away;
-                continue;
-            }
-            set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
-            context.to = sample.position;
-            state.distance = distance;
-            state.emission_dot = emission_dot;
-            state.orientation = -emission_dot > 0 ? 1 : 0;
-            oska_color color{0, 0, 0, 0};
-            ++stats.shader_calls;
-            if (shader(&color, &state, params)) {
-                sum += Vec3{color.r, color.g, color.b} * (receiver_cosine * weight);
-            } else {
-                ++stats.rejected;
-            }
+            shade(light, mesh, geometry, i % kBatch, eps, state, context, sum);
         }
         // A light's numbers can overflow where its maths meets extremes (a
         // steep exponent at a distance near 0, colours multiplied past the
         // float range): such a light adds nothing here rather than spoil
         // the pixel.
         return finite(sum) ? sum / (static_cast<float>(all) / static_cast<float>(divisor)) : Vec3{};
-    }
-
-    Vec3 albedo(const ObjectDesc &object, Vec3 uv) const {
-        if (object.material < 0) {
-            return {0.75f, 0.75f, 0.75f};
-        }
-        const MaterialDesc &material = scene.scene->materials[object.material];
-        if (material.texture < 0) {
-            return material.color;
-        }
-        oska_color texel;
-        lookup(scene.scene->textures[static_cast<std::size_t>(material.texture)].image,
-               uv.x * material.repeat_u, uv.y * material.repeat_v, true, &texel);
-        return material.color * Vec3{texel.r, texel.g, texel.b};
     }
 
     Vec3 radiance(const Ray &ray, PixelSampler &sampler, uint32_t camera_index) {
@@ -236,13 +199,10 @@ struct alignas(64) DirectLightIntegrator {
         SurfacePoint point = surface_point(object.mesh, hit.triangle, hit.b1, hit.b2);
         Vec3 result;
         for (int index : scene.lights_of(hit.object)) {
-            result += emission(scene.lights[index], hit, point);
+            ++stats.shader_calls;
+            result += states.emission(scene.lights[index], hit, point);
         }
-        // Shade the side the camera sees.
-        if (dot(point.geometric_normal, ray.direction) > 0) {
-            point.geometric_normal = -point.geometric_normal;
-            point.normal = -point.normal;
-        }
+        face_towards(point, ray.direction); // shade the side the camera sees
         Vec3 irradiance_sum;
         const std::vector<BoundLight> &lights = scene.lights;
         for (std::size_t i = 0; i < lights.size(); ++i) {
@@ -250,7 +210,7 @@ struct alignas(64) DirectLightIntegrator {
                 irradiance_sum += irradiance(static_cast<int>(i), point, sampler, camera_index);
             }
         }
-        return result + albedo(object, point.uv) * irradiance_sum;
+        return result + albedo(*scene.scene, object, point.uv) * irradiance_sum;
     }
 
     // Adds the samples of pass `pass` in row `y` to `sums` (three floats a

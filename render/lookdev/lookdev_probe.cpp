@@ -4,7 +4,7 @@
 #include "geometry.h"
 #include "integrator.h"
 #include "lookdev/lookdev.h"
-#include "textures.h"
+#include "shading.h"
 
 #include <random>
 
@@ -21,60 +21,18 @@ constexpr int kProbeSamples = 256;
 // it sends there.
 struct LightShares {
     const LitScene &lit;
-    std::vector<oska_vector> vectors;
+    ShaderStates states;
     long shadow_rays = 0;
     std::mt19937 random{7}; // the same numbers at each probe
 
-    explicit LightShares(const LitScene &scene) : lit(scene) {
-        std::size_t most = 1;
-        for (const BoundLight &light : lit.lights) {
-            most = std::max(most, static_cast<std::size_t>(light.vector_count));
-        }
-        vectors.assign(most, oska_vector{0, 0, 0});
-    }
-
-    oska_state state_for(const BoundLight &light, int ray_kind, double distance,
-                         SampleContext *context) {
-        oska_state state{};
-        light.shader->address(state);
-        state.ray_kind = ray_kind;
-        state.distance = distance;
-        state.light_instance = light.instance;
-        state.sample = state.parent = &state;
-        state.vectors = vectors.data();
-        state.vector_count = light.vector_count;
-        state.host_data = context;
-        return state;
-    }
-
-    void set_vectors(const BoundLight &light, uint32_t triangle, float b1, float b2, Vec3 uv) {
-        const Mesh &mesh = lit.scene->objects[light.object].mesh;
-        vectors[0] = {uv.x, uv.y, uv.z};
-        for (int n = 1; 2 * n < light.vector_count; ++n) {
-            Vec3 v = channel_at(mesh, static_cast<std::size_t>(n), triangle, b1, b2);
-            vectors[2 * n] = {v.x, v.y, v.z};
-        }
-    }
-
-    Vec3 call(const BoundLight &light, oska_state &state) const {
-        oska_color color{0, 0, 0, 0};
-        if (!lit.light_shader(&color, &state, light.shader->record())) {
-            return {};
-        }
-        return {color.r, color.g, color.b};
-    }
-
-    Vec3 emission(const BoundLight &light, const Hit &hit, const SurfacePoint &point) {
-        set_vectors(light, hit.triangle, hit.b1, hit.b2, point.uv);
-        SampleContext context{{}, {}, nullptr};
-        oska_state state = state_for(light, OSKA_RAY_EYE, hit.distance, &context);
-        return call(light, state);
-    }
+    explicit LightShares(const LitScene &scene) : lit(scene), states(scene) {}
 
     Vec3 irradiance(const BoundLight &light, const SurfacePoint &at) {
+        const Mesh &mesh = lit.scene->objects[light.object].mesh;
         const float eps = lit.geometry->epsilon();
         SampleContext context{at.position + at.geometric_normal * eps, {}, &shadow_rays};
-        oska_state state = state_for(light, OSKA_RAY_LIGHT, 0, &context);
+        oska_state state;
+        states.start(state, light, OSKA_RAY_LIGHT, 0, &context);
         std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
         Vec3 sum;
         for (int i = 0; i < kProbeSamples; ++i) {
@@ -88,28 +46,17 @@ struct LightShares {
             if (!(distance > eps) || !(receiver_cosine > 0)) {
                 continue;
             }
-            set_vectors(light, sample.triangle, sample.b1, sample.b2, sample.uv);
+            states.set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
             context.to = sample.position;
             state.distance = distance;
             state.emission_dot = dot(sample.normal, w);
             state.orientation = -state.emission_dot > 0 ? 1 : 0;
-            sum += call(light, state) * receiver_cosine;
+            oska_color color{0, 0, 0, 0};
+            if (lit.light_shader(&color, &state, light.shader->record())) {
+                sum += Vec3{color.r, color.g, color.b} * receiver_cosine;
+            }
         }
         return finite(sum) ? sum / static_cast<float>(kProbeSamples) : Vec3{};
-    }
-
-    Vec3 albedo(const ObjectDesc &object, Vec3 uv) const {
-        if (object.material < 0) {
-            return {0.75f, 0.75f, 0.75f};
-        }
-        const MaterialDesc &material = lit.scene->materials[object.material];
-        if (material.texture < 0) {
-            return material.color;
-        }
-        oska_color texel;
-        lookup(lit.scene->textures[static_cast<std::size_t>(material.texture)].image,
-               uv.x * material.repeat_u, uv.y * material.repeat_v, true, &texel);
-        return material.color * Vec3{texel.r, texel.g, texel.b};
     }
 
     // Each light's share of what the ray sees.
@@ -118,13 +65,10 @@ struct LightShares {
         SurfacePoint point = surface_point(object.mesh, hit.triangle, hit.b1, hit.b2);
         std::vector<Vec3> shares(lit.lights.size());
         for (int i : lit.lights_of(hit.object)) {
-            shares[static_cast<std::size_t>(i)] += emission(lit.lights[i], hit, point);
+            shares[static_cast<std::size_t>(i)] += states.emission(lit.lights[i], hit, point);
         }
-        if (dot(point.geometric_normal, ray.direction) > 0) { // the side the camera sees
-            point.geometric_normal = -point.geometric_normal;
-            point.normal = -point.normal;
-        }
-        const Vec3 surface = albedo(object, point.uv);
+        face_towards(point, ray.direction); // the side the camera sees
+        const Vec3 surface = albedo(*lit.scene, object, point.uv);
         for (std::size_t i = 0; i < shares.size(); ++i) {
             if (lit.lights[i].object != hit.object) { // a light does not light its own object
                 shares[i] += surface * irradiance(lit.lights[i], point);
