@@ -8,15 +8,12 @@ usage: lookdev_stream_test.py OSKA_RENDER SCENE
 """
 import http.client
 import json
-import os
-import shutil
 import socket
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True  # nothing written beside the sources
-from lookdev_server_test import Server  # noqa: E402
+from lookdev_server_test import Server, run_checks  # noqa: E402
 
 STREAMS = 16  # the server's limit
 
@@ -69,69 +66,50 @@ def post(server, path, body):
     return status
 
 
+def checks(server, check):
+    refused = Stream(server, token=False)
+    check("refuses a stream without the token", refused.status == 403, str(refused.status))
+    refused.close()
+
+    pages = [Stream(server, "light=0") for _ in range(3)]
+    first = [p.next_values(5) for p in pages]
+    check("a stream starts with the server's values", all(f and "lights" in f for f in first))
+    delays = []
+    for i in range(5):
+        wanted = 0.5 + i / 10
+        started = time.monotonic()
+        post(server, "/api/change", {"light": 0, "set": {"decay_start": wanted}})
+        for p in pages:
+            values = p.next_values(2)
+            held = values and values["lights"][0]["decay_start"]
+            delays.append(time.monotonic() - started
+                          if held and abs(held - wanted) < 1e-6 else 99)
+    check("every stream has each change within 200 ms", max(delays) < 0.2,
+          f"slowest {max(delays) * 1000:.0f} ms")
+    post(server, "/api/undo", {})
+    undone = [p.next_values(2) for p in pages]
+    check("an undo is on every stream too", all(
+        u and abs(u["lights"][0]["decay_start"] - 0.8) < 1e-6 for u in undone))
+
+    more = [Stream(server) for _ in range(STREAMS)]
+    statuses = [m.status for m in more]
+    check("refuses streams past the limit",
+          statuses.count(503) == 3 and statuses.count(200) == STREAMS - 3, str(statuses))
+    check("answers the token with every stream open", server.ask(server.head()) == 200)
+
+    took, code = server.stop()
+    check("SIGTERM ends the server at once with streams open", took < 2 and code == 0,
+          f"{took:.1f} s, status {code}")
+    for p in pages + more:
+        for _ in range(1000):
+            if p.next(1) is None:
+                break
+    check("a stream ends when the server stops", all(p.ended for p in pages + more),
+          str([p.ended for p in pages + more]))
+
+
 def main():
-    program, scene_source = sys.argv[1], sys.argv[2]
-    work = tempfile.mkdtemp(prefix="oska-lookdev-stream-")
-    scene = os.path.join(work, "scene.json")
-    shutil.copyfile(scene_source, scene)
-    failures, passed = [], 0
-
-    def check(name, condition, detail=""):
-        nonlocal passed
-        if condition:
-            passed += 1
-        else:
-            failures.append(name)
-            print("FAILED", name, detail, file=sys.stderr)
-
-    server = Server(program, scene)
-    try:
-        refused = Stream(server, token=False)
-        check("refuses a stream without the token", refused.status == 403, str(refused.status))
-        refused.close()
-
-        pages = [Stream(server, "light=0") for _ in range(3)]
-        first = [p.next_values(5) for p in pages]
-        check("a stream starts with the server's values", all(f and "lights" in f for f in first))
-        delays = []
-        for i in range(5):
-            wanted = 0.5 + i / 10
-            started = time.monotonic()
-            post(server, "/api/change", {"light": 0, "set": {"decay_start": wanted}})
-            for p in pages:
-                values = p.next_values(2)
-                held = values and values["lights"][0]["decay_start"]
-                delays.append(time.monotonic() - started
-                              if held and abs(held - wanted) < 1e-6 else 99)
-        check("every stream has each change within 200 ms", max(delays) < 0.2,
-              f"slowest {max(delays) * 1000:.0f} ms")
-        post(server, "/api/undo", {})
-        undone = [p.next_values(2) for p in pages]
-        check("an undo is on every stream too", all(
-            u and abs(u["lights"][0]["decay_start"] - 0.8) < 1e-6 for u in undone))
-
-        more = [Stream(server) for _ in range(STREAMS)]
-        statuses = [m.status for m in more]
-        check("refuses streams past the limit",
-              statuses.count(503) == 3 and statuses.count(200) == STREAMS - 3, str(statuses))
-        check("answers the token with every stream open", server.ask(server.head()) == 200)
-
-        took, code = server.stop()
-        check("SIGTERM ends the server at once with streams open", took < 2 and code == 0,
-              f"{took:.1f} s, status {code}")
-        for p in pages + more:
-            for _ in range(1000):
-                if p.next(1) is None:
-                    break
-        check("a stream ends when the server stops", all(p.ended for p in pages + more),
-              str([p.ended for p in pages + more]))
-    finally:
-        if server.process.poll() is None:
-            server.stop()
-        shutil.rmtree(work, ignore_errors=True)
-
-    print(f"{passed} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return run_checks("oska-lookdev-stream-", checks)
 
 
 if __name__ == "__main__":
