@@ -17,6 +17,24 @@ const std::pair<unsigned, const char *> kRoles[] = {
     {OSKA_PARAM_BURN, "burn"},           {OSKA_PARAM_SHADOWS, "shadows"},
     {OSKA_PARAM_DEPTH, "depth"}};
 
+// The value a parameter has in a zeroed record, as the page sends it; null
+// for a tag (the page has no default to offer there).
+json default_of(const oska_param_info &row) {
+    const double value = row.default_value;
+    switch (row.type) {
+    case OSKA_PARAM_TYPE_COLOR:
+        return json::array({value, value, value, value});
+    case OSKA_PARAM_TYPE_BOOLEAN:
+        return value != 0;
+    case OSKA_PARAM_TYPE_INTEGER:
+        return static_cast<int>(value);
+    case OSKA_PARAM_TYPE_SCALAR:
+        return value;
+    default:
+        return nullptr;
+    }
+}
+
 // What the page builds a parameter's control from: its name and type, and
 // from the shader's parameter table the kind of control, the range and unit
 // an artist works in and a one-line description.
@@ -48,6 +66,7 @@ json control_of(const std::string &shader, const ParamDecl &param) {
     }
     control["unit"] = row->unit;
     control["description"] = row->description;
+    control["default"] = default_of(*row);
     return control;
 }
 

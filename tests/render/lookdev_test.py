@@ -377,10 +377,22 @@ def main():
         slider.send_keys(Keys.CONTROL, "z")
         wait_for("Ctrl+Z on a slider", lambda: abs(
             server.json("/api/scene")[1]["lights"][1]["params"]["cutoff"] - 0.9) < 1e-6, 5)
-        driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] .reset').get_attribute("disabled")
         Select(driver.find_element(By.ID, "light")).select_by_value("0")
         wait_for("light 0's controls", lambda: page_state(
             driver, "document.querySelector('[data-param=\"decay\"] select') !== null"), 5)
+        # Reset: to the table's default (a zeroed record), with Alt back to
+        # what the file gave (light 0's decay_end is 5 in the file).
+        reset = '[data-param="decay_end"] .reset'
+        driver.find_element(By.CSS_SELECTOR, reset).click()
+        wait_for("reset to the default", lambda: server.json(
+            "/api/scene")[1]["lights"][0]["params"]["decay_end"] == 0, 5)
+        wait_for("the reset row redrawn", lambda: page_state(
+            driver, "Number(document.querySelector('[data-param=\"decay_end\"] input')"
+            ".value) === 0"), 5)
+        ActionChains(driver).key_down(Keys.ALT).click(
+            driver.find_element(By.CSS_SELECTOR, reset)).key_up(Keys.ALT).perform()
+        wait_for("Alt+reset to the file's value", lambda: server.json(
+            "/api/scene")[1]["lights"][0]["params"]["decay_end"] == 5, 5)
         # The view's own controls: keep an image and hold A/B to see it, 1:1
         # and back to fit, a display exposure; none of them changes the scene.
         generation = server.status()["generation"]

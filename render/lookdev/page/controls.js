@@ -129,9 +129,17 @@ function row(decl, light, original, change) {
   reset.type = 'button';
   reset.className = 'reset';
   reset.textContent = '↺';
-  reset.title = 'Back to the value the scene file gave';
-  reset.disabled = JSON.stringify(v) === JSON.stringify(original[decl.name]);
-  reset.addEventListener('click', () => change(decl.name, original[decl.name]));
+  // The default, as the parameter table gives it; with Alt, the value the
+  // scene file gave.
+  const fallback = decl.default ?? original[decl.name];
+  const same = (a) => JSON.stringify(v) === JSON.stringify(a);
+  reset.title = `Back to the default (${JSON.stringify(fallback)}); Alt+click: to the scene file's value`;
+  reset.disabled = same(fallback) && same(original[decl.name]);
+  reset.addEventListener('click', async (e) => {
+    change(decl.name, e.altKey ? original[decl.name] : fallback);
+    await lookdev.idle(); // the row has no field of its own that shows the new value
+    buildControls(change);
+  });
   const about = document.createElement('div');
   about.className = 'about';
   about.textContent = aboutParameter(decl);
