@@ -55,7 +55,7 @@ struct alignas(64) DirectLightIntegrator {
     };
     // The running probabilities of the clusters of a bounded emitter at the
     // shading point.
-    float running[EmitterClusters::kMostClusters];
+    float running[EmitterClusters::kMostClusters] = {};
 
     // Draws points into `batch` from the numbers: by area, or by bounds
     // with each point's weight.
