@@ -77,7 +77,6 @@ class EmitterClusters {
 
     std::vector<uint32_t> order_;
     std::vector<Cluster> clusters_;
-    float total_area_ = 0;
 };
 
 // A light's emitter as sampled by bounds: its clusters, an area sampler that
