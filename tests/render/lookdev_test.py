@@ -222,7 +222,11 @@ def main():
 
         # The status weighs little: the curves of the light in view only, and
         # nothing that the page has seen.
-        first = server.request("GET", "/api/status?frame=0&messages=0&curves=0&values=0&light=1")[1]
+        # (once the first image is there: right after a change there may be none)
+        def everything():
+            body = server.request("GET", "/api/status?frame=0&messages=0&curves=0&values=0&light=1")[1]
+            return body if "frame" in json.loads(body) else None
+        first = wait_for("a status with an image", everything, 30)
         seen = json.loads(first)
         again = server.request("GET", "/api/status?frame={}&messages={}&curves={}&values={}&light=1"
                                .format(seen["frame"]["serial"], seen["message_count"],
