@@ -111,10 +111,13 @@ int render_raw(int argc, char **argv) {
             std::sscanf(argv[7], "%dx%d", &settings.width, &settings.height);
         }
         // "bounds:N": sampled by bounds, N light samples per camera sample;
+        // "choose:N": N in all, each picking its light;
         // else by area, every light's samples at every camera sample.
         settings.light_sampling = LightSampling::area;
         if (argc > 8 && std::sscanf(argv[8], "bounds:%d", &settings.light_split) == 1) {
             settings.light_sampling = LightSampling::bounds;
+        } else if (argc > 8 && std::sscanf(argv[8], "choose:%d", &settings.light_split) == 1) {
+            settings.light_sampling = LightSampling::choose;
         }
         start = cpu_seconds();
     };

@@ -17,6 +17,9 @@ namespace oska::render {
 namespace {
 
 constexpr float kPi = 3.14159265358979f;
+// With `choose`: the share of a point's samples spread evenly over the
+// lights that can light it, whatever their weights.
+constexpr float kEvenShare = 0.25f;
 
 bool cancelled(const RenderSettings &settings) {
     return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
@@ -43,7 +46,12 @@ struct alignas(64) DirectLightIntegrator {
     DirectLightIntegrator(const LitScene &lit, const RenderSettings &render_settings,
                           const std::vector<BoundedEmitter> &emitters, int split_divisor)
         : scene(lit), settings(render_settings), bounded(emitters), divisor(split_divisor),
-          states(lit) {}
+          states(lit), running(emitters.size() * EmitterClusters::kMostClusters, 0.0f),
+          light_running(emitters.size(), 0.0f) {}
+
+    float *running_of(int index) {
+        return &running[static_cast<std::size_t>(index) * EmitterClusters::kMostClusters];
+    }
 
     // Of each point of a batch: its distance, the cosine at the receiver and
     // the emission dot product, which points from the shaded point to the
@@ -53,31 +61,32 @@ struct alignas(64) DirectLightIntegrator {
         float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
         float weights[kBatch]; // on the sample's light, for where it was drawn
     };
-    // The running probabilities of the clusters of a bounded emitter at the
-    // shading point.
-    float running[EmitterClusters::kMostClusters] = {};
+    // The running probabilities of the clusters of each light's emitter at
+    // the shading point (kMostClusters a light), and with `choose`, of the
+    // lights themselves.
+    std::vector<float> running;
+    std::vector<float> light_running;
 
     // Draws points into `batch` from the numbers: by area, or by bounds
     // with each point's weight.
     void place(int index, float *u1, const float *u2, const float *u3, int n, float *weights) {
         if (bounded.empty()) {
             scene.lights[static_cast<std::size_t>(index)].sampler->sample(u1, u2, u3, n, batch);
-            std::fill_n(weights, n, 1.0f);
             return;
         }
         const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
+        const float *clusters = running_of(index);
         for (int k = 0; k < n; ++k) {
-            weights[k] = emitter.clusters.choose(running, u1[k], &u1[k]);
+            weights[k] *= emitter.clusters.choose(clusters, u1[k], &u1[k]);
         }
         emitter.sampler.sample(u1, u2, u3, n, batch);
     }
 
-    // Draws `n` points on light `index`'s emitter into `batch`, from the
-    // sequence's sample `start` on, and their geometry as seen from `at`.
-    void draw_batch(int index, uint32_t start, int n, const SurfacePoint &at, PixelSampler &sampler,
-                    BatchGeometry &geometry) {
-        float u1[kBatch], u2[kBatch], u3[kBatch];
-        sampler.light_samples(static_cast<uint32_t>(index), start, n, u1, u2, u3);
+    // Draws `n` points on light `index`'s emitter into `batch` from the
+    // numbers, their weights multiplied into `geometry.weights`, and their
+    // geometry as seen from `at`.
+    void place_batch(int index, float *u1, const float *u2, const float *u3, int n,
+                     const SurfacePoint &at, BatchGeometry &geometry) {
         place(index, u1, u2, settings.sampler == SamplerKind::random ? u3 : nullptr, n,
               geometry.weights);
         for (int k = 0; k < n; ++k) {
@@ -122,7 +131,7 @@ struct alignas(64) DirectLightIntegrator {
             return true;
         }
         const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
-        return emitter.clusters.weigh(at.position, at.normal, emitter.traits, running);
+        return emitter.clusters.weigh(at.position, at.normal, emitter.traits, running_of(index));
     }
 
     // Adds to `sum` what point `k` of the batch gives: the shader's colour
@@ -158,6 +167,24 @@ struct alignas(64) DirectLightIntegrator {
         }
     }
 
+    // Adds to `sum` what `n` points drawn on light `index`'s emitter from
+    // the numbers give the point, each times its weight (`weights`).
+    void light_batch(int index, float *u1, const float *u2, const float *u3, const float *weights,
+                     int n, const SurfacePoint &at, Vec3 &sum) {
+        const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
+        const Mesh &mesh = scene.scene->objects[light.object].mesh;
+        const float eps = scene.geometry->epsilon();
+        SampleContext context{at.position + at.geometric_normal * eps, {}, &stats.shadow_rays};
+        oska_state state;
+        states.start(state, light, OSKA_RAY_LIGHT, 0, &context);
+        BatchGeometry geometry;
+        std::copy_n(weights, n, geometry.weights);
+        place_batch(index, u1, u2, u3, n, at, geometry);
+        for (int k = 0; k < n; ++k) {
+            shade(light, mesh, geometry, k, eps, state, context, sum);
+        }
+    }
+
     // Irradiance at the point from light `index`, averaged over its samples
     // for camera sample `camera_index`.
     Vec3 irradiance(int index, const SurfacePoint &at, PixelSampler &sampler,
@@ -165,29 +192,127 @@ struct alignas(64) DirectLightIntegrator {
         const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         const int all = light.samples > 0 ? light.samples : settings.light_samples;
         const Share share = share_of(all, camera_index);
-        if (!may_light(index, at)) {
-            return {}; // no part of the emitter can light the point
+        if (share.count == 0 || !may_light(index, at)) {
+            return {}; // no samples here, or no part of the emitter can light the point
         }
-        const Mesh &mesh = scene.scene->objects[light.object].mesh;
-        const float eps = scene.geometry->epsilon();
-        SampleContext context{at.position + at.geometric_normal * eps, {}, &stats.shadow_rays};
-        oska_state state;
-        states.start(state, light, OSKA_RAY_LIGHT, 0, &context);
         // The points are drawn a batch at a time, ahead of the shader calls.
-        BatchGeometry geometry;
         Vec3 sum;
-        for (int i = 0; i < share.count; ++i) {
-            if (i % kBatch == 0) {
-                draw_batch(index, share.first + static_cast<uint32_t>(i),
-                           std::min(kBatch, share.count - i), at, sampler, geometry);
-            }
-            shade(light, mesh, geometry, i % kBatch, eps, state, context, sum);
+        for (int i = 0; i < share.count; i += kBatch) {
+            const int n = std::min(kBatch, share.count - i);
+            float u1[kBatch], u2[kBatch], u3[kBatch], weights[kBatch];
+            sampler.light_samples(static_cast<uint32_t>(index),
+                                  share.first + static_cast<uint32_t>(i), n, u1, u2, u3);
+            std::fill_n(weights, n, 1.0f);
+            light_batch(index, u1, u2, u3, weights, n, at, sum);
         }
         // A light's numbers can overflow where its maths meets extremes (a
         // steep exponent at a distance near 0, colours multiplied past the
         // float range): such a light adds nothing here rather than spoil
         // the pixel.
         return finite(sum) ? sum / (static_cast<float>(all) / static_cast<float>(divisor)) : Vec3{};
+    }
+
+    // With `choose`: the probability of each light for the point, as a
+    // running sum into `light_running` (the last open light's is 1): by the
+    // total weight of its emitter's clusters times its brightness and its
+    // sample count, with a quarter shared evenly over the lights that can
+    // light the point, so that a light the weights misjudge is still found.
+    // False when none can; a light does not light its own object.
+    bool weigh_lights(const SurfacePoint &at, int own_object) {
+        const std::size_t n = scene.lights.size();
+        float total = 0;
+        int open = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const BoundLight &light = scene.lights[i];
+            float weight = 0;
+            if (light.object != own_object &&
+                bounded[i].clusters.weigh(at.position, at.normal, bounded[i].traits,
+                                          running_of(static_cast<int>(i)), &weight)) {
+                const int samples = light.samples > 0 ? light.samples : settings.light_samples;
+                weight *= bounded[i].traits.brightness * static_cast<float>(samples);
+                weight = weight > 0 && std::isfinite(weight) ? weight : FLT_MIN;
+                total += weight;
+                ++open;
+            }
+            light_running[i] = weight;
+        }
+        if (open == 0) {
+            return false;
+        }
+        float sum = 0;
+        std::size_t last = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (light_running[i] > 0) {
+                sum += kEvenShare / static_cast<float>(open) +
+                       (std::isfinite(total) ? (1 - kEvenShare) * light_running[i] / total
+                                             : (1 - kEvenShare) / static_cast<float>(open));
+                last = i;
+            }
+            light_running[i] = sum;
+        }
+        for (std::size_t i = last; i < n; ++i) {
+            light_running[i] = 1;
+        }
+        return true;
+    }
+
+    // The light `u` picks by `light_running`; `u` becomes what is left of it
+    // in [0, 1), and `weight` the sample's factor: 1 / its probability.
+    int choose_light(float &u, float &weight) const {
+        const int last = static_cast<int>(light_running.size()) - 1;
+        int k = 0;
+        while (k < last && !(light_running[static_cast<std::size_t>(k)] > u)) {
+            ++k;
+        }
+        const float before = k > 0 ? light_running[static_cast<std::size_t>(k) - 1] : 0.0f;
+        const float probability = light_running[static_cast<std::size_t>(k)] - before;
+        u = std::clamp((u - before) / probability, 0.0f, 0.99999994f);
+        weight = 1 / probability;
+        return k;
+    }
+
+    // With `choose`: the irradiance from every light but those of
+    // `own_object`, from `light_split` samples in all at this camera sample,
+    // each on the light it picks (see weigh_lights()).
+    Vec3 chosen_irradiance(const SurfacePoint &at, int own_object, PixelSampler &sampler,
+                           uint32_t camera_index) {
+        if (!weigh_lights(at, own_object)) {
+            return {};
+        }
+        const int count = settings.light_split;
+        const uint32_t first = block_start(count, camera_index);
+        // One sequence picks the light and places the point on it.
+        const auto sequence = static_cast<uint32_t>(scene.lights.size());
+        Vec3 sum;
+        for (int i = 0; i < count; i += kBatch) {
+            const int n = std::min(kBatch, count - i);
+            float u1[kBatch], u2[kBatch], u3[kBatch], weights[kBatch];
+            int light_of[kBatch];
+            sampler.light_samples(sequence, first + static_cast<uint32_t>(i), n, u1, u2, u3);
+            for (int k = 0; k < n; ++k) {
+                light_of[k] = choose_light(u1[k], weights[k]);
+            }
+            // The samples of each light go to it together, in one batch.
+            bool taken[kBatch] = {};
+            for (int k = 0; k < n; ++k) {
+                if (taken[k]) {
+                    continue;
+                }
+                float v1[kBatch], v2[kBatch], v3[kBatch], w[kBatch];
+                int m = 0;
+                for (int j = k; j < n; ++j) {
+                    if (!taken[j] && light_of[j] == light_of[k]) {
+                        taken[j] = true;
+                        v1[m] = u1[j], v2[m] = u2[j], v3[m] = u3[j], w[m] = weights[j];
+                        ++m;
+                    }
+                }
+                Vec3 part;
+                light_batch(light_of[k], v1, v2, v3, w, m, at, part);
+                sum += finite(part) ? part : Vec3{};
+            }
+        }
+        return sum / static_cast<float>(count);
     }
 
     Vec3 radiance(const Ray &ray, PixelSampler &sampler, uint32_t camera_index) {
@@ -205,9 +330,13 @@ struct alignas(64) DirectLightIntegrator {
         face_towards(point, ray.direction); // shade the side the camera sees
         Vec3 irradiance_sum;
         const std::vector<BoundLight> &lights = scene.lights;
-        for (std::size_t i = 0; i < lights.size(); ++i) {
-            if (lights[i].object != hit.object) { // a light does not light its own object
-                irradiance_sum += irradiance(static_cast<int>(i), point, sampler, camera_index);
+        if (settings.light_sampling == LightSampling::choose) {
+            irradiance_sum = chosen_irradiance(point, hit.object, sampler, camera_index);
+        } else {
+            for (std::size_t i = 0; i < lights.size(); ++i) {
+                if (lights[i].object != hit.object) { // a light does not light its own object
+                    irradiance_sum += irradiance(static_cast<int>(i), point, sampler, camera_index);
+                }
             }
         }
         return result + albedo(*scene.scene, object, point.uv) * irradiance_sum;
@@ -366,7 +495,7 @@ bool target_reached(const RenderSettings &settings, int passes, double spent, do
 std::vector<BoundedEmitter> bounded_emitters(const LitScene &scene,
                                              const RenderSettings &settings) {
     std::vector<BoundedEmitter> emitters;
-    if (settings.light_sampling == LightSampling::bounds) {
+    if (settings.light_sampling != LightSampling::area) {
         emitters.reserve(scene.lights.size());
         for (const BoundLight &light : scene.lights) {
             emitters.emplace_back(scene.scene->objects[light.object].mesh, light.params);
@@ -379,7 +508,7 @@ std::vector<BoundedEmitter> bounded_emitters(const LitScene &scene,
 // as many as make up the light samples the scene gives a light at one
 // camera sample, taken `light_split` at a time.
 int split_divisor(const RenderSettings &settings) {
-    if (settings.light_sampling != LightSampling::bounds) {
+    if (settings.light_sampling == LightSampling::area) {
         return 1;
     }
     return std::max(1, settings.light_samples / std::max(1, settings.light_split));

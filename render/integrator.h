@@ -41,8 +41,12 @@ namespace oska::render {
 // area over its triangles. `bounds`: each light takes `light_split` of them
 // at a camera sample, and the camera samples are multiplied so that a pixel
 // takes as many light samples in all; each sample picks a part of the
-// emitter by what it can give the point (see light_bounds.h).
-enum class LightSampling { area, bounds };
+// emitter by what it can give the point (see light_bounds.h). `choose`:
+// like `bounds`, but a shading point takes `light_split` samples in all at
+// a camera sample, each picking a light by what its emitter can give the
+// point, its brightness and its own sample count, so that the lights that
+// light a point most take most of its samples.
+enum class LightSampling { area, bounds, choose };
 
 struct RenderSettings {
     int width = 256, height = 192;

@@ -23,6 +23,20 @@ int32_t word_with(const oskacolor_params *params, unsigned flag) {
     return 0;
 }
 
+// The mean of the emission colour times its intensity (its alpha), or 1
+// where that is not a positive finite number.
+float brightness_of(const oskacolor_params *params) {
+    for (const oska_param_info &row : kColorRows) {
+        if ((static_cast<unsigned>(row.flags) & OSKA_PARAM_EMISSION) != 0 && row.size == 16) {
+            float rgba[4];
+            std::memcpy(rgba, reinterpret_cast<const unsigned char *>(params) + row.offset, 16);
+            float value = (rgba[0] + rgba[1] + rgba[2]) / 3 * rgba[3];
+            return value > 0 && std::isfinite(value) ? value : 1.0f;
+        }
+    }
+    return 1;
+}
+
 // Of the samples, the share that follows area alone, whatever the weights.
 constexpr float kAreaShare = 0.25f;
 // The least a factor of a weight falls to where light can still arrive.
@@ -47,6 +61,7 @@ LightTraits traits_of(const oskacolor_params *params) {
         traits.law = word_with(params, OSKA_PARAM_DECAY);
         traits.front_only =
             word_with(params, OSKA_PARAM_FRONT_ONLY) != 0 || traits.law == OSKA_DECAY_PHYSICAL;
+        traits.brightness = brightness_of(params);
     }
     return traits;
 }
@@ -210,8 +225,8 @@ float EmitterClusters::weight_of(const Cluster &c, Vec3 position, Vec3 normal,
     return share * receiver * emitter * falloff;
 }
 
-bool EmitterClusters::weigh(Vec3 position, Vec3 normal, const LightTraits &traits,
-                            float *running) const {
+bool EmitterClusters::weigh(Vec3 position, Vec3 normal, const LightTraits &traits, float *running,
+                            float *total_weight) const {
     const int n = size();
     float weights[kMostClusters];
     float total = 0, open_share = 0;
@@ -229,6 +244,9 @@ bool EmitterClusters::weigh(Vec3 position, Vec3 normal, const LightTraits &trait
     }
     if (last < 0 || !(total > 0) || !std::isfinite(total)) {
         return false;
+    }
+    if (total_weight != nullptr) {
+        *total_weight = total;
     }
     float sum = 0;
     for (int i = 0; i < n; ++i) {

@@ -33,6 +33,9 @@ namespace oska::render {
 struct LightTraits {
     bool front_only = false; // emits from the front side only (directional, or physical decay)
     int law = 0;             // OSKA_DECAY_...
+    // The emission colour's mean times its intensity: what the light gives
+    // before any texture, vertex colour or decay.
+    float brightness = 1;
 };
 
 // `params`: the light's record (null: nothing is known, and nothing assumed).
@@ -54,7 +57,10 @@ class EmitterClusters {
     // The probability of each cluster for a point at `position` whose
     // surface has unit normal `normal`, as a running sum into `running`
     // (size() entries, the last 1). False when no cluster can give light.
-    bool weigh(Vec3 position, Vec3 normal, const LightTraits &traits, float *running) const;
+    // `total` (if set) takes the sum of the clusters' weights: what the
+    // whole emitter can give the point, up to the light's brightness.
+    bool weigh(Vec3 position, Vec3 normal, const LightTraits &traits, float *running,
+               float *total = nullptr) const;
     // Maps `u` in [0, 1) to a number of the area sampler within the cluster
     // it picks by `running`, and gives the factor on that sample's light.
     float choose(const float *running, float u, float *area_u) const;
