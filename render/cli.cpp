@@ -26,7 +26,7 @@ const char *const kUsage =
     "                   [--light-samples N] [--size WxH] [--library FILE]\n"
     "                   [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]\n"
     "                   [--sampler sobol|random] [--seed N] [--time SECONDS] [--noise TARGET]\n"
-    "                   [--light-sampling area|bounds] [--light-split N]\n"
+    "                   [--light-sampling area|bounds|choose] [--light-split N]\n"
     "Renders SCENE.json (without one, the built-in showcase) with direct lighting from\n"
     "oska object lights, and writes OUT (default: the scene's name with .png).\n"
     "  --library FILE         the shader library (default: the one beside oska-render)\n"
@@ -41,9 +41,10 @@ const char *const kUsage =
     "                         value (0 to 1) is below TARGET\n"
     "  --light-sampling HOW   bounds (the default: fewer light samples at a time, more\n"
     "                         camera samples, each where the emitter can give most) or\n"
-    "                         area (every light's samples at every camera sample)\n"
-    "  --light-split N        with bounds: light samples of a light per camera sample\n"
-    "                         (default 2)\n"
+    "                         area (every light's samples at every camera sample) or\n"
+    "                         choose (like bounds, each sample also picking its light)\n"
+    "  --light-split N        with bounds: light samples of a light per camera sample;\n"
+    "                         with choose, of all lights (default 2)\n"
     "       oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
@@ -109,10 +110,12 @@ Arguments parse(int argc, const char *const *argv) {
             args.sampler = kind == "random" ? SamplerKind::random : SamplerKind::sobol;
         } else if (arg == "--light-sampling") {
             std::string how = value();
-            if (how != "area" && how != "bounds") {
-                throw Usage{"--light-sampling: expected area or bounds, got '" + how + "'"};
+            if (how != "area" && how != "bounds" && how != "choose") {
+                throw Usage{"--light-sampling: expected area, bounds or choose, got '" + how + "'"};
             }
-            args.light_sampling = how == "bounds" ? LightSampling::bounds : LightSampling::area;
+            args.light_sampling = how == "bounds"   ? LightSampling::bounds
+                                  : how == "choose" ? LightSampling::choose
+                                                    : LightSampling::area;
         } else if (arg == "--light-split") {
             args.light_split = parse_whole_number(arg, value(), 1, 65535);
         } else if (arg == "--seed") {

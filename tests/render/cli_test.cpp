@@ -98,7 +98,7 @@ TEST(Cli, BadCountsAreUsageErrors) {
         {"--light-samples", "a whole number from 1", {"1.5"}},
         {"--size", "WIDTHxHEIGHT", {"32"}},
         {"--sampler", "sobol or random", {"halton"}},
-        {"--light-sampling", "area or bounds", {"power"}},
+        {"--light-sampling", "area, bounds or choose", {"power"}},
         {"--light-split", "a whole number from 1", {"0"}},
         {"--seed", "a whole number from 0", {"-1", "4294967296"}},
         {"--time", "a number above 0", {"0", "inf"}},

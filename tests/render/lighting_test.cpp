@@ -240,6 +240,9 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
         {"sobol, by bounds", {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1}},
         {"random, by bounds, 3 passes",
          {SamplerKind::random, 0, 1e-9, 3, LightSampling::bounds, 2}},
+        {"sobol, choosing lights, 3 passes",
+         {SamplerKind::sobol, 0, 1e-9, 3, LightSampling::choose, 4}},
+        {"random, choosing lights", {SamplerKind::random, 0, 0, 1, LightSampling::choose, 2}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -257,6 +260,32 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
         EXPECT_EQ(one.stats.shader_calls, two.stats.shader_calls);
         EXPECT_EQ(one.stats.shadow_rays, two.stats.shadow_rays);
         EXPECT_EQ(one.stats.passes, c.sampling.max_passes);
+    }
+}
+
+// Compares two renders of SamplingByBoundsKeepsTheImage's scenes region by
+// region; the second takes no more samples, and where much of an emitter
+// faces away, turns fewer of them down.
+void expect_same_regions(const Outcome &area, const Outcome &bounds, bool far_side) {
+    for (int region = 0; region < 4; ++region) {
+        double sums[2] = {0, 0};
+        for (int y = 12 * (region / 2); y < 12 * (region / 2) + 12; ++y) {
+            for (int x = 16 * (region % 2); x < 16 * (region % 2) + 16; ++x) {
+                Vec3 a = area.image.at(x, y), b = bounds.image.at(x, y);
+                sums[0] += a.x + a.y + a.z;
+                sums[1] += b.x + b.y + b.z;
+            }
+        }
+        EXPECT_NEAR(sums[1], sums[0], 0.02 * sums[0] + 1e-3) << "region " << region;
+    }
+    // By bounds, no more samples, and fewer of them turned down.
+    EXPECT_LE(bounds.stats.light_samples, area.stats.light_samples);
+    auto turned_down = [](const Stats &s) {
+        return static_cast<double>(s.rejected) / static_cast<double>(s.light_samples);
+    };
+    if (far_side) {
+        EXPECT_GT(turned_down(area.stats), 0.2);
+        EXPECT_LT(turned_down(bounds.stats), 0.8 * turned_down(area.stats));
     }
 }
 
@@ -286,15 +315,35 @@ TEST(Lighting, SamplingByBoundsKeepsTheImage) {
                   {"size", {0.6, 0.6}},
                   {"rotate", {0, 0, -120}},
                   {"translate", {-0.8, 1.0, 0}}};
+    const json physical = {
+        {"color", {1, 0.8, 0.6, 20}}, {"decay", 3}, {"shadows", true}, {"max_level", 1}};
+    auto three_lights = [&](json scene) {
+        json second = panel, third = panel;
+        second["name"] = "second";
+        third["name"] = "third";
+        third["translate"] = json{1.3, 0.5, 0};
+        scene["objects"].push_back(second);
+        scene["objects"].push_back(third);
+        scene["lights"].push_back({{"name", "second light"},
+                                   {"object", "second"},
+                                   {"params",
+                                    {{"color", {0.3, 1, 0.5, 0.05}},
+                                     {"directional", true},
+                                     {"cutoff", 0.2},
+                                     {"shadows", true},
+                                     {"max_level", 1}}}});
+        scene["lights"].push_back(
+            {{"name", "third light"},
+             {"object", "third"},
+             {"params", {{"color", {1, 1, 1, 0.5}}, {"decay", 1}, {"decay_end", 3}}}});
+        return scene;
+    };
     const struct {
         const char *name;
         json scene;
         bool far_side; // much of the emitter faces away from what it lights
     } cases[] = {
-        {"physical sphere",
-         scene_of({{"color", {1, 0.8, 0.6, 20}}, {"decay", 3}, {"shadows", true}, {"max_level", 1}},
-                  sphere),
-         true},
+        {"physical sphere", scene_of(physical, sphere), true},
         {"directional panel with a cutoff",
          scene_of({{"color", {1, 1, 1, 0.02}},
                    {"directional", true},
@@ -309,39 +358,25 @@ TEST(Lighting, SamplingByBoundsKeepsTheImage) {
              {{"color", {0.6, 0.7, 1, 2}}, {"decay", 1}, {"decay_start", 0.2}, {"decay_end", 2.5}},
              sphere),
          false},
+        // Three lights of other laws and brightness, one behind the wall:
+        // picked among, each still gives its own light.
+        {"three lights", three_lights(scene_of(physical, sphere)), false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Outcome area = render_json(
             c.scene, 2, ".", {}, Sampling{SamplerKind::sobol, 0, 1e-9, 64, LightSampling::area, 1});
-        Outcome bounds =
-            render_json(c.scene, 2, ".", {},
-                        Sampling{SamplerKind::sobol, 3, 1e-9, 64, LightSampling::bounds, 1});
         ASSERT_EQ(area.error, "");
-        ASSERT_EQ(bounds.error, "");
-        for (int region = 0; region < 4; ++region) {
-            double sums[2] = {0, 0};
-            for (int y = 12 * (region / 2); y < 12 * (region / 2) + 12; ++y) {
-                for (int x = 16 * (region % 2); x < 16 * (region % 2) + 16; ++x) {
-                    Vec3 a = area.image.at(x, y), b = bounds.image.at(x, y);
-                    sums[0] += a.x + a.y + a.z;
-                    sums[1] += b.x + b.y + b.z;
-                }
-            }
-            EXPECT_NEAR(sums[1], sums[0], 0.02 * sums[0] + 1e-3) << "region " << region;
-        }
-        // By bounds, no more samples, and fewer of them turned down.
-        EXPECT_LE(bounds.stats.light_samples, area.stats.light_samples);
-        auto turned_down = [](const Stats &s) {
-            return static_cast<double>(s.rejected) / static_cast<double>(s.light_samples);
-        };
-        if (c.far_side) {
-            EXPECT_GT(turned_down(area.stats), 0.2);
-            EXPECT_LT(turned_down(bounds.stats), 0.8 * turned_down(area.stats));
+        for (auto [how, split] :
+             {std::pair{LightSampling::bounds, 1}, {LightSampling::choose, 2}}) {
+            SCOPED_TRACE(how == LightSampling::bounds ? "by bounds" : "choosing lights");
+            Outcome bounds = render_json(c.scene, 2, ".", {},
+                                         Sampling{SamplerKind::sobol, 3, 1e-9, 64, how, split});
+            ASSERT_EQ(bounds.error, "");
+            expect_same_regions(area, bounds, c.far_side);
         }
     }
 }
-
 // Another seed draws another noise pattern around the same image; so does
 // the other sampler; and more passes bring the estimated error down.
 TEST(Lighting, SeedsAndSamplersChangeTheNoiseButNotTheImage) {
