@@ -1,0 +1,87 @@
+// The pixels a render gives more samples from the start are those the
+// outline of an emitter crosses: a lamp smaller than a pixel, the rim of a
+// sphere; not the inside of a large emitter, nor an object without light,
+// nor what lies behind the camera.
+#include "emitter_edges.h"
+#include "mesh.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace oska::render::test {
+namespace {
+
+Mesh moved(Mesh mesh, Vec3 by) {
+    for (Vec3 &p : mesh.positions) {
+        p += by;
+    }
+    return mesh;
+}
+
+// A 64x48 view down -Z from z = 5 (fov 40), of one object that emits or not.
+std::vector<uint8_t> marks_of(Mesh mesh, bool emits) {
+    Scene scene;
+    scene.camera.position = {0, 0, 5};
+    scene.camera.look_at = {0, 0, 0};
+    ObjectDesc object;
+    object.mesh = std::move(mesh);
+    scene.objects.push_back(std::move(object));
+    LitScene lit;
+    lit.scene = &scene;
+    lit.lights_of_object = {emits ? std::vector<int>{0} : std::vector<int>{}};
+    return emitter_edge_pixels(lit, 64, 48);
+}
+
+TEST(EmitterEdges, MarkTheOutlinesOfEmitters) {
+    // A quad facing the camera: +Y turned to +Z.
+    auto facing_quad = [](float size, Vec3 at) {
+        Mesh quad = make_quad(size, size);
+        for (Vec3 &p : quad.positions) {
+            p = Vec3{p.x, -p.z, p.y};
+        }
+        return moved(quad, at);
+    };
+    const struct {
+        const char *name;
+        Mesh mesh;
+        bool emits;
+        std::vector<std::pair<int, int>> marked, clear;
+    } cases[] = {
+        // A pixel spans about 0.076 units at the origin; the sphere's rim is
+        // about 13.5 pixels from the middle, the panel's border about 9.2.
+        {"a lamp inside a pixel",
+         facing_quad(0.01f, {0.0285f, 0.0285f, 0}),
+         true,
+         {{32, 23}},
+         {{40, 23}, {20, 30}}},
+        {"the rim of a sphere, not its middle",
+         make_sphere(1, 32),
+         true,
+         {{32, 10}, {18, 24}},
+         {{32, 24}, {5, 5}}},
+        {"a large panel's border, not its inside",
+         facing_quad(1.4f, {0, 0, 0}),
+         true,
+         {{22, 24}, {32, 14}},
+         {{32, 24}, {26, 20}}},
+        {"an object without light", make_sphere(1, 32), false, {}, {{32, 10}, {18, 24}}},
+        {"a lamp behind the camera", facing_quad(1, {0, 0, 8}), true, {}, {{32, 24}}},
+        {"a lamp across the camera's plane", moved(make_quad(40, 40), {0, 0, 5}), true, {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> marks = marks_of(c.mesh, c.emits);
+        ASSERT_EQ(marks.size(), 64u * 48u);
+        for (auto [x, y] : c.marked) {
+            EXPECT_EQ(marks[static_cast<std::size_t>(y) * 64 + x], 1) << x << "," << y;
+        }
+        for (auto [x, y] : c.clear) {
+            EXPECT_EQ(marks[static_cast<std::size_t>(y) * 64 + x], 0) << x << "," << y;
+        }
+    }
+}
+
+} // namespace
+} // namespace oska::render::test
