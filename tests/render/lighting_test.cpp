@@ -228,23 +228,40 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
     const struct {
         const char *name;
         Sampling sampling;
+        int passes;
     } cases[] = {
-        {"sobol", {SamplerKind::sobol, 0, 0, 1}},
-        {"random", {SamplerKind::random, 0, 0, 1}},
-        {"sobol, seed 7", {SamplerKind::sobol, 7, 0, 1}},
-        {"random, seed 7", {SamplerKind::random, 7, 0, 1}},
+        {"sobol", {SamplerKind::sobol, 0, 0, 1}, 1},
+        {"random", {SamplerKind::random, 0, 0, 1}, 1},
+        {"sobol, seed 7", {SamplerKind::sobol, 7, 0, 1}, 1},
+        {"random, seed 7", {SamplerKind::random, 7, 0, 1}, 1},
         // Passes until a noise target (out of reach): the passes continue
         // each pixel's sequence in the same way.
-        {"sobol, 3 passes", {SamplerKind::sobol, 0, 1e-9, 3}},
-        {"random, 3 passes", {SamplerKind::random, 0, 1e-9, 3}},
-        {"sobol, by bounds", {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1}},
-        {"random, by bounds, 3 passes",
-         {SamplerKind::random, 0, 1e-9, 3, LightSampling::bounds, 2}},
+        {"sobol, 3 passes", {SamplerKind::sobol, 0, 1e-9, 3}, 3},
+        {"random, 3 passes", {SamplerKind::random, 0, 1e-9, 3}, 3},
+        {"sobol, by bounds, even",
+         {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1, false},
+         1},
+        {"random, by bounds, 3 passes, even",
+         {SamplerKind::random, 0, 1e-9, 3, LightSampling::bounds, 2, false},
+         3},
+        // Shared by each pixel's error: a first pass, then one that shares
+        // as many samples again.
+        {"sobol, by bounds, shared", {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1}, 2},
+        {"random, by bounds, shared", {SamplerKind::random, 3, 0, 1, LightSampling::bounds, 1}, 2},
+        // A light of 3 samples over two camera samples: shared two at a time.
+        {"sobol, 5 passes, odd split",
+         {SamplerKind::sobol, 0, 1e-9, 5, LightSampling::bounds, 2},
+         5},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Outcome one = render_json(showcase, 1, ".", {}, c.sampling);
-        Outcome two = render_json(showcase, 2, ".", {}, c.sampling);
+        json scene = showcase;
+        if (std::string(c.name).find("odd split") != std::string::npos) {
+            scene["image"]["light_samples"] = 4;
+            scene["lights"][0]["samples"] = 3;
+        }
+        Outcome one = render_json(scene, 1, ".", {}, c.sampling);
+        Outcome two = render_json(scene, 2, ".", {}, c.sampling);
         EXPECT_EQ(one.error, "");
         EXPECT_EQ(two.error, "");
         if (one.image.rgb.size() != two.image.rgb.size()) {
@@ -256,7 +273,7 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
                   0);
         EXPECT_EQ(one.stats.shader_calls, two.stats.shader_calls);
         EXPECT_EQ(one.stats.shadow_rays, two.stats.shadow_rays);
-        EXPECT_EQ(one.stats.passes, c.sampling.max_passes);
+        EXPECT_EQ(one.stats.passes, c.passes);
     }
 }
 
@@ -312,23 +329,32 @@ TEST(Lighting, SamplingByBoundsKeepsTheImage) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Outcome area = render_json(
-            c.scene, 2, ".", {}, Sampling{SamplerKind::sobol, 0, 1e-9, 64, LightSampling::area, 1});
+        Outcome area =
+            render_json(c.scene, 2, ".", {},
+                        Sampling{SamplerKind::sobol, 0, 1e-9, 64, LightSampling::area, 1, false});
         Outcome bounds =
             render_json(c.scene, 2, ".", {},
-                        Sampling{SamplerKind::sobol, 3, 1e-9, 64, LightSampling::bounds, 1});
+                        Sampling{SamplerKind::sobol, 3, 1e-9, 64, LightSampling::bounds, 1, false});
+        // Camera samples shared by each pixel's error: the same image too.
+        Outcome shared =
+            render_json(c.scene, 2, ".", {},
+                        Sampling{SamplerKind::sobol, 5, 1e-9, 64, LightSampling::bounds, 1, true});
         ASSERT_EQ(area.error, "");
         ASSERT_EQ(bounds.error, "");
+        ASSERT_EQ(shared.error, "");
         for (int region = 0; region < 4; ++region) {
-            double sums[2] = {0, 0};
+            double sums[3] = {0, 0, 0};
             for (int y = 12 * (region / 2); y < 12 * (region / 2) + 12; ++y) {
                 for (int x = 16 * (region % 2); x < 16 * (region % 2) + 16; ++x) {
                     Vec3 a = area.image.at(x, y), b = bounds.image.at(x, y);
+                    Vec3 d = shared.image.at(x, y);
                     sums[0] += a.x + a.y + a.z;
                     sums[1] += b.x + b.y + b.z;
+                    sums[2] += d.x + d.y + d.z;
                 }
             }
             EXPECT_NEAR(sums[1], sums[0], 0.02 * sums[0] + 1e-3) << "region " << region;
+            EXPECT_NEAR(sums[2], sums[0], 0.02 * sums[0] + 1e-3) << "region " << region;
         }
         // By bounds, no more samples, and fewer of them turned down.
         EXPECT_LE(bounds.stats.light_samples, area.stats.light_samples);
