@@ -9,7 +9,9 @@
 //     1 for each pixel where a camera ray on a 4x4 grid over the pixel meets
 //     an emitting object, else 0, as 32-bit floats;
 //   peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED [WxH] [bounds:N]
-//     one render on one thread: the image as 32-bit floats, RGB, rows from
+//                     [adaptive:on|adaptive:off]
+//     one render on one thread (camera samples shared by error unless
+//     adaptive:off): the image as 32-bit floats, RGB, rows from
 //     the top, and on stdout "cpu SECONDS", the processor time of the render
 //     alone (not of loading the scene or building its geometry).
 #include "error.h"
@@ -119,6 +121,11 @@ int render_raw(int argc, char **argv) {
         } else if (argc > 8 && std::sscanf(argv[8], "choose:%d", &settings.light_split) == 1) {
             settings.light_sampling = LightSampling::choose;
         }
+        const std::string adaptive = argc > 9 ? argv[9] : "adaptive:on";
+        if (adaptive != "adaptive:on" && adaptive != "adaptive:off") {
+            throw Error("expected adaptive:on or adaptive:off, got '" + adaptive + "'");
+        }
+        settings.adaptive = adaptive == "adaptive:on";
         start = cpu_seconds();
     };
     run.rendered = [&] { spent = cpu_seconds() - start; };
@@ -168,7 +175,7 @@ int main(int argc, char **argv) {
         if (mode == "mask" && argc == 5) {
             return emitter_mask(argv);
         }
-        if (mode == "render" && argc >= 7 && argc <= 9) {
+        if (mode == "render" && argc >= 7 && argc <= 10) {
             return render_raw(argc, argv);
         }
     } catch (const Error &e) {
@@ -178,6 +185,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: peer_bench export SCENE.json OUT.json\n"
                          "       peer_bench mask SCENE.json OUT.raw WxH\n"
                          "       peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED "
-                         "[WxH] [bounds:N]\n");
+                         "[WxH] [bounds:N] [adaptive:on|off]\n");
     return 2;
 }

@@ -27,6 +27,7 @@ const char *const kUsage =
     "                   [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]\n"
     "                   [--sampler sobol|random] [--seed N] [--time SECONDS] [--noise TARGET]\n"
     "                   [--light-sampling area|bounds|choose] [--light-split N]\n"
+    "                   [--adaptive on|off]\n"
     "Renders SCENE.json (without one, the built-in showcase) with direct lighting from\n"
     "oska object lights, and writes OUT (default: the scene's name with .png).\n"
     "  --library FILE         the shader library (default: the one beside oska-render)\n"
@@ -45,6 +46,9 @@ const char *const kUsage =
     "                         choose (like bounds, each sample also picking its light)\n"
     "  --light-split N        with bounds: light samples of a light per camera sample;\n"
     "                         with choose, of all lights (default 2)\n"
+    "  --adaptive on|off      on (the default): after a first pass, camera samples go\n"
+    "                         where a pixel's estimated error is largest; off: every\n"
+    "                         pixel the same samples\n"
     "       oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]\n"
     "                         [--allow-scene-library] [--max-image-memory MIB]\n"
     "Serves a page on 127.0.0.1 for tuning the scene's lights live.\n";
@@ -56,6 +60,7 @@ struct Arguments : SceneArguments { // no scene: the showcase
     SamplerKind sampler = SamplerKind::sobol;
     LightSampling light_sampling = RenderSettings{}.light_sampling;
     int light_split = 0;
+    bool adaptive = RenderSettings{}.adaptive;
     uint32_t seed = 0;
     double time_limit = 0, noise_target = 0;
 };
@@ -118,6 +123,12 @@ Arguments parse(int argc, const char *const *argv) {
                                                     : LightSampling::area;
         } else if (arg == "--light-split") {
             args.light_split = parse_whole_number(arg, value(), 1, 65535);
+        } else if (arg == "--adaptive") {
+            std::string how = value();
+            if (how != "on" && how != "off") {
+                throw Usage{"--adaptive: expected on or off, got '" + how + "'"};
+            }
+            args.adaptive = how == "on";
         } else if (arg == "--seed") {
             args.seed = static_cast<uint32_t>(whole_number(arg, value(), 0, UINT32_MAX));
         } else if (arg == "--time") {
@@ -236,6 +247,7 @@ SceneRun scene_run(const Arguments &args, std::ostream &err, bool bar) {
         settings.sampler = args.sampler;
         settings.light_sampling = args.light_sampling;
         settings.light_split = args.light_split > 0 ? args.light_split : settings.light_split;
+        settings.adaptive = args.adaptive;
         settings.seed = args.seed;
         settings.time_limit = args.time_limit;
         settings.noise_target = args.noise_target;

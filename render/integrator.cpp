@@ -1,8 +1,8 @@
 #include "integrator.h"
 
-#include "display.h"
 #include "light_bounds.h"
 #include "parallel_rows.h"
+#include "pixel_budget.h"
 #include "shading.h"
 
 #include <atomic>
@@ -343,8 +343,9 @@ struct alignas(64) DirectLightIntegrator {
     }
 
     // Adds the samples of pass `pass` in row `y` to `sums` (three floats a
-    // pixel).
-    void render_row(int y, int pass, float *sums) {
+    // pixel), `spp` a pixel; or, given a budget, the pixel's share of the
+    // pass from its own count on, each to the half of its unit's parity.
+    void render_row(int y, int pass, float *sums, PixelBudget *budget) {
         if (cancelled(settings)) {
             return;
         }
@@ -353,12 +354,17 @@ struct alignas(64) DirectLightIntegrator {
         bool centre =
             settings.spp == divisor && settings.time_limit <= 0 && settings.noise_target <= 0;
         for (int x = 0; x < settings.width; ++x) {
+            const std::size_t pixel = static_cast<std::size_t>(y) * settings.width + x;
+            uint32_t first = static_cast<uint32_t>(pass) * static_cast<uint32_t>(settings.spp);
+            uint32_t count = static_cast<uint32_t>(settings.spp);
+            if (budget != nullptr) {
+                first = budget->first(pixel);
+                count = budget->count(pixel);
+            }
             PixelSampler sampler(settings.sampler, settings.seed, x, y,
                                  static_cast<uint32_t>(pass));
-            Vec3 sum;
-            for (int s = 0; s < settings.spp; ++s) {
-                uint32_t index = static_cast<uint32_t>(pass) * static_cast<uint32_t>(settings.spp) +
-                                 static_cast<uint32_t>(s);
+            Vec3 halves[2];
+            for (uint32_t index = first; index < first + count; ++index) {
                 float jx = 0.5f, jy = 0.5f;
                 if (!centre) {
                     sampler.camera(index, &jx, &jy);
@@ -368,13 +374,15 @@ struct alignas(64) DirectLightIntegrator {
                 // The light seen directly can overflow too: the sample is
                 // left out.
                 if (Vec3 sample = radiance(ray, sampler, index); finite(sample)) {
-                    sum += sample;
+                    halves[budget != nullptr ? (index / budget->unit()) & 1 : 0] += sample;
                 }
             }
-            float *out = &sums[3 * (static_cast<std::size_t>(y) * settings.width + x)];
-            out[0] += sum.x;
-            out[1] += sum.y;
-            out[2] += sum.z;
+            for (int h = 0; h < (budget != nullptr ? 2 : 1); ++h) {
+                float *out = (budget != nullptr ? budget->half(h) : sums) + 3 * pixel;
+                out[0] += halves[h].x;
+                out[1] += halves[h].y;
+                out[2] += halves[h].z;
+            }
         }
     }
 };
@@ -401,8 +409,7 @@ double estimate_noise(const std::vector<float> &even, const std::vector<float> &
     double scale = 1 / ((1 / counts[0] + 1 / counts[1]) * (counts[0] + counts[1]));
     double total = 0;
     for (std::size_t i = 0; i < even.size(); ++i) {
-        double difference = linear_to_srgb(tone_map(static_cast<float>(even[i] / counts[0]))) -
-                            linear_to_srgb(tone_map(static_cast<float>(odd[i] / counts[1])));
+        double difference = display_difference(even[i], odd[i], counts[0], counts[1]);
         total += difference * difference;
     }
     return std::sqrt(total * scale / static_cast<double>(even.size()));
@@ -471,11 +478,7 @@ struct PassSums {
         }
         auto samples = static_cast<float>(counts[0] + counts[1]);
         for (float &value : image.rgb) {
-            value /= samples;
-            // Finite samples can still add up past the float range.
-            if (!std::isfinite(value)) {
-                value = std::isnan(value) ? 0.0f : std::copysign(FLT_MAX, value);
-            }
+            value = finite_value(value / samples);
         }
         return image;
     }
@@ -531,56 +534,140 @@ Ray camera_ray(const Camera &camera, int width, int height, float px, float py) 
     return {camera.position, normalize(forward + right * (sx * t) + up * (sy * t))};
 }
 
-Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats *stats,
-                   const std::function<void(const Progress &)> &progress) {
-    ProgressReporter reporter(settings.height, progress);
-    bool progressive = settings.time_limit > 0 || settings.noise_target > 0;
-    int max_passes = progressive ? std::max(1, settings.max_passes) : 1;
-    PassSums sums(3 * static_cast<std::size_t>(settings.width) * settings.height, progressive);
-    int threads = std::max(1, settings.threads);
-    std::vector<BoundedEmitter> bounded = bounded_emitters(scene, settings);
-    const int divisor = split_divisor(settings);
-    RenderSettings split = settings;
-    split.spp = settings.spp * divisor;
-    std::vector<DirectLightIntegrator> integrators;
-    integrators.reserve(static_cast<std::size_t>(threads));
-    for (int i = 0; i < threads; ++i) {
-        integrators.emplace_back(scene, split, bounded, divisor);
+namespace {
+
+// The camera samples a pixel takes together when they are shared by error:
+// one, unless some light's samples do not split evenly over the camera
+// samples of a split (then each of those takes its own count, and only the
+// whole round of them weighs the light right).
+uint32_t sample_unit(const LitScene &scene, const RenderSettings &settings, int divisor) {
+    for (const BoundLight &light : scene.lights) {
+        const int all = light.samples > 0 ? light.samples : settings.light_samples;
+        if (all % divisor != 0) {
+            return static_cast<uint32_t>(divisor);
+        }
+    }
+    return 1;
+}
+
+// A render's passes over the image, on its threads' integrators.
+class Passes {
+  public:
+    Passes(const LitScene &scene, const RenderSettings &asked,
+           const std::function<void(const Progress &)> &progress)
+        : settings(asked), reporter(asked.height, progress),
+          bounded_(bounded_emitters(scene, asked)), divisor_(split_divisor(asked)) {
+        split.spp = asked.spp * divisor_;
+        const int threads = std::max(1, asked.threads);
+        integrators_.reserve(static_cast<std::size_t>(threads));
+        for (int i = 0; i < threads; ++i) {
+            integrators_.emplace_back(scene, split, bounded_, divisor_);
+        }
+        unit = sample_unit(scene, asked, divisor_);
     }
 
-    int passes = 0;
-    while (passes < max_passes) {
-        float *pass_sums = sums.sums_of(passes);
-        auto row = [&, pass = passes](int y, int thread) {
-            DirectLightIntegrator &integrator = integrators[static_cast<std::size_t>(thread)];
+    // Renders the next pass into `sums`, or by `budget` into its halves.
+    void run(float *sums, PixelBudget *budget) {
+        auto row = [&, pass = done](int y, int thread) {
+            DirectLightIntegrator &integrator = integrators_[static_cast<std::size_t>(thread)];
             long before = integrator.stats.light_samples;
-            integrator.render_row(y, pass, pass_sums);
+            integrator.render_row(y, pass, sums, budget);
             reporter.add_samples(integrator.stats.light_samples - before);
         };
-        parallel_for_rows(0, settings.height, threads, row,
+        parallel_for_rows(0, settings.height, static_cast<int>(integrators_.size()), row,
                           [&](int rows_done) { reporter.report(rows_done); });
-        sums.pass_done(passes, split.spp);
-        ++passes;
-        reporter.set_passes(passes);
-        if (!progressive || cancelled(settings)) {
-            break;
-        }
-        reporter.set_noise(sums.noise());
-        if (target_reached(settings, passes, reporter.seconds(), reporter.state().noise)) {
-            break;
-        }
+        ++done;
+        reporter.set_passes(done);
     }
-    reporter.report(settings.height);
 
-    Framebuffer image = sums.image(settings.width, settings.height);
-    if (stats != nullptr) {
-        *stats = Stats{};
-        for (const DirectLightIntegrator &integrator : integrators) {
-            add(*stats, integrator.stats);
+    bool stop(double noise) {
+        reporter.set_noise(noise);
+        return done >= std::max(1, settings.max_passes) ||
+               target_reached(settings, done, reporter.seconds(), noise);
+    }
+
+    void fill(Stats &stats) const {
+        stats = Stats{};
+        for (const DirectLightIntegrator &integrator : integrators_) {
+            add(stats, integrator.stats);
         }
-        stats->passes = passes;
-        stats->noise = reporter.state().noise;
-        stats->seconds = reporter.seconds();
+        stats.passes = done;
+        stats.noise = reporter.state().noise;
+        stats.seconds = reporter.seconds();
+    }
+
+    const RenderSettings &settings;
+    RenderSettings split = settings; // with the camera samples a split makes
+    ProgressReporter reporter;
+    uint32_t unit = 1;
+    int done = 0;
+
+  private:
+    std::vector<BoundedEmitter> bounded_;
+    int divisor_;
+    std::vector<DirectLightIntegrator> integrators_;
+};
+
+bool progressive(const RenderSettings &settings) {
+    return settings.time_limit > 0 || settings.noise_target > 0;
+}
+
+// Every pixel the same samples in every pass.
+Framebuffer even_passes(Passes &passes) {
+    const RenderSettings &settings = passes.settings;
+    PassSums sums(3 * static_cast<std::size_t>(settings.width) * settings.height,
+                  progressive(settings));
+    do {
+        passes.run(sums.sums_of(passes.done), nullptr);
+        sums.pass_done(passes.done - 1, passes.split.spp);
+    } while (progressive(settings) && !cancelled(settings) && !passes.stop(sums.noise()));
+    return sums.image(settings.width, settings.height);
+}
+
+// A first pass of the same samples everywhere, then passes that share theirs
+// by each pixel's error. A render of a fixed number of samples starts with a
+// quarter of them (at least two units, for the halves), and each pass after
+// shares as many as all before it, up to the total.
+Framebuffer adaptive_passes(Passes &passes) {
+    const RenderSettings &settings = passes.settings;
+    const bool open_ended = progressive(settings);
+    PixelBudget budget(settings.width, settings.height, passes.unit);
+    const auto pixels = static_cast<uint64_t>(settings.width) * settings.height;
+    const uint32_t per_pass = static_cast<uint32_t>(passes.split.spp) / passes.unit;
+    const uint32_t first = open_ended ? per_pass : std::max(2u, per_pass / 4);
+    uint64_t left = open_ended ? 0 : (per_pass - first) * pixels, taken = first * pixels;
+    budget.share_evenly(first);
+    for (;;) {
+        passes.run(nullptr, &budget);
+        budget.pass_done();
+        if (cancelled(settings) || (open_ended ? passes.stop(budget.noise()) : left == 0)) {
+            break;
+        }
+        const uint64_t units = open_ended ? per_pass * pixels : std::min(left, taken);
+        if (!budget.share(units, settings.noise_target)) {
+            break; // every pixel is under the target
+        }
+        left -= open_ended ? 0 : units;
+        taken += units;
+    }
+    passes.reporter.set_noise(budget.noise());
+    return budget.image();
+}
+
+} // namespace
+
+Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats *stats,
+                   const std::function<void(const Progress &)> &progress) {
+    Passes passes(scene, settings, progress);
+    // Sharing needs a few samples a pixel; a single one stays at the centre.
+    const bool adaptive =
+        settings.adaptive &&
+        (progressive(settings) ||
+         (settings.spp >= 2 && static_cast<uint32_t>(passes.split.spp) / passes.unit >= 4));
+    Framebuffer image = adaptive ? adaptive_passes(passes) : even_passes(passes);
+    passes.reporter.report(settings.height);
+    if (stats != nullptr) {
+        passes.fill(*stats);
     }
     return image;
 }

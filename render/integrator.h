@@ -20,6 +20,15 @@
 // under the target. The estimate compares the mean of the even passes with
 // that of the odd ones, in display values (tone-mapped, sRGB, 0 to 1):
 // their difference is noise alone.
+//
+// With `adaptive` (the default), the passes after the first share their
+// camera samples over the pixels by each pixel's own estimate of its error
+// (see pixel_budget.h): the edges of visible emitters and of shadows take
+// more, flat regions fewer. A render of a fixed number of samples still takes
+// `spp` a pixel on average, in a first pass of a quarter of them and passes
+// that share the rest; with a noise target, a pixel under it takes no more.
+// Each pixel continues its own sequence, so the image is the same for any
+// number of threads.
 #ifndef OSKA_RENDER_INTEGRATOR_H
 #define OSKA_RENDER_INTEGRATOR_H
 
@@ -64,7 +73,8 @@ struct RenderSettings {
     double noise_target = 0;
     int max_passes = 4096; // a bound on a render that is given a target
     LightSampling light_sampling = LightSampling::bounds;
-    int light_split = 2; // with `bounds`: light samples of each light per camera sample
+    int light_split = 2;  // with `bounds`: light samples of each light per camera sample
+    bool adaptive = true; // camera samples shared by each pixel's error
 };
 
 // The image size and sample counts the scene gives.

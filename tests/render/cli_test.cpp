@@ -58,6 +58,7 @@ TEST(Cli, TimeOrNoiseTargetRendersPassesAndReportsTheEstimate) {
     const std::vector<std::string> cases[] = {
         {"--time", "0.3", "--sampler", "random"},
         {"--noise", "0.02", "--seed", "12"},
+        {"--noise", "0.02", "--adaptive", "off"},
     };
     for (const auto &options : cases) {
         std::vector<std::string> args = {scene, "-o", dir.file("out.png")};
@@ -100,6 +101,7 @@ TEST(Cli, BadCountsAreUsageErrors) {
         {"--sampler", "sobol or random", {"halton"}},
         {"--light-sampling", "area, bounds or choose", {"power"}},
         {"--light-split", "a whole number from 1", {"0"}},
+        {"--adaptive", "on or off", {"yes"}},
         {"--seed", "a whole number from 0", {"-1", "4294967296"}},
         {"--time", "a number above 0", {"0", "inf"}},
         {"--noise", "a number above 0", {"nan", "-0.1"}},

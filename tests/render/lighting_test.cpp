@@ -228,26 +228,46 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
     const struct {
         const char *name;
         Sampling sampling;
+        int passes;
     } cases[] = {
-        {"sobol", {SamplerKind::sobol, 0, 0, 1}},
-        {"random", {SamplerKind::random, 0, 0, 1}},
-        {"sobol, seed 7", {SamplerKind::sobol, 7, 0, 1}},
-        {"random, seed 7", {SamplerKind::random, 7, 0, 1}},
+        {"sobol", {SamplerKind::sobol, 0, 0, 1}, 1},
+        {"random", {SamplerKind::random, 0, 0, 1}, 1},
+        {"sobol, seed 7", {SamplerKind::sobol, 7, 0, 1}, 1},
+        {"random, seed 7", {SamplerKind::random, 7, 0, 1}, 1},
         // Passes until a noise target (out of reach): the passes continue
         // each pixel's sequence in the same way.
-        {"sobol, 3 passes", {SamplerKind::sobol, 0, 1e-9, 3}},
-        {"random, 3 passes", {SamplerKind::random, 0, 1e-9, 3}},
-        {"sobol, by bounds", {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1}},
-        {"random, by bounds, 3 passes",
-         {SamplerKind::random, 0, 1e-9, 3, LightSampling::bounds, 2}},
+        {"sobol, 3 passes", {SamplerKind::sobol, 0, 1e-9, 3}, 3},
+        {"random, 3 passes", {SamplerKind::random, 0, 1e-9, 3}, 3},
+        {"sobol, by bounds, even",
+         {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1, false},
+         1},
+        {"random, by bounds, 3 passes, even",
+         {SamplerKind::random, 0, 1e-9, 3, LightSampling::bounds, 2, false},
+         3},
+        // Shared by each pixel's error: a first pass, then one that shares
+        // as many samples again.
+        {"sobol, by bounds, shared", {SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 1}, 2},
+        {"random, by bounds, shared", {SamplerKind::random, 3, 0, 1, LightSampling::bounds, 1}, 2},
         {"sobol, choosing lights, 3 passes",
-         {SamplerKind::sobol, 0, 1e-9, 3, LightSampling::choose, 4}},
-        {"random, choosing lights", {SamplerKind::random, 0, 0, 1, LightSampling::choose, 2}},
+         {SamplerKind::sobol, 0, 1e-9, 3, LightSampling::choose, 4},
+         3},
+        {"random, choosing lights, shared",
+         {SamplerKind::random, 0, 0, 1, LightSampling::choose, 1},
+         2},
+        // A light of 3 samples over two camera samples: shared two at a time.
+        {"sobol, 5 passes, odd split",
+         {SamplerKind::sobol, 0, 1e-9, 5, LightSampling::bounds, 2},
+         5},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Outcome one = render_json(showcase, 1, ".", {}, c.sampling);
-        Outcome two = render_json(showcase, 2, ".", {}, c.sampling);
+        json scene = showcase;
+        if (std::string(c.name).find("odd split") != std::string::npos) {
+            scene["image"]["light_samples"] = 4;
+            scene["lights"][0]["samples"] = 3;
+        }
+        Outcome one = render_json(scene, 1, ".", {}, c.sampling);
+        Outcome two = render_json(scene, 2, ".", {}, c.sampling);
         EXPECT_EQ(one.error, "");
         EXPECT_EQ(two.error, "");
         if (one.image.rgb.size() != two.image.rgb.size()) {
@@ -259,14 +279,15 @@ TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
                   0);
         EXPECT_EQ(one.stats.shader_calls, two.stats.shader_calls);
         EXPECT_EQ(one.stats.shadow_rays, two.stats.shadow_rays);
-        EXPECT_EQ(one.stats.passes, c.sampling.max_passes);
+        EXPECT_EQ(one.stats.passes, c.passes);
     }
 }
 
 // Compares two renders of SamplingByBoundsKeepsTheImage's scenes region by
-// region; the second takes no more samples, and where much of an emitter
-// faces away, turns fewer of them down.
-void expect_same_regions(const Outcome &area, const Outcome &bounds, bool far_side) {
+// region; unless its camera samples were shared by error, the second takes
+// no more samples, and where much of an emitter faces away, turns fewer of
+// them down.
+void expect_same_regions(const Outcome &area, const Outcome &bounds, bool far_side, bool shared) {
     for (int region = 0; region < 4; ++region) {
         double sums[2] = {0, 0};
         for (int y = 12 * (region / 2); y < 12 * (region / 2) + 12; ++y) {
@@ -277,6 +298,9 @@ void expect_same_regions(const Outcome &area, const Outcome &bounds, bool far_si
             }
         }
         EXPECT_NEAR(sums[1], sums[0], 0.02 * sums[0] + 1e-3) << "region " << region;
+    }
+    if (shared) {
+        return;
     }
     // By bounds, no more samples, and fewer of them turned down.
     EXPECT_LE(bounds.stats.light_samples, area.stats.light_samples);
@@ -364,16 +388,27 @@ TEST(Lighting, SamplingByBoundsKeepsTheImage) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Outcome area = render_json(
-            c.scene, 2, ".", {}, Sampling{SamplerKind::sobol, 0, 1e-9, 64, LightSampling::area, 1});
+        Outcome area =
+            render_json(c.scene, 2, ".", {},
+                        Sampling{SamplerKind::sobol, 0, 1e-9, 64, LightSampling::area, 1, false});
         ASSERT_EQ(area.error, "");
-        for (auto [how, split] :
-             {std::pair{LightSampling::bounds, 1}, {LightSampling::choose, 2}}) {
-            SCOPED_TRACE(how == LightSampling::bounds ? "by bounds" : "choosing lights");
-            Outcome bounds = render_json(c.scene, 2, ".", {},
-                                         Sampling{SamplerKind::sobol, 3, 1e-9, 64, how, split});
+        // By bounds, choosing lights too, and with camera samples shared by
+        // each pixel's error: the same image.
+        const struct {
+            const char *name;
+            LightSampling how;
+            int split;
+            bool adaptive;
+        } ways[] = {{"by bounds", LightSampling::bounds, 1, false},
+                    {"choosing lights", LightSampling::choose, 2, false},
+                    {"by bounds, shared", LightSampling::bounds, 1, true}};
+        for (const auto &way : ways) {
+            SCOPED_TRACE(way.name);
+            Outcome bounds = render_json(
+                c.scene, 2, ".", {},
+                Sampling{SamplerKind::sobol, 3, 1e-9, 64, way.how, way.split, way.adaptive});
             ASSERT_EQ(bounds.error, "");
-            expect_same_regions(area, bounds, c.far_side);
+            expect_same_regions(area, bounds, c.far_side, way.adaptive);
         }
     }
 }

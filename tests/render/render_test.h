@@ -65,6 +65,7 @@ struct Sampling {
     int max_passes = 4096;
     LightSampling light_sampling = RenderSettings{}.light_sampling;
     int light_split = RenderSettings{}.light_split;
+    bool adaptive = RenderSettings{}.adaptive;
 };
 
 // Loads, renders and closes a scene given as JSON; `base_dir` resolves its
@@ -84,6 +85,7 @@ inline Outcome render_json(const json &scene_json, int threads = 1,
         settings.max_passes = sampling.max_passes;
         settings.light_sampling = sampling.light_sampling;
         settings.light_split = sampling.light_split;
+        settings.adaptive = sampling.adaptive;
     };
     RenderedScene rendered;
     try {
