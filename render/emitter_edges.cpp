@@ -115,15 +115,154 @@ void mark_outline(const Projection &view, const Mesh &mesh, std::vector<uint8_t>
 
 } // namespace
 
-std::vector<uint8_t> emitter_edge_pixels(const LitScene &scene, int width, int height) {
-    std::vector<uint8_t> marks(static_cast<std::size_t>(width) * height, 0);
-    const Projection view(scene.scene->camera, width, height);
-    for (std::size_t object = 0; object < scene.scene->objects.size(); ++object) {
-        if (!scene.lights_of(static_cast<int>(object)).empty()) {
-            mark_outline(view, scene.scene->objects[object].mesh, marks);
+namespace {
+
+// Of a marked pixel's samples, the share that goes to its window.
+constexpr float kWindowShare = 0.5f;
+// The largest window, as a part of its pixel, worth its weights.
+constexpr float kLargestWindow = 0.25f;
+// A window reaches this far (in pixels) past what it bounds: an emitter seen
+// edge on still has one of some area.
+constexpr float kWindowPad = 0.02f;
+
+// A point of an emitter's projection, in pixels.
+struct Point2 {
+    float x, y;
+};
+
+// The part of `polygon` on the side of the line coordinate `axis` = `at`
+// that `keep_below` names (one step of clipping to a pixel's square).
+std::vector<Point2> clip(const std::vector<Point2> &polygon, int axis, float at, bool keep_below) {
+    std::vector<Point2> out;
+    auto value = [axis](Point2 p) { return axis == 0 ? p.x : p.y; };
+    auto inside = [&](Point2 p) { return keep_below ? value(p) <= at : value(p) >= at; };
+    for (std::size_t i = 0; i < polygon.size(); ++i) {
+        Point2 a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+        if (inside(a)) {
+            out.push_back(a);
+        }
+        if (inside(a) != inside(b)) {
+            float t = (at - value(a)) / (value(b) - value(a));
+            out.push_back({a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
         }
     }
-    return marks;
+    return out;
+}
+
+// Widens the window of each marked pixel the triangle's projection reaches
+// by the bounds of what of the triangle lies in the pixel.
+void widen_windows(const Point2 corners[3], EmitterOutline &outline, int width, int height) {
+    float low_x = std::min({corners[0].x, corners[1].x, corners[2].x});
+    float low_y = std::min({corners[0].y, corners[1].y, corners[2].y});
+    float high_x = std::max({corners[0].x, corners[1].x, corners[2].x});
+    float high_y = std::max({corners[0].y, corners[1].y, corners[2].y});
+    if (!(high_x >= 0 && high_y >= 0 && low_x < static_cast<float>(width) &&
+          low_y < static_cast<float>(height))) {
+        return;
+    }
+    const int x_low = std::max(0, static_cast<int>(low_x));
+    const int y_low = std::max(0, static_cast<int>(low_y));
+    const int x_high = std::min(width - 1, static_cast<int>(high_x));
+    const int y_high = std::min(height - 1, static_cast<int>(high_y));
+    for (int y = y_low; y <= y_high; ++y) {
+        for (int x = x_low; x <= x_high; ++x) {
+            const std::size_t pixel = static_cast<std::size_t>(y) * width + x;
+            if (outline.marks[pixel] == 0) {
+                continue;
+            }
+            const auto fx = static_cast<float>(x), fy = static_cast<float>(y);
+            std::vector<Point2> part(corners, corners + 3);
+            part = clip(clip(part, 0, fx, false), 0, fx + 1, true);
+            part = clip(clip(part, 1, fy, false), 1, fy + 1, true);
+            PixelWindow &w = outline.windows[pixel];
+            for (Point2 p : part) {
+                w.x0 = std::min(w.x0, p.x - fx - kWindowPad);
+                w.y0 = std::min(w.y0, p.y - fy - kWindowPad);
+                w.x1 = std::max(w.x1, p.x - fx + kWindowPad);
+                w.y1 = std::max(w.y1, p.y - fy + kWindowPad);
+            }
+        }
+    }
+}
+
+// Widens the windows by an emitter's triangles; false when a vertex lies
+// behind the camera (its projection has no bounds).
+bool widen_windows(const Projection &view, const Mesh &mesh, EmitterOutline &outline) {
+    std::vector<Point2> points(mesh.positions.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (!(view.depth(mesh.positions[i]) > 1e-4f)) {
+            return false;
+        }
+        view.project(mesh.positions[i], &points[i].x, &points[i].y);
+        if (!std::isfinite(points[i].x + points[i].y)) {
+            return false;
+        }
+    }
+    for (std::size_t t = 0; t < mesh.triangle_count(); ++t) {
+        const Point2 corners[3] = {points[mesh.indices[3 * t]], points[mesh.indices[3 * t + 1]],
+                                   points[mesh.indices[3 * t + 2]]};
+        widen_windows(corners, outline, view.width, view.height);
+    }
+    return true;
+}
+
+} // namespace
+
+float PixelWindow::place(float &jx, float &jy) const {
+    const float area = (x1 - x0) * (y1 - y0);
+    if (jx < kWindowShare) {
+        jx = x0 + (jx / kWindowShare) * (x1 - x0);
+        jy = y0 + jy * (y1 - y0);
+        return area / kWindowShare;
+    }
+    // The rest: the strips left and right of the window, then below and
+    // above it, each by its area.
+    const float strips[4] = {x0, 1 - x1, (x1 - x0) * y0, (x1 - x0) * (1 - y1)};
+    float u = std::min((jx - kWindowShare) / (1 - kWindowShare), 0.99999994f) * (1 - area);
+    int k = 0;
+    while (k < 3 && !(u < strips[k])) {
+        u -= strips[k];
+        ++k;
+    }
+    const float t = strips[k] > 0 ? std::min(u / strips[k], 0.99999994f) : 0.0f;
+    if (k < 2) {
+        jx = k == 0 ? t * x0 : x1 + t * (1 - x1);
+    } else {
+        jx = x0 + t * (x1 - x0);
+        jy = k == 2 ? jy * y0 : y1 + jy * (1 - y1);
+    }
+    return (1 - area) / (1 - kWindowShare);
+}
+
+EmitterOutline emitter_outline(const LitScene &scene, int width, int height) {
+    EmitterOutline outline;
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    outline.marks.assign(pixels, 0);
+    const Projection view(scene.scene->camera, width, height);
+    std::vector<const Mesh *> emitters;
+    for (std::size_t object = 0; object < scene.scene->objects.size(); ++object) {
+        if (!scene.lights_of(static_cast<int>(object)).empty()) {
+            emitters.push_back(&scene.scene->objects[object].mesh);
+            mark_outline(view, *emitters.back(), outline.marks);
+        }
+    }
+    // Windows grow from empty over the emitters' bounds; one that stays
+    // empty, or grows past the largest, is the whole pixel.
+    outline.windows.assign(pixels, PixelWindow{1, 1, 0, 0});
+    for (const Mesh *mesh : emitters) {
+        if (!widen_windows(view, *mesh, outline)) {
+            std::fill(outline.windows.begin(), outline.windows.end(), PixelWindow{});
+            break;
+        }
+    }
+    for (PixelWindow &w : outline.windows) {
+        w = {std::max(w.x0, 0.0f), std::max(w.y0, 0.0f), std::min(w.x1, 1.0f),
+             std::min(w.y1, 1.0f)};
+        if (!(w.x1 > w.x0 && w.y1 > w.y0) || (w.x1 - w.x0) * (w.y1 - w.y0) > kLargestWindow) {
+            w = PixelWindow{};
+        }
+    }
+    return outline;
 }
 
 } // namespace oska::render

@@ -15,11 +15,32 @@
 
 namespace oska::render {
 
-// One entry a pixel (rows from the top): 1 where an outline edge of an
-// emitting object's triangles crosses the pixel as the camera projects it,
-// in view or hidden. An outline edge is one of a single triangle, or
-// between a triangle that faces the camera and one that faces away.
-std::vector<uint8_t> emitter_edge_pixels(const LitScene &scene, int width, int height);
+// The part of a pixel (in [0, 1) across it) that an emitter's projection
+// can reach, where that is a small part: a share of the pixel's camera
+// samples goes there, and each sample is weighed by its region's area over
+// its share of the samples, so that the pixel's expected value is kept.
+struct PixelWindow {
+    float x0 = 0, y0 = 0, x1 = 1, y1 = 1;
+    // Whole pixel: none.
+    bool whole() const { return x0 <= 0 && y0 <= 0 && x1 >= 1 && y1 >= 1; }
+    // Moves uniform numbers (jx, jy) in the pixel into the window (for jx
+    // under kWindowShare) or into the rest of the pixel, uniformly in each,
+    // and gives the sample's weight.
+    float place(float &jx, float &jy) const;
+};
+
+struct EmitterOutline {
+    // One entry a pixel (rows from the top): 1 where an outline edge of an
+    // emitting object's triangles crosses the pixel as the camera projects
+    // it, in view or hidden. An outline edge is one of a single triangle,
+    // or between a triangle that faces the camera and one that faces away.
+    std::vector<uint8_t> marks;
+    // Of each marked pixel: the part of it within the projected bounds of
+    // the emitters, when that is at most a quarter of it.
+    std::vector<PixelWindow> windows;
+};
+
+EmitterOutline emitter_outline(const LitScene &scene, int width, int height);
 
 } // namespace oska::render
 

@@ -1,5 +1,6 @@
 #include "integrator.h"
 
+#include "emitter_edges.h"
 #include "light_bounds.h"
 #include "parallel_rows.h"
 #include "pixel_budget.h"
@@ -20,6 +21,9 @@ constexpr float kPi = 3.14159265358979f;
 // With `choose`: the share of a point's samples spread evenly over the
 // lights that can light it, whatever their weights.
 constexpr float kEvenShare = 0.25f;
+// How many times the first pass's samples a pixel an emitter's outline
+// crosses takes in it.
+constexpr uint32_t kEdgeBoost = 4;
 
 bool cancelled(const RenderSettings &settings) {
     return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
@@ -61,6 +65,9 @@ struct alignas(64) DirectLightIntegrator {
         float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
         float weights[kBatch]; // on the sample's light, for where it was drawn
     };
+    // With camera samples shared by error: each pixel's window (see
+    // emitter_edges.h); null: none.
+    const PixelWindow *windows = nullptr;
     // The running probabilities of the clusters of each light's emitter at
     // the shading point (kMostClusters a light), and with `choose`, of the
     // lights themselves.
@@ -365,16 +372,20 @@ struct alignas(64) DirectLightIntegrator {
                                  static_cast<uint32_t>(pass));
             Vec3 halves[2];
             for (uint32_t index = first; index < first + count; ++index) {
-                float jx = 0.5f, jy = 0.5f;
+                float jx = 0.5f, jy = 0.5f, weight = 1;
                 if (!centre) {
                     sampler.camera(index, &jx, &jy);
+                    if (windows != nullptr && !windows[pixel].whole()) {
+                        weight = windows[pixel].place(jx, jy);
+                    }
                 }
                 Ray ray = camera_ray(scene.scene->camera, settings.width, settings.height,
                                      static_cast<float>(x) + jx, static_cast<float>(y) + jy);
                 // The light seen directly can overflow too: the sample is
                 // left out.
                 if (Vec3 sample = radiance(ray, sampler, index); finite(sample)) {
-                    halves[budget != nullptr ? (index / budget->unit()) & 1 : 0] += sample;
+                    halves[budget != nullptr ? (index / budget->unit()) & 1 : 0] +=
+                        weight != 1 ? sample * weight : sample;
                 }
             }
             for (int h = 0; h < (budget != nullptr ? 2 : 1); ++h) {
@@ -566,6 +577,12 @@ class Passes {
         unit = sample_unit(scene, asked, divisor_);
     }
 
+    void set_windows(const std::vector<PixelWindow> &windows) {
+        for (DirectLightIntegrator &integrator : integrators_) {
+            integrator.windows = windows.data();
+        }
+    }
+
     // Renders the next pass into `sums`, or by `budget` into its halves.
     void run(float *sums, PixelBudget *budget) {
         auto row = [&, pass = done](int y, int thread) {
@@ -628,7 +645,7 @@ Framebuffer even_passes(Passes &passes) {
 // by each pixel's error. A render of a fixed number of samples starts with a
 // quarter of them (at least two units, for the halves), and each pass after
 // shares as many as all before it, up to the total.
-Framebuffer adaptive_passes(Passes &passes) {
+Framebuffer adaptive_passes(const LitScene &scene, Passes &passes) {
     const RenderSettings &settings = passes.settings;
     const bool open_ended = progressive(settings);
     PixelBudget budget(settings.width, settings.height, passes.unit);
@@ -637,6 +654,16 @@ Framebuffer adaptive_passes(Passes &passes) {
     const uint32_t first = open_ended ? per_pass : std::max(2u, per_pass / 4);
     uint64_t left = open_ended ? 0 : (per_pass - first) * pixels, taken = first * pixels;
     budget.share_evenly(first);
+    // Where an emitter's outline crosses a pixel, more from the start, some
+    // of them where the emitter can be.
+    const EmitterOutline outline = emitter_outline(scene, settings.width, settings.height);
+    passes.set_windows(outline.windows);
+    if (!open_ended) {
+        const uint64_t extra =
+            std::min<uint64_t>(left, budget.add_where(outline.marks, first * (kEdgeBoost - 1)));
+        left -= extra;
+        taken += extra;
+    }
     for (;;) {
         passes.run(nullptr, &budget);
         budget.pass_done();
@@ -664,7 +691,7 @@ Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats 
         settings.adaptive &&
         (progressive(settings) ||
          (settings.spp >= 2 && static_cast<uint32_t>(passes.split.spp) / passes.unit >= 4));
-    Framebuffer image = adaptive ? adaptive_passes(passes) : even_passes(passes);
+    Framebuffer image = adaptive ? adaptive_passes(scene, passes) : even_passes(passes);
     passes.reporter.report(settings.height);
     if (stats != nullptr) {
         passes.fill(*stats);

@@ -41,6 +41,17 @@ void PixelBudget::share_evenly(uint32_t units) {
     std::fill(pass_.begin(), pass_.end(), units * unit_);
 }
 
+uint64_t PixelBudget::add_where(const std::vector<uint8_t> &marks, uint32_t units) {
+    uint64_t added = 0;
+    for (std::size_t i = 0; i < pass_.size() && i < marks.size(); ++i) {
+        if (marks[i] != 0) {
+            pass_[i] += units * unit_;
+            added += units;
+        }
+    }
+    return added;
+}
+
 void PixelBudget::pass_done() {
     for (std::size_t i = 0; i < taken_.size(); ++i) {
         taken_[i] += pass_[i];

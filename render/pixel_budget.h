@@ -34,6 +34,9 @@ class PixelBudget {
 
     // Sets the pass's share of every pixel: `units` each.
     void share_evenly(uint32_t units);
+    // Adds `units` to the pass's share of each pixel marked in `marks`; gives
+    // the units added in all.
+    uint64_t add_where(const std::vector<uint8_t> &marks, uint32_t units);
     // Shares `units` by each pixel's error; with a target, a pixel whose
     // error is under it takes none. False when every pixel is under it.
     bool share(uint64_t units, double target);

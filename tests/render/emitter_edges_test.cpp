@@ -31,7 +31,7 @@ std::vector<uint8_t> marks_of(Mesh mesh, bool emits) {
     LitScene lit;
     lit.scene = &scene;
     lit.lights_of_object = {emits ? std::vector<int>{0} : std::vector<int>{}};
-    return emitter_edge_pixels(lit, 64, 48);
+    return emitter_outline(lit, 64, 48).marks;
 }
 
 TEST(EmitterEdges, MarkTheOutlinesOfEmitters) {

@@ -222,6 +222,40 @@ TEST(Lighting, CameraSeesTheEmittersOwnBrightness) {
     }
 }
 
+// A lamp much smaller than a pixel, bright, beside a large light close to
+// the floor whose light is noisy: a few camera samples spread over the pixel
+// would miss the lamp, but shared by error they are drawn where its outline
+// is, and the pixel comes out as with thousands of samples spread evenly.
+TEST(Lighting, LampSmallerThanAPixelIsFound) {
+    json scene = floor_scene({{"color", {100, 100, 100, 1}}, {"decay", 3}}, 1, 0.005f);
+    scene["objects"][0]["color"] = {0.01, 0.01, 0.01}; // a dark floor
+    // Within pixel 32 of the middle row, which spans 0.0625 units.
+    scene["objects"][1]["translate"] = {0.03, 1, 0};
+    scene["objects"].push_back({{"name", "panel 2"},
+                                {"shape", "quad"},
+                                {"size", {1.5, 1.5}},
+                                {"rotate", {180, 0, 0}},
+                                {"translate", {-1.2, 0.2, 0}}});
+    scene["lights"].push_back({{"name", "large"},
+                               {"object", "panel 2"},
+                               {"params", {{"color", {1, 1, 1, 1}}, {"decay", 3}}}});
+    scene["image"]["spp"] = 4096;
+    Outcome even = render_json(
+        scene, 2, ".", {}, Sampling{SamplerKind::sobol, 0, 0, 1, LightSampling::bounds, 2, false});
+    ASSERT_EQ(even.error, "");
+    const float expected = even.image.at(32, 1).x;
+    // The lamp's light is most of the pixel's: 100 times its part of it.
+    EXPECT_GT(expected, 0.5f);
+    EXPECT_LT(even.image.at(31, 1).x, 0.2f * expected);
+    scene["image"]["spp"] = 8;
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        Outcome shared = render_json(scene, 1, ".", {}, Sampling{SamplerKind::sobol, seed});
+        ASSERT_EQ(shared.error, "");
+        EXPECT_NEAR(shared.image.at(32, 1).x, expected, 0.25f * expected);
+    }
+}
+
 TEST(Lighting, ImageIsTheSameForOneAndTwoThreads) {
     json showcase = json::parse(kShowcaseScene);
     showcase["image"] = {{"width", 40}, {"height", 30}, {"spp", 2}, {"light_samples", 2}};
