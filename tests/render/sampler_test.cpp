@@ -2,9 +2,11 @@
 // evenly (every elementary box of a power-of-two count holds one point),
 // they differ between pixels, lights and seeds, and they integrate with less
 // error than independent numbers while aiming at the same value. And the
-// points on emitters they pick: each triangle gets its share by area.
+// points on emitters they pick: each triangle gets its share by area. And
+// the camera samples shared over the pixels by their error.
 #include "geometry.h"
 #include "mesh.h"
+#include "pixel_budget.h"
 #include "sampler.h"
 
 #include <gtest/gtest.h>
@@ -202,6 +204,65 @@ TEST(Sampler, EmitterPointsSpreadOverTheTrianglesByArea) {
                 EXPECT_NEAR(hits[t], count * area[t] / total, 1.01) << "triangle " << t;
             }
         }
+    }
+}
+
+// An 8x4 image, flat but for one noisy pixel at (2, 1): a pass's samples go
+// to it and its neighbours, flat pixels keep a floor (none under a noise
+// target), every share is a whole number of units and all add up to the
+// pass's budget.
+TEST(PixelBudget, SharesAPassExactlyByEachPixelsError) {
+    const struct {
+        const char *name;
+        uint32_t unit;
+        uint64_t units;
+        double target;
+        bool shared;      // false: every pixel under the target
+        bool flat_starve; // flat pixels take nothing
+    } cases[] = {
+        {"a floor for the flat pixels", 1, 97, 0, true, false},
+        {"in units of three", 3, 50, 0, true, false},
+        {"a target the flat pixels meet", 1, 97, 1e-6, true, true},
+        {"a target every pixel meets", 1, 97, 10, false, true},
+    };
+    constexpr int kWidth = 8, kHeight = 4;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PixelBudget budget(kWidth, kHeight, c.unit);
+        budget.share_evenly(2);
+        for (std::size_t pixel = 0; pixel < kWidth * kHeight; ++pixel) {
+            const bool noisy = pixel == kWidth + 2;
+            for (std::size_t k = 3 * pixel; k < 3 * pixel + 3; ++k) {
+                budget.half(0)[k] = static_cast<float>(c.unit) * (noisy ? 1.0f : 0.5f);
+                budget.half(1)[k] = static_cast<float>(c.unit) * (noisy ? 0.0f : 0.5f);
+            }
+        }
+        budget.pass_done();
+        EXPECT_NEAR(budget.image().at(2, 1).x, 0.5f, 1e-6);
+        EXPECT_GT(budget.noise(), 0);
+        ASSERT_EQ(budget.share(c.units, c.target), c.shared);
+        if (!c.shared) {
+            continue;
+        }
+        uint64_t total = 0, flat = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const std::size_t pixel = static_cast<std::size_t>(y) * kWidth + x;
+                const uint32_t count = budget.count(pixel);
+                EXPECT_EQ(budget.first(pixel), 2 * c.unit);
+                EXPECT_EQ(count % c.unit, 0u);
+                total += count;
+                const bool near = std::abs(x - 2) <= 1 && std::abs(y - 1) <= 1;
+                if (near) {
+                    EXPECT_GE(count, c.units / 12 * c.unit) << x << "," << y;
+                } else {
+                    EXPECT_LE(count, c.flat_starve ? 0 : c.unit) << x << "," << y;
+                    flat += count;
+                }
+            }
+        }
+        EXPECT_EQ(total, c.units * c.unit);
+        EXPECT_EQ(flat > 0, !c.flat_starve);
     }
 }
 
