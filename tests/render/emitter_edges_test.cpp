@@ -83,5 +83,48 @@ TEST(EmitterEdges, MarkTheOutlinesOfEmitters) {
     }
 }
 
+// Half of a pixel's numbers go to its window, the other half to the rest,
+// weighed so that the pixel's expected value is kept: over an even grid of
+// numbers the weights average 1, and a region of the pixel takes its area.
+TEST(EmitterEdges, WindowsKeepThePixelsExpectedValue) {
+    const PixelWindow windows[] = {
+        {0.9f, 0, 1, 1}, {0, 0.2f, 0.1f, 0.3f}, {0.4f, 0.45f, 0.5f, 0.5f}, {0.2f, 0.9f, 0.3f, 1}};
+    const PixelWindow regions[] = {
+        {0, 0, 1, 1}, {0.9f, 0, 1, 0.5f}, {0.35f, 0.4f, 0.6f, 0.6f}, {0, 0, 0.3f, 0.3f}};
+    constexpr int kGrid = 256;
+    for (const PixelWindow &window : windows) {
+        SCOPED_TRACE(std::to_string(window.x0) + " " + std::to_string(window.y0));
+        double weights = 0, in_region[4] = {0, 0, 0, 0};
+        int outside = 0, astray = 0;
+        for (int i = 0; i < kGrid; ++i) {
+            for (int j = 0; j < kGrid; ++j) {
+                float jx = (static_cast<float>(i) + 0.5f) / kGrid;
+                float jy = (static_cast<float>(j) + 0.5f) / kGrid;
+                const bool to_window = jx < 0.5f;
+                const float weight = window.place(jx, jy);
+                const bool in_window =
+                    jx >= window.x0 && jx <= window.x1 && jy >= window.y0 && jy <= window.y1;
+                outside += jx >= 0 && jx < 1 && jy >= 0 && jy < 1 ? 0 : 1;
+                astray += to_window == in_window ? 0 : 1;
+                weights += weight;
+                for (int r = 0; r < 4; ++r) {
+                    const PixelWindow &g = regions[r];
+                    if (jx >= g.x0 && jx < g.x1 && jy >= g.y0 && jy < g.y1) {
+                        in_region[r] += weight;
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(outside, 0);
+        EXPECT_EQ(astray, 0);
+        EXPECT_NEAR(weights / (kGrid * kGrid), 1, 1e-3);
+        for (int r = 0; r < 4; ++r) {
+            const PixelWindow &g = regions[r];
+            EXPECT_NEAR(in_region[r] / (kGrid * kGrid), (g.x1 - g.x0) * (g.y1 - g.y0), 0.01)
+                << "region " << r;
+        }
+    }
+}
+
 } // namespace
 } // namespace oska::render::test
