@@ -8,12 +8,13 @@
 //   peer_bench mask SCENE.json OUT.raw WxH
 //     1 for each pixel where a camera ray on a 4x4 grid over the pixel meets
 //     an emitting object, else 0, as 32-bit floats;
-//   peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED [WxH] [bounds:N]
+//   peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED [WxH] [WAYS]
 //                     [adaptive:on|adaptive:off]
 //     one render on one thread (camera samples shared by error unless
 //     adaptive:off): the image as 32-bit floats, RGB, rows from
 //     the top, and on stdout "cpu SECONDS", the processor time of the render
-//     alone (not of loading the scene or building its geometry).
+//     alone (not of loading the scene or building its geometry). WAYS: see
+//     choose_sampling(); without, the earlier sampling (by area, evenly).
 #include "error.h"
 #include "files.h"
 #include "integrator.h"
@@ -101,6 +102,35 @@ int export_scene(const std::string &scene_file, const std::string &out_file) {
     return 0;
 }
 
+// A render's way of sampling from its words, joined by commas: "default"
+// (oska-render's own), "area" (the earlier: every light's samples at every
+// camera sample, by area), "bounds:N" or "choose:N" (N light samples a
+// camera sample, of each light or of all), "adaptive" (camera samples shared
+// by each pixel's error). Without "default", by area and evenly unless the
+// words say otherwise.
+void choose_sampling(const std::string &words, RenderSettings &settings) {
+    if (words == "default") {
+        return;
+    }
+    settings.light_sampling = LightSampling::area;
+    settings.adaptive = false;
+    std::size_t start = 0;
+    while (start <= words.size()) {
+        std::size_t end = std::min(words.find(',', start), words.size());
+        const std::string word = words.substr(start, end - start);
+        if (std::sscanf(word.c_str(), "bounds:%d", &settings.light_split) == 1) {
+            settings.light_sampling = LightSampling::bounds;
+        } else if (std::sscanf(word.c_str(), "choose:%d", &settings.light_split) == 1) {
+            settings.light_sampling = LightSampling::choose;
+        } else if (word == "adaptive") {
+            settings.adaptive = true;
+        } else if (word != "area") {
+            throw Error("unknown way of sampling '" + word + "'");
+        }
+        start = end + 1;
+    }
+}
+
 int render_raw(int argc, char **argv) {
     SceneRun run;
     double start = 0, spent = 0;
@@ -112,20 +142,12 @@ int render_raw(int argc, char **argv) {
         if (argc > 7) {
             std::sscanf(argv[7], "%dx%d", &settings.width, &settings.height);
         }
-        // "bounds:N": sampled by bounds, N light samples per camera sample;
-        // "choose:N": N in all, each picking its light;
-        // else by area, every light's samples at every camera sample.
-        settings.light_sampling = LightSampling::area;
-        if (argc > 8 && std::sscanf(argv[8], "bounds:%d", &settings.light_split) == 1) {
-            settings.light_sampling = LightSampling::bounds;
-        } else if (argc > 8 && std::sscanf(argv[8], "choose:%d", &settings.light_split) == 1) {
-            settings.light_sampling = LightSampling::choose;
+        if (argc > 8) {
+            choose_sampling(argv[8], settings);
+        } else {
+            settings.light_sampling = LightSampling::area;
+            settings.adaptive = false;
         }
-        const std::string adaptive = argc > 9 ? argv[9] : "adaptive:on";
-        if (adaptive != "adaptive:on" && adaptive != "adaptive:off") {
-            throw Error("expected adaptive:on or adaptive:off, got '" + adaptive + "'");
-        }
-        settings.adaptive = adaptive == "adaptive:on";
         start = cpu_seconds();
     };
     run.rendered = [&] { spent = cpu_seconds() - start; };
@@ -175,7 +197,7 @@ int main(int argc, char **argv) {
         if (mode == "mask" && argc == 5) {
             return emitter_mask(argv);
         }
-        if (mode == "render" && argc >= 7 && argc <= 10) {
+        if (mode == "render" && argc >= 7 && argc <= 9) {
             return render_raw(argc, argv);
         }
     } catch (const Error &e) {
@@ -185,6 +207,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: peer_bench export SCENE.json OUT.json\n"
                          "       peer_bench mask SCENE.json OUT.raw WxH\n"
                          "       peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED "
-                         "[WxH] [bounds:N] [adaptive:on|off]\n");
+                         "[WxH] [WAYS]\n");
     return 2;
 }
