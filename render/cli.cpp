@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -90,6 +91,21 @@ double parse_amount(const std::string &option, const std::string &text, double h
     return value;
 }
 
+// The place of `text` among `names`; a usage error naming them otherwise.
+std::size_t choice(const std::string &option, const std::string &text,
+                   std::initializer_list<const char *> names) {
+    std::string expected;
+    std::size_t i = 0;
+    for (const char *name : names) {
+        if (text == name) {
+            return i;
+        }
+        expected += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + std::string(name);
+        ++i;
+    }
+    throw Usage{option + ": expected " + expected + ", got '" + text + "'"};
+}
+
 Arguments parse(int argc, const char *const *argv) {
     Arguments args;
     for_each_word(argc, argv, [&](const std::string &arg, const Value &value) {
@@ -108,27 +124,16 @@ Arguments parse(int argc, const char *const *argv) {
             args.width = parse_whole_number("--size", size.substr(0, x), 1, 16384);
             args.height = parse_whole_number("--size", size.substr(x + 1), 1, 16384);
         } else if (arg == "--sampler") {
-            std::string kind = value();
-            if (kind != "sobol" && kind != "random") {
-                throw Usage{"--sampler: expected sobol or random, got '" + kind + "'"};
-            }
-            args.sampler = kind == "random" ? SamplerKind::random : SamplerKind::sobol;
+            args.sampler = choice(arg, value(), {"sobol", "random"}) == 1 ? SamplerKind::random
+                                                                          : SamplerKind::sobol;
         } else if (arg == "--light-sampling") {
-            std::string how = value();
-            if (how != "area" && how != "bounds" && how != "choose") {
-                throw Usage{"--light-sampling: expected area, bounds or choose, got '" + how + "'"};
-            }
-            args.light_sampling = how == "bounds"   ? LightSampling::bounds
-                                  : how == "choose" ? LightSampling::choose
-                                                    : LightSampling::area;
+            constexpr LightSampling kWays[] = {LightSampling::area, LightSampling::bounds,
+                                               LightSampling::choose};
+            args.light_sampling = kWays[choice(arg, value(), {"area", "bounds", "choose"})];
         } else if (arg == "--light-split") {
             args.light_split = parse_whole_number(arg, value(), 1, 65535);
         } else if (arg == "--adaptive") {
-            std::string how = value();
-            if (how != "on" && how != "off") {
-                throw Usage{"--adaptive: expected on or off, got '" + how + "'"};
-            }
-            args.adaptive = how == "on";
+            args.adaptive = choice(arg, value(), {"on", "off"}) == 0;
         } else if (arg == "--seed") {
             args.seed = static_cast<uint32_t>(whole_number(arg, value(), 0, UINT32_MAX));
         } else if (arg == "--time") {
