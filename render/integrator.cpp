@@ -53,9 +53,8 @@ struct alignas(64) DirectLightIntegrator {
         float distances[kBatch], receiver_cosines[kBatch], emission_dots[kBatch];
         float weights[kBatch]; // on the sample's light, for where it was drawn
     };
-    // The running probabilities of the clusters of a bounded emitter at the
-    // shading point.
-    float running[EmitterClusters::kMostClusters] = {};
+    // A bounded emitter's clusters as weighed for the shading point.
+    EmitterClusters::Weighing weighing;
 
     // Draws points into `batch` from the numbers: by area, or by bounds
     // with each point's weight.
@@ -67,7 +66,7 @@ struct alignas(64) DirectLightIntegrator {
         }
         const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
         for (int k = 0; k < n; ++k) {
-            weights[k] = emitter.clusters.choose(running, u1[k], &u1[k]);
+            weights[k] = emitter.clusters.choose(weighing, u1[k], &u1[k]);
         }
         emitter.sampler.sample(u1, u2, u3, n, batch);
     }
@@ -122,7 +121,7 @@ struct alignas(64) DirectLightIntegrator {
             return true;
         }
         const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
-        return emitter.clusters.weigh(at.position, at.normal, emitter.traits, running);
+        return emitter.clusters.weigh(at.position, at.normal, emitter.traits, weighing) > 0;
     }
 
     // Adds to `sum` what point `k` of the batch gives: the shader's colour
