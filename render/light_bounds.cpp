@@ -29,9 +29,12 @@ constexpr float kAreaShare = 0.1f;
 // The least a factor of a weight falls to where light can still arrive.
 constexpr float kFloor = 0.02f;
 
-// Halvings of a cluster into its parts: 2^kDepth = kWidth of them at most.
-constexpr int kDepth = 4;
-static_assert(1 << kDepth == EmitterClusters::kWidth);
+// Halvings of the emitter into its top clusters: 2^kTopDepth = kWidth of
+// them at most, weighed once for all of a shading point's samples; and of a
+// cluster into its parts, weighed at every sample that descends through it.
+constexpr int kTopDepth = 4;
+constexpr int kPartDepth = 2;
+static_assert(1 << kTopDepth == EmitterClusters::kWidth && kPartDepth <= kTopDepth);
 // Clusters of more triangles than this are split into parts.
 constexpr std::size_t kLeaf = 12;
 
@@ -57,24 +60,23 @@ int pick(const float *running, int lanes, float u) {
 // none can give light.
 float running_of(const float *low, const float *high, int lanes, const float *weights,
                  float *running) {
+    // Selects rather than branches: which clusters are open is as good as
+    // random to the processor.
     float total = 0, open_share = 0;
     int last = -1;
     for (int i = 0; i < lanes; ++i) {
-        if (weights[i] > 0) {
-            total += weights[i];
-            open_share += high[i] - low[i];
-            last = i;
-        }
+        const bool open = weights[i] > 0;
+        total += weights[i]; // 0 where shut
+        open_share += open ? high[i] - low[i] : 0.0f;
+        last = open ? i : last;
     }
     if (last < 0 || !(total > 0) || !(total <= FLT_MAX)) {
         return 0;
     }
+    const float by_weight = (1 - kAreaShare) / total, by_area = kAreaShare / open_share;
     float sum = 0;
     for (int i = 0; i < lanes; ++i) {
-        if (weights[i] > 0) {
-            sum += (1 - kAreaShare) * weights[i] / total +
-                   kAreaShare * (high[i] - low[i]) / open_share;
-        }
+        sum += weights[i] > 0 ? by_weight * weights[i] + by_area * (high[i] - low[i]) : 0.0f;
         running[i] = i >= last ? 1.0f : sum;
     }
     return total;
@@ -158,17 +160,19 @@ EmitterClusters::EmitterClusters(const Mesh &mesh) {
     }
     order_.resize(keys.size());
     std::iota(order_.begin(), order_.end(), 0u);
-    build(mesh, keys, 0, order_.size());
+    build(mesh, keys, 0, order_.size(), kTopDepth);
 }
 
 // Makes a block of the clusters the triangles from `begin` to `end` of
-// order_ split into, and the blocks of their parts in turn; gives its index.
-int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end) {
+// order_ split into (by `depth` halvings), and the blocks of their parts in
+// turn; gives its index.
+int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end,
+                           int depth) {
     const auto index = static_cast<int>(blocks_.size());
     blocks_.emplace_back();
     std::vector<std::size_t> ends;
     if (end > begin) {
-        split(keys, begin, end, kDepth, ends);
+        split(keys, begin, end, depth, ends);
     }
     std::size_t from = begin;
     for (std::size_t slot = 0; slot < ends.size(); ++slot) {
@@ -178,7 +182,7 @@ int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin
         block.first[slot] = static_cast<uint32_t>(from);
         block.count[slot] = static_cast<uint32_t>(count);
         // (building the parts adds blocks: `block` is not used past here)
-        const int parts = count > kLeaf ? build(mesh, keys, from, ends[slot]) : -1;
+        const int parts = count > kLeaf ? build(mesh, keys, from, ends[slot], kPartDepth) : -1;
         blocks_[static_cast<std::size_t>(index)].parts[slot] = parts;
         from = ends[slot];
     }
@@ -281,7 +285,7 @@ void EmitterClusters::set_shares(const AreaSampler &sampler) {
 // only where it can give nothing (see the header). One pass over the
 // fields, every value found for every cluster and then chosen, so that the
 // loop runs in vector registers.
-void EmitterClusters::weigh_block(const Block &b, const Weighing &at, float *weights) {
+void EmitterClusters::weigh_block(const Block &b, const Weighing &at, float *__restrict weights) {
     const Vec3 x = at.position, n = at.normal;
     // The decay law as powers of the inverse distance: 1, 1/d or 1/d^2.
     const int law = at.traits.law;

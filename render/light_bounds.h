@@ -1,10 +1,10 @@
 // Where a light's samples go when they follow what each part of the emitter
 // can give a shading point.
 //
-// An emitter's triangles are grouped into a tree of clusters: neighbours
-// that face about the same way, each cluster split into up to kWidth
-// smaller ones until a few triangles are left, each with a sphere around it
-// and a cone around its normals. At a shading point every cluster of a
+// An emitter's triangles are grouped into a tree of clusters of neighbours
+// that face about the same way: up to kWidth at the top, each split into a
+// few smaller ones until a few triangles are left, each with a sphere around
+// it and a cone around its normals. At a shading point every cluster of a
 // level gets a weight from its area, its distance and how it faces the
 // point; a sample picks a top cluster by weight, then one of its parts by
 // theirs, down to a leaf, and a point in the leaf by area. The sample's
@@ -89,12 +89,12 @@ class EmitterClusters {
         int lanes = 0; // the slots in use, rounded up to a whole number of groups
     };
     using Keys = std::vector<std::array<float, 6>>;
-    int build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end);
+    int build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end, int depth);
     void split(const Keys &keys, std::size_t begin, std::size_t end, int depth,
                std::vector<std::size_t> &bounds);
     static void bound(const Mesh &mesh, const uint32_t *triangles, std::size_t count, Block &block,
                       int slot);
-    static void weigh_block(const Block &block, const Weighing &at, float *weights);
+    static void weigh_block(const Block &block, const Weighing &at, float *__restrict weights);
 
     std::vector<uint32_t> order_;
     std::vector<Block> blocks_; // the top clusters first
