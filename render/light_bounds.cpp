@@ -260,6 +260,7 @@ void EmitterClusters::bound(const Mesh &mesh, const uint32_t *triangles, std::si
     block.centre_y[slot] = centre.y;
     block.centre_z[slot] = centre.z;
     block.radius[slot] = radius * 1.001f + 1e-6f * length(high - low) + 1e-6f;
+    block.inverse_radius[slot] = 1 / block.radius[slot]; // finite: the radius is at least 1e-6
     Cone cone = cone_around(normals);
     block.axis_x[slot] = cone.axis.x;
     block.axis_y[slot] = cone.axis.y;
@@ -301,12 +302,15 @@ void EmitterClusters::weigh_block(const Block &b, const Weighing &at, float *__r
         for (int i = group; i < group + kGroup; ++i) {
             const float tx = b.centre_x[i] - x.x, ty = b.centre_y[i] - x.y,
                         tz = b.centre_z[i] - x.z;
-            const float r = b.radius[i], share = b.high[i] - b.low[i];
+            // (every field read here, none only where a select needs it, so
+            // that the compiler may read them all at once)
+            const float r = b.radius[i], inverse_r = b.inverse_radius[i];
+            const float share = b.high[i] - b.low[i];
             const float cos_spread = b.cos_spread[i], sin_spread = b.sin_spread[i];
             const float d = std::sqrt(tx * tx + ty * ty + tz * tz);
             const float tolerance = 1e-4f * (d + r) + 1e-6f;
-            // (r > 0: the inverse reach is finite)
-            const float inverse_d = 1 / std::max(d, 1e-30f), inverse_reach = 1 / std::max(d, r);
+            const float inverse_d = 1 / std::max(d, 1e-30f);
+            const float inverse_reach = d > r ? inverse_d : inverse_r; // 1 / max(d, r)
             // The receiving side: some point of the sphere above the surface.
             const float rise = n.x * tx + n.y * ty + n.z * tz + r;
             const float slope = std::min(std::max(rise * inverse_d, kFloor), 1.0f);

@@ -77,7 +77,7 @@ class EmitterClusters {
     // Clusters side by side, field by field, padded with clusters of no area.
     struct Block {
         float centre_x[kWidth] = {}, centre_y[kWidth] = {}, centre_z[kWidth] = {};
-        float radius[kWidth] = {};
+        float radius[kWidth] = {}, inverse_radius[kWidth] = {};
         float axis_x[kWidth] = {}, axis_y[kWidth] = {}, axis_z[kWidth] = {}; // of the normal cone
         float cos_spread[kWidth] = {}, sin_spread[kWidth] = {}; // of its half angle; cos <= 0: none
         // The most a normal of the cone reaches from a point of the cluster
