@@ -36,7 +36,7 @@ constexpr int kTopDepth = 4;
 constexpr int kPartDepth = 2;
 static_assert(1 << kTopDepth == EmitterClusters::kWidth && kPartDepth <= kTopDepth);
 // Clusters of more triangles than this are split into parts.
-constexpr std::size_t kLeaf = 12;
+constexpr std::size_t kLeaf = 3;
 
 // The largest float below 1.
 constexpr float kBelowOne = 0.99999994f;
