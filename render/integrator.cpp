@@ -29,6 +29,90 @@ bool cancelled(const RenderSettings &settings) {
     return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
 }
 
+// Each light's clusters as weighed for a shading point (with `bounds` and
+// `choose`), and with `choose`, the running probabilities of the lights
+// themselves: by the total weight of a light's clusters times its
+// brightness and its sample count, with a quarter shared evenly over the
+// lights that can light the point, so that a light the weights misjudge is
+// still found.
+class LightWeights {
+  public:
+    LightWeights(const LitScene &scene, const std::vector<BoundedEmitter> &bounded,
+                 int default_samples)
+        : scene_(scene), bounded_(bounded), default_samples_(default_samples),
+          weighings_(bounded.size()), running_(bounded.size(), 0.0f) {}
+
+    const EmitterClusters::Weighing &of(int index) const {
+        return weighings_[static_cast<std::size_t>(index)];
+    }
+
+    // Weighs light `index`'s clusters for the point: the total of their
+    // weights, 0 when none can light it.
+    float weigh(int index, const SurfacePoint &at) {
+        const BoundedEmitter &emitter = bounded_[static_cast<std::size_t>(index)];
+        return emitter.clusters.weigh(at.position, at.normal, emitter.traits,
+                                      weighings_[static_cast<std::size_t>(index)]);
+    }
+
+    // Weighs every light but those of `own_object` (a light does not light
+    // its own object), and the lights among themselves. False when none can
+    // light the point.
+    bool weigh_all(const SurfacePoint &at, int own_object) {
+        float total = 0;
+        int open = 0;
+        for (std::size_t i = 0; i < running_.size(); ++i) {
+            const BoundLight &light = scene_.lights[i];
+            float weight = light.object != own_object ? weigh(static_cast<int>(i), at) : 0.0f;
+            if (weight > 0) {
+                const int samples = light.samples > 0 ? light.samples : default_samples_;
+                weight *= bounded_[i].traits.brightness * static_cast<float>(samples);
+                weight = weight > 0 && std::isfinite(weight) ? weight : FLT_MIN;
+                total += weight;
+                ++open;
+            }
+            running_[i] = weight;
+        }
+        if (open == 0) {
+            return false;
+        }
+        const float even = kEvenShare / static_cast<float>(open);
+        float sum = 0;
+        std::size_t last = 0;
+        for (std::size_t i = 0; i < running_.size(); ++i) {
+            if (running_[i] > 0) {
+                sum += even + (std::isfinite(total) ? (1 - kEvenShare) * running_[i] / total
+                                                    : (1 - kEvenShare) / static_cast<float>(open));
+                last = i;
+            }
+            running_[i] = sum;
+        }
+        std::fill(running_.begin() + static_cast<std::ptrdiff_t>(last), running_.end(), 1.0f);
+        return true;
+    }
+
+    // The light `u` picks after weigh_all(); `u` becomes what is left of it
+    // in [0, 1), and `weight` the sample's factor: 1 / its probability.
+    int pick(float &u, float &weight) const {
+        const int last = static_cast<int>(running_.size()) - 1;
+        int k = 0;
+        while (k < last && !(running_[static_cast<std::size_t>(k)] > u)) {
+            ++k;
+        }
+        const float before = k > 0 ? running_[static_cast<std::size_t>(k) - 1] : 0.0f;
+        const float probability = running_[static_cast<std::size_t>(k)] - before;
+        u = std::clamp((u - before) / probability, 0.0f, 0.99999994f);
+        weight = 1 / probability;
+        return k;
+    }
+
+  private:
+    const LitScene &scene_;
+    const std::vector<BoundedEmitter> &bounded_;
+    int default_samples_;
+    std::vector<EmitterClusters::Weighing> weighings_;
+    std::vector<float> running_;
+};
+
 // Estimates the light that reaches the camera directly from the object
 // lights, for one thread: it keeps that thread's counters and the vector
 // list it hands to the light shader. Each starts a cache line of its own, so
@@ -50,12 +134,7 @@ struct alignas(64) DirectLightIntegrator {
     DirectLightIntegrator(const LitScene &lit, const RenderSettings &render_settings,
                           const std::vector<BoundedEmitter> &emitters, int split_divisor)
         : scene(lit), settings(render_settings), bounded(emitters), divisor(split_divisor),
-          states(lit), running(emitters.size() * EmitterClusters::kMostClusters, 0.0f),
-          light_running(emitters.size(), 0.0f) {}
-
-    float *running_of(int index) {
-        return &running[static_cast<std::size_t>(index) * EmitterClusters::kMostClusters];
-    }
+          states(lit), light_weights(lit, emitters, render_settings.light_samples) {}
 
     // Of each point of a batch: its distance, the cosine at the receiver and
     // the emission dot product, which points from the shaded point to the
@@ -68,11 +147,7 @@ struct alignas(64) DirectLightIntegrator {
     // With camera samples shared by error: each pixel's window (see
     // emitter_edges.h); null: none.
     const PixelWindow *windows = nullptr;
-    // The running probabilities of the clusters of each light's emitter at
-    // the shading point (kMostClusters a light), and with `choose`, of the
-    // lights themselves.
-    std::vector<float> running;
-    std::vector<float> light_running;
+    LightWeights light_weights;
 
     // Draws points into `batch` from the numbers: by area, or by bounds
     // with each point's weight.
@@ -82,9 +157,8 @@ struct alignas(64) DirectLightIntegrator {
             return;
         }
         const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
-        const float *clusters = running_of(index);
         for (int k = 0; k < n; ++k) {
-            weights[k] *= emitter.clusters.choose(clusters, u1[k], &u1[k]);
+            weights[k] *= emitter.clusters.choose(light_weights.of(index), u1[k], &u1[k]);
         }
         emitter.sampler.sample(u1, u2, u3, n, batch);
     }
@@ -137,8 +211,7 @@ struct alignas(64) DirectLightIntegrator {
         if (bounded.empty()) {
             return true;
         }
-        const BoundedEmitter &emitter = bounded[static_cast<std::size_t>(index)];
-        return emitter.clusters.weigh(at.position, at.normal, emitter.traits, running_of(index));
+        return light_weights.weigh(index, at) > 0;
     }
 
     // Adds to `sum` what point `k` of the batch gives: the shader's colour
@@ -219,71 +292,12 @@ struct alignas(64) DirectLightIntegrator {
         return finite(sum) ? sum / (static_cast<float>(all) / static_cast<float>(divisor)) : Vec3{};
     }
 
-    // With `choose`: the probability of each light for the point, as a
-    // running sum into `light_running` (the last open light's is 1): by the
-    // total weight of its emitter's clusters times its brightness and its
-    // sample count, with a quarter shared evenly over the lights that can
-    // light the point, so that a light the weights misjudge is still found.
-    // False when none can; a light does not light its own object.
-    bool weigh_lights(const SurfacePoint &at, int own_object) {
-        const std::size_t n = scene.lights.size();
-        float total = 0;
-        int open = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const BoundLight &light = scene.lights[i];
-            float weight = 0;
-            if (light.object != own_object &&
-                bounded[i].clusters.weigh(at.position, at.normal, bounded[i].traits,
-                                          running_of(static_cast<int>(i)), &weight)) {
-                const int samples = light.samples > 0 ? light.samples : settings.light_samples;
-                weight *= bounded[i].traits.brightness * static_cast<float>(samples);
-                weight = weight > 0 && std::isfinite(weight) ? weight : FLT_MIN;
-                total += weight;
-                ++open;
-            }
-            light_running[i] = weight;
-        }
-        if (open == 0) {
-            return false;
-        }
-        float sum = 0;
-        std::size_t last = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (light_running[i] > 0) {
-                sum += kEvenShare / static_cast<float>(open) +
-                       (std::isfinite(total) ? (1 - kEvenShare) * light_running[i] / total
-                                             : (1 - kEvenShare) / static_cast<float>(open));
-                last = i;
-            }
-            light_running[i] = sum;
-        }
-        for (std::size_t i = last; i < n; ++i) {
-            light_running[i] = 1;
-        }
-        return true;
-    }
-
-    // The light `u` picks by `light_running`; `u` becomes what is left of it
-    // in [0, 1), and `weight` the sample's factor: 1 / its probability.
-    int choose_light(float &u, float &weight) const {
-        const int last = static_cast<int>(light_running.size()) - 1;
-        int k = 0;
-        while (k < last && !(light_running[static_cast<std::size_t>(k)] > u)) {
-            ++k;
-        }
-        const float before = k > 0 ? light_running[static_cast<std::size_t>(k) - 1] : 0.0f;
-        const float probability = light_running[static_cast<std::size_t>(k)] - before;
-        u = std::clamp((u - before) / probability, 0.0f, 0.99999994f);
-        weight = 1 / probability;
-        return k;
-    }
-
     // With `choose`: the irradiance from every light but those of
     // `own_object`, from `light_split` samples in all at this camera sample,
-    // each on the light it picks (see weigh_lights()).
+    // each on the light it picks (see LightWeights).
     Vec3 chosen_irradiance(const SurfacePoint &at, int own_object, PixelSampler &sampler,
                            uint32_t camera_index) {
-        if (!weigh_lights(at, own_object)) {
+        if (!light_weights.weigh_all(at, own_object)) {
             return {};
         }
         const int count = settings.light_split;
@@ -297,7 +311,7 @@ struct alignas(64) DirectLightIntegrator {
             int light_of[kBatch];
             sampler.light_samples(sequence, first + static_cast<uint32_t>(i), n, u1, u2, u3);
             for (int k = 0; k < n; ++k) {
-                light_of[k] = choose_light(u1[k], weights[k]);
+                light_of[k] = light_weights.pick(u1[k], weights[k]);
             }
             // The samples of each light go to it together, in one batch.
             bool taken[kBatch] = {};

@@ -1,6 +1,7 @@
 #include "light_bounds.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -38,9 +39,107 @@ float brightness_of(const oskacolor_params *params) {
 }
 
 // Of the samples, the share that follows area alone, whatever the weights.
-constexpr float kAreaShare = 0.25f;
+constexpr float kAreaShare = 0.1f;
 // The least a factor of a weight falls to where light can still arrive.
 constexpr float kFloor = 0.02f;
+
+// Halvings of the emitter into its top clusters: 2^kTopDepth = kWidth of
+// them at most, weighed once for all of a shading point's samples; and of a
+// cluster into its parts, weighed at every sample that descends through it.
+constexpr int kTopDepth = 4;
+constexpr int kPartDepth = 2;
+static_assert(1 << kTopDepth == EmitterClusters::kWidth && kPartDepth <= kTopDepth);
+// Clusters of more triangles than this are split into parts.
+constexpr std::size_t kLeaf = 3;
+
+// The largest float below 1.
+constexpr float kBelowOne = 0.99999994f;
+
+// Clusters are weighed in groups of this many, a vector register's floats.
+constexpr int kGroup = 4;
+
+// The index of the first of `running` (`lanes` entries, the last 1) above
+// `u`, in [0, 1).
+int pick(const float *running, int lanes, float u) {
+    int k = 0;
+    for (int i = 0; i + 1 < lanes; ++i) {
+        k += running[i] <= u ? 1 : 0;
+    }
+    return k;
+}
+
+// The running probabilities of a block's clusters from their weights, into
+// `running`: a share follows area among those that can give light, the rest
+// the weights. Gives the sum of the weights; 0 (and `running` unset) when
+// none can give light.
+float running_of(const float *low, const float *high, int lanes, const float *weights,
+                 float *running) {
+    // Selects rather than branches: which clusters are open is as good as
+    // random to the processor.
+    float total = 0, open_share = 0;
+    int last = -1;
+    for (int i = 0; i < lanes; ++i) {
+        const bool open = weights[i] > 0;
+        total += weights[i]; // 0 where shut
+        open_share += open ? high[i] - low[i] : 0.0f;
+        last = open ? i : last;
+    }
+    if (last < 0 || !(total > 0) || !(total <= FLT_MAX)) {
+        return 0;
+    }
+    const float by_weight = (1 - kAreaShare) / total, by_area = kAreaShare / open_share;
+    float sum = 0;
+    for (int i = 0; i < lanes; ++i) {
+        sum += weights[i] > 0 ? by_weight * weights[i] + by_area * (high[i] - low[i]) : 0.0f;
+        running[i] = i >= last ? 1.0f : sum;
+    }
+    return total;
+}
+
+struct Cone {
+    Vec3 axis;
+    float cos_spread = -1; // of its half angle; -1: no cone narrower than a half space
+};
+
+Cone cone_around(const std::vector<Vec3> &normals) {
+    Cone cone;
+    Vec3 sum;
+    for (Vec3 n : normals) {
+        sum += n;
+    }
+    if (dot(sum, sum) > 1e-12f) {
+        cone.axis = normalize(sum);
+        float spread = 1;
+        for (Vec3 n : normals) {
+            spread = std::min(spread, dot(cone.axis, n));
+        }
+        spread -= 1e-3f;
+        cone.cos_spread = spread > 0 ? spread : -1;
+    }
+    return cone;
+}
+
+// The largest dot product of a normal of `cone` with the way from a vertex
+// of the triangles to `centre`. It is also the largest from any of their
+// points: the greatest over the cone, a maximum of linear functions of the
+// point, is convex in it and so peaks at a corner.
+float lift_of(const Mesh &mesh, const uint32_t *triangles, std::size_t count, Vec3 centre,
+              const Cone &cone) {
+    const float spread = std::acos(std::clamp(cone.cos_spread, -1.0f, 1.0f));
+    float lift = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t *v = &mesh.indices[3 * static_cast<std::size_t>(triangles[i])];
+        for (int k = 0; k < 3; ++k) {
+            Vec3 way = centre - mesh.positions[v[k]];
+            float size = length(way);
+            if (size > 0) {
+                float angle = std::acos(std::clamp(dot(cone.axis, way) / size, -1.0f, 1.0f));
+                lift = std::max(lift, size * std::cos(std::max(0.0f, angle - spread)));
+            }
+        }
+    }
+    return lift;
+}
 
 Vec3 centroid(const Mesh &mesh, uint32_t t) {
     const uint32_t *v = &mesh.indices[3 * static_cast<std::size_t>(t)];
@@ -67,75 +166,91 @@ LightTraits traits_of(const oskacolor_params *params) {
 }
 
 EmitterClusters::EmitterClusters(const Mesh &mesh) {
-    std::vector<uint32_t> triangles(mesh.triangle_count());
-    std::iota(triangles.begin(), triangles.end(), 0u);
-    // Leaves of more than `leaf` triangles are halved: at most twice as many
-    // leaves as kMostClusters / 2, each more than leaf / 2.
-    std::size_t leaf =
-        std::max<std::size_t>(1, (triangles.size() + kMostClusters / 2 - 1) / (kMostClusters / 2));
-    split(mesh, triangles, 0, triangles.size(), leaf);
-    order_ = std::move(triangles);
+    Keys keys(mesh.triangle_count());
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        Vec3 c = centroid(mesh, static_cast<uint32_t>(t));
+        Vec3 n = flat_normal(mesh, static_cast<uint32_t>(t));
+        n = dot(n, n) > 0 ? normalize(n) : Vec3{};
+        keys[t] = {c.x, c.y, c.z, n.x, n.y, n.z};
+    }
+    order_.resize(keys.size());
+    std::iota(order_.begin(), order_.end(), 0u);
+    build(mesh, keys, 0, order_.size(), kTopDepth);
 }
 
-// Halves the triangles from `begin` to `end` across their widest extent, in
-// position and in normal (scaled to the mesh's size), until each part is a
-// leaf: neighbours that face alike.
-void EmitterClusters::split(const Mesh &mesh, std::vector<uint32_t> &triangles, std::size_t begin,
-                            std::size_t end, std::size_t leaf) {
-    if (end - begin <= leaf) {
-        add_cluster(mesh, triangles, begin, end);
+// Makes a block of the clusters the triangles from `begin` to `end` of
+// order_ split into (by `depth` halvings), and the blocks of their parts in
+// turn; gives its index.
+int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end,
+                           int depth) {
+    const auto index = static_cast<int>(blocks_.size());
+    blocks_.emplace_back();
+    std::vector<std::size_t> ends;
+    if (end > begin) {
+        split(keys, begin, end, depth, ends);
+    }
+    std::size_t from = begin;
+    for (std::size_t slot = 0; slot < ends.size(); ++slot) {
+        const std::size_t count = ends[slot] - from;
+        Block &block = blocks_[static_cast<std::size_t>(index)];
+        bound(mesh, &order_[from], count, block, static_cast<int>(slot));
+        block.first[slot] = static_cast<uint32_t>(from);
+        block.count[slot] = static_cast<uint32_t>(count);
+        // (building the parts adds blocks: `block` is not used past here)
+        const int parts = count > kLeaf ? build(mesh, keys, from, ends[slot], kPartDepth) : -1;
+        blocks_[static_cast<std::size_t>(index)].parts[slot] = parts;
+        from = ends[slot];
+    }
+    const auto used = static_cast<int>(ends.size());
+    blocks_[static_cast<std::size_t>(index)].lanes = (used + kGroup - 1) / kGroup * kGroup;
+    return index;
+}
+
+// Halves the triangles from `begin` to `end` of order_ across the widest
+// extent of their keys, in position and in normal (scaled to the part's
+// size), `depth` times or down to single triangles: neighbours that face
+// alike. The end of each part goes into `ends`.
+void EmitterClusters::split(const Keys &keys, std::size_t begin, std::size_t end, int depth,
+                            std::vector<std::size_t> &ends) {
+    if (depth == 0 || end - begin <= 1) {
+        ends.push_back(end);
         return;
     }
-    float low[6], high[6];
-    std::fill(low, low + 6, INFINITY);
-    std::fill(high, high + 6, -INFINITY);
-    auto key = [&](uint32_t t, float out[6]) {
-        Vec3 c = centroid(mesh, t), n = normalize(flat_normal(mesh, t));
-        float k[6] = {c.x, c.y, c.z, n.x, n.y, n.z};
-        std::copy(k, k + 6, out);
-    };
+    std::array<float, 6> low, high;
+    low.fill(INFINITY);
+    high.fill(-INFINITY);
     for (std::size_t i = begin; i < end; ++i) {
-        float k[6];
-        key(triangles[i], k);
-        for (int a = 0; a < 6; ++a) {
-            low[a] = std::min(low[a], k[a]);
-            high[a] = std::max(high[a], k[a]);
+        for (std::size_t a = 0; a < 6; ++a) {
+            low[a] = std::min(low[a], keys[order_[i]][a]);
+            high[a] = std::max(high[a], keys[order_[i]][a]);
         }
     }
     float size = std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
-    int axis = 0;
-    for (int a = 1; a < 6; ++a) {
-        float scale = a < 3 ? 1 : size;
-        if ((high[a] - low[a]) * scale > (high[axis] - low[axis]) * (axis < 3 ? 1 : size)) {
+    auto extent = [&](std::size_t a) { return (high[a] - low[a]) * (a < 3 ? 1 : size); };
+    std::size_t axis = 0;
+    for (std::size_t a = 1; a < 6; ++a) {
+        if (extent(a) > extent(axis)) {
             axis = a;
         }
     }
     std::size_t middle = begin + (end - begin) / 2;
-    std::nth_element(triangles.begin() + static_cast<std::ptrdiff_t>(begin),
-                     triangles.begin() + static_cast<std::ptrdiff_t>(middle),
-                     triangles.begin() + static_cast<std::ptrdiff_t>(end),
-                     [&](uint32_t a, uint32_t b) {
-                         float ka[6], kb[6];
-                         key(a, ka);
-                         key(b, kb);
-                         return ka[axis] < kb[axis] || (ka[axis] == kb[axis] && a < b);
-                     });
-    split(mesh, triangles, begin, middle, leaf);
-    split(mesh, triangles, middle, end, leaf);
+    auto at = [this](std::size_t i) { return order_.begin() + static_cast<std::ptrdiff_t>(i); };
+    std::nth_element(at(begin), at(middle), at(end), [&](uint32_t a, uint32_t b) {
+        return keys[a][axis] < keys[b][axis] || (keys[a][axis] == keys[b][axis] && a < b);
+    });
+    split(keys, begin, middle, depth - 1, ends);
+    split(keys, middle, end, depth - 1, ends);
 }
 
-// The sphere around the triangles from `begin` to `end` and the cone around
-// every normal a point on them can have: their vertex normals, and their own,
-// which a point takes where its vertex normals cancel out. Both are widened
-// a little against rounding.
-void EmitterClusters::add_cluster(const Mesh &mesh, const std::vector<uint32_t> &triangles,
-                                  std::size_t begin, std::size_t end) {
-    Cluster c;
-    c.first = static_cast<uint32_t>(begin);
-    c.count = static_cast<uint32_t>(end - begin);
+// The sphere around `count` triangles and the cone around every normal a
+// point on them can have: their vertex normals, and their own, which a point
+// takes where its vertex normals cancel out. Both are widened a little
+// against rounding.
+void EmitterClusters::bound(const Mesh &mesh, const uint32_t *triangles, std::size_t count,
+                            Block &block, int slot) {
     Vec3 low{INFINITY, INFINITY, INFINITY}, high{-INFINITY, -INFINITY, -INFINITY};
     std::vector<Vec3> normals;
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const uint32_t *v = &mesh.indices[3 * static_cast<std::size_t>(triangles[i])];
         for (int k = 0; k < 3; ++k) {
             Vec3 p = mesh.positions[v[k]];
@@ -148,131 +263,135 @@ void EmitterClusters::add_cluster(const Mesh &mesh, const std::vector<uint32_t> 
             normals.push_back(normalize(own));
         }
     }
-    c.centre = (low + high) * 0.5f;
-    for (std::size_t i = begin; i < end; ++i) {
+    Vec3 centre = (low + high) * 0.5f;
+    float radius = 0;
+    for (std::size_t i = 0; i < count; ++i) {
         const uint32_t *v = &mesh.indices[3 * static_cast<std::size_t>(triangles[i])];
         for (int k = 0; k < 3; ++k) {
-            c.radius = std::max(c.radius, length(mesh.positions[v[k]] - c.centre));
+            radius = std::max(radius, length(mesh.positions[v[k]] - centre));
         }
     }
-    c.radius = c.radius * 1.001f + 1e-6f * length(high - low) + 1e-6f;
-    Vec3 sum;
-    for (Vec3 n : normals) {
-        sum += n;
-    }
-    if (dot(sum, sum) > 1e-12f) {
-        c.axis = normalize(sum);
-        float spread = 1;
-        for (Vec3 n : normals) {
-            spread = std::min(spread, dot(c.axis, n));
-        }
-        spread -= 1e-3f;
-        if (spread > 0) {
-            c.cos_spread = spread;
-            c.sin_spread = std::sqrt(std::max(0.0f, 1 - spread * spread));
-        }
-    }
-    clusters_.push_back(c);
+    block.centre_x[slot] = centre.x;
+    block.centre_y[slot] = centre.y;
+    block.centre_z[slot] = centre.z;
+    block.radius[slot] = radius * 1.001f + 1e-6f * length(high - low) + 1e-6f;
+    block.inverse_radius[slot] = 1 / block.radius[slot]; // finite: the radius is at least 1e-6
+    Cone cone = cone_around(normals);
+    block.axis_x[slot] = cone.axis.x;
+    block.axis_y[slot] = cone.axis.y;
+    block.axis_z[slot] = cone.axis.z;
+    block.cos_spread[slot] = cone.cos_spread;
+    block.sin_spread[slot] = std::sqrt(std::max(0.0f, 1 - cone.cos_spread * cone.cos_spread));
+    block.lift[slot] =
+        lift_of(mesh, triangles, count, centre, cone) * 1.001f + 1e-6f * length(high - low) + 1e-6f;
 }
 
 void EmitterClusters::set_shares(const AreaSampler &sampler) {
-    for (Cluster &c : clusters_) {
-        c.low = c.first > 0 ? sampler.running_share(c.first - 1) : 0.0f;
-        c.high = sampler.running_share(c.first + c.count - 1);
+    for (Block &block : blocks_) {
+        for (int i = 0; i < kWidth; ++i) {
+            if (block.count[i] > 0) {
+                block.low[i] = block.first[i] > 0 ? sampler.running_share(block.first[i] - 1) : 0;
+                block.high[i] = sampler.running_share(block.first[i] + block.count[i] - 1);
+            }
+        }
     }
 }
 
-// What a cluster can give the point, up to a factor: zero only where it can
-// give nothing (see the header).
-float EmitterClusters::weight_of(const Cluster &c, Vec3 position, Vec3 normal,
-                                 const LightTraits &traits) const {
-    const float share = c.high - c.low;
-    if (!(share > 0)) {
-        return 0; // the sampler never lands on a cluster of no area
-    }
-    Vec3 to_centre = c.centre - position;
-    float d = length(to_centre);
-    float tolerance = 1e-4f * (d + c.radius) + 1e-6f;
-    // The receiving side: no point of the sphere above the surface.
-    float rise = dot(normal, to_centre) + c.radius;
-    if (rise < -tolerance) {
-        return 0;
-    }
-    float receiver = d > c.radius ? std::clamp(rise / d, kFloor, 1.0f) : 1.0f;
-    float emitter = 1;
-    if (traits.front_only && c.cos_spread > 0 && d > 0) {
-        // The largest dot product of a normal of the cone with the direction
-        // from a point of the sphere to the shading point, times the distance.
-        float cos_angle = -dot(c.axis, to_centre) / d;
-        float cos_gap =
-            cos_angle >= c.cos_spread
-                ? 1.0f
-                : cos_angle * c.cos_spread +
-                      std::sqrt(std::max(0.0f, 1 - cos_angle * cos_angle)) * c.sin_spread;
-        float facing = d * cos_gap + c.radius;
-        if (facing < -tolerance) {
-            return 0;
+// What each cluster of `block` can give the point, up to a factor: zero
+// only where it can give nothing (see the header). One pass over the
+// fields, every value found for every cluster and then chosen, so that the
+// loop runs in vector registers.
+void EmitterClusters::weigh_block(const Block &b, const Weighing &at, float *__restrict weights) {
+    const Vec3 x = at.position, n = at.normal;
+    // The decay law as powers of the inverse distance: 1, 1/d or 1/d^2.
+    const int law = at.traits.law;
+    const float linear =
+        law == OSKA_DECAY_PHYSICAL || law == OSKA_DECAY_INVERSE_POWER || law == OSKA_DECAY_LINEAR
+            ? 1.0f
+            : 0.0f;
+    const float square =
+        law == OSKA_DECAY_PHYSICAL || law == OSKA_DECAY_INVERSE_POWER ? 1.0f : 0.0f;
+    const bool front_only = at.traits.front_only;
+    // Groups of a fixed size, each a loop the compiler runs in vector registers.
+    for (int group = 0; group < b.lanes; group += kGroup) {
+        for (int i = group; i < group + kGroup; ++i) {
+            const float tx = b.centre_x[i] - x.x, ty = b.centre_y[i] - x.y,
+                        tz = b.centre_z[i] - x.z;
+            // (every field read here, none only where a select needs it, so
+            // that the compiler may read them all at once)
+            const float r = b.radius[i], inverse_r = b.inverse_radius[i];
+            const float share = b.high[i] - b.low[i];
+            const float cos_spread = b.cos_spread[i], sin_spread = b.sin_spread[i];
+            const float d = std::sqrt(tx * tx + ty * ty + tz * tz);
+            const float tolerance = 1e-4f * (d + r) + 1e-6f;
+            const float inverse_d = 1 / std::max(d, 1e-30f);
+            const float inverse_reach = d > r ? inverse_d : inverse_r; // 1 / max(d, r)
+            // The receiving side: some point of the sphere above the surface.
+            const float rise = n.x * tx + n.y * ty + n.z * tz + r;
+            const float slope = std::min(std::max(rise * inverse_d, kFloor), 1.0f);
+            const float receiver = d > r ? slope : 1.0f;
+            // The largest dot product of a normal of the cone with the direction
+            // from a point of the sphere to the shading point, times the distance.
+            const float cos_angle =
+                -(b.axis_x[i] * tx + b.axis_y[i] * ty + b.axis_z[i] * tz) * inverse_d;
+            const float sin_angle = std::sqrt(std::max(0.0f, 1 - cos_angle * cos_angle));
+            const float cos_outside = cos_angle * cos_spread + sin_angle * sin_spread;
+            const float cos_gap = cos_angle >= cos_spread ? 1.0f : cos_outside;
+            const float facing = d * cos_gap + b.lift[i];
+            // Bitwise, not short-circuit: no branch in the loop.
+            const bool faces = front_only & (cos_spread > 0) & (d > 0);
+            const float towards = std::min(std::max(facing * inverse_reach, kFloor), 1.0f);
+            const float emitter = faces ? towards : 1.0f;
+            const float falloff =
+                (1 + linear * (inverse_reach - 1)) * (1 + square * (inverse_reach - 1));
+            const float weight = share * receiver * emitter * falloff;
+            const bool open = (share > 0) & (rise >= -tolerance) &
+                              (!faces | (facing >= -tolerance)) &
+                              (weight <= FLT_MAX); // not NaN either
+            weights[i] = open ? weight : 0.0f;
         }
-        emitter = std::clamp(facing / std::max(d, c.radius), kFloor, 1.0f);
     }
-    float falloff = 1;
-    float reach = std::max(d, c.radius);
-    if (traits.law == OSKA_DECAY_PHYSICAL || traits.law == OSKA_DECAY_INVERSE_POWER) {
-        falloff = 1 / (reach * reach);
-    } else if (traits.law == OSKA_DECAY_LINEAR) {
-        falloff = 1 / reach;
-    }
-    return share * receiver * emitter * falloff;
 }
 
-bool EmitterClusters::weigh(Vec3 position, Vec3 normal, const LightTraits &traits, float *running,
-                            float *total_weight) const {
-    const int n = size();
-    float weights[kMostClusters];
-    float total = 0, open_share = 0;
-    int last = -1;
-    for (int i = 0; i < n; ++i) {
-        weights[i] = weight_of(clusters_[static_cast<std::size_t>(i)], position, normal, traits);
-        if (weights[i] > 0 && std::isfinite(weights[i])) {
-            total += weights[i];
-            open_share += clusters_[static_cast<std::size_t>(i)].high -
-                          clusters_[static_cast<std::size_t>(i)].low;
-            last = i;
-        } else {
-            weights[i] = 0;
-        }
-    }
-    if (last < 0 || !(total > 0) || !std::isfinite(total)) {
-        return false;
-    }
-    if (total_weight != nullptr) {
-        *total_weight = total;
-    }
-    float sum = 0;
-    for (int i = 0; i < n; ++i) {
-        const Cluster &c = clusters_[static_cast<std::size_t>(i)];
-        if (weights[i] > 0) {
-            sum +=
-                (1 - kAreaShare) * weights[i] / total + kAreaShare * (c.high - c.low) / open_share;
-        }
-        running[i] = i >= last ? 1.0f : sum;
-    }
-    return true;
+float EmitterClusters::weigh(Vec3 position, Vec3 normal, const LightTraits &traits,
+                             Weighing &weighing) const {
+    weighing.position = position;
+    weighing.normal = normal;
+    weighing.traits = traits;
+    float weights[kWidth];
+    const Block &top = blocks_.front();
+    weigh_block(top, weighing, weights);
+    return running_of(top.low, top.high, top.lanes, weights, weighing.running);
 }
 
-float EmitterClusters::choose(const float *running, float u, float *area_u) const {
-    int k = 0;
-    const int last = size() - 1;
-    while (k < last && !(running[k] > u)) {
-        ++k;
+float EmitterClusters::choose(const Weighing &at, float u, float *area_u) const {
+    const float *running = at.running;
+    float weights[kWidth], parts_running[kWidth];
+    double v = u, probability = 1;
+    const Block *block = &blocks_.front();
+    for (;;) {
+        const int k = pick(running, block->lanes, static_cast<float>(v));
+        const double before = k > 0 ? running[k - 1] : 0.0;
+        const double p = running[k] - before;
+        probability *= p;
+        // (below 1 as a float too, or the next pick could fall past the end)
+        v = std::clamp((v - before) / p, 0.0, static_cast<double>(kBelowOne));
+        if (const int parts = block->parts[k]; parts >= 0) {
+            const Block &next = blocks_[static_cast<std::size_t>(parts)];
+            weigh_block(next, at, weights);
+            if (running_of(next.low, next.high, next.lanes, weights, parts_running) > 0) {
+                running = parts_running;
+                block = &next;
+                continue;
+            }
+            // None of its parts can give light, nor then any sample of it.
+        }
+        // A leaf: a point in it by area.
+        const float low = block->low[k], high = block->high[k];
+        const float mapped = low + static_cast<float>(v) * (high - low);
+        *area_u = std::clamp(mapped, low, std::nextafter(high, 0.0f));
+        return static_cast<float>((high - low) / probability);
     }
-    float before = k > 0 ? running[k - 1] : 0.0f;
-    float probability = running[k] - before;
-    const Cluster &c = clusters_[static_cast<std::size_t>(k)];
-    float rest = std::clamp((u - before) / probability, 0.0f, 0.99999994f);
-    float mapped = c.low + rest * (c.high - c.low);
-    *area_u = std::clamp(mapped, c.low, std::nextafter(c.high, 0.0f));
-    return (c.high - c.low) / probability;
 }
 
 BoundedEmitter::BoundedEmitter(const Mesh &mesh, const oskacolor_params *params)

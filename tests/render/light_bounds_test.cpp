@@ -41,6 +41,17 @@ Mesh moved(Mesh mesh, Vec3 by) {
     return mesh;
 }
 
+// The same surface facing the other way: normals and winding turned.
+Mesh inside_out(Mesh mesh) {
+    for (Vec3 &n : mesh.normals) {
+        n = n * -1.0f;
+    }
+    for (std::size_t t = 0; t + 2 < mesh.indices.size(); t += 3) {
+        std::swap(mesh.indices[t + 1], mesh.indices[t + 2]);
+    }
+    return mesh;
+}
+
 TEST(LightBounds, WeightedSamplesKeepTheExpectedLight) {
     const struct {
         const char *name;
@@ -51,8 +62,14 @@ TEST(LightBounds, WeightedSamplesKeepTheExpectedLight) {
          make_sphere(0.5f, 24),
          {true, OSKA_DECAY_PHYSICAL}},
         {"faceted sphere, both sides", make_sphere(0.5f, 24), {false, 0}},
+        // Clusters of clusters of clusters: three levels to descend.
+        {"fine sphere, front only, physical", make_sphere(0.45f, 64), {true, OSKA_DECAY_PHYSICAL}},
         {"box, front only, linear", make_box({1.0f, 0.2f, 0.6f}), {true, OSKA_DECAY_LINEAR}},
         {"quad, front only", moved(make_quad(0.6f, 0.6f), {0, 0.3f, 0}), {true, 0}},
+        // Hollow: a point of a cluster can face what its centre does not.
+        {"inside of a sphere, front only",
+         inside_out(make_sphere(1.5f, 16)),
+         {true, OSKA_DECAY_PHYSICAL}},
         {"coarse sphere, front only", make_sphere(0.8f, 6), {true, OSKA_DECAY_INVERSE_POWER}},
     };
     Random random(12345);
@@ -74,8 +91,8 @@ TEST(LightBounds, WeightedSamplesKeepTheExpectedLight) {
             Vec3 x = unit() * (0.2f + 3.0f * random.uniform() * random.uniform());
             Vec3 n = point % 3 == 0 ? normalize(x * -1.0f) : unit();
             SCOPED_TRACE(std::string(e.name) + ", point " + std::to_string(point));
-            float running[EmitterClusters::kMostClusters];
-            bool open = bounded.clusters.weigh(x, n, e.traits, running);
+            EmitterClusters::Weighing weighing;
+            bool open = bounded.clusters.weigh(x, n, e.traits, weighing) > 0;
             double area_sum = 0, bounds_sum = 0, area_squares = 0, bounds_squares = 0;
             for (int k = 0; k < kSamples; ++k) {
                 float u1 = random.uniform(), u2 = random.uniform(), u3 = random.uniform();
@@ -86,7 +103,7 @@ TEST(LightBounds, WeightedSamplesKeepTheExpectedLight) {
                 area_squares += a * a;
                 if (open) {
                     float v1 = random.uniform(), v2 = random.uniform(), v3 = random.uniform();
-                    float weight = bounded.clusters.choose(running, v1, &v1);
+                    float weight = bounded.clusters.choose(weighing, v1, &v1);
                     bounded.sampler.sample(&v1, &v2, &v3, 1, &p);
                     double b = weight * contribution(x, n, p, e.traits.front_only);
                     bounds_sum += b;
