@@ -29,6 +29,32 @@ bool cancelled(const RenderSettings &settings) {
     return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
 }
 
+// The first sample of camera sample `camera_index`'s block. Each shading
+// point's samples take a block of the sequence whose size is a power of two
+// and whose start is a multiple of it: such a block is spread evenly on its
+// own, and a point's samples are a scrambled choice from it.
+uint32_t block_start(int count, uint32_t camera_index) {
+    uint32_t block = 1;
+    while (block < static_cast<uint32_t>(count)) {
+        block <<= 1;
+    }
+    return camera_index * block;
+}
+
+// A light's `all` samples at a shading point are split over `divisor`
+// camera samples, each sample counting as one of all / divisor: camera
+// sample `camera_index` takes its share (some may take none) from the block
+// the widest share needs.
+struct Share {
+    int count;
+    uint32_t first;
+};
+Share share_of(int all, uint32_t camera_index, int divisor) {
+    const auto j = static_cast<int>(camera_index % static_cast<uint32_t>(divisor));
+    const int widest = (all + divisor - 1) / divisor;
+    return {all * (j + 1) / divisor - all * j / divisor, block_start(widest, camera_index)};
+}
+
 // Each light's clusters as weighed for a shading point (with `bounds` and
 // `choose`), and with `choose`, the running probabilities of the lights
 // themselves: by the total weight of a light's clusters times its
@@ -179,32 +205,6 @@ struct alignas(64) DirectLightIntegrator {
         }
     }
 
-    // The first sample of camera sample `camera_index`'s block. Each shading
-    // point's samples take a block of the sequence whose size is a power of
-    // two and whose start is a multiple of it: such a block is spread evenly
-    // on its own, and a point's samples are a scrambled choice from it.
-    static uint32_t block_start(int count, uint32_t camera_index) {
-        uint32_t block = 1;
-        while (block < static_cast<uint32_t>(count)) {
-            block <<= 1;
-        }
-        return camera_index * block;
-    }
-
-    // A light's `all` samples at a shading point are split over `divisor`
-    // camera samples, each sample counting as one of all / divisor: camera
-    // sample `camera_index` takes its share (some may take none) from the
-    // block the widest share needs.
-    struct Share {
-        int count;
-        uint32_t first;
-    };
-    Share share_of(int all, uint32_t camera_index) const {
-        const auto j = static_cast<int>(camera_index % static_cast<uint32_t>(divisor));
-        const int widest = (all + divisor - 1) / divisor;
-        return {all * (j + 1) / divisor - all * j / divisor, block_start(widest, camera_index)};
-    }
-
     // False when no part of light `index`'s emitter can light the point;
     // with `bounds`, weighs its clusters for the point as well.
     bool may_light(int index, const SurfacePoint &at) {
@@ -271,7 +271,7 @@ struct alignas(64) DirectLightIntegrator {
                     uint32_t camera_index) {
         const BoundLight &light = scene.lights[static_cast<std::size_t>(index)];
         const int all = light.samples > 0 ? light.samples : settings.light_samples;
-        const Share share = share_of(all, camera_index);
+        const Share share = share_of(all, camera_index, divisor);
         if (share.count == 0 || !may_light(index, at)) {
             return {}; // no samples here, or no part of the emitter can light the point
         }
@@ -362,55 +362,57 @@ struct alignas(64) DirectLightIntegrator {
         }
         return result + albedo(*scene.scene, object, point.uv) * irradiance_sum;
     }
+};
 
-    // Adds the samples of pass `pass` in row `y` to `sums` (three floats a
-    // pixel), `spp` a pixel; or, given a budget, the pixel's share of the
-    // pass from its own count on, each to the half of its unit's parity.
-    void render_row(int y, int pass, float *sums, PixelBudget *budget) {
-        if (cancelled(settings)) {
-            return;
+// Adds the samples of pass `pass` in row `y` to `sums` (three floats a
+// pixel), `spp` a pixel; or, given a budget, the pixel's share of the
+// pass from its own count on, each to the half of its unit's parity.
+void render_row(DirectLightIntegrator &integrator, int y, int pass, float *sums,
+                PixelBudget *budget) {
+    const RenderSettings &settings = integrator.settings;
+    const PixelWindow *windows = integrator.windows;
+    if (cancelled(settings)) {
+        return;
+    }
+    // A single camera sample in all is the pixel's centre.
+    // (asked for: the camera samples a split makes of it stay there).
+    bool centre = settings.spp == integrator.divisor && settings.time_limit <= 0 &&
+                  settings.noise_target <= 0;
+    for (int x = 0; x < settings.width; ++x) {
+        const std::size_t pixel = static_cast<std::size_t>(y) * settings.width + x;
+        uint32_t first = static_cast<uint32_t>(pass) * static_cast<uint32_t>(settings.spp);
+        uint32_t count = static_cast<uint32_t>(settings.spp);
+        if (budget != nullptr) {
+            first = budget->first(pixel);
+            count = budget->count(pixel);
         }
-        // A single camera sample in all is the pixel's centre.
-        // (asked for: the camera samples a split makes of it stay there).
-        bool centre =
-            settings.spp == divisor && settings.time_limit <= 0 && settings.noise_target <= 0;
-        for (int x = 0; x < settings.width; ++x) {
-            const std::size_t pixel = static_cast<std::size_t>(y) * settings.width + x;
-            uint32_t first = static_cast<uint32_t>(pass) * static_cast<uint32_t>(settings.spp);
-            uint32_t count = static_cast<uint32_t>(settings.spp);
-            if (budget != nullptr) {
-                first = budget->first(pixel);
-                count = budget->count(pixel);
-            }
-            PixelSampler sampler(settings.sampler, settings.seed, x, y,
-                                 static_cast<uint32_t>(pass));
-            Vec3 halves[2];
-            for (uint32_t index = first; index < first + count; ++index) {
-                float jx = 0.5f, jy = 0.5f, weight = 1;
-                if (!centre) {
-                    sampler.camera(index, &jx, &jy);
-                    if (windows != nullptr && !windows[pixel].whole()) {
-                        weight = windows[pixel].place(jx, jy);
-                    }
-                }
-                Ray ray = camera_ray(scene.scene->camera, settings.width, settings.height,
-                                     static_cast<float>(x) + jx, static_cast<float>(y) + jy);
-                // The light seen directly can overflow too: the sample is
-                // left out.
-                if (Vec3 sample = radiance(ray, sampler, index); finite(sample)) {
-                    halves[budget != nullptr ? (index / budget->unit()) & 1 : 0] +=
-                        weight != 1 ? sample * weight : sample;
+        PixelSampler sampler(settings.sampler, settings.seed, x, y, static_cast<uint32_t>(pass));
+        Vec3 halves[2];
+        for (uint32_t index = first; index < first + count; ++index) {
+            float jx = 0.5f, jy = 0.5f, weight = 1;
+            if (!centre) {
+                sampler.camera(index, &jx, &jy);
+                if (windows != nullptr && !windows[pixel].whole()) {
+                    weight = windows[pixel].place(jx, jy);
                 }
             }
-            for (int h = 0; h < (budget != nullptr ? 2 : 1); ++h) {
-                float *out = (budget != nullptr ? budget->half(h) : sums) + 3 * pixel;
-                out[0] += halves[h].x;
-                out[1] += halves[h].y;
-                out[2] += halves[h].z;
+            Ray ray = camera_ray(integrator.scene.scene->camera, settings.width, settings.height,
+                                 static_cast<float>(x) + jx, static_cast<float>(y) + jy);
+            // The light seen directly can overflow too: the sample is
+            // left out.
+            if (Vec3 sample = integrator.radiance(ray, sampler, index); finite(sample)) {
+                halves[budget != nullptr ? (index / budget->unit()) & 1 : 0] +=
+                    weight != 1 ? sample * weight : sample;
             }
+        }
+        for (int h = 0; h < (budget != nullptr ? 2 : 1); ++h) {
+            float *out = (budget != nullptr ? budget->half(h) : sums) + 3 * pixel;
+            out[0] += halves[h].x;
+            out[1] += halves[h].y;
+            out[2] += halves[h].z;
         }
     }
-};
+}
 
 void add(Stats &total, const Stats &part) {
     total.light_samples += part.light_samples;
@@ -602,7 +604,7 @@ class Passes {
         auto row = [&, pass = done](int y, int thread) {
             DirectLightIntegrator &integrator = integrators_[static_cast<std::size_t>(thread)];
             long before = integrator.stats.light_samples;
-            integrator.render_row(y, pass, sums, budget);
+            render_row(integrator, y, pass, sums, budget);
             reporter.add_samples(integrator.stats.light_samples - before);
         };
         parallel_for_rows(0, settings.height, static_cast<int>(integrators_.size()), row,
