@@ -46,8 +46,9 @@
 namespace oska::render {
 
 // How a shading point's light samples are spread over the emitters.
-// `area`: each light takes its samples at every camera sample, uniformly by
-// area over its triangles. `bounds`: each light takes `light_split` of them
+// `area` (the default, which gives the least error at equal time on the
+// example scenes once camera samples are shared by error): each light takes
+// its samples at every camera sample, uniformly by area over its triangles. `bounds`: each light takes `light_split` of them
 // at a camera sample, and the camera samples are multiplied so that a pixel
 // takes as many light samples in all; each sample picks a part of the
 // emitter by what it can give the point (see light_bounds.h). `choose`:
@@ -72,7 +73,7 @@ struct RenderSettings {
     double time_limit = 0;
     double noise_target = 0;
     int max_passes = 4096; // a bound on a render that is given a target
-    LightSampling light_sampling = LightSampling::bounds;
+    LightSampling light_sampling = LightSampling::area;
     int light_split = 2;  // with `bounds`: light samples of each light per camera sample
     bool adaptive = true; // camera samples shared by each pixel's error
 };
