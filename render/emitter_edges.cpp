@@ -17,12 +17,10 @@ struct Projection {
     bool orthographic = false;
     int width = 1, height = 1;
 
-    Projection(const Camera &camera, int w, int h) : width(w), height(h) {
-        forward = normalize(camera.look_at - camera.position);
-        right = normalize(cross(forward, camera.up));
-        up = cross(right, forward);
-        position = camera.position;
-        orthographic = camera.orthographic;
+    Projection(const Camera &camera, int w, int h)
+        : position(camera.position), forward(normalize(camera.look_at - camera.position)),
+          right(normalize(cross(forward, camera.up))), up(cross(right, forward)),
+          orthographic(camera.orthographic), width(w), height(h) {
         const float aspect = static_cast<float>(w) / static_cast<float>(h);
         const float half = orthographic ? camera.height / 2 : std::tan(camera.fov * kPi / 360.0f);
         scale_x = 1 / (half * aspect);

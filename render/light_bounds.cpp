@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <numeric>
 
 namespace oska::render {
@@ -236,7 +237,9 @@ void EmitterClusters::split(const Keys &keys, std::size_t begin, std::size_t end
     std::size_t middle = begin + (end - begin) / 2;
     auto at = [this](std::size_t i) { return order_.begin() + static_cast<std::ptrdiff_t>(i); };
     std::nth_element(at(begin), at(middle), at(end), [&](uint32_t a, uint32_t b) {
-        return keys[a][axis] < keys[b][axis] || (keys[a][axis] == keys[b][axis] && a < b);
+        // Ties go by the triangles' numbers, so the order is the same everywhere.
+        return keys[a][axis] < keys[b][axis] ||
+               (keys[a][axis] == keys[b][axis] && std::less<uint32_t>{}(a, b));
     });
     split(keys, begin, middle, depth - 1, ends);
     split(keys, middle, end, depth - 1, ends);
