@@ -262,6 +262,11 @@ def main():
     print()
     for cname, values in ratios.items():
         print("median whole-image RMS %s ÷ Cycles: %.2f" % (cname, statistics.median(values)))
+    # Each configuration after the first against the first, scene by scene.
+    first = configs[0][0]
+    for cname, _, _ in configs[1:]:
+        print("median whole-image RMS %s ÷ %s: %.2f" % (cname, first, statistics.median(
+            a / b for a, b in zip(ratios[cname], ratios[first]))))
 
 
 main()
