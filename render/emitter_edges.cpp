@@ -1,5 +1,7 @@
 #include "emitter_edges.h"
 
+#include "camera.h"
+
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -8,39 +10,33 @@ namespace oska::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
-
-// The camera's frame, as camera_ray() builds it, to project points back.
+// The camera's frame, to map points of the scene into the image.
 struct Projection {
-    Vec3 position, forward, right, up;
+    Vec3 position;
+    CameraFrame frame;
     float scale_x = 1, scale_y = 1; // from the view plane to image units
     bool orthographic = false;
     int width = 1, height = 1;
 
     Projection(const Camera &camera, int w, int h)
-        : position(camera.position), forward(normalize(camera.look_at - camera.position)),
-          right(normalize(cross(forward, camera.up))), up(cross(right, forward)),
-          orthographic(camera.orthographic), width(w), height(h) {
-        const float aspect = static_cast<float>(w) / static_cast<float>(h);
-        const float half = orthographic ? camera.height / 2 : std::tan(camera.fov * kPi / 360.0f);
-        scale_x = 1 / (half * aspect);
-        scale_y = 1 / half;
-    }
+        : position(camera.position), frame(camera),
+          scale_x(1 / (frame.half * (static_cast<float>(w) / static_cast<float>(h)))),
+          scale_y(1 / frame.half), orthographic(camera.orthographic), width(w), height(h) {}
 
     // Depth along the view: positive in front of the camera.
-    float depth(Vec3 p) const { return orthographic ? 1.0f : dot(p - position, forward); }
+    float depth(Vec3 p) const { return orthographic ? 1.0f : dot(p - position, frame.forward); }
 
     // Image position of a point at positive depth, in pixels.
     void project(Vec3 p, float *px, float *py) const {
         Vec3 d = p - position;
-        float z = orthographic ? 1.0f : dot(d, forward);
-        float sx = dot(d, right) / z * scale_x, sy = dot(d, up) / z * scale_y;
+        float z = orthographic ? 1.0f : dot(d, frame.forward);
+        float sx = dot(d, frame.right) / z * scale_x, sy = dot(d, frame.up) / z * scale_y;
         *px = (sx + 1) * 0.5f * static_cast<float>(width);
         *py = (1 - sy) * 0.5f * static_cast<float>(height);
     }
 
     bool faces_camera(Vec3 a, Vec3 b, Vec3 c) const {
-        Vec3 towards = orthographic ? -forward : position - a;
+        Vec3 towards = orthographic ? -frame.forward : position - a;
         return dot(cross(b - a, c - a), towards) > 0;
     }
 };
@@ -110,10 +106,6 @@ void mark_outline(const Projection &view, const Mesh &mesh, std::vector<uint8_t>
         }
     }
 }
-
-} // namespace
-
-namespace {
 
 // Of a marked pixel's samples, the share that goes to its window.
 constexpr float kWindowShare = 0.5f;

@@ -17,7 +17,6 @@ namespace oska::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 // With `choose`: the share of a point's samples spread evenly over the
 // lights that can light it, whatever their weights.
 constexpr float kEvenShare = 0.25f;
@@ -146,8 +145,9 @@ class LightWeights {
 struct alignas(64) DirectLightIntegrator {
     const LitScene &scene;
     const RenderSettings &settings;
-    // With `bounds`: each light's emitter as sampled by bounds (empty with
-    // `area`), and the camera samples each of a pixel's does the work of.
+    // With `bounds` and `choose`: each light's emitter as sampled by bounds
+    // (empty with `area`), and the camera samples each of a pixel's does the
+    // work of.
     const std::vector<BoundedEmitter> &bounded;
     int divisor = 1;
     Stats stats;
@@ -386,6 +386,9 @@ void render_row(DirectLightIntegrator &integrator, int y, int pass, float *sums,
             first = budget->first(pixel);
             count = budget->count(pixel);
         }
+        if (count == 0) {
+            continue; // shared by error, none of the pass's samples is the pixel's
+        }
         PixelSampler sampler(settings.sampler, settings.seed, x, y, static_cast<uint32_t>(pass));
         Vec3 halves[2];
         for (uint32_t index = first; index < first + count; ++index) {
@@ -521,7 +524,7 @@ bool target_reached(const RenderSettings &settings, int passes, double spent, do
     return settings.noise_target > 0 && noise >= 0 && noise < settings.noise_target;
 }
 
-// With `bounds`: each light's emitter in clusters; with `area`, none.
+// With `bounds` and `choose`: each light's emitter in clusters; with `area`, none.
 std::vector<BoundedEmitter> bounded_emitters(const LitScene &scene,
                                              const RenderSettings &settings) {
     std::vector<BoundedEmitter> emitters;
@@ -545,21 +548,6 @@ int split_divisor(const RenderSettings &settings) {
 }
 
 } // namespace
-
-Ray camera_ray(const Camera &camera, int width, int height, float px, float py) {
-    Vec3 forward = normalize(camera.look_at - camera.position);
-    Vec3 right = normalize(cross(forward, camera.up));
-    Vec3 up = cross(right, forward);
-    float aspect = static_cast<float>(width) / static_cast<float>(height);
-    float sx = (2.0f * px / static_cast<float>(width) - 1.0f) * aspect;
-    float sy = 1.0f - 2.0f * py / static_cast<float>(height);
-    if (camera.orthographic) {
-        float half = camera.height / 2;
-        return {camera.position + right * (sx * half) + up * (sy * half), forward};
-    }
-    float t = std::tan(camera.fov * kPi / 360.0f);
-    return {camera.position, normalize(forward + right * (sx * t) + up * (sy * t))};
-}
 
 namespace {
 

@@ -32,6 +32,7 @@
 #ifndef OSKA_RENDER_INTEGRATOR_H
 #define OSKA_RENDER_INTEGRATOR_H
 
+#include "camera.h"
 #include "framebuffer.h"
 #include "lit_scene.h"
 #include "sampler.h"
@@ -48,14 +49,13 @@ namespace oska::render {
 // How a shading point's light samples are spread over the emitters.
 // `area` (the default, which gives the least error at equal time on the
 // example scenes once camera samples are shared by error): each light takes
-// its samples at every camera sample, uniformly by area over its triangles. `bounds`: each light takes `light_split` of them
-// at a camera sample, and the camera samples are multiplied so that a pixel
-// takes as many light samples in all; each sample picks a part of the
-// emitter by what it can give the point (see light_bounds.h). `choose`:
-// like `bounds`, but a shading point takes `light_split` samples in all at
-// a camera sample, each picking a light by what its emitter can give the
-// point, its brightness and its own sample count, so that the lights that
-// light a point most take most of its samples.
+// its samples at every camera sample, uniformly by area over its triangles. `bounds`: each light
+// takes `light_split` of them at a camera sample, and the camera samples are multiplied so that a
+// pixel takes as many light samples in all; each sample picks a part of the emitter by what it can
+// give the point (see light_bounds.h). `choose`: like `bounds`, but a shading point takes
+// `light_split` samples in all at a camera sample, each picking a light by what its emitter can
+// give the point, its brightness and its own sample count, so that the lights that light a point
+// most take most of its samples.
 enum class LightSampling { area, bounds, choose };
 
 struct RenderSettings {
@@ -99,14 +99,6 @@ struct Progress {
     double seconds = 0;
     double noise = -1; // the estimate after the last pass; -1: not known yet
 };
-
-struct Ray {
-    Vec3 origin, direction;
-};
-
-// The camera ray through image position (px, py), in pixels from the top
-// left corner (a pixel's centre is at +0.5).
-Ray camera_ray(const Camera &camera, int width, int height, float px, float py);
 
 // Renders a scene an open session has lit (Session::lit()). `progress`
 // (if set) is called from the calling thread a few times a second and once at the end.
