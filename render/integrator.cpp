@@ -233,14 +233,10 @@ struct alignas(64) DirectLightIntegrator {
             ++stats.facing_away;
             return;
         }
-        states.set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
-        context.to = sample.position;
-        state.distance = distance;
-        state.emission_dot = emission_dot;
-        state.orientation = -emission_dot > 0 ? 1 : 0;
         oska_color color{0, 0, 0, 0};
         ++stats.shader_calls;
-        if (scene.light_shader(&color, &state, light.shader->record())) {
+        if (states.light_sample(light, mesh, sample, distance, emission_dot, state, context,
+                                &color)) {
             sum += Vec3{color.r, color.g, color.b} * (receiver_cosine * geometry.weights[k]);
         } else {
             ++stats.rejected;

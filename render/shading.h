@@ -30,6 +30,22 @@ class ShaderStates {
     // coordinates, then the emitter's vertex channels there.
     void set_vectors(const BoundLight &light, const Mesh &mesh, Vec3 uv, uint32_t triangle,
                      float b1, float b2);
+    // The light shader's answer into `color` for `point` drawn on `light`'s
+    // emitter `mesh`, `distance` from the shaded point, with the emission
+    // dot product `emission_dot` (the emitter's normal with the direction
+    // from the shaded point to `point`); false where it turns the sample
+    // down. `state` was started for the light (start()) and serves all its
+    // samples: a sample sets what is its own.
+    bool light_sample(const BoundLight &light, const Mesh &mesh, const EmitterPoint &point,
+                      float distance, float emission_dot, oska_state &state, SampleContext &context,
+                      oska_color *color) {
+        set_vectors(light, mesh, point.uv, point.triangle, point.b1, point.b2);
+        context.to = point.position;
+        state.distance = distance;
+        state.emission_dot = emission_dot;
+        state.orientation = -emission_dot > 0 ? 1 : 0;
+        return scene_.light_shader(color, &state, light.shader->record()) != 0;
+    }
     // The emitter's own brightness where a camera ray meets it, as the
     // light's shader answers an eye ray (one shader call).
     Vec3 emission(const BoundLight &light, const Hit &hit, const SurfacePoint &point);

@@ -46,13 +46,9 @@ struct LightShares {
             if (!(distance > eps) || !(receiver_cosine > 0)) {
                 continue;
             }
-            states.set_vectors(light, mesh, sample.uv, sample.triangle, sample.b1, sample.b2);
-            context.to = sample.position;
-            state.distance = distance;
-            state.emission_dot = dot(sample.normal, w);
-            state.orientation = -state.emission_dot > 0 ? 1 : 0;
             oska_color color{0, 0, 0, 0};
-            if (lit.light_shader(&color, &state, light.shader->record())) {
+            if (states.light_sample(light, mesh, sample, distance, dot(sample.normal, w), state,
+                                    context, &color)) {
                 sum += Vec3{color.r, color.g, color.b} * receiver_cosine;
             }
         }
