@@ -208,9 +208,10 @@ def compare(scene, args, configs):
     t_ref = statistics.median(t for t, _, _ in errors["cycles"])
     rows = {}
     for name, runs in errors.items():
-        whole = statistics.median(e * math.sqrt(t / t_ref) for t, e, _ in runs)
+        wholes = [e * math.sqrt(t / t_ref) for t, e, _ in runs]
         off = statistics.median(e * math.sqrt(t / t_ref) for t, _, e in runs)
-        rows[name] = (whole, off, statistics.median(t for t, _, _ in runs))
+        rows[name] = (statistics.median(wholes), off, statistics.median(t for t, _, _ in runs),
+                      min(wholes), max(wholes))
     return rows, spp, t_ref, max(agree) if agree else 0.0
 
 
@@ -238,9 +239,11 @@ def main():
     print("%s, Cycles %d samples, %d rounds; RMS of display values at Cycles's median time"
           % (args.size, args.cycles_samples, args.rounds))
     print()
-    head = "| scene | Cycles s | agree | Cycles RMS whole, off emitters |"
+    # RMS whole: the median of the rounds, and their lowest to highest.
+    head = "| scene | Cycles s | agree | Cycles RMS whole (range), off emitters |"
     for name, _, _ in configs:
-        head += " %s spp x light | %s RMS whole, off | ÷ Cycles whole, off |" % (name, name)
+        head += " %s spp x light | %s RMS whole (range), off | ÷ Cycles whole, off |" % (name,
+                                                                                         name)
     print(head)
     print("|" + "---|" * (4 + 3 * len(configs)))
     ratios = {name: [] for name, _, _ in configs}
@@ -251,12 +254,13 @@ def main():
             scene = Scene(name, source, args, tmp)
             rows, spp, t_ref, agree = compare(scene, args, configs)
             c = rows["cycles"]
-            line = "| %s | %.2f | %.2f %% | %.4f, %.4f |" % (name, t_ref, 100 * agree, c[0], c[1])
+            line = "| %s | %.2f | %.2f %% | %.4f (%.4f-%.4f), %.4f |" % (
+                name, t_ref, 100 * agree, c[0], c[3], c[4], c[1])
             for cname, _, _ in configs:
                 o = rows[cname]
                 ratios[cname].append(o[0] / c[0])
-                line += " %d x %d | %.4f, %.4f | %.2f, %.2f |" % (
-                    spp[cname][0], spp[cname][1], o[0], o[1], o[0] / c[0],
+                line += " %d x %d | %.4f (%.4f-%.4f), %.4f | %.2f, %.2f |" % (
+                    spp[cname][0], spp[cname][1], o[0], o[3], o[4], o[1], o[0] / c[0],
                     o[1] / c[1] if c[1] > 0 else 0)
             print(line, flush=True)
     print()
