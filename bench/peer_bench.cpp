@@ -9,9 +9,7 @@
 //     1 for each pixel where a camera ray on a 4x4 grid over the pixel meets
 //     an emitting object, else 0, as 32-bit floats;
 //   peer_bench render SCENE.json OUT.raw SPP LIGHT_SAMPLES SEED [WxH] [WAYS]
-//                     [adaptive:on|adaptive:off]
-//     one render on one thread (camera samples shared by error unless
-//     adaptive:off): the image as 32-bit floats, RGB, rows from
+//     one render on one thread: the image as 32-bit floats, RGB, rows from
 //     the top, and on stdout "cpu SECONDS", the processor time of the render
 //     alone (not of loading the scene or building its geometry). WAYS: see
 //     choose_sampling(); without, the earlier sampling (by area, evenly).
