@@ -79,6 +79,13 @@ MHD_Result HttpServer::State::answer(MHD_Connection *c, const std::string &metho
             response = error_response(500, e.what());
         }
         if (response) {
+            if (method == "GET" && pages.count(path) != 0) {
+                // The page's modules and styles are then fetched by plain
+                // addresses, this cookie in place of the token; Strict keeps
+                // it out of requests that another site starts.
+                response->headers.emplace_back(
+                    "Set-Cookie", cookie + "=" + files_key + "; Path=/; HttpOnly; SameSite=Strict");
+            }
             return send(c, *response);
         }
         if (!p.waiting) {
@@ -134,7 +141,7 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *url, const char 
     if (*request == nullptr) {
         // The headers are in: whoever is not for this server goes now,
         // before any of its body is read.
-        if (std::string why = s.refusal(c); !why.empty()) {
+        if (std::string why = s.refusal(c, method, url); !why.empty()) {
             return s.send(c, error_response(403, why));
         }
         *request = new Pending;
@@ -192,6 +199,7 @@ void on_connection(void *cls, MHD_Connection *c, void **, MHD_ConnectionNotifica
 HttpServer::HttpServer(std::string token, const HttpLimits &limits)
     : state_(std::make_unique<State>()) {
     state_->token = std::move(token);
+    state_->files_key = random_secret();
     state_->limits = limits;
 }
 
@@ -199,6 +207,16 @@ HttpServer::~HttpServer() { stop(); }
 
 void HttpServer::get(const std::string &path, HttpHandler handler) {
     state_->routes[{"GET", path}] = std::move(handler);
+}
+
+void HttpServer::page(const std::string &path, HttpHandler handler) {
+    state_->pages.insert(path);
+    get(path, std::move(handler));
+}
+
+void HttpServer::file(const std::string &path, HttpHandler handler) {
+    state_->files.insert(path);
+    get(path, std::move(handler));
 }
 
 void HttpServer::post(const std::string &path, HttpHandler handler) {
@@ -237,6 +255,8 @@ int HttpServer::start(int port) {
     const auto [fd, bound] = listen_on_loopback(port, s.limits.backlog);
     s.here = "127.0.0.1:" + std::to_string(bound);
     s.named = "localhost:" + std::to_string(bound);
+    // A browser sends a host's cookies to each of its ports: one name per server.
+    s.cookie = "oska-files-" + std::to_string(bound);
     const auto seconds = static_cast<unsigned>(
         std::chrono::duration_cast<std::chrono::seconds>(s.limits.whole_request).count() + 1);
     s.daemon = MHD_start_daemon(

@@ -4,7 +4,10 @@
 // of its own, so a client that sends slowly or not at all holds no worker.
 // A request is refused before its handler runs when it is not for this
 // server: a missing or wrong token, a `Host` other than this address, an
-// `Origin` of another site, or either of those headers given twice. Its
+// `Origin` of another site, or either of those headers given twice. The
+// page's own files (its modules and styles) may instead carry the files'
+// cookie, which the page's answer sets: it opens those files only, so the
+// modules import each other by plain addresses. Its
 // headers must fit in a small buffer, and the whole request, headers and
 // body, must arrive within a few seconds of its first byte, or the
 // connection is closed.
@@ -52,6 +55,9 @@ using EventSource = std::function<std::optional<std::string>()>;
 // Makes the source of a stream opened by a request.
 using EventStreams = std::function<EventSource(const HttpRequest &)>;
 
+// 256 bits from the kernel's random source, in hex: the page's token.
+std::string random_secret();
+
 struct HttpLimits {
     std::chrono::milliseconds whole_request{5000}; // headers and body
     std::chrono::milliseconds longest_wait{1000};  // of a handler with nothing to say
@@ -71,6 +77,10 @@ class HttpServer {
     HttpServer &operator=(const HttpServer &) = delete;
 
     void get(const std::string &path, HttpHandler handler);
+    // The page itself: a GET route whose answer also sets the files' cookie.
+    void page(const std::string &path, HttpHandler handler);
+    // A file of the page: a GET route open to the token or the files' cookie.
+    void file(const std::string &path, HttpHandler handler);
     void post(const std::string &path, HttpHandler handler);
     // Serves `path` as a stream of server-sent events, each sent as soon as
     // its source has it; streams end when the server stops.

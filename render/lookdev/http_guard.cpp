@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <cstdint>
+#include <random>
+
 namespace oska::render::lookdev {
 
 namespace {
@@ -39,7 +42,21 @@ MHD_Result note_name(void *cls, MHD_ValueKind, const char *key, const char *valu
 
 } // namespace
 
-std::string HttpServer::State::refusal(MHD_Connection *c) const {
+std::string random_secret() {
+    std::random_device device; // the kernel's random source
+    std::string secret;
+    const char *hex = "0123456789abcdef";
+    for (int i = 0; i < 8; ++i) {
+        uint32_t word = device();
+        for (int nibble = 0; nibble < 8; ++nibble) {
+            secret += hex[(word >> (4 * nibble)) & 15u];
+        }
+    }
+    return secret;
+}
+
+std::string HttpServer::State::refusal(MHD_Connection *c, const std::string &method,
+                                       const std::string &path) const {
     Names names;
     MHD_get_connection_values(c, MHD_HEADER_KIND, note_name, &names);
     if (names.hosts != 1 || names.origins > 1) {
@@ -58,7 +75,13 @@ std::string HttpServer::State::refusal(MHD_Connection *c) const {
         const char *arg = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "token");
         names.token = arg == nullptr ? "" : arg;
     }
-    if (!same_secret(names.token, token)) {
+    if (same_secret(names.token, token)) {
+        return "";
+    }
+    // The page's files open to the cookie the page set as well.
+    const char *cookie_value = MHD_lookup_connection_value(c, MHD_COOKIE_KIND, cookie.c_str());
+    if (method != "GET" || files.count(path) == 0 || cookie_value == nullptr ||
+        !same_secret(cookie_value, files_key)) {
         return "refused: the page's token is missing or wrong";
     }
     return "";

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace oska::render::lookdev {
@@ -29,10 +30,16 @@ struct Pending {
 
 struct HttpServer::State {
     std::string token;
+    // The files' cookie: its own secret, so that the cookie, which the
+    // browser also sends to other servers on this host, opens nothing but
+    // the page's files (which hold no secret).
+    std::string files_key;
+    std::string cookie; // its name, one per port
     HttpLimits limits;
     std::string here, named; // this server's address by number and by name
     std::map<std::pair<std::string, std::string>, HttpHandler> routes;
     std::map<std::string, EventStreams> event_routes;
+    std::set<std::string> pages, files; // GET paths
     std::atomic<unsigned> streams_open{0};
     MHD_Daemon *daemon = nullptr;
 
@@ -56,7 +63,9 @@ struct HttpServer::State {
     std::condition_variable reaper_wake;
     bool reaper_done = false;
 
-    std::string refusal(MHD_Connection *c) const;
+    // Why a request for `path` is refused, or "" when it is not.
+    std::string refusal(MHD_Connection *c, const std::string &method,
+                        const std::string &path) const;
     MHD_Result send(MHD_Connection *c, const HttpResponse &r) const;
     MHD_Result answer(MHD_Connection *c, const std::string &method, const std::string &path,
                       Pending &p);

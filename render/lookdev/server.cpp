@@ -30,7 +30,6 @@
 #include <mutex>
 #include <optional>
 #include <pthread.h>
-#include <random>
 #include <thread>
 #include <tuple>
 
@@ -61,20 +60,8 @@ ServeArguments parse_serve(int argc, const char *const *argv) {
     return args;
 }
 
-std::string random_token() {
-    std::random_device device; // the kernel's random source
-    std::string token;
-    const char *hex = "0123456789abcdef";
-    for (int i = 0; i < 8; ++i) {
-        uint32_t word = device();
-        for (int nibble = 0; nibble < 8; ++nibble) {
-            token += hex[(word >> (4 * nibble)) & 15u];
-        }
-    }
-    return token;
-}
-
-// The page's files, with the token written into the page itself.
+// The page's files, with the token written into the page itself (for its
+// requests to the API); the rest it fetches with the cookie its answer sets.
 void serve_assets(lookdev::HttpServer &server, const std::string &token) {
     for (const lookdev::Asset &asset : lookdev::assets()) {
         std::string path = std::string("/") + asset.name;
@@ -82,11 +69,10 @@ void serve_assets(lookdev::HttpServer &server, const std::string &token) {
         auto handler = [asset, page, token](const lookdev::HttpRequest &) {
             lookdev::HttpResponse res;
             res.body.assign(reinterpret_cast<const char *>(asset.data), asset.size);
-            // The page's modules import each other with the token in the address.
-            for (std::size_t at; (at = res.body.find("{{TOKEN}}")) != std::string::npos;) {
-                res.body.replace(at, 9, token);
-            }
             if (page) {
+                for (std::size_t at; (at = res.body.find("{{TOKEN}}")) != std::string::npos;) {
+                    res.body.replace(at, 9, token);
+                }
                 res.headers.emplace_back("Content-Security-Policy",
                                          "default-src 'self'; style-src 'self' 'unsafe-inline'; "
                                          "img-src 'self' data:; frame-ancestors 'none'");
@@ -94,9 +80,11 @@ void serve_assets(lookdev::HttpServer &server, const std::string &token) {
             res.type = std::string(asset.type) + "; charset=utf-8";
             return std::optional<lookdev::HttpResponse>(res);
         };
-        server.get(path, handler);
         if (page) {
-            server.get("/", handler);
+            server.page(path, handler);
+            server.page("/", handler);
+        } else {
+            server.file(path, handler);
         }
     }
 }
@@ -237,7 +225,7 @@ int run_serve(int argc, const char *const *argv, std::ostream &out, std::ostream
             throw Error(args.scene + ": has no light to tune");
         }
         lookdev::Lookdev lookdev(std::move(scene), text, load, args.thread_count());
-        std::string token = random_token();
+        std::string token = lookdev::random_secret();
         lookdev::HttpServer server(token);
         lookdev.serve(server, token);
         lookdev.open();

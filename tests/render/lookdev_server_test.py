@@ -156,6 +156,40 @@ def checks(server, check):
         status = server.ask(raw)
         check("refuses " + name, status == 403, f"status {status}")
 
+    # ---- The page's cookie opens its files, and nothing else.
+    with server.connect() as s:
+        s.sendall(server.head("/"))
+        s.settimeout(5)
+        data = b""
+        while b"\r\n\r\n" not in data:
+            data += s.recv(65536)
+    cookies = [line.split(b":", 1)[1].strip().decode() for line in data.split(b"\r\n")
+               if line.lower().startswith(b"set-cookie:")]
+    check("the page sets one cookie, for this port, out of scripts' and other sites' reach",
+          len(cookies) == 1 and cookies[0].startswith(f"oska-files-{port}=") and
+          "; HttpOnly" in cookies[0] and "; SameSite=Strict" in cookies[0], str(cookies))
+    pair = cookies[0].split(";")[0] if cookies else "none=none"
+    name, value = pair.split("=", 1)
+    # Each case: the request, whether it is answered.
+    files = [
+        ("a module with the cookie", "/main.js", f"Cookie: {pair}\r\n", True),
+        ("a style with the cookie among others", "/lookdev.css", f"Cookie: a=b; {pair}; c=d\r\n", True),
+        ("a module without the token or the cookie", "/main.js", "", False),
+        ("a module with a wrong cookie", "/main.js", f"Cookie: {name}={value[::-1]}\r\n", False),
+        ("a module with another port's cookie", "/main.js", f"Cookie: oska-files-1={value}\r\n", False),
+        ("the page with the cookie alone", "/", f"Cookie: {pair}\r\n", False),
+        ("the scene with the cookie alone", "/api/scene", f"Cookie: {pair}\r\n", False),
+        ("the stream with the cookie alone", "/api/events", f"Cookie: {pair}\r\n", False),
+        ("the token as the cookie's value", "/main.js", f"Cookie: {name}={server.token}\r\n", False),
+    ]
+    for what, path, extra, answered in files:
+        status = server.ask(server.head(path, extra, token=False))
+        check(("answers " if answered else "refuses ") + what, status == (200 if answered else 403),
+              f"status {status}")
+    status = server.ask(server.head("/api/undo", f"Cookie: {pair}\r\nContent-Length: 2\r\n", token=False)
+                        .replace(b"GET", b"POST") + b"{}")
+    check("refuses a change with the cookie alone", status == 403, f"status {status}")
+
     # ---- Clients that send a byte at a time: the token's client is
     # answered meanwhile, and each slow one is cut off.
     stop = threading.Event()
