@@ -6,7 +6,7 @@
 namespace oska::render {
 
 float tone_map(float value) {
-    constexpr float knee = 0.8f;
+    constexpr float knee = tone_knee;
     if (!(value > 0)) {
         return 0;
     }

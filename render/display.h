@@ -11,6 +11,9 @@ namespace oska::render {
 // Radiance to display: linear up to 0.8, then a smooth roll-off towards 1,
 // so that bright emitters do not clip hard; negative or NaN values give 0.
 float tone_map(float value);
+// Where the tone map leaves the straight line (the lookdev page's swatches
+// follow it too).
+constexpr float tone_knee = 0.8f;
 // Linear to the sRGB encoding, both in [0, 1].
 float linear_to_srgb(float value);
 // One channel of a display pixel: tone map, sRGB, 8 bits.

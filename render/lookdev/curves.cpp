@@ -13,9 +13,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Whether law `law` (OSKA_DECAY_...) works within a range.
-bool ranged_decay(int law) { return law == OSKA_DECAY_LINEAR || law == OSKA_DECAY_INVERSE_POWER; }
-
 // What the page notes of the distance curve: the law of falloff, whether it
 // works within a range and that range, and the level below which a sample
 // goes dark, each role with the name of its parameter.
@@ -174,6 +171,8 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
             {"angle", angle},
             {"chain", colour_chain(session, scene, i, state_at(1, 1))}};
 }
+
+bool ranged_decay(int law) { return law == OSKA_DECAY_LINEAR || law == OSKA_DECAY_INVERSE_POWER; }
 
 ShaderCall without_emission(const ShaderCall &call, const void *record) {
     const lookdev::Roles p(call.shader, record);

@@ -1,6 +1,8 @@
 #include "lookdev/lookdev.h"
 
 #include "declarations.h"
+#include "display.h"
+#include "lookdev/curves.h"
 
 #include <utility>
 
@@ -70,6 +72,28 @@ json control_of(const std::string &shader, const ParamDecl &param) {
     return control;
 }
 
+// The decay laws, each with the roles of the parameters it reads, so that
+// the page dims the others: a law in a range reads its start and end, the
+// physical one reads the start as its cosine's exponent.
+json decay_laws() {
+    json laws = json::array();
+    auto add = [&laws](int code, const char *name) {
+        const bool ranged = ranged_decay(code);
+        json reads = json::array();
+        if (ranged || code == OSKA_DECAY_PHYSICAL) {
+            reads.push_back("range_start");
+        }
+        if (ranged) {
+            reads.push_back("range_end");
+        }
+        laws.push_back({{"code", code}, {"name", name}, {"ranged", ranged}, {"reads", reads}});
+    };
+#define OSKA_DECAY_ENTRY(name, code, text) add(code, text);
+    OSKA_DECAY_LAWS(OSKA_DECAY_ENTRY)
+#undef OSKA_DECAY_ENTRY
+    return laws;
+}
+
 } // namespace
 
 // ---- What the page sees of the lights.
@@ -107,6 +131,8 @@ json Lookdev::scene_json() {
             {"lights", lights},
             {"declarations", declarations},
             {"textures", textures},
+            {"decay_laws", decay_laws()},
+            {"display", {{"tone_knee", tone_knee}}},
             {"generation", generation_}};
 }
 
