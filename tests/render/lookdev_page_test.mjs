@@ -3,10 +3,19 @@
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
+import { createStore, watch } from '../../render/lookdev/page/store.js';
 import {
-  Latest, Newest, aboutParameter, display, fromHex, groupParameters, idleParameters, intensityRange,
-  readNumber, sliderRange, toCosine, toDegrees, toHex,
+  Latest, Newest, aboutParameter, changeRecord, display, fromHex, groupParameters, idleParameters,
+  intensityRange, readNumber, sliderRange, timeImage, toCosine, toDegrees, toHex, withAllValues, withValues,
 } from '../../render/lookdev/page/values.js';
+
+// The decay laws as the server lists them.
+const laws = [
+  { code: 0, name: 'none', ranged: false, reads: [] },
+  { code: 1, name: 'linear in range', ranged: true, reads: ['range_start', 'range_end'] },
+  { code: 2, name: 'inverse power in range', ranged: true, reads: ['range_start', 'range_end'] },
+  { code: 3, name: 'physical', ranged: false, reads: ['range_start'] },
+];
 
 test('a typed number is read, an emptied or foreign field is refused', () => {
   const cases = [
@@ -49,9 +58,13 @@ test('colours go to hex and back; display values stay in 0 to 255 and rise', () 
   }
   assert.equal(toHex([2, -1, 0.5]), '#ff0080');
   const xs = [-1, 0, 0.001, 0.1, 0.5, 0.8, 1, 4, 100, NaN];
-  const shown = xs.map(display);
+  const shown = xs.map((x) => display(x, 0.8));
   assert.ok(shown.every((v) => v >= 0 && v <= 255));
   for (let i = 2; i < 9; ++i) assert.ok(shown[i] >= shown[i - 1], `at ${xs[i]}`);
+  // The knee is the server's: below it the value is only sRGB-encoded.
+  assert.equal(display(0.5, 0.8), 188);
+  assert.equal(display(0.5, 0.4), 186);
+  assert.equal(display(100, 0.8), 255);
 });
 
 test('while a change is on its way, only the latest value of each parameter follows', async () => {
@@ -102,7 +115,9 @@ test('what the light\'s mode leaves idle is found by role', () => {
   const cases = [
     [{}, []],
     [{ decay: 0 }, ['decay_start', 'decay_end']],
+    [{ decay: 2 }, []],
     [{ decay: 3 }, ['decay_end']],
+    [{ decay: 7 }, ['decay_start', 'decay_end']], // an unknown code decays not at all
     [{ burn: false }, ['burn_multiplier', 'burn_power']],
     [{ hsv_adjust: false }, ['hue', 'value']],
     [{ directional: false, shadows: false }, ['cutoff', 'max_level']],
@@ -110,7 +125,7 @@ test('what the light\'s mode leaves idle is found by role', () => {
     [{ vc_color: false }, ['vc_color_channel']],
   ];
   for (const [change, expected] of cases) {
-    const idle = idleParameters(declarations, { ...base, ...change });
+    const idle = idleParameters(declarations, { ...base, ...change }, laws);
     assert.deepEqual([...idle].sort(), expected.sort(), JSON.stringify(change));
   }
 });
@@ -169,10 +184,66 @@ test('a parameter is described by its range, unit and description as the control
   const cases = [
     [{ range: [0, 20], unit: 'scene units', description: 'where decay ends' }, '0 to 20 scene units · where decay ends'],
     [{ unit: 'cosine', description: 'the cone' }, '0 to 180 degrees · the cone'],
+    [{ range: [-1, 1], unit: 'cosine' }, '0 to 180 degrees'],
+    [{ range: [0, 1], unit: 'cosine' }, '0 to 90 degrees'],
     [{ range: [0, 4], unit: '' }, '0 to 4'],
     [{ range: [0, 4], unit: 'factor - 1', description: 'hue' }, '-1 to 4 factor - 1 · hue'],
     [{ description: 'on or off' }, 'on or off'],
     [{}, ''],
   ];
   for (const [decl, expected] of cases) assert.equal(aboutParameter(decl), expected);
+});
+
+test('the store replaces its state, and tells each listener what changed', () => {
+  const store = createStore({ light: 0, muted: [], stroke: '' });
+  const heard = [];
+  const seen = [];
+  const stop = store.subscribe((state, before, fields) => heard.push([before.light, state.light, fields]));
+  watch(store, ['light', 'muted'], (state) => seen.push(state.light));
+  const first = store.get();
+  store.set({ light: 2 });
+  store.update((s) => ({ light: s.light + 1, stroke: 'drag' }));
+  store.set({ stroke: '' }); // not watched
+  store.set({ light: 3 }); // the same value: watched, but no change
+  stop();
+  store.set({ muted: [true] });
+  assert.deepEqual(heard, [[0, 2, ['light']], [2, 3, ['light', 'stroke']], [3, 3, ['stroke']], [3, 3, ['light']]]);
+  assert.deepEqual(seen, [2, 3, 3]);
+  assert.deepEqual(first, { light: 0, muted: [], stroke: '' }, 'an old state is left as it was');
+  assert.throws(() => {
+    'use strict';
+    store.get().light = 9;
+  }, TypeError);
+});
+
+test('a change is timed to the first image of its generation and to the full one', () => {
+  const sent = changeRecord(5, 1000);
+  assert.deepEqual(sent, { generation: 5, start: 1000, first: null, full: null });
+  // Each case: the images in view in turn (generation, final, at), and the record after them.
+  const cases = [
+    [[[4, true, 1100]], { first: null, full: null }],
+    [[[5, false, 1100]], { first: 100, full: null }],
+    [[[5, false, 1100], [5, true, 1400]], { first: 100, full: 400 }],
+    [[[6, true, 1300], [7, true, 1500]], { first: 300, full: 300 }],
+  ];
+  for (const [images, expected] of cases) {
+    let now = sent;
+    for (const [generation, final, at] of images) now = timeImage(now, generation, final, at);
+    assert.deepEqual(now, { ...sent, ...expected }, JSON.stringify(images));
+  }
+  assert.equal(timeImage(null, 5, true, 1100), null, 'no change made: nothing to time');
+  const done = timeImage(sent, 5, true, 1200);
+  assert.equal(timeImage(done, 6, true, 1300), done, 'a timed change stays as it was');
+  assert.deepEqual(sent.first, null, 'the record is not changed in place');
+});
+
+test('a light\'s values are merged into a new scene, the others kept as they are', () => {
+  const scene = { file: 'a.json', lights: [{ name: 'a', params: { x: 1, y: 2 } }, { name: 'b', params: { x: 3 } }] };
+  const merged = withValues(scene, 1, { x: 4, z: 5 });
+  assert.deepEqual(merged.lights.map((l) => l.params), [{ x: 1, y: 2 }, { x: 4, z: 5 }]);
+  assert.equal(merged.lights[0], scene.lights[0]);
+  assert.deepEqual(scene.lights[1].params, { x: 3 });
+  const all = withAllValues(scene, [{ x: 7 }, { x: 8 }]);
+  assert.deepEqual(all.lights.map((l) => [l.name, l.params]), [['a', { x: 7 }], ['b', { x: 8 }]]);
+  assert.equal(all.file, 'a.json');
 });

@@ -281,18 +281,37 @@ def main():
         check("a change with a refused value sets none of its values",
               status == 400 and held == before["lights"][0]["params"]["decay"], f"{status} {held}")
 
+        # The decay laws the page dims parameters by: every code of the decay
+        # choice, each ranged as its curve says, and the tone map's knee.
+        laws = before["decay_laws"]
+        decay = next(d for d in before["declarations"] if "decay" in d["roles"])
+        check("the scene lists the decay choice's laws",
+              [[l["code"], l["name"]] for l in laws] == decay["choices"], str(laws))
+        disagree = []
+        held = server.json("/api/scene")[1]["lights"][0]["params"]["decay"]
+        for law in laws:
+            if law["code"] != held:  # (a change to the value held is no step to undo)
+                post("/api/change", {"light": 0, "set": {"decay": law["code"]}})
+            distance = server.json("/api/curves?light=0")[1]["data"]["distance"]
+            if distance["ranged"] != law["ranged"] or (law["ranged"] and "range_end" not in law["reads"]):
+                disagree.append(law["code"])
+            if law["code"] != held:
+                post("/api/undo", {})
+        check("each decay law is ranged as its curve is", not disagree, str(disagree))
+        check("the scene gives the tone map's knee", abs(before["display"]["tone_knee"] - 0.8) < 1e-6)
+
         # ---- The page.
         driver = browser()
         driver.set_script_timeout(30)
         driver.get(server.url)
         try:
-            wait_for("the first image", lambda: page_state(driver, "oskaLookdev.final"), 120)
+            wait_for("the first image", lambda: page_state(driver, "oskaLookdev.get('final')"), 120)
         except AssertionError:
             print(page_state(driver, "[document.getElementById('pass').textContent, "
                              "document.getElementById('error').textContent]"), server.status(),
                   file=sys.stderr)
             raise
-        wait_for("the curves", lambda: page_state(driver, "oskaLookdev.curves !== null"))
+        wait_for("the curves", lambda: page_state(driver, "oskaLookdev.get('curves') !== null"))
         controls = driver.find_elements(By.CSS_SELECTOR, "#params .param")
         check("a control per parameter", len(controls) == len(before["declarations"]),
               f"{len(controls)} controls")
@@ -428,23 +447,23 @@ def main():
         driver.set_window_size(1500, 900)
 
         image_before = canvas(driver)
-        curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")
+        curves_before = page_state(driver, "JSON.stringify(oskaLookdev.get('curves')[0].distance)")
         slider = driver.find_element(By.CSS_SELECTOR, '[data-param="decay_end"] input[type=range]')
         ActionChains(driver).click_and_hold(slider).move_by_offset(-15, 0).release().perform()
-        wait_for("the slider's change", lambda: page_state(driver, "oskaLookdev.history.undo") > 0)
+        wait_for("the slider's change", lambda: page_state(driver, "oskaLookdev.get('history').undo") > 0)
         generation = server.status()["generation"]
         server.final(generation)
-        wait_for("the new image", lambda: page_state(driver, "oskaLookdev.final") and
-                 page_state(driver, "oskaLookdev.frameGeneration") >= generation)
+        wait_for("the new image", lambda: page_state(driver, "oskaLookdev.get('final')") and
+                 page_state(driver, "oskaLookdev.get('frameGeneration')") >= generation)
         check("the slider changes the image", canvas(driver) != image_before)
         check("the slider changes the distance curve", page_state(
-            driver, "JSON.stringify(oskaLookdev.curves[0].distance)") != curves_before)
+            driver, "JSON.stringify(oskaLookdev.get('curves')[0].distance)") != curves_before)
         timing = server.status()["timing_ms"]
 
-        curves_before = page_state(driver, "JSON.stringify(oskaLookdev.curves[0].distance)")
+        curves_before = page_state(driver, "JSON.stringify(oskaLookdev.get('curves')[0].distance)")
         Select(driver.find_element(By.CSS_SELECTOR, '[data-param="decay"] select')).select_by_value("2")
         wait_for("the decay mode's curve", lambda: page_state(
-            driver, "JSON.stringify(oskaLookdev.curves[0].distance)") != curves_before)
+            driver, "JSON.stringify(oskaLookdev.get('curves')[0].distance)") != curves_before)
         check("the decay mode is the server's", server.json("/api/scene")[1]["lights"][0]
               ["params"]["decay"] == 2)
 
@@ -457,8 +476,8 @@ def main():
 
         generation = server.status()["generation"]
         server.final(generation)
-        wait_for("the page's full image", lambda: page_state(driver, "oskaLookdev.final") and
-                 page_state(driver, "oskaLookdev.frameGeneration") >= generation)
+        wait_for("the page's full image", lambda: page_state(driver, "oskaLookdev.get('final')") and
+                 page_state(driver, "oskaLookdev.get('frameGeneration')") >= generation)
         if shots:
             driver.save_screenshot(os.path.join(shots, "lookdev-tuned.png"))
 
@@ -566,7 +585,7 @@ def main():
                 p = server.json(f"/api/probe?x={x}&y={y}")[1]
                 if "light" in p:
                     emitters.setdefault(p["light"], (x, y))
-        other = next((l for l in emitters if l != page_state(driver, "oskaLookdev.light")), None)
+        other = next((l for l in emitters if l != page_state(driver, "oskaLookdev.get('light')")), None)
         check("the probe names the emitters' lights", other is not None, str(emitters))
         if other is not None:
             x, y = emitters[other]
@@ -574,7 +593,7 @@ def main():
             cw, ch = view.size["width"], view.size["height"]
             ActionChains(driver).move_to_element_with_offset(
                 view, int((x + 0.5) / w * cw - cw / 2), int((y + 0.5) / h * ch - ch / 2)).click().perform()
-            wait_for("the emitter's light", lambda: page_state(driver, "oskaLookdev.light") == other, 5)
+            wait_for("the emitter's light", lambda: page_state(driver, "oskaLookdev.get('light')") == other, 5)
             Select(driver.find_element(By.ID, "light")).select_by_value("0")
 
         # ---- Mute and solo: the render goes dark and comes back the same;
@@ -634,11 +653,11 @@ def main():
         Select(driver.find_element(By.ID, "light")).select_by_value("2")
         coarse, full = [], []
         for k in range(5):
-            driver.execute_script("oskaLookdev.sent = null; oskaLookdev.change('threshold', arguments[0])",
+            driver.execute_script("oskaLookdev.change('threshold', arguments[0])",
                                   0.002 + 0.001 * (k % 2))
             wait_for("the full image", lambda: page_state(
-                driver, "oskaLookdev.sent && oskaLookdev.sent.full !== null"), 120)
-            sent = page_state(driver, "oskaLookdev.sent")
+                driver, "oskaLookdev.get('sent') && oskaLookdev.get('sent').full !== null"), 120)
+            sent = page_state(driver, "oskaLookdev.get('sent')")
             coarse.append(sent["first"])
             full.append(sent["full"])
         coarse.sort()

@@ -1,11 +1,11 @@
 // A control for each parameter of the light's shader: its kind, range, unit
 // and description come from the server, which has them from the shader's
 // parameter table.
-import { $, currentLight, lookdev, showError } from './page.js?token={{TOKEN}}';
+import { $, currentLight, showError, store } from './page.js';
 import {
-  aboutParameter, fromHex, groupParameters, idleParameters, intensityRange, readNumber, round, sliderRange,
-  toCosine, toDegrees, toHex,
-} from './values.js?token={{TOKEN}}';
+  aboutParameter, degreesRange, fromHex, groupParameters, idleParameters, intensityRange, readNumber, round,
+  sliderRange, toCosine, toDegrees, toHex,
+} from './values.js';
 
 export function option(select, value, text) {
   const o = document.createElement('option');
@@ -33,7 +33,7 @@ function slider(decl, v, [min, max], send, show = (x) => x, hold = (x) => x) {
   range.value = show(v);
   const field = number(round(show(v)), 'any');
   range.addEventListener('pointerdown', () => {
-    lookdev.stroke = `${decl.name} ${performance.now()}`;
+    store.set({ stroke: `${decl.name} ${performance.now()}` });
   });
   range.addEventListener('input', () => {
     field.value = round(Number(range.value));
@@ -76,7 +76,7 @@ function inputs(decl, v, light, send) {
       return colour(decl, v, send);
     case 'scalar':
       // A cosine is worked in degrees, as the angle curve shows it.
-      if (decl.unit === 'cosine') return slider(decl, v, [0, 180], send, toDegrees, toCosine);
+      if (decl.unit === 'cosine') return slider(decl, v, degreesRange(decl), send, toDegrees, toCosine);
       return slider(decl, v, sliderRange(decl, v), send);
     case 'boolean': {
       const box = document.createElement('input');
@@ -101,7 +101,7 @@ function inputs(decl, v, light, send) {
       return [field];
     }
     case 'tag':
-      return choice([['', '(none)'], ...lookdev.scene.textures.map((t) => [t, t])], v, send, String);
+      return choice([['', '(none)'], ...store.get().scene.textures.map((t) => [t, t])], v, send, String);
     default:
       return [];
   }
@@ -117,7 +117,7 @@ function label(decl) {
   return name;
 }
 
-function row(decl, light, original, change) {
+function row(decl, light, original, change, idle) {
   const row = document.createElement('div');
   row.className = 'param';
   row.dataset.param = decl.name;
@@ -137,8 +137,8 @@ function row(decl, light, original, change) {
   reset.disabled = same(fallback) && same(original[decl.name]);
   reset.addEventListener('click', async (e) => {
     change(decl.name, e.altKey ? original[decl.name] : fallback);
-    await lookdev.idle(); // the row has no field of its own that shows the new value
-    buildControls(change);
+    await idle(); // the row has no field of its own that shows the new value
+    buildControls(change, idle);
   });
   const about = document.createElement('div');
   about.className = 'about';
@@ -147,23 +147,24 @@ function row(decl, light, original, change) {
   return row;
 }
 
-// Rebuilds the controls for the light in view; `change(name, value)` sends.
-// What acts in the light's mode comes first; what it leaves idle follows,
-// dimmed, and is still there to set.
-export function buildControls(change) {
+// Rebuilds the controls for the light in view; `change(name, value)` sends,
+// `idle()` resolves once every change sent has its answer. What acts in the
+// light's mode comes first; what it leaves idle follows, dimmed, and is
+// still there to set.
+export function buildControls(change, idle) {
+  const { scene, original, light: index } = store.get();
   const light = currentLight();
-  const original = lookdev.original[lookdev.light];
   const box = $('params');
   box.textContent = '';
-  const idle = idleParameters(lookdev.scene.declarations, light.params);
-  for (const group of groupParameters(lookdev.scene.declarations, idle)) {
+  const unused = idleParameters(scene.declarations, light.params, scene.decay_laws);
+  for (const group of groupParameters(scene.declarations, unused)) {
     const section = document.createElement('section');
     section.className = group.idle ? 'group idle' : 'group';
     const heading = document.createElement('h3');
     heading.textContent = group.title;
     section.appendChild(heading);
     for (const decl of group.declarations) {
-      const r = row(decl, light, original, change);
+      const r = row(decl, light, original[index], change, idle);
       if (group.idle) r.classList.add('idle');
       section.appendChild(r);
     }

@@ -1,6 +1,7 @@
 // The light's response curves, drawn with uPlot (loaded before the modules).
-import { $, lookdev } from './page.js?token={{TOKEN}}';
-import { cssColor, round } from './values.js?token={{TOKEN}}';
+/* global uPlot */
+import { $, store } from './page.js';
+import { cssColor, round } from './values.js';
 
 let distancePlot = null;
 let anglePlot = null;
@@ -37,13 +38,14 @@ function markers(xs, colour) {
 // A plot is made once for a light, a set of series and an axis; later
 // changes only hand it new data (much cheaper than making it again).
 function plot(target, old, data, xLabel, extra, marks, logarithmic) {
+  const { light } = store.get();
   // A logarithmic axis shows no zero: a dark sample leaves a gap.
   const shown = (ys) => (logarithmic ? ys.map((y) => (y > 0 ? y : null)) : ys);
   const columns = [data.x, shown(data.r), shown(data.g), shown(data.b)];
   if (extra) columns.push(data.x.map(() => extra.value));
   target.marks = marks;
   if (old && old.series.length === columns.length && old.target === target &&
-      old.light === lookdev.light && old.logarithmic === logarithmic) {
+      old.light === light && old.logarithmic === logarithmic) {
     old.setData(columns);
     return old;
   }
@@ -66,13 +68,13 @@ function plot(target, old, data, xLabel, extra, marks, logarithmic) {
     hooks: { draw: [(u) => markers(target.marks, '#e8a33d')(u)] },
   };
   const made = new uPlot(options, columns, target);
-  made.light = lookdev.light;
+  made.light = light;
   made.target = target;
   made.logarithmic = logarithmic;
   return made;
 }
 
-function drawChain(chain) {
+function drawChain(chain, knee) {
   const box = $('chain');
   box.textContent = '';
   if (chain.length === 0) box.textContent = 'No colour source: the light colour alone.';
@@ -80,7 +82,7 @@ function drawChain(chain) {
     const item = document.createElement('div');
     item.className = 'swatch';
     const patch = document.createElement('div');
-    patch.style.background = cssColor(s.rgb);
+    patch.style.background = cssColor(s.rgb, knee);
     item.append(patch, document.createTextNode(s.label), document.createElement('br'),
       document.createTextNode(s.rgb.map((v) => v.toFixed(3)).join(' ')));
     box.appendChild(item);
@@ -88,7 +90,8 @@ function drawChain(chain) {
 }
 
 export function drawCurves() {
-  const c = lookdev.curves && lookdev.curves[lookdev.light];
+  const { curves, light, scene } = store.get();
+  const c = curves && curves[light];
   if (!c) return;
   // Each curve says, by role, what shapes it and the parameter's name for it.
   const d = c.distance;
@@ -104,5 +107,5 @@ export function drawCurves() {
   anglePlot = plot($('angle'), anglePlot, a, 'angle (degrees)', null, a.front.on ? [a.edge.degrees] : [], false);
   $('angle-note').textContent = `at distance ${round(a.distance)}` +
     (a.front.on ? `, ${a.edge.name} at ${round(a.edge.degrees)}°` : `, not ${a.front.name}`);
-  drawChain(c.chain);
+  drawChain(c.chain, scene.display.tone_knee);
 }

@@ -1,6 +1,7 @@
 // The render as the page shows it: each pass as it comes, with a display
 // exposure, a zoom of fit or 1:1, and a snapshot to compare against.
-import { $, api, lookdev } from './page.js?token={{TOKEN}}';
+import { $, api, store } from './page.js';
+import { timeImage } from './values.js';
 
 let snapshot = null; // a canvas holding the image kept for comparison
 
@@ -21,18 +22,17 @@ export async function showFrame() {
   ctx.drawImage(source, 0, 0, canvas.width, canvas.height);
   // The image may be newer than the status that announced it: what it says
   // of itself is what the page shows.
-  lookdev.frame = serial;
-  lookdev.frameWidth = width;
-  lookdev.frameHeight = height;
-  lookdev.frameGeneration = Number(response.headers.get('X-Frame-Generation'));
-  lookdev.framePass = response.headers.get('X-Frame-Pass');
-  lookdev.final = response.headers.get('X-Frame-Final') === '1';
-  const sent = lookdev.sent;
-  if (sent && lookdev.frameGeneration >= sent.generation) {
-    const now = performance.now();
-    if (sent.first === null) sent.first = now - sent.start;
-    if (lookdev.final && sent.full === null) sent.full = now - sent.start;
-  }
+  const generation = Number(response.headers.get('X-Frame-Generation'));
+  const final = response.headers.get('X-Frame-Final') === '1';
+  store.update((s) => ({
+    frame: serial,
+    frameWidth: width,
+    frameHeight: height,
+    frameGeneration: generation,
+    framePass: response.headers.get('X-Frame-Pass'),
+    final,
+    sent: timeImage(s.sent, generation, final, performance.now()),
+  }));
   return { width, height };
 }
 
@@ -78,20 +78,21 @@ export function setUpView(select) {
 async function probe(e) {
   const canvas = $('render');
   const box = canvas.getBoundingClientRect();
-  const width = lookdev.frameWidth || canvas.width;
-  const height = lookdev.frameHeight || canvas.height;
+  const { frameWidth, frameHeight, scene } = store.get();
+  const width = frameWidth || canvas.width;
+  const height = frameHeight || canvas.height;
   const x = Math.floor(((e.clientX - box.left) / box.width) * width);
   const y = Math.floor(((e.clientY - box.top) / box.height) * height);
   try {
     const p = await (await api(`/api/probe?x=${x}&y=${y}`)).json();
-    lookdev.probe = p;
+    store.set({ probe: p });
     $('probe').textContent = `pixel ${p.x}, ${p.y} of the ${p.pass} pass: ` +
       p.rgb.map((v) => v.toPrecision(4)).join(' ') + (p.object ? ` · ${p.object}` : '') +
-      (p.light !== undefined ? ` (light ${lookdev.scene.lights[p.light].name}, selected)` : '') +
-      (p.most ? ` · most from ${lookdev.scene.lights[p.most.light].name} ` +
+      (p.light !== undefined ? ` (light ${scene.lights[p.light].name}, selected)` : '') +
+      (p.most ? ` · most from ${scene.lights[p.most.light].name} ` +
         `(${Math.round(p.most.fraction * 100)} %)` : '');
     // A click on an emitter selects its light.
-    if (p.light !== undefined && p.light !== lookdev.light) onSelect(p.light);
+    if (p.light !== undefined && p.light !== store.get().light) onSelect(p.light);
   } catch (err) {
     $('probe').textContent = err.message;
   }

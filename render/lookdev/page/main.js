@@ -1,42 +1,49 @@
 // The lookdev page: controls made from the shader's declarations, the
 // progressive render, the light's response curves and the library's
 // messages, all following what the server holds.
-import { buildControls, option } from './controls.js?token={{TOKEN}}';
-import { drawCurves, fitCurves } from './curves.js?token={{TOKEN}}';
-import { setUpView, showFrame } from './image.js?token={{TOKEN}}';
-import { $, api, currentLight, lookdev, showError } from './page.js?token={{TOKEN}}';
-import { listen } from './news.js?token={{TOKEN}}';
-import { Latest, Newest } from './values.js?token={{TOKEN}}';
+import { buildControls, option } from './controls.js';
+import { drawCurves, fitCurves } from './curves.js';
+import { exposeForTests } from './hook.js';
+import { setUpView, showFrame } from './image.js';
+import { listen } from './news.js';
+import { $, api, currentLight, showError, store } from './page.js';
+import { watch } from './store.js';
+import { Latest, Newest, changeRecord, withAllValues, withValues } from './values.js';
 
 // ---- Changes, undo and redo: the server holds the values and the history.
 async function send({ index, name, value, stroke }) {
   showError('');
   try {
+    // Timed as the artist sees it: from the change to the images it makes.
     const start = performance.now();
     const answer = await (await api('/api/change', { light: index, set: { [name]: value }, stroke })).json();
-    // Timed as the artist sees it: from the change to the images it makes.
-    lookdev.sent = { generation: answer.generation, start, first: null, full: null };
-    Object.assign(lookdev.scene.lights[index].params, answer.values);
+    store.update((s) => ({
+      sent: changeRecord(answer.generation, start),
+      scene: withValues(s.scene, index, answer.values),
+    }));
   } catch (e) {
     showError(e.message);
-    if (index === lookdev.light) controls(); // back to the value the server holds
+    if (index === store.get().light) controls(); // back to the value the server holds
   }
 }
 
 const changes = new Latest(send);
-const change = (name, value) =>
-  changes.put(`${lookdev.light} ${name}`, { index: lookdev.light, name, value, stroke: lookdev.stroke });
-lookdev.change = change;
-lookdev.idle = () => changes.idle(); // every change made here has its answer
-const controls = () => buildControls(change);
+const change = (name, value) => {
+  const { light, stroke } = store.get();
+  return changes.put(`${light} ${name}`, { index: light, name, value, stroke });
+};
+// Every change made here has its answer.
+const controls = () => buildControls(change, () => changes.idle());
 
 async function step(back) {
   await changes.idle();
   try {
     const answer = await (await api(back ? '/api/undo' : '/api/redo', {})).json();
-    lookdev.sent = { generation: answer.generation, start: performance.now(), first: null, full: null };
-    Object.assign(lookdev.scene.lights[answer.light].params, answer.values);
-    if (answer.light !== lookdev.light) {
+    store.update((s) => ({
+      sent: changeRecord(answer.generation, performance.now()),
+      scene: withValues(s.scene, answer.light, answer.values),
+    }));
+    if (answer.light !== store.get().light) {
       $('light').value = answer.light;
       showLight(answer.light);
     } else {
@@ -49,45 +56,41 @@ async function step(back) {
 
 // Mute and solo change only what is rendered: the server says which lights
 // are dark, for every page.
-function updateMute() {
-  const muted = lookdev.muted;
-  const solo = muted.length > 1 && muted.every((m, i) => m === (i !== lookdev.light));
-  $('mute').setAttribute('aria-pressed', String(Boolean(muted[lookdev.light])));
+function updateMute({ muted, light }) {
+  const solo = muted.length > 1 && muted.every((m, i) => m === (i !== light));
+  $('mute').setAttribute('aria-pressed', String(Boolean(muted[light])));
   $('solo').setAttribute('aria-pressed', String(solo));
 }
 
 async function mute(solo) {
+  const { light, muted } = store.get();
   try {
-    const body = solo ? { light: lookdev.light } : { light: lookdev.light, muted: !lookdev.muted[lookdev.light] };
+    const body = solo ? { light } : { light, muted: !muted[light] };
     const answer = await (await api(solo ? '/api/solo' : '/api/mute', body)).json();
-    lookdev.sent = { generation: answer.generation, start: performance.now(), first: null, full: null };
-    lookdev.muted = answer.muted;
-    updateMute();
+    store.set({ sent: changeRecord(answer.generation, performance.now()), muted: answer.muted });
   } catch (e) {
     showError(e.message);
   }
 }
 
-function updateHistory() {
-  $('undo').disabled = lookdev.history.undo === 0;
-  $('redo').disabled = lookdev.history.redo === 0;
-  $('unsaved').hidden = !lookdev.unsaved;
-  if (lookdev.unsaved) $('saved').textContent = '';
+function updateHistory({ history, unsaved }) {
+  $('undo').disabled = history.undo === 0;
+  $('redo').disabled = history.redo === 0;
+  $('unsaved').hidden = !unsaved;
+  if (unsaved) $('saved').textContent = '';
 }
 
 // The values as the server holds them, whichever page changed them; the
 // controls follow unless a drag is under way here.
 function takeValues(values) {
   const before = JSON.stringify(currentLight().params);
-  values.lights.forEach((params, i) => {
-    lookdev.scene.lights[i].params = params;
-  });
-  lookdev.history = { undo: values.undo, redo: values.redo };
-  lookdev.unsaved = values.unsaved;
-  lookdev.muted = values.muted;
-  updateHistory();
-  updateMute();
-  if (!lookdev.stroke && !changes.running && JSON.stringify(currentLight().params) !== before) {
+  store.update((s) => ({
+    scene: withAllValues(s.scene, values.lights),
+    history: { undo: values.undo, redo: values.redo },
+    unsaved: values.unsaved,
+    muted: values.muted,
+  }));
+  if (!store.get().stroke && !changes.running && JSON.stringify(currentLight().params) !== before) {
     controls();
   }
 }
@@ -95,14 +98,16 @@ function takeValues(values) {
 // ---- The server's news, pushed to every page as it happens.
 function addMessages(messages) {
   const log = $('log');
+  let count = store.get().messages;
   for (const m of messages) {
-    if (m.index < lookdev.messages) continue;
+    if (m.index < count) continue;
     const item = document.createElement('li');
     item.className = m.level;
     item.textContent = m.text;
     log.appendChild(item);
-    lookdev.messages = m.index + 1;
+    count = m.index + 1;
   }
+  store.set({ messages: count });
   while (log.children.length > 200) log.removeChild(log.firstChild);
   log.scrollTop = log.scrollHeight;
 }
@@ -110,18 +115,18 @@ function addMessages(messages) {
 // The status brings the curves of the light in view only; another light's
 // are asked for when it comes into view.
 function takeCurves(light, serial, data) {
-  lookdev.curves = lookdev.curves || [];
-  lookdev.curves[light] = data;
-  if (light === lookdev.light) lookdev.curvesSerial = serial;
+  store.update((s) => {
+    const curves = [...(s.curves || [])];
+    curves[light] = data;
+    return light === s.light ? { curves, curvesSerial: serial } : { curves };
+  });
   drawCurves();
 }
 
 let relisten = null;
 
 async function showLight(index) {
-  lookdev.light = index;
-  lookdev.curvesSerial = 0;
-  updateMute();
+  store.set({ light: index, curvesSerial: 0 });
   controls();
   drawCurves();
   // The news of this light's curves, once it stays in view: a stream left
@@ -139,23 +144,24 @@ async function showLight(index) {
 // The newest pass, fetched once an event says it is ready.
 const frames = new Newest(async () => {
   const shown = await showFrame();
-  const sent = lookdev.sent;
+  const { sent, framePass, frame } = store.get();
   const ms = (v) => (v === null ? '…' : `${v.toFixed(0)} ms`);
-  $('pass').textContent = `${lookdev.framePass} ${shown.width}×${shown.height}` +
+  $('pass').textContent = `${framePass} ${shown.width}×${shown.height}` +
     (sent ? ` · first image ${ms(sent.first)}, full ${ms(sent.full)} after the change` : '');
-  return lookdev.frame;
+  return frame;
 });
 
 function takeStatus(status) {
   document.body.classList.remove('offline');
-  lookdev.status = status;
+  store.set({ status });
   addMessages(status.messages);
   if (status.values) {
-    lookdev.valuesSerial = status.values_serial;
+    store.set({ valuesSerial: status.values_serial });
     takeValues(status.values);
   }
-  if (status.frame && status.frame.serial > lookdev.frame) {
-    frames.have = lookdev.frame;
+  const { frame } = store.get();
+  if (status.frame && status.frame.serial > frame) {
+    frames.have = frame;
     frames.announce(status.frame.serial).catch((e) => lost(e.message));
   }
   if (status.curves) takeCurves(status.curves.light, status.curves_serial, status.curves.data);
@@ -192,14 +198,17 @@ function keys(e) {
 }
 
 async function start() {
-  lookdev.scene = await (await api('/api/scene')).json();
-  lookdev.original = lookdev.scene.lights.map((l) => ({ ...l.params }));
-  $('file').textContent = lookdev.scene.file;
+  const scene = await (await api('/api/scene')).json();
+  store.set({ scene, original: scene.lights.map((l) => ({ ...l.params })) });
+  watch(store, ['history', 'unsaved'], updateHistory);
+  watch(store, ['muted', 'light'], updateMute);
+  exposeForTests(store, change);
+  $('file').textContent = scene.file;
   const canvas = $('render');
-  canvas.width = lookdev.scene.width;
-  canvas.height = lookdev.scene.height;
+  canvas.width = scene.width;
+  canvas.height = scene.height;
   const select = $('light');
-  lookdev.scene.lights.forEach((l, i) => option(select, i, `${l.name} (on ${l.object})`));
+  scene.lights.forEach((l, i) => option(select, i, `${l.name} (on ${l.object})`));
   select.addEventListener('change', () => showLight(Number(select.value)));
   $('undo').addEventListener('click', () => step(true));
   $('redo').addEventListener('click', () => step(false));
@@ -209,18 +218,16 @@ async function start() {
   $('log-axis').addEventListener('change', drawCurves);
   window.addEventListener('resize', fitCurves);
   // A drag ends wherever the pointer is released.
-  document.addEventListener('pointerup', () => {
-    lookdev.stroke = '';
-  });
+  document.addEventListener('pointerup', () => store.set({ stroke: '' }));
   document.addEventListener('keydown', keys);
   window.addEventListener('beforeunload', (e) => {
-    if (lookdev.unsaved) e.preventDefault();
+    if (store.get().unsaved) e.preventDefault();
   });
   setUpView((light) => {
     select.value = light;
     showLight(light);
   });
-  updateHistory();
+  updateHistory(store.get());
   controls();
   listen(takeStatus, lost);
 }

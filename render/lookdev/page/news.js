@@ -2,7 +2,7 @@
 // change of the values, the messages, the curves of the light in view and
 // the passes of the render, whoever caused it. Images are not in the stream:
 // an event says a newer pass is ready and the page fetches it.
-import { lookdev, token } from './page.js?token={{TOKEN}}';
+import { store, token } from './page.js';
 
 let stream = null;
 let retry = null;
@@ -13,9 +13,11 @@ let retry = null;
 export function listen(take, lost) {
   if (stream) stream.close();
   clearTimeout(retry);
+  const { frame, messages, curvesSerial, valuesSerial, light } = store.get();
+  // A stream cannot carry a header: the token goes in its address.
   const query =
-    `token=${encodeURIComponent(token)}&frame=${lookdev.frame}&messages=${lookdev.messages}` +
-    `&curves=${lookdev.curvesSerial}&values=${lookdev.valuesSerial}&light=${lookdev.light}`;
+    `token=${encodeURIComponent(token)}&frame=${frame}&messages=${messages}` +
+    `&curves=${curvesSerial}&values=${valuesSerial}&light=${light}`;
   const opened = new EventSource('/api/events?' + query);
   stream = opened;
   opened.onmessage = (e) => take(JSON.parse(e.data));

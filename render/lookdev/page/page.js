@@ -1,14 +1,17 @@
 // The page's shared state and its one way to the server. Every value is
 // checked and applied by the server; the page only shows what it holds.
+import { createStore } from './store.js';
+
 export const token = document.querySelector('meta[name="oska-token"]').content;
 export const $ = (id) => document.getElementById(id);
 
-// What the browser test reads: the page's own view of its state.
-export const lookdev = (window.oskaLookdev = {
-  scene: null,
+export const store = createStore({
+  scene: null, // as /api/scene gives it, with each light's values as they are now
   original: null, // each light's values as the page first saw them
   light: 0,
   frame: 0,
+  frameWidth: 0,
+  frameHeight: 0,
   frameGeneration: 0,
   framePass: '',
   final: false,
@@ -23,6 +26,7 @@ export const lookdev = (window.oskaLookdev = {
   muted: [], // per light: rendered dark, by this page or another
   stroke: '', // the drag under way: its changes are one step of the history
   sent: null, // the last change: its generation and when its images came
+  probe: null,
 });
 
 export async function api(path, body) {
@@ -37,7 +41,7 @@ export async function api(path, body) {
     let text = response.statusText;
     try {
       text = (await response.json()).error || text;
-    } catch (e) {
+    } catch {
       // not JSON: keep the status text
     }
     throw new Error(text);
@@ -46,12 +50,13 @@ export async function api(path, body) {
 }
 
 export function currentLight() {
-  return lookdev.scene.lights[lookdev.light];
+  const { scene, light } = store.get();
+  return scene.lights[light];
 }
 
 // A refused value or a failed request, kept in view.
 export function showError(text) {
-  lookdev.lastError = text;
+  store.set({ lastError: text });
   const error = $('error');
   error.textContent = text;
   if (text) error.scrollIntoView({ block: 'nearest' });

@@ -2,15 +2,16 @@
 // conversions between what a control shows and what the server holds, and
 // the queue that lets the latest value of a parameter win.
 
-// The renderer's tone map and sRGB, 0 to 255, for swatches.
-export function display(x) {
+// The renderer's tone map (straight up to `knee`, the server's, then a
+// smooth roll-off towards 1) and sRGB, 0 to 255, for swatches.
+export function display(x, knee) {
   if (!(x > 0)) return 0;
-  let v = x <= 0.8 ? x : 0.8 + 0.2 * (1 - Math.exp(-(x - 0.8) / 0.2));
+  let v = x <= knee ? x : knee + (1 - knee) * (1 - Math.exp(-(x - knee) / (1 - knee)));
   v = v <= 0.0031308 ? 12.92 * v : 1.055 * Math.pow(v, 1 / 2.4) - 0.055;
   return Math.round(Math.min(1, v) * 255);
 }
 
-export const cssColor = (rgb) => `rgb(${display(rgb[0])}, ${display(rgb[1])}, ${display(rgb[2])})`;
+export const cssColor = (rgb, knee) => `rgb(${rgb.slice(0, 3).map((c) => display(c, knee)).join(', ')})`;
 const hex2 = (v) => Math.round(Math.min(1, Math.max(0, v)) * 255).toString(16).padStart(2, '0');
 export const toHex = (c) => '#' + hex2(c[0]) + hex2(c[1]) + hex2(c[2]);
 export const fromHex = (h) => [1, 3, 5].map((i) => parseInt(h.substr(i, 2), 16) / 255);
@@ -27,6 +28,9 @@ export function readNumber(text) {
 // A cutoff is held as the cosine of an angle and shown in degrees.
 export const toDegrees = (cosine) => round((Math.acos(Math.min(1, Math.max(-1, cosine))) * 180) / Math.PI);
 export const toCosine = (degrees) => round(Math.cos((degrees * Math.PI) / 180));
+
+// A cosine's span in degrees: its table range turned, 0 to 180 without one.
+export const degreesRange = (decl) => (decl.range ? [toDegrees(decl.range[1]), toDegrees(decl.range[0])] : [0, 180]);
 
 // The span of a scalar's slider: the parameter table's range, widened to
 // take the value; a "factor - 1" scales by 1 + value, so it may go down to
@@ -64,7 +68,7 @@ export class Latest {
         this.waiting.delete(key);
         try {
           await this.send(item);
-        } catch (e) {
+        } catch {
           // the sender reports its own failures; the queue goes on
         }
       }
@@ -80,20 +84,23 @@ export class Latest {
 }
 
 // The parameters the light's mode leaves idle (they change nothing as the
-// other values stand), by the roles the parameter table gives them.
-export function idleParameters(declarations, params) {
+// other values stand), by the roles the parameter table gives them and the
+// roles each decay law reads (`laws`, the server's list).
+export function idleParameters(declarations, params, laws) {
   const has = (d, role) => Boolean(d.roles && d.roles.includes(role));
   const switchOn = (role) => {
     const d = declarations.find((x) => has(x, role));
     return d ? Boolean(params[d.name]) : true;
   };
   const decay = declarations.find((d) => has(d, 'decay'));
-  const law = decay ? params[decay.name] : 0;
+  const law = laws.find((l) => decay && l.code === params[decay.name]);
+  // A role some law reads is idle under any law that does not; an unknown code reads none.
+  const lawRoles = new Set(laws.flatMap((l) => l.reads));
+  const reads = new Set(law ? law.reads : []);
   const idle = new Set();
   declarations.forEach((d, k) => {
     const before = declarations[k - 1];
-    if ((has(d, 'range_end') && law !== 1 && law !== 2) ||
-        (has(d, 'range_start') && ![1, 2, 3].includes(law)) ||
+    if ((d.roles || []).some((role) => lawRoles.has(role) && !reads.has(role)) ||
         (has(d, 'cutoff') && !switchOn('front_only')) ||
         (has(d, 'depth') && !switchOn('shadows')) ||
         // A vertex channel needs the vertex data on and its own switch, the row before it.
@@ -159,7 +166,34 @@ export function groupParameters(declarations, idle) {
 // as the control shows them, and its description.
 export function aboutParameter(decl) {
   const unit = decl.unit === 'cosine' ? 'degrees' : decl.unit || '';
-  const range = decl.unit === 'cosine' ? [0, 180] : decl.range && sliderRange(decl, decl.range[0]);
+  const range = decl.unit === 'cosine' ? degreesRange(decl) : decl.range && sliderRange(decl, decl.range[0]);
   const span = range ? `${range[0]} to ${range[1]}` : '';
   return [[span, unit].filter(Boolean).join(' '), decl.description || ''].filter(Boolean).join(' · ');
 }
+
+// The record of the last change, timed as the artist sees it: from the
+// change (`start`, in ms) to the first image of its generation and to the
+// full one.
+export const changeRecord = (generation, start) => ({ generation, start, first: null, full: null });
+
+// `sent` once an image of `generation` is in view at `now`: the first such
+// image times the first, a final one the full. The same record when neither
+// is new.
+export function timeImage(sent, generation, final, now) {
+  if (!sent || generation < sent.generation) return sent;
+  const first = sent.first === null ? now - sent.start : sent.first;
+  const full = sent.full === null && final ? now - sent.start : sent.full;
+  return first === sent.first && full === sent.full ? sent : { ...sent, first, full };
+}
+
+// `scene` with light `index`'s values merged with `values`.
+export function withValues(scene, index, values) {
+  const lights = scene.lights.map((l, i) => (i === index ? { ...l, params: { ...l.params, ...values } } : l));
+  return { ...scene, lights };
+}
+
+// `scene` with every light's values as `lights` (one per light) gives them.
+export const withAllValues = (scene, lights) => ({
+  ...scene,
+  lights: scene.lights.map((l, i) => ({ ...l, params: lights[i] })),
+});
