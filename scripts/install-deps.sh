@@ -19,7 +19,8 @@ packages=(
   # the lookdev page of oska-render: its HTTP server, and the browser that tests it
   pkg-config libmicrohttpd-dev chromium chromium-driver python3-selenium
 )
-# Node and npm fetch the page's plotting library; a Node.js that brings its
+# Node and npm fetch the page's plotting library and the lint of its modules
+# (installed by `npm ci` with the rest); a Node.js that brings its
 # own npm is kept as it is.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
