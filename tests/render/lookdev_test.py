@@ -292,7 +292,9 @@ def main():
         for law in laws:
             if law["code"] != held:  # (a change to the value held is no step to undo)
                 post("/api/change", {"light": 0, "set": {"decay": law["code"]}})
-            distance = server.json("/api/curves?light=0")[1]["data"]["distance"]
+            distance = wait_for("the curve of law {}".format(law["code"]), lambda: next(
+                (d for d in [server.json("/api/curves?light=0")[1]["data"]["distance"]]
+                 if d["law"]["value"] == law["code"]), None), 10)
             if distance["ranged"] != law["ranged"] or (law["ranged"] and "range_end" not in law["reads"]):
                 disagree.append(law["code"])
             if law["code"] != held:

@@ -34,6 +34,7 @@ const change = (name, value) => {
 };
 // Every change made here has its answer.
 const controls = () => buildControls(change, () => changes.idle());
+exposeForTests(store, change);
 
 async function step(back) {
   await changes.idle();
@@ -202,7 +203,6 @@ async function start() {
   store.set({ scene, original: scene.lights.map((l) => ({ ...l.params })) });
   watch(store, ['history', 'unsaved'], updateHistory);
   watch(store, ['muted', 'light'], updateMute);
-  exposeForTests(store, change);
   $('file').textContent = scene.file;
   const canvas = $('render');
   canvas.width = scene.width;
