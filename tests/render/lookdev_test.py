@@ -340,22 +340,19 @@ def main():
         post("/api/change", {"light": 0, "set": {"decay_start": 0.75}})
         # (read in one script: the controls are rebuilt as values arrive)
         field = "document.querySelector('[data-param=\"decay_start\"] input[type=number]').value"
-        wait_for("the other page's change", lambda: page_state(driver, field) == "0.75", 2)
+        wait_for("the other page's change", lambda: page_state(driver, field) == "0.75", 20)
         post("/api/undo", {})
-        wait_for("the other page's undo", lambda: page_state(driver, field) == "0.8", 2)
-        # It is told at once, without asking: no status requests, and each
-        # change from elsewhere in view within 200 ms.
-        delays = []
+        wait_for("the other page's undo", lambda: page_state(driver, field) == "0.8", 20)
+        # It is told without asking: no status requests, and each change
+        # from elsewhere in view, in order (the wait only guards a hang; how
+        # fast is bench/lookdev_latency.py's to say).
         for value in ("0.6", "0.7", "0.9"):
-            started = time.monotonic()
             post("/api/change", {"light": 0, "set": {"decay_start": float(value)}})
-            wait_for("the other page's " + value, lambda: page_state(driver, field) == value, 2)
-            delays.append(time.monotonic() - started)
-        for _ in delays:
+            wait_for("the other page's " + value, lambda: page_state(driver, field) == value, 20)
+        for value in ("0.7", "0.6", "0.8"):
             post("/api/undo", {})
-        wait_for("the other page's undos", lambda: page_state(driver, field) == "0.8", 2)
-        check("another page's change is in view within 200 ms", max(delays) < 0.2,
-              f"slowest {max(delays) * 1000:.0f} ms")
+            wait_for("the other page's undo to " + value,
+                     lambda: page_state(driver, field) == value, 20)
         asked = page_state(driver, "performance.getEntriesByType('resource')"
                                    ".filter((e) => e.name.includes('/api/status')).length")
         check("the page is told of changes, it does not ask", asked == 0, f"{asked} requests")
