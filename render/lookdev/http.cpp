@@ -18,6 +18,51 @@
 
 namespace oska::render::lookdev {
 
+std::optional<uint64_t> plain_whole_number(const std::string &text, uint64_t largest) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (digit > largest || number > (largest - digit) / 10) {
+            return std::nullopt; // past `largest`, and so never wraps
+        }
+        number = number * 10 + digit;
+    }
+    return number;
+}
+
+uint64_t HttpRequest::whole(const std::string &name, uint64_t largest) const {
+    if (!has(name)) {
+        throw Error("no " + name + " in the request");
+    }
+    if (std::optional<uint64_t> number = plain_whole_number(arg(name), largest)) {
+        return *number;
+    }
+    // What was sent is quoted, at most a line's worth of it, in ASCII: a
+    // query may hold any byte, and the answer must stay valid UTF-8.
+    static const char kHex[] = "0123456789abcdef";
+    const std::string sent = arg(name);
+    std::string given;
+    for (std::size_t i = 0; i < std::min<std::size_t>(sent.size(), 32); ++i) {
+        const auto byte = static_cast<unsigned char>(sent[i]);
+        if (byte >= 0x20 && byte < 0x7f) {
+            given += sent[i];
+        } else {
+            given += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        }
+    }
+    if (sent.size() > 32) {
+        given += "...";
+    }
+    throw Error(name + " \"" + given + "\" is not a whole number" +
+                (largest == UINT64_MAX ? std::string() : " from 0 to " + std::to_string(largest)));
+}
+
 HttpResponse error_response(int status, const std::string &why) {
     HttpResponse r;
     r.status = status;

@@ -36,7 +36,16 @@ struct HttpRequest {
         auto it = query.find(name);
         return it == query.end() ? std::string() : it->second;
     }
+    bool has(const std::string &name) const { return query.count(name) != 0; }
+    // The argument `name` as a whole number from 0 to `largest`; throws Error
+    // naming it when it is missing or anything else.
+    uint64_t whole(const std::string &name, uint64_t largest = UINT64_MAX) const;
 };
+
+// `text` as a whole number written plainly: decimal digits only (no sign,
+// space, base prefix, fraction or exponent), at most `largest`; nullopt for
+// anything else. Every numeric argument of a request is read by it.
+std::optional<uint64_t> plain_whole_number(const std::string &text, uint64_t largest = UINT64_MAX);
 
 struct HttpResponse {
     int status = 200;

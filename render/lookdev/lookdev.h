@@ -92,9 +92,19 @@ class Lookdev {
     // The curves of the change just rendered become the pages'; under
     // mutex_. Whether there were any.
     bool publish_curves();
-    // ---- Status for the page: nothing (it then waits) while there is
-    // nothing newer than what it has, unless `now`.
-    std::optional<json> status(const std::function<uint64_t(const char *)> &seen, bool now);
+    // ---- What a page says it has: the counts of the news it was given
+    // last (nullopt for a count it did not send as a plain whole number),
+    // and the light whose curves it shows.
+    struct Seen {
+        std::optional<uint64_t> frame, messages, curves, values;
+        std::size_t light = 0;
+    };
+    // What `request` says it has; throws Error for a light the scene lacks.
+    Seen seen_by(const lookdev::HttpRequest &request) const;
+    // Status for the page: nothing (it then waits) while there is nothing
+    // newer than what it has, unless `now`. A count the server never gave
+    // counts as nothing seen, so that page is sent everything.
+    std::optional<json> status(const Seen &seen, bool now);
     // A page's stream of the same news, from what its request says it has:
     // an event each time any of it is newer.
     lookdev::EventSource news_for(const lookdev::HttpRequest &request);
@@ -102,7 +112,7 @@ class Lookdev {
     // The render's value at pixel (x, y) of the image shown, with each
     // light's share of it and the light that gives most.
     // (lookdev_probe.cpp)
-    json probe(long long x, long long y);
+    json probe(uint64_t x, uint64_t y);
 
     LoadOptions load_; // how the scene was read: the saved one is read back so
     Scene scene_;

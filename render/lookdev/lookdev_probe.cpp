@@ -78,12 +78,12 @@ float luminance(Vec3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; 
 
 } // namespace
 
-json Lookdev::probe(long long x, long long y) {
+json Lookdev::probe(uint64_t x, uint64_t y) {
     std::shared_ptr<const Frame> shown = frame();
     if (!shown) {
         throw Error("no image yet");
     }
-    if (x < 0 || y < 0 || x >= shown->width || y >= shown->height) {
+    if (x >= static_cast<uint64_t>(shown->width) || y >= static_cast<uint64_t>(shown->height)) {
         throw Error("no pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") in the " +
                     std::to_string(shown->width) + "x" + std::to_string(shown->height) + " image");
     }

@@ -215,13 +215,21 @@ bool Lookdev::publish_curves() {
 
 // ---- Status for the page: nothing (it then waits) while there is
 // nothing newer than what it has, unless `now`.
-std::optional<json> Lookdev::status(const std::function<uint64_t(const char *)> &seen, bool now) {
+std::optional<json> Lookdev::status(const Seen &seen, bool now) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const uint64_t messages_seen = seen("messages");
+    // A count past what the server has issued (another server's, or made
+    // up) would hold back the news until the server caught up with it.
+    auto given = [](const std::optional<uint64_t> &count, uint64_t issued) -> uint64_t {
+        return count && *count <= issued ? *count : 0;
+    };
+    const uint64_t frame_seen = given(seen.frame, frame_serial_);
+    const uint64_t messages_seen = given(seen.messages, message_count_);
+    const uint64_t curves_seen = given(seen.curves, curves_serial_);
+    const uint64_t values_seen = given(seen.values, values_serial_);
     // Curves only of the light in view: they are most of what a status weighs.
-    const std::size_t in_view = std::min<std::size_t>(seen("light"), lights_.size() - 1);
-    if (!now && !stopping_ && frame_serial_ <= seen("frame") && message_count_ <= messages_seen &&
-        curves_shown_[in_view] <= seen("curves") && values_serial_ <= seen("values")) {
+    const std::size_t in_view = seen.light;
+    if (!now && !stopping_ && frame_serial_ <= frame_seen && message_count_ <= messages_seen &&
+        curves_shown_[in_view] <= curves_seen && values_serial_ <= values_seen) {
         return std::nullopt;
     }
     json messages = json::array();
@@ -234,12 +242,12 @@ std::optional<json> Lookdev::status(const std::function<uint64_t(const char *)> 
                 {"renders_cancelled", cancelled_.load()},
                 {"timing_ms", {{"coarse", coarse_ms_}, {"medium", medium_ms_}, {"full", full_ms_}}},
                 {"curves_serial", curves_serial_}};
-    if (curves_shown_[in_view] > seen("curves")) {
+    if (curves_shown_[in_view] > curves_seen) {
         out["curves"] = {{"light", in_view}, {"data", curves_[in_view]}};
     }
     // What every page shows of the values, whoever changed them.
     out["values_serial"] = values_serial_;
-    if (values_serial_ > seen("values")) {
+    if (values_serial_ > values_seen) {
         json lights = json::array();
         json muted = json::array();
         for (const Light &light : lights_) {

@@ -115,23 +115,32 @@ std::optional<lookdev::HttpResponse> reply(const std::function<std::optional<jso
 
 } // namespace
 
-lookdev::EventSource lookdev::Lookdev::news_for(const lookdev::HttpRequest &request) {
-    auto seen = std::make_shared<std::map<std::string, uint64_t>>();
-    for (const char *name : {"frame", "messages", "curves", "values", "light"}) {
-        (*seen)[name] = std::strtoull(request.arg(name).c_str(), nullptr, 10);
+lookdev::Lookdev::Seen lookdev::Lookdev::seen_by(const lookdev::HttpRequest &request) const {
+    Seen seen;
+    seen.frame = lookdev::plain_whole_number(request.arg("frame"));
+    seen.messages = lookdev::plain_whole_number(request.arg("messages"));
+    seen.curves = lookdev::plain_whole_number(request.arg("curves"));
+    seen.values = lookdev::plain_whole_number(request.arg("values"));
+    if (request.has("light")) {
+        seen.light = request.whole("light", lights_.size() - 1);
     }
+    return seen;
+}
+
+lookdev::EventSource lookdev::Lookdev::news_for(const lookdev::HttpRequest &request) {
+    auto seen = std::make_shared<Seen>(seen_by(request));
     return [this, seen]() -> std::optional<std::string> {
-        std::optional<json> news = status([&](const char *name) { return (*seen)[name]; }, false);
+        std::optional<json> news = status(*seen, false);
         if (!news) {
             return std::nullopt;
         }
         // What this page has now, so that the next event brings only what is newer.
         if (news->contains("frame")) {
-            (*seen)["frame"] = (*news)["frame"]["serial"].get<uint64_t>();
+            seen->frame = (*news)["frame"]["serial"].get<uint64_t>();
         }
-        (*seen)["messages"] = (*news)["message_count"].get<uint64_t>();
-        (*seen)["curves"] = (*news)["curves_serial"].get<uint64_t>();
-        (*seen)["values"] = (*news)["values_serial"].get<uint64_t>();
+        seen->messages = (*news)["message_count"].get<uint64_t>();
+        seen->curves = (*news)["curves_serial"].get<uint64_t>();
+        seen->values = (*news)["values_serial"].get<uint64_t>();
         return news->dump();
     };
 }
@@ -143,21 +152,14 @@ void lookdev::Lookdev::serve(lookdev::HttpServer &server, const std::string &tok
     server.get("/api/scene",
                [this](const Request &) { return reply([&] { return scene_json(); }); });
     server.get("/api/status", [this](const Request &req) {
-        auto count = [&](const char *name) -> uint64_t {
-            return std::strtoull(req.arg(name).c_str(), nullptr, 10);
-        };
-        return reply([&] { return status(count, !req.patient); });
+        return reply([&] { return status(seen_by(req), !req.patient); });
     });
     server.events("/api/events", [this](const Request &req) { return news_for(req); });
     server.get("/api/curves", [this](const Request &req) {
-        return reply(
-            [&] { return curves_of(std::strtoull(req.arg("light").c_str(), nullptr, 10)); });
+        return reply([&] { return curves_of(req.whole("light")); });
     });
     server.get("/api/probe", [this](const Request &req) {
-        return reply([&] {
-            return probe(std::strtoll(req.arg("x").c_str(), nullptr, 10),
-                         std::strtoll(req.arg("y").c_str(), nullptr, 10));
-        });
+        return reply([&] { return probe(req.whole("x"), req.whole("y")); });
     });
     server.get("/api/image", [this](const Request &) {
         std::shared_ptr<const Frame> shown = frame();

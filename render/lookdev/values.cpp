@@ -149,8 +149,13 @@ std::vector<std::size_t> elements(const std::string &t, std::size_t i) {
     return found;
 }
 
-// `params` as one object on as many lines as it takes, continuation lines
-// indented to `column` + 2.
+// The width the lines of a pretty scene file keep within.
+constexpr std::size_t kLineWidth = 96;
+// A params object that stays on one line.
+constexpr std::size_t kOneLine = std::string::npos;
+
+// `params` as one object: on one line for kOneLine, else on as many lines as
+// it takes, continuation lines indented to `column` + 2.
 std::string format_params(const json &params, std::size_t column) {
     std::string out = "{ ";
     std::size_t line_start = 0;
@@ -158,7 +163,8 @@ std::string format_params(const json &params, std::size_t column) {
         std::string member = json(it.key()).dump() + ": " + it->dump(-1, ' ', false);
         if (it != params.begin()) {
             out += ",";
-            if (column + (out.size() - line_start) + member.size() > 96) {
+            if (column != kOneLine &&
+                column + (out.size() - line_start) + member.size() > kLineWidth) {
                 out += "\n" + std::string(column + 2, ' ');
                 line_start = out.size() - column - 2;
             } else {
@@ -170,9 +176,17 @@ std::string format_params(const json &params, std::size_t column) {
     return out + (params.empty() ? "}" : " }");
 }
 
-std::size_t column_of(const std::string &t, std::size_t i) {
-    std::size_t line = t.rfind('\n', i == 0 ? 0 : i - 1);
-    return line == std::string::npos ? i : i - line - 1;
+// The column of `begin`, where params written between `begin` and `end`
+// start, when the rest of their line keeps within the width; kOneLine when
+// it does not. A line that passes the width without them (a file written on
+// one line by a program) gets them on one line too: aligned to their column
+// there, every continuation line would be indented as deep as the line is
+// long.
+std::size_t params_column(const std::string &t, std::size_t begin, std::size_t end) {
+    const std::size_t newline = begin == 0 ? std::string::npos : t.rfind('\n', begin - 1);
+    const std::size_t column = newline == std::string::npos ? begin : begin - newline - 1;
+    const std::size_t rest = std::min(t.find('\n', end), t.size()) - end;
+    return column + rest <= kLineWidth ? column : kOneLine;
 }
 
 } // namespace
@@ -242,10 +256,11 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
                                   [](const Member &m) { return m.key == "params"; });
         if (found != light.end()) {
             out.replace(found->begin, found->end - found->begin,
-                        format_params(params[i], column_of(out, found->begin)));
+                        format_params(params[i], params_column(out, found->begin, found->end)));
         } else if (!params[i].empty()) {
             std::string member =
-                "\"params\": " + format_params(params[i], column_of(out, lights[i]));
+                "\"params\": " +
+                format_params(params[i], params_column(out, lights[i], lights[i] + 1));
             out.insert(lights[i] + 1, " " + member + (light.empty() ? " " : ", "));
         }
     }

@@ -23,6 +23,7 @@ WHOLE_REQUEST = 5.0  # seconds the server gives a request, headers and body
 
 class Server:
     def __init__(self, program, scene):
+        self.scene = scene
         self.process = subprocess.Popen([program, "serve", scene, "--threads", "1"],
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()

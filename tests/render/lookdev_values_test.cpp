@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace oska::render::lookdev {
 namespace {
 
@@ -47,9 +49,107 @@ TEST(LookdevSave, SplicesOnlyEachLightsParams) {
         EXPECT_FALSE(
             json::parse(splice_light_params(c.text, c.params), nullptr, false).is_discarded());
     }
+    // A pretty file's params wrap at its width, aligned under their first
+    // member, and a light without params on a short line gets them so too.
+    const json many = {{"color", {1, 0.85, 0.6}}, {"cosine", true},
+                       {"cutoff", 0.9},           {"decay", 2},
+                       {"decay_end", 5},          {"decay_start", 0.8},
+                       {"directional", true},     {"max_level", 4},
+                       {"shadows", true},         {"shadow_color", {0.05, 0.05, 0.12}}};
+    EXPECT_EQ(splice_light_params("{\n  \"lights\": [\n    { \"name\": \"spot\",\n      "
+                                  "\"params\": {} },\n    {}\n  ]\n}\n",
+                                  {many, many}),
+              "{\n  \"lights\": [\n    { \"name\": \"spot\",\n"
+              "      \"params\": { \"color\": [1,0.85,0.6], \"cosine\": true, \"cutoff\": 0.9, "
+              "\"decay\": 2,\n"
+              "                  \"decay_end\": 5, \"decay_start\": 0.8, \"directional\": true,\n"
+              "                  \"max_level\": 4, \"shadow_color\": [0.05,0.05,0.12],\n"
+              "                  \"shadows\": true } },\n"
+              "    { \"params\": { \"color\": [1,0.85,0.6], \"cosine\": true, \"cutoff\": 0.9, "
+              "\"decay\": 2, \"decay_end\": 5,\n"
+              "      \"decay_start\": 0.8, \"directional\": true, \"max_level\": 4,\n"
+              "      \"shadow_color\": [0.05,0.05,0.12], \"shadows\": true } }\n"
+              "  ]\n}\n");
     // The file no longer has the lights the page edits: nothing is written.
     EXPECT_THROW(splice_light_params(R"({"lights": [{}]})", {two, two}), Error);
     EXPECT_THROW(splice_light_params(R"({"lights": [{"params": {"a": [1, 2})", {two}), Error);
+}
+
+// A scene written on one line by a program: Save's text is no larger than
+// what it rewrites, however long the line, so the saved scene opens again
+// (the server refuses a scene file past its size).
+TEST(LookdevSave, OneLineSceneGrowsOnlyByTheParamsWritten) {
+    const json params = {
+        {"color", {1, 0.45, 0.15}}, {"decay", 3},     {"decay_start", 0.25},  {"decay_end", 12.5},
+        {"threshold", 0.002},       {"cutoff", 0.9},  {"burn_multiplier", 2}, {"burn_power", 1.5},
+        {"burn_threshold", 0.75},   {"hue", 0.1},     {"saturation", 1.2},    {"value", 0.8},
+        {"max_level", 4},           {"shadows", true}};
+    auto lights = [](std::size_t count, const std::string &light) {
+        std::string out = "[";
+        for (std::size_t i = 0; i < count; ++i) {
+            out += (i == 0 ? "" : ",") + light;
+        }
+        return out + "]";
+    };
+    const std::string lamp =
+        R"({"name":"lamp","object":"panel","params":{"decay":1,"shadows":true}})";
+    const std::string bare = R"({"name":"lamp","object":"panel"})";
+    const std::string about = "\"" + std::string(300000, 'a') + "\"";
+    const struct {
+        const char *name;
+        std::string before, light, after; // the scene: lights between these
+        std::size_t lights;
+        std::vector<std::size_t> changed; // none: every light
+    } cases[] = {
+        {"2000 lights, 4 changed", R"({"lights":)", lamp, "}", 2000, {3, 700, 1500, 1999}},
+        {"2000 lights, all changed", R"({"lights":)", lamp, "}", 2000, {}},
+        {"a long about before the lights",
+         R"({"about":)" + about + R"(,"lights":)",
+         lamp,
+         "}",
+         3,
+         {0, 1, 2}},
+        {"a long about after the lights",
+         R"({"lights":)",
+         lamp,
+         R"(,"about":)" + about + "}",
+         3,
+         {0, 1, 2}},
+        {"lights without params",
+         R"({"about":)" + about + R"(,"lights":)",
+         bare,
+         "}",
+         500,
+         {0, 250, 499}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = c.before + lights(c.lights, c.light) + c.after;
+        std::vector<json> written(c.lights);
+        std::size_t rewritten = 0, changed = 0;
+        for (std::size_t i = 0; i < c.lights; ++i) {
+            if (c.changed.empty() ||
+                std::find(c.changed.begin(), c.changed.end(), i) != c.changed.end()) {
+                written[i] = params;
+                rewritten += params.dump().size();
+                ++changed;
+            }
+        }
+        const std::string saved = splice_light_params(text, written);
+        // Each light's params as compact JSON, a space after each colon and
+        // comma, and the key of those a light lacked.
+        EXPECT_LE(saved.size(), text.size() + rewritten * 5 / 4 + 16 * changed);
+        EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 0);
+        const json scene = json::parse(saved, nullptr, false);
+        ASSERT_FALSE(scene.is_discarded());
+        for (std::size_t i = 0; i < c.lights; ++i) {
+            json expected = json::parse(c.light);
+            if (!written[i].is_null()) {
+                expected["params"] = written[i];
+            }
+            ASSERT_EQ(scene["lights"][i], expected) << "light " << i;
+        }
+    }
 }
 
 // The page's curves and swatches find the light's parameters by role: each
