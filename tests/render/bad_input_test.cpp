@@ -463,6 +463,31 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          model_error(":2: '1e19' is not a number from -1e8 to 1e8")},
         {"model normal far out", with_model(obj("vn 0 -3e38 0\nf 1//2 2//2 3//2\n")),
          model_error(":7: '-3e38' is not a number from -1e8 to 1e8")},
+        // The bound holds for the number as written, however it is spelt:
+        // 1.00000001e8 is past it though a float would round it onto 1e8.
+        {"model point one past the bound",
+         with_model("v 100000001 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":1: '100000001' is not a number from -1e8 to 1e8")},
+        {"model point past the bound in a spelling floats round onto it",
+         with_model("v 0 0 0\nv 1 1.00000001e8 0\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":2: '1.00000001e8' is not a number from -1e8 to 1e8")},
+        {"model point past the bound by a float's step",
+         with_model("v 0 0 0\nv 1 0 -100000008\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":2: '-100000008' is not a number from -1e8 to 1e8")},
+        {"model points at the bound",
+         with_model("v 1e8 0 0\nv 0 -100000000 0\nv 1 1 99999999.99\nf 1 2 3\n"),
+         "",
+         {"$D/s.json", "-o", "$D/out.png", "--quiet"},
+         0},
+        {"translate past the bound in a spelling floats round onto it",
+         {{"s.json",
+           replace_all(with_at("/objects/1/translate", {0, 12345, 0}), "12345", "1.00000001e8")}},
+         "oska-render: $D/s.json: objects[1] 'panel': translate: expected a number from -1e8 to "
+         "1e8, got 100000001.0"},
+        {"translate past the bound by a float's step",
+         {{"s.json", with_at("/objects/1/translate", {0, 100000008, 0})}},
+         "oska-render: $D/s.json: objects[1] 'panel': translate: expected a number from -1e8 to "
+         "1e8, got 100000008"},
         // Light values whose products leave the float range.
         {"light exponent of 1e19",
          {{"s.json", with_at("/lights/0/exponent", -1e19)}},
