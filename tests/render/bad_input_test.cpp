@@ -9,6 +9,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -739,6 +740,53 @@ TEST(BadInput, ExtremeButValidScenesGiveFinitePixels) {
         auto bad =
             std::find_if(pixels.begin(), pixels.end(), [](float v) { return !std::isfinite(v); });
         EXPECT_TRUE(bad == pixels.end()) << "value " << (bad - pixels.begin()) << " is " << *bad;
+    }
+}
+
+// An emitter of 20000 slivers, each across the whole image: finding the
+// pixels their edges cross, before the first pass, is bounded by the image
+// and the mesh rather than their product, and counts against --time. The
+// bound here only catches a hang; bench/outline_bench has the figures.
+TEST(BadInput, ManyThinEmittersRenderInBoundedTime) {
+    TempDir d;
+    std::string model;
+    constexpr int kSlivers = 20000;
+    for (int i = 0; i < kSlivers; ++i) {
+        const double left = -2 + 4.0 * ((i * 7919) % kSlivers) / kSlivers;
+        const double right = -2 + 4.0 * ((i * 104729) % kSlivers) / kSlivers;
+        model += "v -3 " + std::to_string(left) + " 0\nv 3 " + std::to_string(right) + " 0\nv 3 " +
+                 std::to_string(right + 0.003) + " 0\n";
+    }
+    for (int i = 0; i < kSlivers; ++i) {
+        model += "f " + std::to_string(3 * i + 1) + " " + std::to_string(3 * i + 3) + " " +
+                 std::to_string(3 * i + 2) + "\n";
+    }
+    d.write("slivers.obj", model);
+    const json scene = {
+        {"image", {{"width", 320}, {"height", 240}, {"spp", 4}, {"light_samples", 1}}},
+        {"camera", {{"position", {0, 0, 5}}, {"look_at", {0, 0, 0}}, {"fov", 40}}},
+        {"objects",
+         {{{"name", "backdrop"},
+           {"shape", "quad"},
+           {"size", {20, 20}},
+           {"rotate", {90, 0, 0}},
+           {"translate", {0, 0, -1}}},
+          {{"name", "slivers"}, {"mesh", "slivers.obj"}}}},
+        {"lights",
+         {{{"name", "lamp"}, {"object", "slivers"}, {"params", {{"color", {1, 1, 1, 1}}}}}}}};
+    d.write("s.json", scene.dump());
+    const std::vector<std::string> cases[] = {{}, {"--time", "1"}};
+    for (const auto &options : cases) {
+        std::vector<std::string> args = {d.file("s.json"), "-o",         d.file("out.png"),
+                                         "--quiet",        "--adaptive", "on"};
+        args.insert(args.end(), options.begin(), options.end());
+        SCOPED_TRACE(options.empty() ? "scene's samples" : "--time 1");
+        const auto start = std::chrono::steady_clock::now();
+        ProgramRun run = run_program(args, 0, 20);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
+        EXPECT_EQ(run.status, 0) << run.err;
+        RecordProperty(options.empty() ? "seconds" : "seconds_timed", std::to_string(took.count()));
     }
 }
 
