@@ -11,6 +11,7 @@
 #include "lit_scene.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace oska::render {
@@ -40,7 +41,12 @@ struct EmitterOutline {
     std::vector<PixelWindow> windows;
 };
 
-EmitterOutline emitter_outline(const LitScene &scene, int width, int height);
+// The work is bounded by the image's pixels plus the emitters' triangles, and
+// `stop` (when given) is asked now and then whether to end it. Past that
+// bound, or once `stop` says so, the outline gives up: every pixel is
+// marked when the edges were not all walked, and every window is whole.
+EmitterOutline emitter_outline(const LitScene &scene, int width, int height,
+                               const std::function<bool()> &stop = {});
 
 } // namespace oska::render
 

@@ -655,8 +655,13 @@ Framebuffer adaptive_passes(const LitScene &scene, Passes &passes) {
     uint64_t left = open_ended ? 0 : (per_pass - first) * pixels, taken = first * pixels;
     budget.share_evenly(first);
     // Where an emitter's outline crosses a pixel, more from the start, some
-    // of them where the emitter can be.
-    const EmitterOutline outline = emitter_outline(scene, settings.width, settings.height);
+    // of them where the emitter can be. Working that out counts against the
+    // render's time: it gives up past half of it, or when cancelled.
+    const EmitterOutline outline =
+        emitter_outline(scene, settings.width, settings.height, [&settings, &passes] {
+            return cancelled(settings) ||
+                   (settings.time_limit > 0 && passes.reporter.seconds() > settings.time_limit / 2);
+        });
     passes.set_windows(outline.windows);
     if (!open_ended) {
         const uint64_t extra =

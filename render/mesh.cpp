@@ -211,14 +211,16 @@ class ObjReader {
             }
             std::string copy(text);
             char *end = nullptr;
-            float value = std::strtof(copy.c_str(), &end);
+            // The bound is on the number as written: read as a float,
+            // 1.00000001e8 would round onto it and pass.
+            const double value = std::strtod(copy.c_str(), &end);
             if (end != copy.c_str() + copy.size() || !std::isfinite(value)) {
                 fail("'" + copy + "' is not a finite number");
             }
-            if (!within_limit(value)) {
+            if (!(std::fabs(value) <= kNumberLimit)) {
                 fail("'" + copy + "' is not a number " + kNumberLimitText);
             }
-            into.push_back(value);
+            into.push_back(static_cast<float>(value));
         }
     }
 

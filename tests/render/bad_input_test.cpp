@@ -9,6 +9,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -463,6 +464,31 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          model_error(":2: '1e19' is not a number from -1e8 to 1e8")},
         {"model normal far out", with_model(obj("vn 0 -3e38 0\nf 1//2 2//2 3//2\n")),
          model_error(":7: '-3e38' is not a number from -1e8 to 1e8")},
+        // The bound holds for the number as written, however it is spelt:
+        // 1.00000001e8 is past it though a float would round it onto 1e8.
+        {"model point one past the bound",
+         with_model("v 100000001 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":1: '100000001' is not a number from -1e8 to 1e8")},
+        {"model point past the bound in a spelling floats round onto it",
+         with_model("v 0 0 0\nv 1 1.00000001e8 0\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":2: '1.00000001e8' is not a number from -1e8 to 1e8")},
+        {"model point past the bound by a float's step",
+         with_model("v 0 0 0\nv 1 0 -100000008\nv 1 1 0\nf 1 2 3\n"),
+         model_error(":2: '-100000008' is not a number from -1e8 to 1e8")},
+        {"model points at the bound",
+         with_model("v 1e8 0 0\nv 0 -100000000 0\nv 1 1 99999999.99\nf 1 2 3\n"),
+         "",
+         {"$D/s.json", "-o", "$D/out.png", "--quiet"},
+         0},
+        {"translate past the bound in a spelling floats round onto it",
+         {{"s.json",
+           replace_all(with_at("/objects/1/translate", {0, 12345, 0}), "12345", "1.00000001e8")}},
+         "oska-render: $D/s.json: objects[1] 'panel': translate: expected a number from -1e8 to "
+         "1e8, got 100000001.0"},
+        {"translate past the bound by a float's step",
+         {{"s.json", with_at("/objects/1/translate", {0, 100000008, 0})}},
+         "oska-render: $D/s.json: objects[1] 'panel': translate: expected a number from -1e8 to "
+         "1e8, got 100000008"},
         // Light values whose products leave the float range.
         {"light exponent of 1e19",
          {{"s.json", with_at("/lights/0/exponent", -1e19)}},
@@ -714,6 +740,53 @@ TEST(BadInput, ExtremeButValidScenesGiveFinitePixels) {
         auto bad =
             std::find_if(pixels.begin(), pixels.end(), [](float v) { return !std::isfinite(v); });
         EXPECT_TRUE(bad == pixels.end()) << "value " << (bad - pixels.begin()) << " is " << *bad;
+    }
+}
+
+// An emitter of 8000 slivers, each across the whole image: finding the
+// pixels their edges cross, before the first pass, is bounded by the image
+// and the mesh rather than their product, and counts against --time. The
+// bound here only catches a hang; bench/outline_bench has the figures.
+TEST(BadInput, ManyThinEmittersRenderInBoundedTime) {
+    TempDir d;
+    std::string model;
+    constexpr int kSlivers = 8000;
+    for (int i = 0; i < kSlivers; ++i) {
+        const double left = -2 + 4.0 * ((i * 7919) % kSlivers) / kSlivers;
+        const double right = -2 + 4.0 * ((i * 104729) % kSlivers) / kSlivers;
+        model += "v -3 " + std::to_string(left) + " 0\nv 3 " + std::to_string(right) + " 0\nv 3 " +
+                 std::to_string(right + 0.003) + " 0\n";
+    }
+    for (int i = 0; i < kSlivers; ++i) {
+        model += "f " + std::to_string(3 * i + 1) + " " + std::to_string(3 * i + 3) + " " +
+                 std::to_string(3 * i + 2) + "\n";
+    }
+    d.write("slivers.obj", model);
+    const json scene = {
+        {"image", {{"width", 160}, {"height", 120}, {"spp", 2}, {"light_samples", 1}}},
+        {"camera", {{"position", {0, 0, 5}}, {"look_at", {0, 0, 0}}, {"fov", 40}}},
+        {"objects",
+         {{{"name", "backdrop"},
+           {"shape", "quad"},
+           {"size", {20, 20}},
+           {"rotate", {90, 0, 0}},
+           {"translate", {0, 0, -1}}},
+          {{"name", "slivers"}, {"mesh", "slivers.obj"}}}},
+        {"lights",
+         {{{"name", "lamp"}, {"object", "slivers"}, {"params", {{"color", {1, 1, 1, 1}}}}}}}};
+    d.write("s.json", scene.dump());
+    const std::vector<std::string> cases[] = {{}, {"--time", "1"}};
+    for (const auto &options : cases) {
+        std::vector<std::string> args = {d.file("s.json"), "-o",         d.file("out.png"),
+                                         "--quiet",        "--adaptive", "on"};
+        args.insert(args.end(), options.begin(), options.end());
+        SCOPED_TRACE(options.empty() ? "scene's samples" : "--time 1");
+        const auto start = std::chrono::steady_clock::now();
+        ProgramRun run = run_program(args, 0, 20);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
+        EXPECT_EQ(run.status, 0) << run.err;
+        RecordProperty(options.empty() ? "seconds" : "seconds_timed", std::to_string(took.count()));
     }
 }
 

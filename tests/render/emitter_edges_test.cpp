@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -21,7 +24,7 @@ Mesh moved(Mesh mesh, Vec3 by) {
 }
 
 // A 64x48 view down -Z from z = 5 (fov 40), of one object that emits or not.
-std::vector<uint8_t> marks_of(Mesh mesh, bool emits) {
+EmitterOutline outline_of(Mesh mesh, bool emits, const std::function<bool()> &stop = {}) {
     Scene scene;
     scene.camera.position = {0, 0, 5};
     scene.camera.look_at = {0, 0, 0};
@@ -31,7 +34,11 @@ std::vector<uint8_t> marks_of(Mesh mesh, bool emits) {
     LitScene lit;
     lit.scene = &scene;
     lit.lights_of_object = {emits ? std::vector<int>{0} : std::vector<int>{}};
-    return emitter_outline(lit, 64, 48).marks;
+    return emitter_outline(lit, 64, 48, stop);
+}
+
+std::vector<uint8_t> marks_of(Mesh mesh, bool emits) {
+    return outline_of(std::move(mesh), emits).marks;
 }
 
 TEST(EmitterEdges, MarkTheOutlinesOfEmitters) {
@@ -81,6 +88,45 @@ TEST(EmitterEdges, MarkTheOutlinesOfEmitters) {
             EXPECT_EQ(marks[static_cast<std::size_t>(y) * 64 + x], 0) << x << "," << y;
         }
     }
+}
+
+// An outline whose edges would take more work than the image and the mesh
+// are worth, or one the caller stops, gives up: every pixel is marked, and
+// every window is the whole pixel (its samples all weigh the same).
+TEST(EmitterEdges, GivesUpPastItsWorkOrWhenStopped) {
+    // 3000 slivers in the plane z = 0, each across the whole view.
+    Mesh slivers;
+    for (uint32_t i = 0; i < 3000; ++i) {
+        const float left = -2 + 4.0f * static_cast<float>((i * 7919) % 3000) / 3000;
+        const float right = -2 + 4.0f * static_cast<float>((i * 104729) % 3000) / 3000;
+        slivers.positions.insert(slivers.positions.end(),
+                                 {{-3, left, 0}, {3, right, 0}, {3, right + 0.003f, 0}});
+        slivers.indices.insert(slivers.indices.end(), {3 * i, 3 * i + 2, 3 * i + 1});
+    }
+    int asked = 0;
+    const struct {
+        const char *name;
+        EmitterOutline outline;
+    } cases[] = {
+        {"many slivers", outline_of(slivers, true)},
+        {"stopped", outline_of(make_sphere(1, 32), true, [&asked] { return ++asked > 0; })},
+    };
+    EXPECT_GT(asked, 0);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.outline.marks.size(), 64u * 48u);
+        ASSERT_EQ(c.outline.windows.size(), 64u * 48u);
+        EXPECT_EQ(std::count(c.outline.marks.begin(), c.outline.marks.end(), 1), 64 * 48);
+        EXPECT_TRUE(std::all_of(c.outline.windows.begin(), c.outline.windows.end(),
+                                [](const PixelWindow &w) { return w.whole(); }));
+    }
+    // A few slivers are worked out in full: the pixels between them are not marked.
+    slivers.positions.resize(3 * 3);
+    slivers.indices.resize(3 * 3);
+    const EmitterOutline few = outline_of(slivers, true);
+    EXPECT_LT(std::count(few.marks.begin(), few.marks.end(), 1), 64 * 48 / 2);
+    EXPECT_FALSE(std::all_of(few.windows.begin(), few.windows.end(),
+                             [](const PixelWindow &w) { return w.whole(); }));
 }
 
 // Half of a pixel's numbers go to its window, the other half to the rest,
