@@ -3,6 +3,7 @@
 #include "camera.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <unordered_map>
 
@@ -82,14 +83,21 @@ void mark_segment(const Projection &view, Vec3 a, Vec3 b, std::vector<uint8_t> &
     }
 }
 
+// Whether a render has been told to stop (see RenderSettings::cancel): a
+// large emitter's outline takes a while.
+bool stopped(const std::atomic<bool> *cancel) {
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
 // Marks the outline edges of one mesh: each edge, by its two vertex
 // indices, counts its triangles and those of them that face the camera.
-void mark_outline(const Projection &view, const Mesh &mesh, std::vector<uint8_t> &marks) {
+void mark_outline(const Projection &view, const Mesh &mesh, std::vector<uint8_t> &marks,
+                  const std::atomic<bool> *cancel) {
     struct Count {
         int triangles = 0, facing = 0;
     };
     std::unordered_map<uint64_t, Count> edges;
-    for (std::size_t t = 0; t < mesh.triangle_count(); ++t) {
+    for (std::size_t t = 0; t < mesh.triangle_count() && !stopped(cancel); ++t) {
         const uint32_t *v = &mesh.indices[3 * t];
         bool facing =
             view.faces_camera(mesh.positions[v[0]], mesh.positions[v[1]], mesh.positions[v[2]]);
@@ -101,6 +109,9 @@ void mark_outline(const Projection &view, const Mesh &mesh, std::vector<uint8_t>
         }
     }
     for (const auto &[key, count] : edges) {
+        if (stopped(cancel)) {
+            return;
+        }
         if (count.triangles == 1 || (count.facing > 0 && count.facing < count.triangles)) {
             mark_segment(view, mesh.positions[key >> 32], mesh.positions[key & 0xFFFFFFFFu], marks);
         }
@@ -177,7 +188,8 @@ void widen_windows(const Point2 corners[3], EmitterOutline &outline, int width, 
 
 // Widens the windows by an emitter's triangles; false when a vertex lies
 // behind the camera (its projection has no bounds).
-bool widen_windows(const Projection &view, const Mesh &mesh, EmitterOutline &outline) {
+bool widen_windows(const Projection &view, const Mesh &mesh, EmitterOutline &outline,
+                   const std::atomic<bool> *cancel) {
     std::vector<Point2> points(mesh.positions.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (!(view.depth(mesh.positions[i]) > 1e-4f)) {
@@ -188,7 +200,7 @@ bool widen_windows(const Projection &view, const Mesh &mesh, EmitterOutline &out
             return false;
         }
     }
-    for (std::size_t t = 0; t < mesh.triangle_count(); ++t) {
+    for (std::size_t t = 0; t < mesh.triangle_count() && !stopped(cancel); ++t) {
         const Point2 corners[3] = {points[mesh.indices[3 * t]], points[mesh.indices[3 * t + 1]],
                                    points[mesh.indices[3 * t + 2]]};
         widen_windows(corners, outline, view.width, view.height);
@@ -224,7 +236,8 @@ float PixelWindow::place(float &jx, float &jy) const {
     return (1 - area) / (1 - kWindowShare);
 }
 
-EmitterOutline emitter_outline(const LitScene &scene, int width, int height) {
+EmitterOutline emitter_outline(const LitScene &scene, int width, int height,
+                               const std::atomic<bool> *cancel) {
     EmitterOutline outline;
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
     outline.marks.assign(pixels, 0);
@@ -233,14 +246,14 @@ EmitterOutline emitter_outline(const LitScene &scene, int width, int height) {
     for (std::size_t object = 0; object < scene.scene->objects.size(); ++object) {
         if (!scene.lights_of(static_cast<int>(object)).empty()) {
             emitters.push_back(&scene.scene->objects[object].mesh);
-            mark_outline(view, *emitters.back(), outline.marks);
+            mark_outline(view, *emitters.back(), outline.marks, cancel);
         }
     }
     // Windows grow from empty over the emitters' bounds; one that stays
     // empty, or grows past the largest, is the whole pixel.
     outline.windows.assign(pixels, PixelWindow{1, 1, 0, 0});
     for (const Mesh *mesh : emitters) {
-        if (!widen_windows(view, *mesh, outline)) {
+        if (!widen_windows(view, *mesh, outline, cancel)) {
             std::fill(outline.windows.begin(), outline.windows.end(), PixelWindow{});
             break;
         }

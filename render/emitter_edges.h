@@ -10,6 +10,7 @@
 
 #include "lit_scene.h"
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -40,7 +41,10 @@ struct EmitterOutline {
     std::vector<PixelWindow> windows;
 };
 
-EmitterOutline emitter_outline(const LitScene &scene, int width, int height);
+// Once `cancel` (if set) is raised, the outline stops where it is and is not
+// to be used.
+EmitterOutline emitter_outline(const LitScene &scene, int width, int height,
+                               const std::atomic<bool> *cancel = nullptr);
 
 } // namespace oska::render
 
