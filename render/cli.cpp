@@ -222,7 +222,8 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
     err << "  light samples " << grouped(stats.light_samples) << " (" << grouped(stats.facing_away)
         << " behind the receiving surface), shader calls " << grouped(stats.shader_calls)
         << ", shadow rays " << grouped(stats.shadow_rays) << "\n";
-    err << "  rejected by the light shader " << grouped(stats.rejected);
+    err << "  rejected by the light shader " << grouped(stats.rejected)
+        << ", answers not finite (dropped) " << grouped(stats.dropped);
     if (stats.passes > 1) {
         char passes[96];
         std::snprintf(passes, sizeof passes, ", %d passes, estimated error %.4f", stats.passes,

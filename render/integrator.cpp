@@ -235,12 +235,21 @@ struct alignas(64) DirectLightIntegrator {
         }
         oska_color color{0, 0, 0, 0};
         ++stats.shader_calls;
-        if (states.light_sample(light, mesh, sample, distance, emission_dot, state, context,
-                                &color)) {
-            sum += Vec3{color.r, color.g, color.b} * (receiver_cosine * geometry.weights[k]);
-        } else {
+        if (!states.light_sample(light, mesh, sample, distance, emission_dot, state, context,
+                                 &color)) {
             ++stats.rejected;
+            return;
         }
+        // An answer that is not a number (or overflows once weighed) costs
+        // its own sample only: it adds nothing, as a rejected one, and the
+        // light's other samples keep their weight.
+        const Vec3 given =
+            Vec3{color.r, color.g, color.b} * (receiver_cosine * geometry.weights[k]);
+        if (!finite(given)) {
+            ++stats.dropped;
+            return;
+        }
+        sum += given;
     }
 
     // Adds to `sum` what `n` points drawn on light `index`'s emitter from
@@ -273,7 +282,7 @@ struct alignas(64) DirectLightIntegrator {
         }
         // The points are drawn a batch at a time, ahead of the shader calls.
         Vec3 sum;
-        for (int i = 0; i < share.count; i += kBatch) {
+        for (int i = 0; i < share.count && !cancelled(settings); i += kBatch) {
             const int n = std::min(kBatch, share.count - i);
             float u1[kBatch], u2[kBatch], u3[kBatch], weights[kBatch];
             sampler.light_samples(static_cast<uint32_t>(index),
@@ -281,10 +290,9 @@ struct alignas(64) DirectLightIntegrator {
             std::fill_n(weights, n, 1.0f);
             light_batch(index, u1, u2, u3, weights, n, at, sum);
         }
-        // A light's numbers can overflow where its maths meets extremes (a
-        // steep exponent at a distance near 0, colours multiplied past the
-        // float range): such a light adds nothing here rather than spoil
-        // the pixel.
+        // Each sample is finite (see shade()), but finite samples can still
+        // add up past the float range: such a light adds nothing here
+        // rather than spoil the pixel.
         return finite(sum) ? sum / (static_cast<float>(all) / static_cast<float>(divisor)) : Vec3{};
     }
 
@@ -301,7 +309,7 @@ struct alignas(64) DirectLightIntegrator {
         // One sequence picks the light and places the point on it.
         const auto sequence = static_cast<uint32_t>(scene.lights.size());
         Vec3 sum;
-        for (int i = 0; i < count; i += kBatch) {
+        for (int i = 0; i < count && !cancelled(settings); i += kBatch) {
             const int n = std::min(kBatch, count - i);
             float u1[kBatch], u2[kBatch], u3[kBatch], weights[kBatch];
             int light_of[kBatch];
@@ -342,7 +350,13 @@ struct alignas(64) DirectLightIntegrator {
         Vec3 result;
         for (int index : scene.lights_of(hit.object)) {
             ++stats.shader_calls;
-            result += states.emission(scene.lights[index], hit, point);
+            // An emission that is not finite is dropped alone, as a light
+            // sample's is.
+            if (Vec3 emitted = states.emission(scene.lights[index], hit, point); finite(emitted)) {
+                result += emitted;
+            } else {
+                ++stats.dropped;
+            }
         }
         face_towards(point, ray.direction); // shade the side the camera sees
         Vec3 irradiance_sum;
@@ -367,9 +381,6 @@ void render_row(DirectLightIntegrator &integrator, int y, int pass, float *sums,
                 PixelBudget *budget) {
     const RenderSettings &settings = integrator.settings;
     const PixelWindow *windows = integrator.windows;
-    if (cancelled(settings)) {
-        return;
-    }
     // A single camera sample in all is the pixel's centre.
     // (asked for: the camera samples a split makes of it stay there).
     bool centre = settings.spp == integrator.divisor && settings.time_limit <= 0 &&
@@ -388,6 +399,13 @@ void render_row(DirectLightIntegrator &integrator, int y, int pass, float *sums,
         PixelSampler sampler(settings.sampler, settings.seed, x, y, static_cast<uint32_t>(pass));
         Vec3 halves[2];
         for (uint32_t index = first; index < first + count; ++index) {
+            // A row of long pixels, or a pixel of many samples, can take
+            // seconds: a stop is looked for at each camera sample (the
+            // light loops look at each batch). What the row has summed is
+            // left as it is: a cancelled render's image is not used.
+            if (cancelled(settings)) {
+                return;
+            }
             float jx = 0.5f, jy = 0.5f, weight = 1;
             if (!centre) {
                 sampler.camera(index, &jx, &jy);
@@ -419,6 +437,7 @@ void add(Stats &total, const Stats &part) {
     total.shader_calls += part.shader_calls;
     total.shadow_rays += part.shadow_rays;
     total.rejected += part.rejected;
+    total.dropped += part.dropped;
 }
 
 // The RMS error of the mean of both halves, from the difference between the
@@ -527,7 +546,11 @@ std::vector<BoundedEmitter> bounded_emitters(const LitScene &scene,
     if (settings.light_sampling != LightSampling::area) {
         emitters.reserve(scene.lights.size());
         for (const BoundLight &light : scene.lights) {
-            emitters.emplace_back(scene.scene->objects[light.object].mesh, light.params);
+            if (cancelled(settings)) {
+                break; // nothing is shaded with them now
+            }
+            emitters.emplace_back(scene.scene->objects[light.object].mesh, light.params,
+                                  settings.cancel);
         }
     }
     return emitters;
@@ -696,10 +719,21 @@ Framebuffer render(const LitScene &scene, const RenderSettings &settings, Stats 
         settings.adaptive &&
         (progressive(settings) ||
          (settings.spp >= 2 && static_cast<uint32_t>(passes.split.spp) / passes.unit >= 4));
-    Framebuffer image = adaptive ? adaptive_passes(scene, passes) : even_passes(passes);
+    // A stop while the emitters' clusters were built leaves them unfinished:
+    // no pass may shade with them (a pass's rows look for the stop before
+    // any shading too).
+    Framebuffer image;
+    if (cancelled(settings)) {
+        image = {
+            settings.width, settings.height,
+            std::vector<float>(3 * static_cast<std::size_t>(settings.width) * settings.height)};
+    } else {
+        image = adaptive ? adaptive_passes(scene, passes) : even_passes(passes);
+    }
     passes.reporter.report(settings.height);
     if (stats != nullptr) {
         passes.fill(*stats);
+        stats->cancelled = cancelled(settings);
     }
     return image;
 }

@@ -63,8 +63,10 @@ struct RenderSettings {
     int spp = 4;
     int light_samples = 8; // per light, unless the light gives its own count
     int threads = 1;
-    // When set and raised, the render stops early: the rows not yet begun
-    // stay black and render() returns at once.
+    // When set and raised, the render stops early: within a camera sample
+    // (a batch of light samples, a step of building the emitters' clusters or
+    // outlines), render() returns at once, and its image is not the scene's
+    // (Stats::cancelled).
     const std::atomic<bool> *cancel = nullptr;
     SamplerKind sampler = SamplerKind::sobol;
     uint32_t seed = 0; // another seed, another noise pattern
@@ -87,9 +89,13 @@ struct Stats {
     long shader_calls = 0;  // light shader calls: light samples and eye rays
     long shadow_rays = 0;
     long rejected = 0; // light samples the shader turned down
+    // Shader answers that were not finite (NaN, infinite, or so once weighed):
+    // each is dropped as a rejected sample would be, adding nothing.
+    long dropped = 0;
     int passes = 0;
     double noise = -1; // estimated RMS error of a pixel's display value; -1: not known
     double seconds = 0;
+    bool cancelled = false; // stopped early: the image is partial, not to be shown as done
 };
 
 struct Progress {

@@ -166,7 +166,8 @@ LightTraits traits_of(const oskacolor_params *params) {
     return traits;
 }
 
-EmitterClusters::EmitterClusters(const Mesh &mesh) {
+EmitterClusters::EmitterClusters(const Mesh &mesh, const std::atomic<bool> *cancel)
+    : cancel_(cancel) {
     Keys keys(mesh.triangle_count());
     for (std::size_t t = 0; t < keys.size(); ++t) {
         Vec3 c = centroid(mesh, static_cast<uint32_t>(t));
@@ -177,6 +178,7 @@ EmitterClusters::EmitterClusters(const Mesh &mesh) {
     order_.resize(keys.size());
     std::iota(order_.begin(), order_.end(), 0u);
     build(mesh, keys, 0, order_.size(), kTopDepth);
+    cancel_ = nullptr;
 }
 
 // Makes a block of the clusters the triangles from `begin` to `end` of
@@ -187,11 +189,13 @@ int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin
     const auto index = static_cast<int>(blocks_.size());
     blocks_.emplace_back();
     std::vector<std::size_t> ends;
-    if (end > begin) {
+    // A stop leaves the rest of the tree unbuilt (split() looks at each
+    // halving, a pass over its triangles).
+    if (end > begin && !stopped()) {
         split(keys, begin, end, depth, ends);
     }
     std::size_t from = begin;
-    for (std::size_t slot = 0; slot < ends.size(); ++slot) {
+    for (std::size_t slot = 0; slot < ends.size() && !stopped(); ++slot) {
         const std::size_t count = ends[slot] - from;
         Block &block = blocks_[static_cast<std::size_t>(index)];
         bound(mesh, &order_[from], count, block, static_cast<int>(slot));
@@ -213,7 +217,7 @@ int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin
 // alike. The end of each part goes into `ends`.
 void EmitterClusters::split(const Keys &keys, std::size_t begin, std::size_t end, int depth,
                             std::vector<std::size_t> &ends) {
-    if (depth == 0 || end - begin <= 1) {
+    if (depth == 0 || end - begin <= 1 || stopped()) {
         ends.push_back(end);
         return;
     }
@@ -397,8 +401,9 @@ float EmitterClusters::choose(const Weighing &at, float u, float *area_u) const 
     }
 }
 
-BoundedEmitter::BoundedEmitter(const Mesh &mesh, const oskacolor_params *params)
-    : clusters(mesh), sampler(mesh, clusters.order()), traits(traits_of(params)) {
+BoundedEmitter::BoundedEmitter(const Mesh &mesh, const oskacolor_params *params,
+                               const std::atomic<bool> *cancel)
+    : clusters(mesh, cancel), sampler(mesh, clusters.order()), traits(traits_of(params)) {
     clusters.set_shares(sampler);
 }
 

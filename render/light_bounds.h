@@ -26,6 +26,7 @@
 #include <oska/host_api.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -60,7 +61,9 @@ class EmitterClusters {
 
     // Clusters `mesh`'s triangles; `order()` lists the triangles cluster by
     // cluster, the order the area sampler of the clusters takes them in.
-    explicit EmitterClusters(const Mesh &mesh);
+    // A large mesh takes a while: once `cancel` (if set) is raised, the
+    // build stops where it is, and the clusters are not to be used.
+    explicit EmitterClusters(const Mesh &mesh, const std::atomic<bool> *cancel = nullptr);
     const std::vector<uint32_t> &order() const { return order_; }
     // Ties each cluster to its part of `sampler`'s running area (a sampler
     // made with order()).
@@ -99,14 +102,19 @@ class EmitterClusters {
                       int slot);
     static void weigh_block(const Block &block, const Weighing &at, float *__restrict weights);
 
+    bool stopped() const { return cancel_ != nullptr && cancel_->load(std::memory_order_relaxed); }
+
     std::vector<uint32_t> order_;
-    std::vector<Block> blocks_; // the top clusters first
+    std::vector<Block> blocks_;                 // the top clusters first
+    const std::atomic<bool> *cancel_ = nullptr; // while building
 };
 
 // A light's emitter as sampled by bounds: its clusters, an area sampler that
 // takes the triangles in their order, and its traits.
 struct BoundedEmitter {
-    BoundedEmitter(const Mesh &mesh, const oskacolor_params *params);
+    // (`cancel`: see EmitterClusters)
+    BoundedEmitter(const Mesh &mesh, const oskacolor_params *params,
+                   const std::atomic<bool> *cancel = nullptr);
     EmitterClusters clusters;
     AreaSampler sampler;
     LightTraits traits;

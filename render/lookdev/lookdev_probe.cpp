@@ -49,7 +49,10 @@ struct LightShares {
             oska_color color{0, 0, 0, 0};
             if (states.light_sample(light, mesh, sample, distance, dot(sample.normal, w), state,
                                     context, &color)) {
-                sum += Vec3{color.r, color.g, color.b} * receiver_cosine;
+                // As in the render: an answer that is not finite adds nothing.
+                if (Vec3 given = Vec3{color.r, color.g, color.b} * receiver_cosine; finite(given)) {
+                    sum += given;
+                }
             }
         }
         return finite(sum) ? sum / static_cast<float>(kProbeSamples) : Vec3{};
@@ -61,7 +64,9 @@ struct LightShares {
         SurfacePoint point = surface_point(object.mesh, hit.triangle, hit.b1, hit.b2);
         std::vector<Vec3> shares(lit.lights.size());
         for (int i : lit.lights_of(hit.object)) {
-            shares[static_cast<std::size_t>(i)] += states.emission(lit.lights[i], hit, point);
+            if (Vec3 emitted = states.emission(lit.lights[i], hit, point); finite(emitted)) {
+                shares[static_cast<std::size_t>(i)] += emitted;
+            }
         }
         face_towards(point, ray.direction); // the side the camera sees
         const Vec3 surface = albedo(*lit.scene, object, point.uv);

@@ -159,8 +159,10 @@ bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
         settings.spp = pass.spp > 0 ? pass.spp : settings_.spp;
         settings.light_samples = std::max(1, settings_.light_samples / pass.samples_divisor);
         settings.cancel = &cancel_;
-        Framebuffer image = render(session_->lit(), settings, nullptr);
-        if (cancel_.load()) {
+        Stats stats;
+        Framebuffer image = render(session_->lit(), settings, &stats);
+        // A stopped render's image is partial: never shown as its pass.
+        if (stats.cancelled || cancel_.load()) {
             return false;
         }
         auto frame = std::make_shared<Frame>();
@@ -175,15 +177,22 @@ bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
         }
         frame->rgb = std::move(image.rgb);
         double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - changed).count();
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (generation != generation_) {
-            return false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (generation != generation_) {
+                return false;
+            }
+            frame->serial = ++frame_serial_;
+            frame_ = frame;
+            publish_curves();
+            (frame->final ? full_ms_ : pass.divisor == 4 ? coarse_ms_ : medium_ms_) = elapsed;
+            changed_();
         }
-        frame->serial = ++frame_serial_;
-        frame_ = frame;
-        publish_curves();
-        (frame->final ? full_ms_ : pass.divisor == 4 ? coarse_ms_ : medium_ms_) = elapsed;
-        changed_();
+        if (frame->final && stats.dropped > 0) {
+            note("warning", "the light shader answered " + std::to_string(stats.dropped) +
+                                " of the full pass's samples with a colour that is not a finite "
+                                "number: each was dropped, as a rejected sample");
+        }
     }
     return true;
 }

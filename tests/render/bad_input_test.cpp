@@ -6,10 +6,13 @@
 #include "render_test.h"
 #include "textures.h"
 
+#include <oska/host/library.h>
+
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -787,6 +790,92 @@ TEST(BadInput, ManyThinEmittersRenderInBoundedTime) {
         EXPECT_EQ(run.signal, 0) << strsignal(run.signal);
         EXPECT_EQ(run.status, 0) << run.err;
         RecordProperty(options.empty() ? "seconds" : "seconds_timed", std::to_string(took.count()));
+    }
+}
+
+// The pixels of the EXR image `file` (empty when it cannot be read).
+std::vector<float> pixels_of(const std::string &file) {
+    auto in = OIIO::ImageInput::open(file);
+    if (!in) {
+        return {};
+    }
+    const OIIO::ImageSpec format = in->spec_dimensions(0);
+    std::vector<float> pixels(format.image_pixels() * static_cast<std::size_t>(format.nchannels));
+    if (!in->read_image(0, 0, 0, format.nchannels, OIIO::TypeDesc::FLOAT, pixels.data())) {
+        return {};
+    }
+    return pixels;
+}
+
+// The count the summary gives after `label` ("1,234" as 1234); -1: none.
+long count_after(const std::string &summary, const std::string &label) {
+    auto at = summary.find(label);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    std::string digits;
+    for (at += label.size();
+         at < summary.size() && (std::isdigit(summary[at]) || summary[at] == ','); ++at) {
+        digits += summary[at] != ',' ? std::string(1, summary[at]) : "";
+    }
+    return digits.empty() ? -1 : std::stol(digits);
+}
+
+// A light shader that answers NaN or infinity on one call in seven: each such
+// answer costs its own sample (it adds nothing, as a rejected one), not its
+// light's estimate, the camera sample or the pixel, so that the image keeps
+// six sevenths of its light; the summary counts them. The same holds
+// however the samples are spread, for a light's samples and for the
+// emitter the camera sees (its eye-ray answers).
+TEST(BadInput, AShaderAnswerThatIsNotFiniteCostsItsSampleOnly) {
+    const std::string spoiling = host::built_file_path("librender_test_spoiling.so");
+    const std::vector<std::string> ways[] = {
+        {},
+        {"--light-sampling", "bounds"},
+        {"--light-sampling", "choose", "--light-split", "4"},
+        {"--adaptive", "off"},
+    };
+    TempDir d;
+    json scene = scene_with();
+    scene["image"] = {{"width", 32}, {"height", 8}, {"spp", 4}, {"light_samples", 16}};
+    scene["objects"][1]["size"] = {0.5, 0.5}; // seen by the camera in the middle columns
+    const std::string file = d.write("s.json", scene.dump());
+    for (const auto &way : ways) {
+        std::string name;
+        for (const std::string &word : way) {
+            name += word + " ";
+        }
+        SCOPED_TRACE(name);
+        auto render = [&](const std::string &library, const std::string &out) {
+            std::vector<std::string> args{file, "-o", d.file(out), "--threads", "1"};
+            if (!library.empty()) {
+                args.insert(args.end(), {"--library", library});
+            }
+            args.insert(args.end(), way.begin(), way.end());
+            return run_program(args);
+        };
+        const ProgramRun clean = render("", "clean.exr"), spoiled = render(spoiling, "spoiled.exr");
+        ASSERT_EQ(clean.status, 0) << clean.err;
+        ASSERT_EQ(spoiled.status, 0) << spoiled.err;
+        EXPECT_EQ(count_after(clean.err, "answers not finite (dropped) "), 0) << clean.err;
+        // Every seventh call is spoiled, and every call's answer is accepted.
+        const long calls = count_after(spoiled.err, "shader calls ");
+        EXPECT_EQ(count_after(spoiled.err, "answers not finite (dropped) "), calls / 7)
+            << spoiled.err;
+        EXPECT_EQ(count_after(spoiled.err, "rejected by the light shader "), 0) << spoiled.err;
+
+        const std::vector<float> clean_pixels = pixels_of(d.file("clean.exr"));
+        const std::vector<float> spoiled_pixels = pixels_of(d.file("spoiled.exr"));
+        ASSERT_EQ(clean_pixels.size(), spoiled_pixels.size());
+        ASSERT_FALSE(clean_pixels.empty());
+        double clean_sum = 0, spoiled_sum = 0;
+        for (std::size_t i = 0; i < clean_pixels.size(); ++i) {
+            ASSERT_TRUE(std::isfinite(spoiled_pixels[i])) << "value " << i;
+            clean_sum += clean_pixels[i];
+            spoiled_sum += spoiled_pixels[i];
+        }
+        // 6/7 = 0.857, give or take which samples the seventh calls fall on.
+        EXPECT_NEAR(spoiled_sum / clean_sum, 6.0 / 7.0, 0.05);
     }
 }
 

@@ -1,15 +1,17 @@
-// oska-render ended by a signal in the middle of writing a file, and the
-// lookdev page's save through the real server: whatever ends the program,
-// the file written keeps its old bytes or gets all of its new ones, and no
-// temporary is left beside it.
+// oska-render ended by a signal in the middle of writing a file or of a long
+// render, and the lookdev page's save through the real server: whatever ends
+// the program, the file written keeps its old bytes or gets all of its new
+// ones, and no temporary is left beside it.
 #include "render_test.h"
 
 #include <oska/host/library.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -83,6 +85,60 @@ std::vector<std::string> added(const TempDir &d, const std::vector<std::string> 
 
 const std::string kOld = "the previous image, kept byte for byte";
 
+// Waits at most `seconds` for `pid` to end (only to catch a hang: a stop
+// takes a fraction of a second); its status, or -1 when it still runs, and
+// then it is killed.
+int wait_at_most(pid_t pid, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return -1;
+        }
+        usleep(10000);
+    }
+    return status;
+}
+
+// The threads of process `pid`.
+int threads_of(pid_t pid) {
+    int count = 0;
+    if (DIR *tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+        while (dirent *entry = readdir(tasks)) {
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(tasks);
+    }
+    return count;
+}
+
+// Eight lights over a floor, in rows of 16,384 pixels, each light taking
+// 65,535 samples at a camera sample (its own count, which the lookdev
+// server's coarse passes keep): a row takes minutes, a camera sample
+// milliseconds.
+std::string long_rows_scene() {
+    json scene = floor_scene({{"color", {1, 1, 1, 1}}});
+    scene["image"] = {{"width", 16384}, {"height", 4}, {"spp", 1}, {"light_samples", 65535}};
+    scene["camera"]["height"] = 0.05;
+    json panel = scene["objects"][1];
+    scene["objects"].erase(1);
+    scene["lights"] = json::array();
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "panel" + std::to_string(i);
+        panel["name"] = name;
+        panel["size"] = {0.5, 0.5};
+        panel["translate"] = {-7 + 2 * i, 1, 0};
+        scene["objects"].push_back(panel);
+        scene["lights"].push_back({{"name", "lamp" + std::to_string(i)},
+                                   {"object", name},
+                                   {"samples", 65535},
+                                   {"params", {{"color", {1, 1, 1, 1}}}}});
+    }
+    return scene.dump();
+}
+
 TEST(InterruptedWrite, ASignalLeavesTheOldImageAndNoTemporary) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(strsignal(signal));
@@ -102,6 +158,48 @@ TEST(InterruptedWrite, ASignalLeavesTheOldImageAndNoTemporary) {
         EXPECT_EQ(WTERMSIG(status), signal); // ended as the signal ends it
         EXPECT_EQ(added(d, before), std::vector<std::string>{});
         EXPECT_EQ(slurp(d.file("out.png")), kOld);
+    }
+}
+
+// SIGINT or SIGTERM in the middle of a long render ends it at once: the
+// command line ends by the signal with the old image kept and nothing beside
+// it, the lookdev server stops its render and exits with 0.
+TEST(InterruptedWrite, ASignalEndsALongRenderAtOnce) {
+    for (bool serve : {false, true}) {
+        for (int signal : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(std::string(serve ? "serve, " : "render, ") + strsignal(signal));
+            TempDir d;
+            std::string scene = d.write("long.json", long_rows_scene());
+            d.write("out.png", kOld);
+            const std::vector<std::string> before = d.list();
+            Started run = start(serve ? std::vector<std::string>{"serve", scene, "--threads", "2"}
+                                      : std::vector<std::string>{scene, "-o", d.file("out.png"),
+                                                                 "--threads", "2", "--quiet"},
+                                false);
+            if (serve) {
+                // The address comes once the render thread has started.
+                char line[512] = {};
+                ASSERT_NE(fgets(line, sizeof line, run.out), nullptr);
+            } else {
+                // The render's two threads beside the main one (at most
+                // 10 s: the assertions below hold whenever the signal comes).
+                for (int i = 0; i < 1000 && threads_of(run.pid) < 3; ++i) {
+                    usleep(10000);
+                }
+            }
+            usleep(200000); // well into the first rows
+            kill(run.pid, signal);
+            const int status = wait_at_most(run.pid, 10);
+            fclose(run.out);
+            ASSERT_NE(status, -1) << "still running 10 s after the signal";
+            if (serve) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            } else {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+            }
+            EXPECT_EQ(added(d, before), std::vector<std::string>{});
+            EXPECT_EQ(slurp(d.file("out.png")), kOld);
+        }
     }
 }
 
