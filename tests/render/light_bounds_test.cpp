@@ -1,7 +1,7 @@
 // Samples drawn by bounds keep the expected light: at any shading point, a
 // sum weighted as the clusters say equals the sum by area, and where the
 // clusters say that nothing can arrive, nothing does.
-#include "geometry.h"
+#include "area_sampler.h"
 #include "light_bounds.h"
 #include "mesh.h"
 #include "sampler.h"

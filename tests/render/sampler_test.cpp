@@ -4,7 +4,7 @@
 // error than independent numbers while aiming at the same value. And the
 // points on emitters they pick: each triangle gets its share by area. And
 // the camera samples shared over the pixels by their error.
-#include "geometry.h"
+#include "area_sampler.h"
 #include "mesh.h"
 #include "pixel_budget.h"
 #include "sampler.h"

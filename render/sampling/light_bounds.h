@@ -20,7 +20,7 @@
 #ifndef OSKA_RENDER_LIGHT_BOUNDS_H
 #define OSKA_RENDER_LIGHT_BOUNDS_H
 
-#include "geometry.h"
+#include "area_sampler.h"
 #include "vec.h"
 
 #include <oska/host_api.h>

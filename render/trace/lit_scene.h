@@ -6,6 +6,7 @@
 #ifndef OSKA_RENDER_LIT_SCENE_H
 #define OSKA_RENDER_LIT_SCENE_H
 
+#include "area_sampler.h"
 #include "geometry.h"
 #include "scene_desc.h"
 
