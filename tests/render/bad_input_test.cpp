@@ -11,8 +11,8 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
