@@ -12,7 +12,7 @@ namespace {
 
 // The least share of a pixel, as a part of the mean spread: enough that a
 // pixel whose few samples happened to agree still gets more.
-constexpr float kFloor = 0.1f;
+constexpr float kLeastShare = 0.1f;
 
 } // namespace
 
@@ -129,7 +129,7 @@ bool PixelBudget::share(uint64_t units, double target) {
     for (float w : weights) {
         mean += w;
     }
-    const auto floor = static_cast<float>(kFloor * mean / static_cast<double>(weights.size()));
+    const auto floor = static_cast<float>(kLeastShare * mean / static_cast<double>(weights.size()));
     bool any = false;
     for (std::size_t i = 0; i < weights.size(); ++i) {
         const bool done = target > 0 && weights[i] < target * std::sqrt(taken_[i]);
