@@ -179,6 +179,7 @@ EmitterClusters::EmitterClusters(const Mesh &mesh) {
 // Makes a block of the clusters the triangles from `begin` to `end` of
 // order_ split into (by `depth` halvings), and the blocks of their parts in
 // turn; gives its index.
+// NOLINTNEXTLINE(misc-no-recursion): one level per block of the tree, a few deep
 int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end,
                            int depth) {
     const auto index = static_cast<int>(blocks_.size());
@@ -208,6 +209,7 @@ int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin
 // extent of their keys, in position and in normal (scaled to the part's
 // size), `depth` times or down to single triangles: neighbours that face
 // alike. The end of each part goes into `ends`.
+// NOLINTNEXTLINE(misc-no-recursion): `depth` halvings at most
 void EmitterClusters::split(const Keys &keys, std::size_t begin, std::size_t end, int depth,
                             std::vector<std::size_t> &ends) {
     if (depth == 0 || end - begin <= 1) {

@@ -15,9 +15,9 @@ namespace oska::render::lookdev {
 
 using nlohmann::json;
 
-// The curves of light `light` with the parameters the session holds for it:
+// The curves of light `i` with the parameters the session holds for it:
 // {"distance": ..., "angle": ..., "chain": [...]}.
-json response_curves(Session &session, const Scene &scene, std::size_t light);
+json response_curves(Session &session, const Scene &scene, std::size_t i);
 
 // `call` with its emission (the colour whose alpha is the intensity) zero: a
 // muted light, as `record` (its parameter record) lays the rows out.
