@@ -62,8 +62,11 @@ void PixelBudget::pass_done() {
 // The camera samples of the pixel in each half, and in all.
 double PixelBudget::sample_counts(std::size_t pixel, double counts[2]) const {
     const uint32_t units = taken_[pixel] / unit_;
+    // Whole units in each half, the odd one in the first.
+    // NOLINTBEGIN(bugprone-integer-division)
     counts[0] = static_cast<double>(unit_) * ((units + 1) / 2);
     counts[1] = static_cast<double>(unit_) * (units / 2);
+    // NOLINTEND(bugprone-integer-division)
     return counts[0] + counts[1];
 }
 
