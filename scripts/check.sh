@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Hardening checks, one stage per kind of evidence:
-#   tidy      clang-tidy (checks in .clang-tidy) over src/, host/ and probe/
+#   tidy      clang-tidy (checks in .clang-tidy) over src/, host/, probe/ and render/
 #   cppcheck  cppcheck over src/, host/ and probe/, and render/'s warnings
 #   valgrind  the linux test suite under valgrind memcheck: no error, no leak
-#   coverage  the test suite built with gcov; line and branch figures of src/
+#   coverage  the test suite built with gcov; line and branch figures of src/,
+#             line figures of render/
 #   fuzz      every libFuzzer harness for a short, fixed time (ASan + UBSan)
 # Usage: scripts/check.sh [stage...]   (default: every stage)
 # Environment:
@@ -26,11 +27,18 @@ sources() {
     find src host/src probe -name '*.cpp' | sort
 }
 
+# oska-render and its lookdev server.
+render_sources() {
+    find render -name '*.cpp' -not -path 'render/lookdev/page/*' | sort
+}
+
 stage_tidy() {
     local dir="$build/tidy"
     cmake --preset tidy -B "$dir" >/dev/null
     # Every file on its own, two at a time; any finding fails the stage.
-    sources | xargs -P "$jobs" -n 1 clang-tidy -p "$dir" --quiet
+    # render/ takes most of the time: Embree's, OpenImageIO's and
+    # nlohmann-json's headers are read again for each of its files.
+    { sources; render_sources; } | xargs -P "$jobs" -n 1 clang-tidy -p "$dir" --quiet
 }
 
 stage_cppcheck() {
@@ -95,6 +103,10 @@ stage_coverage() {
         --html-details "$dir/report/index.html" --txt "$dir/report/coverage.txt" \
         --print-summary --fail-under-line 97 --fail-under-branch 93
     cat "$dir/report/coverage.txt"
+    # oska-render's C++ (the page's scripts are the browser tests' to cover).
+    gcovr --root . --object-directory "$dir" --filter 'render/' --exclude 'render/lookdev/page/' \
+        --exclude-unreachable-branches --exclude-throw-branches \
+        --txt "$dir/report/render-coverage.txt" --print-summary
 }
 
 stage_fuzz() {

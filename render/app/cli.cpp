@@ -112,17 +112,17 @@ Arguments parse(int argc, const char *const *argv) {
         if (arg == "-o" || arg == "--output") {
             args.output = value();
         } else if (arg == "--spp") {
-            args.spp = parse_whole_number(arg, value(), 1, 65536);
+            args.spp = parse_whole_number(arg, value(), 1, kMostCameraSamples);
         } else if (arg == "--light-samples") {
-            args.light_samples = parse_whole_number(arg, value(), 1, 65535);
+            args.light_samples = parse_whole_number(arg, value(), 1, kMostLightSamples);
         } else if (arg == "--size") {
             std::string size = value();
             auto x = size.find('x');
             if (x == std::string::npos) {
                 throw Usage{"--size: expected WIDTHxHEIGHT, got '" + size + "'"};
             }
-            args.width = parse_whole_number("--size", size.substr(0, x), 1, 16384);
-            args.height = parse_whole_number("--size", size.substr(x + 1), 1, 16384);
+            args.width = parse_whole_number("--size", size.substr(0, x), 1, kMostPixelsOnASide);
+            args.height = parse_whole_number("--size", size.substr(x + 1), 1, kMostPixelsOnASide);
         } else if (arg == "--sampler") {
             args.sampler = choice(arg, value(), {"sobol", "random"}) == 1 ? SamplerKind::random
                                                                           : SamplerKind::sobol;
@@ -131,7 +131,7 @@ Arguments parse(int argc, const char *const *argv) {
                                                LightSampling::choose};
             args.light_sampling = kWays[choice(arg, value(), {"area", "bounds", "choose"})];
         } else if (arg == "--light-split") {
-            args.light_split = parse_whole_number(arg, value(), 1, 65535);
+            args.light_split = parse_whole_number(arg, value(), 1, kMostLightSamples);
         } else if (arg == "--adaptive") {
             args.adaptive = choice(arg, value(), {"on", "off"}) == 0;
         } else if (arg == "--seed") {
@@ -186,7 +186,7 @@ std::string rate(double per_second) {
 void draw_progress(std::ostream &err, double time_limit, double noise_target, const Progress &p) {
     constexpr int kWidth = 30;
     double done = p.rows > 0 ? static_cast<double>(p.rows_done) / p.rows : 1.0;
-    double per_second = p.seconds > 0 ? p.light_samples / p.seconds : 0;
+    double per_second = p.seconds > 0 ? static_cast<double>(p.light_samples) / p.seconds : 0;
     auto bar = [&] {
         int filled = static_cast<int>(done * kWidth);
         return std::string(static_cast<std::size_t>(filled), '#') +
@@ -231,8 +231,10 @@ void summarise(std::ostream &err, const Scene &scene, const RenderSettings &sett
         err << passes;
     }
     char time[96];
-    std::snprintf(time, sizeof time, "\n  %.2f s, %s light samples/s -> ", stats.seconds,
-                  rate(stats.seconds > 0 ? stats.light_samples / stats.seconds : 0).c_str());
+    std::snprintf(
+        time, sizeof time, "\n  %.2f s, %s light samples/s -> ", stats.seconds,
+        rate(stats.seconds > 0 ? static_cast<double>(stats.light_samples) / stats.seconds : 0)
+            .c_str());
     err << time << printable(output) << "\n";
 }
 

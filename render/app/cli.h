@@ -2,6 +2,11 @@
 //   oska-render [SCENE.json] [-o OUT.exr|OUT.png] [--threads N] [--spp N]
 //               [--light-samples N] [--size WxH] [--library FILE]
 //               [--allow-scene-library] [--max-image-memory MIB] [--quiet] [--verbose]
+//               [--sampler sobol|random] [--seed N] [--time SECONDS] [--noise TARGET]
+//               [--light-sampling area|bounds|choose] [--light-split N]
+//               [--adaptive on|off]
+//   oska-render serve SCENE.json [--port N] [--threads N] [--library FILE]
+//               [--allow-scene-library] [--max-image-memory MIB]
 // Without a scene it renders the built-in showcase.
 #ifndef OSKA_RENDER_CLI_H
 #define OSKA_RENDER_CLI_H

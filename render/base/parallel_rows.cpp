@@ -43,6 +43,7 @@ void parallel_for_rows(int begin, int end, int threads, const std::function<void
         return;
     }
     std::vector<std::thread> pool;
+    pool.reserve(static_cast<std::size_t>(threads));
     for (int i = 0; i < threads; ++i) {
         pool.emplace_back(take_rows, i, [] {});
     }

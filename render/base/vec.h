@@ -6,6 +6,11 @@
 
 namespace oska::render {
 
+// The largest float below 1: where a number drawn in [0, 1) and then rescaled
+// is held, since rounding may carry it up to 1.
+constexpr float kOneMinusEpsilon = 0x1.fffffep-1f;
+static_assert(kOneMinusEpsilon == 0.99999994f && 1 - kOneMinusEpsilon == 0x1p-24f);
+
 struct Vec3 {
     float x = 0, y = 0, z = 0;
 

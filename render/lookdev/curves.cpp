@@ -127,7 +127,7 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
     vectors[0] = {point.uv.x, point.uv.y, point.uv.z};
     for (int n = 1; 2 * n < bound.vector_count; ++n) {
         Vec3 v = channel_at(mesh, static_cast<std::size_t>(n), 0, third, third);
-        vectors[static_cast<std::size_t>(2 * n)] = {v.x, v.y, v.z};
+        vectors[2 * static_cast<std::size_t>(n)] = {v.x, v.y, v.z};
     }
     auto state_at = [&](double distance, float emission_cosine) {
         oska_state state{};

@@ -15,9 +15,9 @@ namespace oska::render::lookdev {
 
 using nlohmann::json;
 
-// The curves of light `light` with the parameters the session holds for it:
+// The curves of light `i` with the parameters the session holds for it:
 // {"distance": ..., "angle": ..., "chain": [...]}.
-json response_curves(Session &session, const Scene &scene, std::size_t light);
+json response_curves(Session &session, const Scene &scene, std::size_t i);
 
 // Whether decay law `law` (OSKA_DECAY_...) works within a range.
 bool ranged_decay(int law);

@@ -11,6 +11,7 @@
 
 namespace oska::render::lookdev {
 
+// NOLINTNEXTLINE(bugprone-exception-escape): its moves are json's and string's, which do not throw
 struct Step {
     std::size_t light;
     nlohmann::json before, after; // parameter name -> value

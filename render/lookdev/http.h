@@ -70,8 +70,8 @@ std::string random_secret();
 struct HttpLimits {
     std::chrono::milliseconds whole_request{5000}; // headers and body
     std::chrono::milliseconds longest_wait{1000};  // of a handler with nothing to say
-    std::size_t header_memory = 32 * 1024;         // a request's line and headers
-    std::size_t largest_body = 64 * 1024;
+    std::size_t header_memory = 32 * 1024UL;       // a request's line and headers
+    std::size_t largest_body = 64 * 1024UL;
     unsigned connections = 256;
     unsigned backlog = 128;
     unsigned streams = 16;                     // event streams open at once

@@ -23,7 +23,7 @@ struct LightShares {
     const LitScene &lit;
     ShaderStates states;
     long shadow_rays = 0;
-    std::mt19937 random{7}; // the same numbers at each probe
+    std::mt19937 random{7}; // NOLINT(cert-msc32-c,cert-msc51-cpp): the same numbers at each probe
 
     explicit LightShares(const LitScene &scene) : lit(scene), states(scene) {}
 

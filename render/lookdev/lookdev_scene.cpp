@@ -11,7 +11,7 @@ namespace oska::render::lookdev {
 namespace {
 
 // The parameter table's roles the page knows by name.
-const std::pair<unsigned, const char *> kRoles[] = {
+constexpr std::pair<unsigned, const char *> kRoles[] = {
     {OSKA_PARAM_DECAY, "decay"},         {OSKA_PARAM_RANGE_START, "range_start"},
     {OSKA_PARAM_RANGE_END, "range_end"}, {OSKA_PARAM_FRONT_ONLY, "front_only"},
     {OSKA_PARAM_CUTOFF, "cutoff"},       {OSKA_PARAM_VERTEX_DATA, "vertex_data"},

@@ -139,7 +139,8 @@ json Lookdev::set_values(std::size_t i, const json &set) {
     for (auto it = values.begin(); it != values.end(); ++it) {
         // A tag of "" names nothing: the parameter stays unset (zero).
         const ParamDecl *param = light.decl->find(it.key());
-        bool unset = param != nullptr && param->type == ParamType::tag && *it == "";
+        bool unset = param != nullptr && param->type == ParamType::tag && it->is_string() &&
+                     it->get_ref<const std::string &>().empty();
         if (!unset) {
             params[it.key()] = *it;
         }

@@ -3,18 +3,13 @@
 #include "cli.h"
 #include "error.h"
 #include "files.h"
-#include "geometry.h"
-#include "image_output.h"
-#include "integrator.h"
 #include "json_reader.h"
 #include "lookdev/assets.h"
-#include "lookdev/curves.h"
 #include "lookdev/http.h"
 #include "lookdev/lookdev.h"
 #include "lookdev/values.h"
 #include "render_scene.h"
 #include "scene.h"
-#include "session.h"
 
 #include <algorithm>
 #include <atomic>

@@ -70,7 +70,7 @@ AreaSampler::AreaSampler(const Mesh &mesh, const std::vector<uint32_t> &order) :
 }
 
 // The first triangle whose running share is above u (the last if none is).
-inline uint32_t AreaSampler::pick(float u) const {
+inline uint32_t AreaSampler::pick_triangle(float u) const {
     auto step = std::min(static_cast<std::size_t>(u * static_cast<float>(guide_.size())),
                          guide_.size() - 1);
     // The answer lies from the step's first triangle to the next step's: a
@@ -119,7 +119,7 @@ void AreaSampler::pick_stage(const float *u1, const float *u2, const float *u3, 
                              EmitterPoint *out, float *b1, float *b2) const {
     float low[kStage], share[kStage], radial[kStage], along[kStage];
     for (int k = 0; k < n; ++k) {
-        uint32_t index = pick(u1[k]);
+        uint32_t index = pick_triangle(u1[k]);
         out[k].triangle = index;
         low[k] = index > 0 ? cdf_[index - 1] : 0.0f;
         share[k] = cdf_[index] - low[k];
@@ -137,7 +137,7 @@ void AreaSampler::pick_stage(const float *u1, const float *u2, const float *u3, 
         // scaled to [0, 1); rounding may carry it to 1 or a hair below 0.
         for (int k = 0; k < n; ++k) {
             float rest = (u1[k] - low[k]) / share[k];
-            radial[k] = std::min(std::max(rest, 0.0f), 0.99999994f);
+            radial[k] = std::min(std::max(rest, 0.0f), kOneMinusEpsilon);
         }
         std::copy_n(u2, n, along);
     }

@@ -59,7 +59,7 @@ class AreaSampler {
         Vec3 normal0, normal1, normal2;
         Vec3 flat_normal; // of the triangle, for where the vertex normals cancel out
     };
-    uint32_t pick(float u) const;
+    uint32_t pick_triangle(float u) const;
     // sample() in stages of up to kStage points, each a loop over the
     // stage: the scalar steps read the triangles, the others are arithmetic
     // alone.

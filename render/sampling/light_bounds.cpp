@@ -42,7 +42,7 @@ float brightness_of(const oskacolor_params *params) {
 // Of the samples, the share that follows area alone, whatever the weights.
 constexpr float kAreaShare = 0.1f;
 // The least a factor of a weight falls to where light can still arrive.
-constexpr float kFloor = 0.02f;
+constexpr float kLeastFactor = 0.02f;
 
 // Halvings of the emitter into its top clusters: 2^kTopDepth = kWidth of
 // them at most, weighed once for all of a shading point's samples; and of a
@@ -53,15 +53,12 @@ static_assert(1 << kTopDepth == EmitterClusters::kWidth && kPartDepth <= kTopDep
 // Clusters of more triangles than this are split into parts.
 constexpr std::size_t kLeaf = 3;
 
-// The largest float below 1.
-constexpr float kBelowOne = 0.99999994f;
-
 // Clusters are weighed in groups of this many, a vector register's floats.
 constexpr int kGroup = 4;
 
 // The index of the first of `running` (`lanes` entries, the last 1) above
 // `u`, in [0, 1).
-int pick(const float *running, int lanes, float u) {
+int pick_cluster(const float *running, int lanes, float u) {
     int k = 0;
     for (int i = 0; i + 1 < lanes; ++i) {
         k += running[i] <= u ? 1 : 0;
@@ -184,6 +181,7 @@ EmitterClusters::EmitterClusters(const Mesh &mesh, const std::atomic<bool> *canc
 // Makes a block of the clusters the triangles from `begin` to `end` of
 // order_ split into (by `depth` halvings), and the blocks of their parts in
 // turn; gives its index.
+// NOLINTNEXTLINE(misc-no-recursion): one level per block of the tree, a few deep
 int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end,
                            int depth) {
     const auto index = static_cast<int>(blocks_.size());
@@ -215,6 +213,7 @@ int EmitterClusters::build(const Mesh &mesh, const Keys &keys, std::size_t begin
 // extent of their keys, in position and in normal (scaled to the part's
 // size), `depth` times or down to single triangles: neighbours that face
 // alike. The end of each part goes into `ends`.
+// NOLINTNEXTLINE(misc-no-recursion): `depth` halvings at most
 void EmitterClusters::split(const Keys &keys, std::size_t begin, std::size_t end, int depth,
                             std::vector<std::size_t> &ends) {
     if (depth == 0 || end - begin <= 1 || stopped()) {
@@ -335,7 +334,7 @@ void EmitterClusters::weigh_block(const Block &b, const Weighing &at, float *__r
             const float inverse_reach = d > r ? inverse_d : inverse_r; // 1 / max(d, r)
             // The receiving side: some point of the sphere above the surface.
             const float rise = n.x * tx + n.y * ty + n.z * tz + r;
-            const float slope = std::min(std::max(rise * inverse_d, kFloor), 1.0f);
+            const float slope = std::min(std::max(rise * inverse_d, kLeastFactor), 1.0f);
             const float receiver = d > r ? slope : 1.0f;
             // The largest dot product of a normal of the cone with the direction
             // from a point of the sphere to the shading point, times the distance.
@@ -347,7 +346,7 @@ void EmitterClusters::weigh_block(const Block &b, const Weighing &at, float *__r
             const float facing = d * cos_gap + b.lift[i];
             // Bitwise, not short-circuit: no branch in the loop.
             const bool faces = front_only & (cos_spread > 0) & (d > 0);
-            const float towards = std::min(std::max(facing * inverse_reach, kFloor), 1.0f);
+            const float towards = std::min(std::max(facing * inverse_reach, kLeastFactor), 1.0f);
             const float emitter = faces ? towards : 1.0f;
             const float falloff =
                 (1 + linear * (inverse_reach - 1)) * (1 + square * (inverse_reach - 1));
@@ -377,12 +376,12 @@ float EmitterClusters::choose(const Weighing &at, float u, float *area_u) const 
     double v = u, probability = 1;
     const Block *block = &blocks_.front();
     for (;;) {
-        const int k = pick(running, block->lanes, static_cast<float>(v));
+        const int k = pick_cluster(running, block->lanes, static_cast<float>(v));
         const double before = k > 0 ? running[k - 1] : 0.0;
         const double p = running[k] - before;
         probability *= p;
         // (below 1 as a float too, or the next pick could fall past the end)
-        v = std::clamp((v - before) / p, 0.0, static_cast<double>(kBelowOne));
+        v = std::clamp((v - before) / p, 0.0, static_cast<double>(kOneMinusEpsilon));
         if (const int parts = block->parts[k]; parts >= 0) {
             const Block &next = blocks_[static_cast<std::size_t>(parts)];
             weigh_block(next, at, weights);

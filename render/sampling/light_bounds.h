@@ -77,7 +77,7 @@ class EmitterClusters {
     float weigh(Vec3 position, Vec3 normal, const LightTraits &traits, Weighing &weighing) const;
     // Maps `u` in [0, 1) to a number of the area sampler within the leaf it
     // picks, and gives the factor on that sample's light.
-    float choose(const Weighing &weighing, float u, float *area_u) const;
+    float choose(const Weighing &at, float u, float *area_u) const;
 
   private:
     // Clusters side by side, field by field, padded with clusters of no area.
@@ -97,7 +97,7 @@ class EmitterClusters {
     using Keys = std::vector<std::array<float, 6>>;
     int build(const Mesh &mesh, const Keys &keys, std::size_t begin, std::size_t end, int depth);
     void split(const Keys &keys, std::size_t begin, std::size_t end, int depth,
-               std::vector<std::size_t> &bounds);
+               std::vector<std::size_t> &ends);
     static void bound(const Mesh &mesh, const uint32_t *triangles, std::size_t count, Block &block,
                       int slot);
     static void weigh_block(const Block &block, const Weighing &at, float *__restrict weights);

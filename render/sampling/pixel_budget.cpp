@@ -12,7 +12,7 @@ namespace {
 
 // The least share of a pixel, as a part of the mean spread: enough that a
 // pixel whose few samples happened to agree still gets more.
-constexpr float kFloor = 0.1f;
+constexpr float kLeastShare = 0.1f;
 
 } // namespace
 
@@ -62,8 +62,11 @@ void PixelBudget::pass_done() {
 // The camera samples of the pixel in each half, and in all.
 double PixelBudget::sample_counts(std::size_t pixel, double counts[2]) const {
     const uint32_t units = taken_[pixel] / unit_;
+    // Whole units in each half, the odd one in the first.
+    // NOLINTBEGIN(bugprone-integer-division)
     counts[0] = static_cast<double>(unit_) * ((units + 1) / 2);
     counts[1] = static_cast<double>(unit_) * (units / 2);
+    // NOLINTEND(bugprone-integer-division)
     return counts[0] + counts[1];
 }
 
@@ -129,7 +132,7 @@ bool PixelBudget::share(uint64_t units, double target) {
     for (float w : weights) {
         mean += w;
     }
-    const auto floor = static_cast<float>(kFloor * mean / static_cast<double>(weights.size()));
+    const auto floor = static_cast<float>(kLeastShare * mean / static_cast<double>(weights.size()));
     bool any = false;
     for (std::size_t i = 0; i < weights.size(); ++i) {
         const bool done = target > 0 && weights[i] < target * std::sqrt(taken_[i]);

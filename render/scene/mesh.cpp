@@ -123,9 +123,9 @@ Mesh make_sphere(float radius, int segments) {
     Mesh mesh;
     int rings = segments / 2 > 2 ? segments / 2 : 2;
     for (int r = 0; r <= rings; ++r) {
-        float v = static_cast<float>(r) / rings, theta = v * kPi;
+        float v = static_cast<float>(r) / static_cast<float>(rings), theta = v * kPi;
         for (int s = 0; s <= segments; ++s) {
-            float u = static_cast<float>(s) / segments, phi = u * 2 * kPi;
+            float u = static_cast<float>(s) / static_cast<float>(segments), phi = u * 2 * kPi;
             Vec3 n{std::sin(theta) * std::cos(phi), std::cos(theta),
                    -std::sin(theta) * std::sin(phi)};
             add_vertex(mesh, n * radius, n, u, 1 - v);

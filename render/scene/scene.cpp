@@ -28,9 +28,10 @@ template <class T> int index_named(const std::vector<T> &list, const std::string
 void read_image_settings(const JsonReader &read, const json &image, Scene &scene) {
     read.allow(image, "image", {"width", "height", "spp", "light_samples"});
     for (auto [key, count, most] :
-         {std::tuple{"width", &scene.width, 16384}, std::tuple{"height", &scene.height, 16384},
-          std::tuple{"spp", &scene.spp, 65536},
-          std::tuple{"light_samples", &scene.light_samples, 65535}}) {
+         {std::tuple{"width", &scene.width, kMostPixelsOnASide},
+          std::tuple{"height", &scene.height, kMostPixelsOnASide},
+          std::tuple{"spp", &scene.spp, kMostCameraSamples},
+          std::tuple{"light_samples", &scene.light_samples, kMostLightSamples}}) {
         if (image.contains(key)) {
             *count = read.count(image[key], std::string("image: ") + key, 1, most);
         }
@@ -226,11 +227,11 @@ ShaderCall read_shader_call(const JsonReader &read, const Scene &scene, const st
             read.fail(where, "unknown parameter '" + it.key() + "' of " + shader);
         }
         ParamSetting setting = read_param(read, *decl, *it, pw);
-        // The light keeps its sample counts in 16 bits: a count beyond them,
-        // or below 0, would reach it cut or wrapped.
+        // A sample count below 0 would reach the light wrapped.
         if (param_has(shader, it.key(), OSKA_PARAM_SAMPLES) &&
-            (setting.integer < 0 || setting.integer > 65535)) {
-            read.fail(pw, "expected a sample count from 0 to 65535, got " + it->dump());
+            (setting.integer < 0 || setting.integer > kMostLightSamples)) {
+            read.fail(pw, "expected a sample count from 0 to " + std::to_string(kMostLightSamples) +
+                              ", got " + it->dump());
         }
         call.params.push_back(std::move(setting));
     }
@@ -283,7 +284,8 @@ void read_light_settings(const JsonReader &read, const json &entry, LightDesc &l
         light.emit_divisor = read.number(entry["emit_divisor"], light.where + ": emit_divisor");
     }
     if (entry.contains("samples")) {
-        light.samples = read.count(entry["samples"], light.where + ": samples", 0, 65535);
+        light.samples =
+            read.count(entry["samples"], light.where + ": samples", 0, kMostLightSamples);
     }
 }
 

@@ -71,6 +71,13 @@ struct LightDesc {
     int samples = 0;        // light samples per shading point; 0: the render's default
 };
 
+// The most a scene or the command line may ask for: pixels on a side of the
+// image, camera samples per pixel, and light samples, which the light keeps
+// in 16 bits (a count beyond them would reach it cut or wrapped).
+constexpr int kMostPixelsOnASide = 16384;
+constexpr int kMostCameraSamples = 65536;
+constexpr int kMostLightSamples = 65535;
+
 // Parameters point into `declarations`: a scene moves but does not copy.
 struct Scene {
     Scene() = default;

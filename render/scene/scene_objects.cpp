@@ -12,8 +12,8 @@ using nlohmann::json;
 namespace {
 
 // Fills vertex channel `channel` of `mesh` from its description: a constant
-// [x, y, z], {"from": [..], "to": [..], "along": "u" | "v"}, or
-// {"vertices": [[x, y, z], ...]} in the mesh's source vertex order.
+// [x, y, z], {"from": [..], "to": [..], "along": "u" | "v" | "x" | "y" | "z"},
+// or {"vertices": [[x, y, z], ...]} in the mesh's source vertex order.
 void read_channel(const JsonReader &read, const json &node, const std::string &where, Mesh &mesh,
                   std::size_t channel) {
     std::vector<Vec3> values(mesh.vertex_count());

@@ -346,13 +346,13 @@ float PixelWindow::place(float &jx, float &jy) const {
     // The rest: the strips left and right of the window, then below and
     // above it, each by its area.
     const float strips[4] = {x0, 1 - x1, (x1 - x0) * y0, (x1 - x0) * (1 - y1)};
-    float u = std::min((jx - kWindowShare) / (1 - kWindowShare), 0.99999994f) * (1 - area);
+    float u = std::min((jx - kWindowShare) / (1 - kWindowShare), kOneMinusEpsilon) * (1 - area);
     int k = 0;
     while (k < 3 && !(u < strips[k])) {
         u -= strips[k];
         ++k;
     }
-    const float t = strips[k] > 0 ? std::min(u / strips[k], 0.99999994f) : 0.0f;
+    const float t = strips[k] > 0 ? std::min(u / strips[k], kOneMinusEpsilon) : 0.0f;
     if (k < 2) {
         jx = k == 0 ? t * x0 : x1 + t * (1 - x1);
     } else {

@@ -117,7 +117,7 @@ class LightWeights {
 
     // The light `u` picks after weigh_all(); `u` becomes what is left of it
     // in [0, 1), and `weight` the sample's factor: 1 / its probability.
-    int pick(float &u, float &weight) const {
+    int pick_light(float &u, float &weight) const {
         const int last = static_cast<int>(running_.size()) - 1;
         int k = 0;
         while (k < last && !(running_[static_cast<std::size_t>(k)] > u)) {
@@ -125,7 +125,7 @@ class LightWeights {
         }
         const float before = k > 0 ? running_[static_cast<std::size_t>(k) - 1] : 0.0f;
         const float probability = running_[static_cast<std::size_t>(k)] - before;
-        u = std::clamp((u - before) / probability, 0.0f, 0.99999994f);
+        u = std::clamp((u - before) / probability, 0.0f, kOneMinusEpsilon);
         weight = 1 / probability;
         return k;
     }
@@ -315,7 +315,7 @@ struct alignas(64) DirectLightIntegrator {
             int light_of[kBatch];
             sampler.light_samples(sequence, first + static_cast<uint32_t>(i), n, u1, u2, u3);
             for (int k = 0; k < n; ++k) {
-                light_of[k] = light_weights.pick(u1[k], weights[k]);
+                light_of[k] = light_weights.pick_light(u1[k], weights[k]);
             }
             // The samples of each light go to it together, in one batch.
             bool taken[kBatch] = {};

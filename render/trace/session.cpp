@@ -13,8 +13,6 @@ namespace oska::render {
 
 namespace {
 
-host::Host &the_host() { return host::host(); }
-
 // The 32-bit word of `params` at a table row's offset.
 int32_t word_at(const oskacolor_params &params, const oska_param_info &row) {
     int32_t word = 0;
@@ -209,8 +207,8 @@ Session::Shader &Session::shader(const std::string &name, const std::string &whe
                     "; this host knows version 1");
     }
     host::ShaderInstance &wide =
-        the_host().add_shader(name.c_str(), scene_.declarations.find(name)->record_size);
-    made->wide_state = &the_host().make_state(wide);
+        host::host().add_shader(name.c_str(), scene_.declarations.find(name)->record_size);
+    made->wide_state = &host::host().make_state(wide);
     oska_boolean wanted = 0;
     made->init(made->wide_state, nullptr, &wanted);
     made->per_instance = wanted != 0;
@@ -274,7 +272,7 @@ void Session::load_library() {
 
 // Geometry and textures, and the host's scene database.
 void Session::fill_database() {
-    host::Host &host = the_host();
+    host::Host &host = host::host();
     lit_.scene = &scene_;
     lit_.geometry = std::make_unique<Geometry>(scene_.objects);
     lit_.lights_of_object.assign(scene_.objects.size(), {});
@@ -306,7 +304,7 @@ void Session::fill_database() {
 
 // Texture lookups and shadow rays of the library go to the renderer.
 void Session::route_lookups() {
-    host::Host &host = the_host();
+    host::Host &host = host::host();
     const std::vector<TextureDesc> *textures = &scene_.textures;
     const std::vector<int> *texture_of_tag = &texture_of_tag_;
     host.set_texture_lookup([textures, texture_of_tag](oska_color *result, oska_state *,
@@ -337,7 +335,7 @@ void Session::route_lookups() {
 
 // Scene shaders, in order: they bind lights to objects.
 void Session::run_scene_shaders() {
-    host::Host &host = the_host();
+    host::Host &host = host::host();
     for (const ShaderCall &call : scene_.shaders) {
         Shader &s = shader(call.shader, call.where);
         host::ShaderInstance &instance =
@@ -373,7 +371,7 @@ void Session::bind_lights() {
 // Light `index` of the scene: its shader instance, the object it emits
 // from, and the instance init.
 void Session::bind_light(std::size_t index) {
-    host::Host &host = the_host();
+    host::Host &host = host::host();
     const LightDesc &desc = scene_.lights[index];
     const ShaderCall &call = desc.shader;
     if (call.decl->result != "color" || call.shader != "oskacolor") {
@@ -422,7 +420,7 @@ void Session::bind_light(std::size_t index) {
 
 // An empty host whose messages wait for take_messages.
 void Session::reset_host() {
-    host::Host &host = the_host();
+    host::Host &host = host::host();
     host.reset();
     host.release_leaks(); // blocks of an earlier session, reported when it closed
     down_ = false;
@@ -491,7 +489,7 @@ std::vector<Session::Answer> Session::evaluate_light_at(std::size_t index, const
     }
     check_light(index, call);
     Shader &s = shader(call.shader, light.desc->where);
-    host::Host &host = the_host();
+    host::Host &host = host::host();
     if (evaluator_ == nullptr) {
         evaluator_ = &host.add_shader(call.shader.c_str(), call.decl->record_size);
         evaluator_state_ = &host.make_state(*evaluator_, light.instance);
@@ -541,9 +539,9 @@ void Session::teardown() {
         s.exit(s.wide_state, nullptr); // every shader kept had its shader-wide init
         protocol_.push_back(s.name + "_exit(0)");
     }
-    the_host().set_texture_lookup(nullptr);
-    the_host().set_shadow_tracer(nullptr);
-    the_host().set_message_sink(nullptr);
+    host::host().set_texture_lookup(nullptr);
+    host::host().set_shadow_tracer(nullptr);
+    host::host().set_message_sink(nullptr);
     library_.unload();
 }
 
@@ -577,8 +575,8 @@ void Session::close() {
     // An error the library sends as it ends fails the close, as one sent at
     // an init fails the open; every one of them reaches the user.
     std::vector<std::string> errors = closing_errors();
-    std::vector<host::Block> leaks = the_host().leaks();
-    std::vector<std::string> faults = the_host().allocator_errors();
+    std::vector<host::Block> leaks = host::host().leaks();
+    std::vector<std::string> faults = host::host().allocator_errors();
     if (!leaks.empty()) {
         std::string where = leaks[0].file + ":" + std::to_string(leaks[0].line);
         errors.push_back(scene_.library + ": " + std::to_string(leaks.size()) +

@@ -32,7 +32,7 @@ void ShaderStates::set_vectors(const BoundLight &light, const Mesh &mesh, Vec3 u
     vectors_[0] = {uv.x, uv.y, uv.z};
     for (int n = 1; 2 * n < light.vector_count; ++n) {
         Vec3 v = channel_at(mesh, static_cast<std::size_t>(n), triangle, b1, b2);
-        vectors_[static_cast<std::size_t>(2 * n)] = {v.x, v.y, v.z};
+        vectors_[2 * static_cast<std::size_t>(n)] = {v.x, v.y, v.z};
     }
 }
 

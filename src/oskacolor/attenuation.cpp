@@ -19,19 +19,6 @@ constexpr float kFourPi = 12.566371f;
 // Ranges narrower than this have no room for a fall-off.
 constexpr double kMinRangeWidth = 0.0001;
 
-// Narrowed to a 32-bit float only when stored.
-void scale_rgb(oska_color &color, double factor) {
-    color.r = static_cast<float>(color.r * factor);
-    color.g = static_cast<float>(color.g * factor);
-    color.b = static_cast<float>(color.b * factor);
-}
-
-void scale_rgb(oska_color &color, float factor) {
-    color.r = color.r * factor;
-    color.g = color.g * factor;
-    color.b = color.b * factor;
-}
-
 // The largest of red, green and blue, scanning in that order; a NaN red is
 // kept, a NaN green or blue is passed over.
 float largest_channel(const oska_color &color) {

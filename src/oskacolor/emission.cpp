@@ -13,12 +13,6 @@
 namespace oska {
 namespace {
 
-void scale_rgb(oska_color &color, float factor) {
-    color.r = color.r * factor;
-    color.g = color.g * factor;
-    color.b = color.b * factor;
-}
-
 // The vertex vector of a channel, as the x of the intensity: 1 (no change)
 // when the sample has no such vector.
 void scale_intensity(const oskacolor_data &settings, const oska_state *sample, oska_color &result) {

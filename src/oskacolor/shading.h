@@ -25,6 +25,20 @@ enum class Emission {
     attenuate, // a light ray: the attenuation half decides
 };
 
+// A colour's red, green and blue times `factor`, its alpha as it is.
+inline void scale_rgb(oska_color &color, float factor) {
+    color.r = color.r * factor;
+    color.g = color.g * factor;
+    color.b = color.b * factor;
+}
+
+// The same at double precision, narrowed to a 32-bit float only when stored.
+inline void scale_rgb(oska_color &color, double factor) {
+    color.r = static_cast<float>(color.r * factor);
+    color.g = static_cast<float>(color.g * factor);
+    color.b = static_cast<float>(color.b * factor);
+}
+
 // Base colour, intensity, directional gate and colour source of a sample.
 Emission emit(oska_state *state, const oskacolor_params *params, const oskacolor_data &settings,
               LightSample &light);
