@@ -2,20 +2,9 @@
 
 #include "declarations.h"
 
-#include <utility>
-
 namespace oska::render::lookdev {
 
 namespace {
-
-// The parameter table's roles the page knows by name.
-const std::pair<unsigned, const char *> kRoles[] = {
-    {OSKA_PARAM_DECAY, "decay"},         {OSKA_PARAM_RANGE_START, "range_start"},
-    {OSKA_PARAM_RANGE_END, "range_end"}, {OSKA_PARAM_FRONT_ONLY, "front_only"},
-    {OSKA_PARAM_CUTOFF, "cutoff"},       {OSKA_PARAM_VERTEX_DATA, "vertex_data"},
-    {OSKA_PARAM_CHANNEL, "channel"},     {OSKA_PARAM_HSV, "hsv"},
-    {OSKA_PARAM_BURN, "burn"},           {OSKA_PARAM_SHADOWS, "shadows"},
-    {OSKA_PARAM_DEPTH, "depth"}};
 
 // The value a parameter has in a zeroed record, as the page sends it; null
 // for a tag (the page has no default to offer there).
@@ -45,20 +34,30 @@ json control_of(const std::string &shader, const ParamDecl &param) {
     if (row == nullptr || row->type != static_cast<int>(param.type)) {
         return control;
     }
-    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
+    if (row->role == OSKA_ROLE_DECAY) {
         control["kind"] = "choice";
-#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
+        // Each law with whether it works within a range, which the page
+        // reads to dim the range when the law has none.
+#define OSKA_DECAY_CHOICE(name, code, text, ranged) {code, text},
         control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
 #undef OSKA_DECAY_CHOICE
+        json ranged = json::array();
+        for (const json &choice : control["choices"]) {
+            if (ranged_decay(choice[0].get<int>())) {
+                ranged.push_back(choice[0]);
+            }
+        }
+        control["ranged"] = ranged;
     } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
         control["kind"] = "channel";
     }
-    // The roles the page reads to dim what the light's mode leaves idle.
+    // The role the page reads to dim what the light's mode leaves idle.
     json roles = json::array();
-    for (const auto &[flag, role] : kRoles) {
-        if ((row->flags & flag) != 0) {
-            roles.push_back(role);
-        }
+    if (row->role != OSKA_ROLE_NONE) {
+        roles.push_back(role_name(row->role));
+    }
+    if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
+        roles.push_back("channel");
     }
     control["roles"] = roles;
     if (row->min < row->max) {

@@ -89,11 +89,15 @@ export function idleParameters(declarations, params) {
   };
   const decay = declarations.find((d) => has(d, 'decay'));
   const law = decay ? params[decay.name] : 0;
+  // The server says which laws work within a range; its first choice is no decay.
+  const ranged = (decay && decay.ranged) || [];
+  const decays = Boolean(decay && decay.choices &&
+    decay.choices.some(([code], k) => k > 0 && code === law));
   const idle = new Set();
   declarations.forEach((d, k) => {
     const before = declarations[k - 1];
-    if ((has(d, 'range_end') && law !== 1 && law !== 2) ||
-        (has(d, 'range_start') && ![1, 2, 3].includes(law)) ||
+    if ((has(d, 'range_end') && !ranged.includes(law)) ||
+        (has(d, 'range_start') && !decays) ||
         (has(d, 'cutoff') && !switchOn('front_only')) ||
         (has(d, 'depth') && !switchOn('shadows')) ||
         // A vertex channel needs the vertex data on and its own switch, the row before it.
