@@ -13,9 +13,12 @@
 // or 1, and every block the library allocates is released exactly once.
 #include "fuzz_support.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -33,46 +36,18 @@ struct Field {
     std::size_t size;
 };
 
-#define OSKA_FIELD(name)                                                                           \
-    Field { offsetof(oskacolor_params, name), sizeof(oskacolor_params::name) }
-constexpr Field kFields[] = {
-    OSKA_FIELD(color),
-    OSKA_FIELD(shadows),
-    OSKA_FIELD(shadow_color),
-    OSKA_FIELD(decay),
-    OSKA_FIELD(decay_start),
-    OSKA_FIELD(decay_end),
-    OSKA_FIELD(texture),
-    OSKA_FIELD(use_texture),
-    OSKA_FIELD(use_alpha),
-    OSKA_FIELD(alpha_scale),
-    OSKA_FIELD(burn),
-    OSKA_FIELD(burn_multiplier),
-    OSKA_FIELD(burn_threshold),
-    OSKA_FIELD(burn_power),
-    OSKA_FIELD(hsv_adjust),
-    OSKA_FIELD(hue),
-    OSKA_FIELD(saturation),
-    OSKA_FIELD(value),
-    OSKA_FIELD(texture_range),
-    OSKA_FIELD(range_gamma),
-    OSKA_FIELD(tint_shadow),
-    OSKA_FIELD(use_vertex_color),
-    OSKA_FIELD(directional),
-    OSKA_FIELD(cosine),
-    OSKA_FIELD(cutoff),
-    OSKA_FIELD(threshold),
-    OSKA_FIELD(max_level),
-    OSKA_FIELD(vc_color),
-    OSKA_FIELD(vc_color_channel),
-    OSKA_FIELD(vc_intensity),
-    OSKA_FIELD(vc_intensity_channel),
-    OSKA_FIELD(vc_range),
-    OSKA_FIELD(vc_range_channel),
-    OSKA_FIELD(vc_shadow),
-    OSKA_FIELD(vc_shadow_channel),
-};
-#undef OSKA_FIELD
+// Every field of the record, from the parameter table.
+constexpr oska_param_info kRows[] = {OSKACOLOR_PARAMS(OSKA_PARAM_INFO)};
+constexpr Field field_of(const oska_param_info &row) {
+    return {static_cast<std::size_t>(row.offset), static_cast<std::size_t>(row.size)};
+}
+constexpr auto kFields = [] {
+    std::array<Field, std::size(kRows)> fields{};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        fields[i] = field_of(kRows[i]);
+    }
+    return fields;
+}();
 
 constexpr int kQueries[] = {OSKA_QUERY_INSTANCE_LIGHT, OSKA_QUERY_LIGHT_AREA,
                             OSKA_QUERY_LIGHT_EXPONENT, OSKA_QUERY_SETTINGS_SLOT,
@@ -81,43 +56,33 @@ constexpr int kQueries[] = {OSKA_QUERY_INSTANCE_LIGHT, OSKA_QUERY_LIGHT_AREA,
 // A vertex channel: mostly one the vector list can hold, sometimes any.
 std::int32_t any_channel(FuzzedDataProvider &in) { return any_integer(in, -2, 8); }
 
+// Each field in table order, drawn as its type and role want: the decay law
+// and the trace depth a little past their codes, channels mostly ones the
+// vector list can hold, the threshold often off.
 oskacolor_params make_params(FuzzedDataProvider &in, oska_tag texture) {
     oskacolor_params p{};
-    p.color = any_color(in);
-    p.shadows = any_boolean(in);
-    p.shadow_color = any_color(in);
-    p.decay = any_integer(in, -1, 4);
-    p.decay_start = any_float(in);
-    p.decay_end = any_float(in);
-    p.texture = texture;
-    p.use_texture = any_boolean(in);
-    p.use_alpha = any_boolean(in);
-    p.alpha_scale = any_float(in);
-    p.burn = any_boolean(in);
-    p.burn_multiplier = any_float(in);
-    p.burn_threshold = any_float(in);
-    p.burn_power = any_float(in);
-    p.hsv_adjust = any_boolean(in);
-    p.hue = any_float(in);
-    p.saturation = any_float(in);
-    p.value = any_float(in);
-    p.texture_range = any_boolean(in);
-    p.range_gamma = any_float(in);
-    p.tint_shadow = any_boolean(in);
-    p.use_vertex_color = any_boolean(in);
-    p.directional = any_boolean(in);
-    p.cosine = any_boolean(in);
-    p.cutoff = any_float(in);
-    p.threshold = in.ConsumeBool() ? 0.0f : any_float(in);
-    p.max_level = any_integer(in, -1, 4);
-    p.vc_color = any_boolean(in);
-    p.vc_color_channel = any_channel(in);
-    p.vc_intensity = any_boolean(in);
-    p.vc_intensity_channel = any_channel(in);
-    p.vc_range = any_boolean(in);
-    p.vc_range_channel = any_channel(in);
-    p.vc_shadow = any_boolean(in);
-    p.vc_shadow_channel = any_channel(in);
+    unsigned char *record = reinterpret_cast<unsigned char *>(&p);
+    for (const oska_param_info &row : kRows) {
+        unsigned char *at = record + row.offset;
+        if (row.type == OSKA_PARAM_TYPE_COLOR) {
+            const oska_color c = any_color(in);
+            std::memcpy(at, &c, sizeof c);
+        } else if (row.type == OSKA_PARAM_TYPE_SCALAR) {
+            const float f =
+                row.role == OSKA_ROLE_THRESHOLD && in.ConsumeBool() ? 0.0f : any_float(in);
+            std::memcpy(at, &f, sizeof f);
+        } else {
+            std::int32_t word = static_cast<std::int32_t>(texture);
+            if (row.type == OSKA_PARAM_TYPE_BOOLEAN) {
+                word = any_boolean(in);
+            } else if ((row.flags & OSKA_PARAM_CHANNEL) != 0) {
+                word = any_channel(in);
+            } else if (row.type == OSKA_PARAM_TYPE_INTEGER) {
+                word = any_integer(in, -1, 4);
+            }
+            std::memcpy(at, &word, sizeof word);
+        }
+    }
     return p;
 }
 

@@ -149,29 +149,25 @@ json emitter(Draw &d) {
 
 // The light's parameters: each of the gallery's, given or not.
 json light_params(Draw &d) {
-    json params = {{"color", {d.number(1), d.number(0.8), d.number(0.5), d.number(2)}}};
-    for (const char *scalar :
-         {"decay_start", "decay_end", "alpha_scale", "burn_multiplier", "burn_threshold",
-          "burn_power", "hue", "saturation", "value", "range_gamma", "cutoff", "threshold"}) {
-        if (d.in.ConsumeBool()) {
-            params[scalar] = d.number(0.5);
+    static const oska_param_info kRows[] = {OSKACOLOR_PARAMS(OSKA_PARAM_INFO)};
+    json params;
+    // In table order, so that a parameter added to the table is drawn too.
+    for (const oska_param_info &row : kRows) {
+        if (row.role == OSKA_ROLE_EMISSION) {
+            params[row.name] = {d.number(1), d.number(0.8), d.number(0.5), d.number(2)};
+        } else if (row.type == OSKA_PARAM_TYPE_SCALAR && d.in.ConsumeBool()) {
+            params[row.name] = d.number(0.5);
+        } else if (row.type == OSKA_PARAM_TYPE_BOOLEAN && d.in.ConsumeBool()) {
+            params[row.name] = true;
+        } else if ((row.flags & OSKA_PARAM_CHANNEL) != 0) {
+            params[row.name] = d.in.ConsumeIntegralInRange(1, 2);
+        } else if (row.role == OSKA_ROLE_DECAY) {
+            params[row.name] = d.in.ConsumeIntegralInRange(0, 3);
+        } else if (row.role == OSKA_ROLE_DEPTH) {
+            params[row.name] = d.in.ConsumeIntegralInRange(0, 2);
+        } else if (row.type == OSKA_PARAM_TYPE_COLOR && d.in.ConsumeBool()) {
+            params[row.name] = d.triple(0.05, 0.05, 0.12);
         }
-    }
-    for (const char *flag :
-         {"shadows", "burn", "hsv_adjust", "texture_range", "tint_shadow", "use_vertex_color",
-          "directional", "cosine", "vc_color", "vc_intensity", "vc_range", "vc_shadow"}) {
-        if (d.in.ConsumeBool()) {
-            params[flag] = true;
-        }
-    }
-    for (const char *index :
-         {"vc_color_channel", "vc_intensity_channel", "vc_range_channel", "vc_shadow_channel"}) {
-        params[index] = d.in.ConsumeIntegralInRange(1, 2);
-    }
-    params["decay"] = d.in.ConsumeIntegralInRange(0, 3);
-    params["max_level"] = d.in.ConsumeIntegralInRange(0, 2);
-    if (d.in.ConsumeBool()) {
-        params["shadow_color"] = d.triple(0.05, 0.05, 0.12);
     }
     return params;
 }

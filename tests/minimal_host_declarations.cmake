@@ -25,7 +25,7 @@ set(cases
   "renamed|tag     texture|tag     texture_map|${records}oskacolor has tag texture_map at +48 where the header has tag texture at +48"
   "wider_type|boolean shadows|color   shadows|${records}oskacolor has color shadows at +16 where the header has boolean shadows at +16"
   "not_an_array|array tag lights|tag lights|${records}oskalight has tag lights at +12 where the header has array tag lights at +12"
-  "missing_field|  integer vc_shadow_channel\n||${records}oskacolor lacks integer vc_shadow_channel (+160)"
+  "missing_field|  boolean set_instance_flags\n||${records}oskalight lacks boolean set_instance_flags (+52)"
   "missing_first_field|  integer reserved\n||${records}oskalight has boolean enable at +0 where the header has integer reserved at +0"
   "extra_field|  boolean set_instance_flags\n|  boolean set_instance_flags\n  scalar  extra\n|${records}oskalight has scalar extra at +56, past the header's record of 56 bytes"
   "missing_shader|shader oskalight boolean|shader other boolean|${records}no shader oskalight"

@@ -494,7 +494,18 @@ TEST_F(ProbeTest, ReportNamesEachPlantedHostFaultAndNothingElse) {
 }
 
 // The report's rows, in order, as a host writer's tools read them: a check
-// renamed, moved, dropped or listed twice shows here.
+// renamed, moved, dropped or listed twice shows here. Each parameter of a
+// record but an array has a row of its own, in the table's order.
+#define OSKA_PROBE_RECORD_ROW(shader, name, TYPE, ...) OSKA_PROBE_RECORD_ROW_##TYPE(shader, name)
+#define OSKA_PROBE_RECORD_ROW_COLOR(shader, name) #shader " record: " #name "\n"
+#define OSKA_PROBE_RECORD_ROW_SCALAR OSKA_PROBE_RECORD_ROW_COLOR
+#define OSKA_PROBE_RECORD_ROW_BOOLEAN OSKA_PROBE_RECORD_ROW_COLOR
+#define OSKA_PROBE_RECORD_ROW_INTEGER OSKA_PROBE_RECORD_ROW_COLOR
+#define OSKA_PROBE_RECORD_ROW_TAG OSKA_PROBE_RECORD_ROW_COLOR
+#define OSKA_PROBE_RECORD_ROW_TAG_ARRAY(shader, name)
+#define OSKA_PROBE_ROW_OF_oskacolor(...) OSKA_PROBE_RECORD_ROW(oskacolor, __VA_ARGS__)
+#define OSKA_PROBE_ROW_OF_oskalight(...) OSKA_PROBE_RECORD_ROW(oskalight, __VA_ARGS__)
+#define OSKA_PROBE_RECORD_ROWS(shader, list) list(OSKA_PROBE_ROW_OF_##shader)
 constexpr char kReportRows[] = R"(host functions: mi_scene_edit
 host functions: mi_scene_edit_end
 host functions: mi_trace_shadow
@@ -509,54 +520,8 @@ host functions: mi_warning
 host functions: mi_info
 host functions: mi_db_type
 host functions: mi_api_tag_lookup
-oskacolor record: color
-oskacolor record: shadows
-oskacolor record: shadow_color
-oskacolor record: decay
-oskacolor record: decay_start
-oskacolor record: decay_end
-oskacolor record: texture
-oskacolor record: use_texture
-oskacolor record: use_alpha
-oskacolor record: alpha_scale
-oskacolor record: burn
-oskacolor record: burn_multiplier
-oskacolor record: burn_threshold
-oskacolor record: burn_power
-oskacolor record: hsv_adjust
-oskacolor record: hue
-oskacolor record: saturation
-oskacolor record: value
-oskacolor record: texture_range
-oskacolor record: range_gamma
-oskacolor record: tint_shadow
-oskacolor record: use_vertex_color
-oskacolor record: directional
-oskacolor record: cosine
-oskacolor record: cutoff
-oskacolor record: threshold
-oskacolor record: max_level
-oskacolor record: vc_color
-oskacolor record: vc_color_channel
-oskacolor record: vc_intensity
-oskacolor record: vc_intensity_channel
-oskacolor record: vc_range
-oskacolor record: vc_range_channel
-oskacolor record: vc_shadow
-oskacolor record: vc_shadow_channel
-attachment: attached parameter
-oskalight record: reserved
-oskalight record: enable
-oskalight record: instance
-oskalight record: override_samples
-oskalight record: samples_1
-oskalight record: samples_2
-oskalight record: samples_3
-oskalight record: samples_4
-oskalight record: samples_5
-oskalight record: extra_value
-oskalight record: set_instance_flags
-oskalight record: lights: start
+)" OSKA_PROBE_RECORD_ROWS(oskacolor, OSKACOLOR_PARAMS) R"(attachment: attached parameter
+)" OSKA_PROBE_RECORD_ROWS(oskalight, OSKALIGHT_PARAMS) R"(oskalight record: lights: start
 oskalight record: lights: count
 oskalight record: lights: element
 oskalight record: lights: elements apart from attachment words

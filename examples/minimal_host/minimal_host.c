@@ -246,59 +246,16 @@ typedef struct header_field {
     size_t offset;
 } header_field;
 
-#define COLOR_FIELD(type, name)                                                                    \
-    { "oskacolor", type, #name, offsetof(oskacolor_params, name) }
-#define LIGHT_FIELD(type, name)                                                                    \
-    { "oskalight", type, #name, offsetof(oskalight_params, name) }
-static const header_field header_fields[] = {
-    COLOR_FIELD("color", color),
-    COLOR_FIELD("boolean", shadows),
-    COLOR_FIELD("color", shadow_color),
-    COLOR_FIELD("integer", decay),
-    COLOR_FIELD("scalar", decay_start),
-    COLOR_FIELD("scalar", decay_end),
-    COLOR_FIELD("tag", texture),
-    COLOR_FIELD("boolean", use_texture),
-    COLOR_FIELD("boolean", use_alpha),
-    COLOR_FIELD("scalar", alpha_scale),
-    COLOR_FIELD("boolean", burn),
-    COLOR_FIELD("scalar", burn_multiplier),
-    COLOR_FIELD("scalar", burn_threshold),
-    COLOR_FIELD("scalar", burn_power),
-    COLOR_FIELD("boolean", hsv_adjust),
-    COLOR_FIELD("scalar", hue),
-    COLOR_FIELD("scalar", saturation),
-    COLOR_FIELD("scalar", value),
-    COLOR_FIELD("boolean", texture_range),
-    COLOR_FIELD("scalar", range_gamma),
-    COLOR_FIELD("boolean", tint_shadow),
-    COLOR_FIELD("boolean", use_vertex_color),
-    COLOR_FIELD("boolean", directional),
-    COLOR_FIELD("boolean", cosine),
-    COLOR_FIELD("scalar", cutoff),
-    COLOR_FIELD("scalar", threshold),
-    COLOR_FIELD("integer", max_level),
-    COLOR_FIELD("boolean", vc_color),
-    COLOR_FIELD("integer", vc_color_channel),
-    COLOR_FIELD("boolean", vc_intensity),
-    COLOR_FIELD("integer", vc_intensity_channel),
-    COLOR_FIELD("boolean", vc_range),
-    COLOR_FIELD("integer", vc_range_channel),
-    COLOR_FIELD("boolean", vc_shadow),
-    COLOR_FIELD("integer", vc_shadow_channel),
-    LIGHT_FIELD("integer", reserved),
-    LIGHT_FIELD("boolean", enable),
-    LIGHT_FIELD("tag", instance),
-    {"oskalight", "array tag", "lights", offsetof(oskalight_params, lights_start)},
-    LIGHT_FIELD("boolean", override_samples),
-    LIGHT_FIELD("integer", samples_1),
-    LIGHT_FIELD("integer", samples_2),
-    LIGHT_FIELD("integer", samples_3),
-    LIGHT_FIELD("integer", samples_4),
-    LIGHT_FIELD("integer", samples_5),
-    LIGHT_FIELD("integer", extra_value),
-    LIGHT_FIELD("boolean", set_instance_flags),
-};
+/* One entry per row of the header's parameter tables, its offset taken from
+ * the record with offsetof (an array's from its start index). */
+#define FIELD_DECL_TYPE(type, array, size, decl) decl
+#define FIELD_OF(shader, record, name, TYPE)                                                       \
+    {#shader, OSKA_PARAM_APPLY(FIELD_DECL_TYPE, (OSKA_PARAM_KIND_##TYPE)), #name,                  \
+     offsetof(record, OSKA_PARAM_FIELD_##TYPE(name))},
+#define COLOR_FIELD(name, TYPE, ...) FIELD_OF(oskacolor, oskacolor_params, name, TYPE)
+#define LIGHT_FIELD(name, TYPE, ...) FIELD_OF(oskalight, oskalight_params, name, TYPE)
+static const header_field header_fields[] = {OSKACOLOR_PARAMS(COLOR_FIELD)
+                                                 OSKALIGHT_PARAMS(LIGHT_FIELD)};
 
 /* The first difference between the declared record of `name` and the
  * header's, written into `why`; 1 when they agree. */

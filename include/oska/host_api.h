@@ -100,15 +100,16 @@ enum {
     OSKA_TYPE_INSTANCE = 10
 };
 
-/* Decay laws of oskacolor (its parameter decay), as X(NAME, code, text):
- * within the range decay_start to decay_end, linearly or by the inverse
- * power; physical (the light's distance exponent); any other code: none. */
+/* Decay laws of oskacolor (its parameter decay), as X(NAME, code, text,
+ * ranged): within the range decay_start to decay_end (ranged 1), linearly or
+ * by the inverse power; physical (the light's distance exponent); any other
+ * code: none. */
 #define OSKA_DECAY_LAWS(X)                                                                         \
-    X(NONE, 0, "none")                                                                             \
-    X(LINEAR, 1, "linear in range")                                                                \
-    X(INVERSE_POWER, 2, "inverse power in range")                                                  \
-    X(PHYSICAL, 3, "physical")
-#define OSKA_DECLARE_DECAY_LAW(name, code, text) OSKA_DECAY_##name = code,
+    X(NONE, 0, "none", 0)                                                                          \
+    X(LINEAR, 1, "linear in range", 1)                                                             \
+    X(INVERSE_POWER, 2, "inverse power in range", 1)                                               \
+    X(PHYSICAL, 3, "physical", 0)
+#define OSKA_DECLARE_DECAY_LAW(name, code, text, ranged) OSKA_DECAY_##name = code,
 enum { OSKA_DECAY_LAWS(OSKA_DECLARE_DECAY_LAW) };
 #undef OSKA_DECLARE_DECAY_LAW
 
@@ -206,121 +207,141 @@ OSKA_HOST_FUNCTIONS(OSKA_DECLARE_HOST_FUNCTION)
 
 /* ---- Parameter tables -------------------------------------------------
  * One list per shader, in record order, as X(name, TYPE, offset, default,
- * min, max, unit, flags, description): TYPE one of COLOR, SCALAR, BOOLEAN,
- * INTEGER, TAG and TAG_ARRAY (an array of tags: start index, count, element
- * slot); offset in bytes, checked against the record below; the default, for
- * every channel of a colour (a zeroed record holds every default); min to
- * max, the range an artist works in (equal when there is none; a value
- * outside is still valid); the unit of that range; flags OSKA_PARAM_... .
- * oska.decl, the probe's expectations and the renderer's controls are made
- * from these lists. */
+ * min, max, unit, flags, ROLE, description): TYPE one of COLOR, SCALAR,
+ * BOOLEAN, INTEGER, TAG and TAG_ARRAY (an array of tags: start index, count,
+ * element slot); offset in bytes, checked against the record below; the
+ * default, for every channel of a colour (a zeroed record holds every
+ * default); min to max, the range an artist works in (equal when there is
+ * none; a value outside is still valid); the unit of that range; flags
+ * OSKA_PARAM_..., how a host treats the value; ROLE, what the parameter does
+ * (OSKA_ROLE_ROLE; NONE for most), which no two parameters of a shader share.
+ * oska.decl, the probe's expectations, the renderer's controls and the
+ * tables of the documentation are made from these lists. */
 
-/* Flags of a parameter. */
+/* Flags of a parameter: how a host treats its value. */
 enum {
-    OSKA_PARAM_IN_PLACE = 1,    /* read in place, never evaluated when attached */
-    OSKA_PARAM_VERTEX_DATA = 2, /* the switch of every OSKA_PARAM_CHANNEL */
-    OSKA_PARAM_CHANNEL = 4,     /* names a vertex channel; used when the VERTEX_DATA
-                                 * switch and the boolean just before it are on */
-    OSKA_PARAM_SAMPLES = 8,     /* a sample count: 0 to 65535 (the light keeps 16 bits) */
-    OSKA_PARAM_DECAY = 16,      /* a decay law, OSKA_DECAY_... */
-    OSKA_PARAM_TEXTURE = 32,    /* a tag that names a texture */
-    /* Roles of oskacolor's parameters, for a host that shows what a light does. */
-    OSKA_PARAM_EMISSION = 64,         /* the emission colour; its alpha is the intensity */
-    OSKA_PARAM_RANGE_START = 128,     /* where the range of a ranged decay law starts */
-    OSKA_PARAM_RANGE_END = 256,       /* where that range ends */
-    OSKA_PARAM_FRONT_ONLY = 512,      /* the switch: emit from the front side only */
-    OSKA_PARAM_CUTOFF = 1024,         /* the emission cosine that side must exceed */
-    OSKA_PARAM_THRESHOLD = 2048,      /* the brightness below which a sample goes dark */
-    OSKA_PARAM_TEXTURE_SOURCE = 4096, /* the switch: the TEXTURE tag is the colour source */
-    OSKA_PARAM_VERTEX_SOURCE = 8192,  /* the switch: a vertex colour is the colour source
-                                       * (with the VERTEX_DATA switch; its CHANNEL follows) */
-    OSKA_PARAM_HSV = 16384,           /* the switch: scale the colour source's hue,
-                                       * saturation and value */
-    OSKA_PARAM_BURN = 32768,          /* the switch: burn its highlights, after the HSV */
-    OSKA_PARAM_ATTENUATES = 65536,    /* weakens the light by distance, angle, shadow, alpha,
-                                       * vertex data or threshold; 0 turns that off */
-    OSKA_PARAM_SHADOWS = 131072,      /* the switch of shadow tracing */
-    OSKA_PARAM_DEPTH = 262144,        /* a trace depth; shadows are traced only below it */
-    /* Roles of oskalight's parameters, for a host that binds a light itself. */
-    OSKA_PARAM_ENABLE = 524288,       /* the switch: false, the call does nothing */
-    OSKA_PARAM_EMITTER = 1048576,     /* the instance whose surface the light emits from */
-    OSKA_PARAM_BOUND_LIGHTS = 2097152 /* the light instances the call binds */
+    OSKA_PARAM_IN_PLACE = 1,   /* read in place, never evaluated when attached */
+    OSKA_PARAM_CHANNEL = 2,    /* names a vertex channel; used when the VERTEX_DATA switch
+                                * and the boolean just before it are on */
+    OSKA_PARAM_SAMPLES = 4,    /* a sample count: 0 to 65535 (the light keeps 16 bits) */
+    OSKA_PARAM_ATTENUATES = 8, /* weakens the light by distance, angle, shadow, alpha,
+                                * vertex data or threshold; 0 turns that off */
+    OSKA_PARAM_INIT = 16       /* read once per instance, by the shader's init (an attached
+                                * value is evaluated then); else at every evaluation */
 };
 
+/* Roles of parameters, as X(ROLE, code, name): what one parameter does, for a
+ * host that shows what a light does or binds a light itself. */
+#define OSKA_PARAM_ROLES(X)                                                                        \
+    X(NONE, 0, "")                                                                                 \
+    /* oskacolor */                                                                                \
+    X(EMISSION, 1, "emission")             /* the emission colour; its alpha is the intensity */   \
+    X(SHADOWS, 2, "shadows")               /* the switch of shadow tracing */                      \
+    X(DECAY, 3, "decay")                   /* the decay law, OSKA_DECAY_... */                     \
+    X(RANGE_START, 4, "range_start")       /* where the range of a ranged decay law starts */      \
+    X(RANGE_END, 5, "range_end")           /* where that range ends */                             \
+    X(TEXTURE, 6, "texture")               /* the tag of the colour texture */                     \
+    X(TEXTURE_SOURCE, 7, "texture_source") /* the switch: the TEXTURE is the colour source */      \
+    X(BURN, 8, "burn")                     /* the switch: burn the colour source's highlights */   \
+    X(HSV, 9, "hsv")                       /* the switch: scale its hue, saturation, value */      \
+    X(HUE, 10, "hue")                      /* the hue factor less 1 */                             \
+    X(SATURATION, 11, "saturation")        /* the saturation factor less 1 */                      \
+    X(VALUE, 12, "value")                  /* the value factor less 1 */                           \
+    X(VERTEX_DATA, 13, "vertex_data")      /* the switch of every OSKA_PARAM_CHANNEL */            \
+    X(FRONT_ONLY, 14, "front_only")        /* the switch: emit from the front side only */         \
+    X(CUTOFF, 15, "cutoff")                /* the emission cosine that side must exceed */         \
+    X(THRESHOLD, 16, "threshold")          /* the brightness below which a sample goes dark */     \
+    X(DEPTH, 17, "depth")                  /* a trace depth; shadows are traced only below it */   \
+    X(VERTEX_SOURCE, 18, "vertex_source")  /* the switch: a vertex colour is the colour source */  \
+    /* oskalight */                                                                                \
+    X(ENABLE, 19, "enable")             /* the switch: false, the call does nothing */             \
+    X(EMITTER, 20, "emitter")           /* the instance whose surface the light emits from */      \
+    X(BOUND_LIGHTS, 21, "bound_lights") /* the light instances the call binds */
+#define OSKA_DECLARE_PARAM_ROLE(name, code, text) OSKA_ROLE_##name = code,
+enum { OSKA_PARAM_ROLES(OSKA_DECLARE_PARAM_ROLE) };
+#undef OSKA_DECLARE_PARAM_ROLE
+
 #define OSKACOLOR_PARAMS(X)                                                                        \
-    X(color, COLOR, 0, 0, 0, 1, "", OSKA_PARAM_EMISSION,                                           \
-      "base emission colour; alpha is the intensity")                                              \
-    X(shadows, BOOLEAN, 16, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_SHADOWS,                \
+    X(color, COLOR, 0, 0, 0, 1, "", 0, EMISSION, "base emission colour; alpha is the intensity")   \
+    X(shadows, BOOLEAN, 16, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, SHADOWS,         \
       "trace shadows")                                                                             \
-    X(shadow_color, COLOR, 20, 0, 0, 1, "", 0,                                                     \
+    X(shadow_color, COLOR, 20, 0, 0, 1, "", 0, NONE,                                               \
       "multiplies the light where the shadow is complete")                                         \
-    X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_DECAY | OSKA_PARAM_ATTENUATES,                   \
+    X(decay, INTEGER, 36, 0, 0, 3, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, DECAY,             \
       "decay law: 1 linear in range, 2 inverse power in range, 3 physical, else none")             \
-    X(decay_start, SCALAR, 40, 0, 0, 20, "scene units", OSKA_PARAM_RANGE_START,                    \
+    X(decay_start, SCALAR, 40, 0, 0, 20, "scene units", 0, RANGE_START,                            \
       "range start (laws 1, 2); exponent of the emission cosine (law 3)")                          \
-    X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", OSKA_PARAM_RANGE_END,                        \
+    X(decay_end, SCALAR, 44, 0, 0, 20, "scene units", 0, RANGE_END,                                \
       "range end (laws 1, 2): from there on nothing arrives")                                      \
-    X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_TEXTURE, "colour texture on the emitting surface") \
-    X(use_texture, BOOLEAN, 52, 0, 0, 0, "", OSKA_PARAM_TEXTURE_SOURCE,                            \
+    X(texture, TAG, 48, 0, 0, 0, "", OSKA_PARAM_INIT, TEXTURE,                                     \
+      "colour texture on the emitting surface")                                                    \
+    X(use_texture, BOOLEAN, 52, 0, 0, 0, "", OSKA_PARAM_INIT, TEXTURE_SOURCE,                      \
       "colour source is the texture (unless vertex data)")                                         \
-    X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                                  \
+    X(use_alpha, BOOLEAN, 56, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, NONE,          \
       "texel alpha scales its colour and sizes the range")                                         \
-    X(alpha_scale, SCALAR, 60, 0, 0, 4, "factor", 0, "factor on the texel alpha")                  \
-    X(burn, BOOLEAN, 64, 0, 0, 0, "", OSKA_PARAM_BURN, "highlight burn of the colour source")      \
-    X(burn_multiplier, SCALAR, 68, 0, 0, 8, "factor", 0,                                           \
+    X(alpha_scale, SCALAR, 60, 0, 0, 4, "factor", 0, NONE, "factor on the texel alpha")            \
+    X(burn, BOOLEAN, 64, 0, 0, 0, "", OSKA_PARAM_INIT, BURN,                                       \
+      "highlight burn of the colour source")                                                       \
+    X(burn_multiplier, SCALAR, 68, 0, 0, 8, "factor", 0, NONE,                                     \
       "brightening factor of the burn; 1 or less does nothing")                                    \
-    X(burn_threshold, SCALAR, 72, 0, 0, 2, "luminance", 0, "luminance above which the burn acts")  \
-    X(burn_power, SCALAR, 76, 0, 0, 8, "exponent", 0, "exponent of the burn blend")                \
-    X(hsv_adjust, BOOLEAN, 80, 0, 0, 0, "", OSKA_PARAM_HSV,                                        \
+    X(burn_threshold, SCALAR, 72, 0, 0, 2, "luminance", 0, NONE,                                   \
+      "luminance above which the burn acts")                                                       \
+    X(burn_power, SCALAR, 76, 0, 0, 8, "exponent", 0, NONE, "exponent of the burn blend")          \
+    X(hsv_adjust, BOOLEAN, 80, 0, 0, 0, "", OSKA_PARAM_INIT, HSV,                                  \
       "scale hue, saturation and value of the colour source")                                      \
-    X(hue, SCALAR, 84, 0, 0, 4, "factor - 1", 0, "hue multiplied by 1 + hue")                      \
-    X(saturation, SCALAR, 88, 0, 0, 4, "factor - 1", 0, "saturation multiplied by 1 + saturation") \
-    X(value, SCALAR, 92, 0, 0, 4, "factor - 1", 0, "value multiplied by 1 + value")                \
-    X(texture_range, BOOLEAN, 96, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                              \
+    X(hue, SCALAR, 84, 0, 0, 4, "factor - 1", 0, HUE, "hue multiplied by 1 + hue")                 \
+    X(saturation, SCALAR, 88, 0, 0, 4, "factor - 1", 0, SATURATION,                                \
+      "saturation multiplied by 1 + saturation")                                                   \
+    X(value, SCALAR, 92, 0, 0, 4, "factor - 1", 0, VALUE, "value multiplied by 1 + value")         \
+    X(texture_range, BOOLEAN, 96, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, NONE,      \
       "decay range (laws 1, 2) scaled by the texel")                                               \
-    X(range_gamma, SCALAR, 100, 0, 0, 4, "exponent", 0,                                            \
+    X(range_gamma, SCALAR, 100, 0, 0, 4, "exponent", 0, NONE,                                      \
       "the texel's range scale is its luminance (or alpha) to 1 / (range_gamma + 1)")              \
-    X(tint_shadow, BOOLEAN, 104, 0, 0, 0, "", 0, "shadow colour multiplied by the colour source")  \
-    X(use_vertex_color, BOOLEAN, 108, 0, 0, 0, "", OSKA_PARAM_VERTEX_DATA,                         \
+    X(tint_shadow, BOOLEAN, 104, 0, 0, 0, "", OSKA_PARAM_INIT, NONE,                               \
+      "shadow colour multiplied by the colour source")                                             \
+    X(use_vertex_color, BOOLEAN, 108, 0, 0, 0, "", OSKA_PARAM_INIT, VERTEX_DATA,                   \
       "vertex data for colour, intensity, range and shadow; wins over use_texture")                \
-    X(directional, BOOLEAN, 112, 0, 0, 0, "", OSKA_PARAM_FRONT_ONLY | OSKA_PARAM_ATTENUATES,       \
+    X(directional, BOOLEAN, 112, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, FRONT_ONLY, \
       "emit from the front side only, beyond cutoff")                                              \
-    X(cosine, BOOLEAN, 116, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                                    \
+    X(cosine, BOOLEAN, 116, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, NONE,            \
       "weight a directional light by the emission cosine")                                         \
-    X(cutoff, SCALAR, 120, 0, -1, 1, "cosine", OSKA_PARAM_CUTOFF,                                  \
-      "the emission cosine must exceed it")                                                        \
-    X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness",                                             \
-      OSKA_PARAM_THRESHOLD | OSKA_PARAM_ATTENUATES,                                                \
-      "samples whose largest channel is below it go dark; 0 off")                                  \
-    X(max_level, INTEGER, 128, 0, 0, 0, "", OSKA_PARAM_DEPTH,                                      \
+    X(cutoff, SCALAR, 120, 0, -1, 1, "cosine", 0, CUTOFF, "the emission cosine must exceed it")    \
+    X(threshold, SCALAR, 124, 0, 0, 0.5, "brightness", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT,    \
+      THRESHOLD, "samples whose largest channel is below it go dark; 0 off")                       \
+    X(max_level, INTEGER, 128, 0, 0, 0, "", OSKA_PARAM_INIT, DEPTH,                                \
       "shadows traced only below this reflection and refraction depth")                            \
-    X(vc_color, BOOLEAN, 132, 0, 0, 0, "", OSKA_PARAM_VERTEX_SOURCE,                               \
+    X(vc_color, BOOLEAN, 132, 0, 0, 0, "", OSKA_PARAM_INIT, VERTEX_SOURCE,                         \
       "colour source is a vertex vector")                                                          \
-    X(vc_color_channel, INTEGER, 136, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
-    X(vc_intensity, BOOLEAN, 140, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                              \
+    X(vc_color_channel, INTEGER, 136, 0, 0, 0, "", OSKA_PARAM_CHANNEL | OSKA_PARAM_INIT, NONE,     \
+      "its vertex channel")                                                                        \
+    X(vc_intensity, BOOLEAN, 140, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, NONE,      \
       "intensity scaled by a vertex vector's x")                                                   \
-    X(vc_intensity_channel, INTEGER, 144, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")   \
-    X(vc_range, BOOLEAN, 148, 0, 0, 0, "", OSKA_PARAM_ATTENUATES,                                  \
+    X(vc_intensity_channel, INTEGER, 144, 0, 0, 0, "", OSKA_PARAM_CHANNEL | OSKA_PARAM_INIT, NONE, \
+      "its vertex channel")                                                                        \
+    X(vc_range, BOOLEAN, 148, 0, 0, 0, "", OSKA_PARAM_ATTENUATES | OSKA_PARAM_INIT, NONE,          \
       "range end (laws 1, 2) scaled by a vertex vector's x")                                       \
-    X(vc_range_channel, INTEGER, 152, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")       \
-    X(vc_shadow, BOOLEAN, 156, 0, 0, 0, "", 0, "shadow colour is a vertex vector")                 \
-    X(vc_shadow_channel, INTEGER, 160, 0, 0, 0, "", OSKA_PARAM_CHANNEL, "its vertex channel")
+    X(vc_range_channel, INTEGER, 152, 0, 0, 0, "", OSKA_PARAM_CHANNEL | OSKA_PARAM_INIT, NONE,     \
+      "its vertex channel")                                                                        \
+    X(vc_shadow, BOOLEAN, 156, 0, 0, 0, "", OSKA_PARAM_INIT, NONE,                                 \
+      "shadow colour is a vertex vector")                                                          \
+    X(vc_shadow_channel, INTEGER, 160, 0, 0, 0, "", OSKA_PARAM_CHANNEL | OSKA_PARAM_INIT, NONE,    \
+      "its vertex channel")
 
 #define OSKALIGHT_PARAMS(X)                                                                        \
-    X(reserved, INTEGER, 0, 0, 0, 0, "", 0, "not read")                                            \
-    X(enable, BOOLEAN, 4, 0, 0, 0, "", OSKA_PARAM_ENABLE, "false: the call does nothing")          \
-    X(instance, TAG, 8, 0, 0, 0, "", OSKA_PARAM_EMITTER,                                           \
-      "instance whose surface the light emits from")                                               \
-    X(lights, TAG_ARRAY, 12, 0, 0, 0, "", OSKA_PARAM_BOUND_LIGHTS,                                 \
+    X(reserved, INTEGER, 0, 0, 0, 0, "", 0, NONE, "not read")                                      \
+    X(enable, BOOLEAN, 4, 0, 0, 0, "", 0, ENABLE, "false: the call does nothing")                  \
+    X(instance, TAG, 8, 0, 0, 0, "", 0, EMITTER, "instance whose surface the light emits from")    \
+    X(lights, TAG_ARRAY, 12, 0, 0, 0, "", 0, BOUND_LIGHTS,                                         \
       "light instances; only the element at the start index is bound")                             \
-    X(override_samples, BOOLEAN, 24, 0, 0, 0, "", 0, "write the sample counts and extra_value")    \
-    X(samples_1, INTEGER, 28, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "first sample count")        \
-    X(samples_2, INTEGER, 32, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "second sample count")       \
-    X(samples_3, INTEGER, 36, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "fifth sample count")        \
-    X(samples_4, INTEGER, 40, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "third sample count")        \
-    X(samples_5, INTEGER, 44, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, "fourth sample count")       \
-    X(extra_value, INTEGER, 48, 0, 0, 0, "", 0, "the light's 32-bit field after the counts")       \
-    X(set_instance_flags, BOOLEAN, 52, 0, 0, 0, "", OSKA_PARAM_IN_PLACE,                           \
+    X(override_samples, BOOLEAN, 24, 0, 0, 0, "", 0, NONE,                                         \
+      "write the sample counts and extra_value")                                                   \
+    X(samples_1, INTEGER, 28, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, NONE, "first sample count")  \
+    X(samples_2, INTEGER, 32, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, NONE, "second sample count") \
+    X(samples_3, INTEGER, 36, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, NONE, "fifth sample count")  \
+    X(samples_4, INTEGER, 40, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, NONE, "third sample count")  \
+    X(samples_5, INTEGER, 44, 0, 0, 0, "samples", OSKA_PARAM_SAMPLES, NONE, "fourth sample count") \
+    X(extra_value, INTEGER, 48, 0, 0, 0, "", 0, NONE, "the light's 32-bit field after the counts") \
+    X(set_instance_flags, BOOLEAN, 52, 0, 0, 0, "", OSKA_PARAM_IN_PLACE, NONE,                     \
       "set the instance flag bytes")
 
 /* The shaders, as X(name, result type as oska.decl names it, parameter list). */
@@ -367,12 +388,13 @@ typedef struct oska_param_info {
     float min, max;
     const char *unit;
     unsigned flags; /* OSKA_PARAM_... */
+    int role;       /* OSKA_ROLE_... */
     const char *description;
 } oska_param_info;
-#define OSKA_PARAM_INFO(name, type, offset, def, min, max, unit, flags, text)                      \
-    {#name, OSKA_PARAM_KIND_##type, offset, def, min, max, unit, flags, text},
+#define OSKA_PARAM_INFO(name, type, offset, def, min, max, unit, flags, role, text)                \
+    {#name, OSKA_PARAM_KIND_##type, offset, def, min, max, unit, flags, OSKA_ROLE_##role, text},
 
-/* oskacolor: 35 fields, 164 bytes. Read: init (i) or every evaluation (e). */
+/* oskacolor. Read: init (i) or every evaluation (e). */
 typedef struct oskacolor_params {
     oska_color color;                  /* e  base emission colour; alpha is the intensity */
     oska_boolean shadows;              /* i  trace shadows */
@@ -512,10 +534,10 @@ OSKA_CHECK_OFFSET(oska_instance, flags, 4);
 
 /* Each table row lies where the record has its field, and the rows fill the
  * record without gaps. */
-#define OSKA_CHECK_PARAM(record, name, type, offset, def, min, max, unit, flags, text)             \
+#define OSKA_CHECK_PARAM(record, name, type, offset, def, min, max, unit, flags, role, text)       \
     OSKA_STATIC_ASSERT(offsetof(record, OSKA_PARAM_FIELD_##type(name)) == (offset),                \
                        #record "." #name " moved");
-#define OSKA_PARAM_SIZE_PLUS(name, type, offset, def, min, max, unit, flags, text)                 \
+#define OSKA_PARAM_SIZE_PLUS(name, type, offset, def, min, max, unit, flags, role, text)           \
     +OSKA_PARAM_SIZE(type)
 #define OSKA_CHECK_COLOR_PARAM(...) OSKA_CHECK_PARAM(oskacolor_params, __VA_ARGS__)
 #define OSKA_CHECK_LIGHT_PARAM(...) OSKA_CHECK_PARAM(oskalight_params, __VA_ARGS__)

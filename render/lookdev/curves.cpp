@@ -17,22 +17,22 @@ constexpr double kPi = 3.14159265358979323846;
 // works within a range and that range, and the level below which a sample
 // goes dark, each role with the name of its parameter.
 void describe_distance(json &curve, const lookdev::Roles &p) {
-    const int law = p.word(OSKA_PARAM_DECAY);
-    curve["law"] = {{"name", p.name(OSKA_PARAM_DECAY)}, {"value", law}};
+    const int law = p.word(OSKA_ROLE_DECAY);
+    curve["law"] = {{"name", p.name(OSKA_ROLE_DECAY)}, {"value", law}};
     curve["ranged"] = ranged_decay(law);
-    curve["start"] = p.scalar(OSKA_PARAM_RANGE_START);
-    curve["end"] = p.scalar(OSKA_PARAM_RANGE_END);
-    curve["limit"] = {{"name", p.name(OSKA_PARAM_THRESHOLD)},
-                      {"value", p.scalar(OSKA_PARAM_THRESHOLD)}};
+    curve["start"] = p.scalar(OSKA_ROLE_RANGE_START);
+    curve["end"] = p.scalar(OSKA_ROLE_RANGE_END);
+    curve["limit"] = {{"name", p.name(OSKA_ROLE_THRESHOLD)},
+                      {"value", p.scalar(OSKA_ROLE_THRESHOLD)}};
 }
 
 // What it notes of the angle curve: whether the light emits from its front
 // only, and the angle beyond which nothing arrives then (-1 otherwise).
 void describe_angle(json &curve, const lookdev::Roles &p) {
-    const bool front_only = p.word(OSKA_PARAM_FRONT_ONLY) != 0;
-    const float edge = std::clamp(p.scalar(OSKA_PARAM_CUTOFF), -1.0f, 1.0f);
-    curve["front"] = {{"name", p.name(OSKA_PARAM_FRONT_ONLY)}, {"on", front_only}};
-    curve["edge"] = {{"name", p.name(OSKA_PARAM_CUTOFF)},
+    const bool front_only = p.word(OSKA_ROLE_FRONT_ONLY) != 0;
+    const float edge = std::clamp(p.scalar(OSKA_ROLE_CUTOFF), -1.0f, 1.0f);
+    curve["front"] = {{"name", p.name(OSKA_ROLE_FRONT_ONLY)}, {"on", front_only}};
+    curve["edge"] = {{"name", p.name(OSKA_ROLE_CUTOFF)},
                      {"degrees", front_only ? std::acos(edge) * 180 / kPi : -1.0}};
 }
 
@@ -40,11 +40,11 @@ void describe_angle(json &curve, const lookdev::Roles &p) {
 // its switch are on, else the texel when the image is on and named;
 // "" for neither.
 std::string colour_source(const lookdev::Roles &p) {
-    const oska_param_info *vertex = p.row(OSKA_PARAM_VERTEX_SOURCE);
-    if (p.word(OSKA_PARAM_VERTEX_DATA) != 0 && p.word(vertex) != 0) {
+    const oska_param_info *vertex = p.row(OSKA_ROLE_VERTEX_SOURCE);
+    if (p.word(OSKA_ROLE_VERTEX_DATA) != 0 && p.word(vertex) != 0) {
         return "vertex colour " + std::to_string(p.word(p.next(vertex)));
     }
-    if (p.word(OSKA_PARAM_TEXTURE_SOURCE) != 0 && p.word(OSKA_PARAM_TEXTURE) != 0) {
+    if (p.word(OSKA_ROLE_TEXTURE_SOURCE) != 0 && p.word(OSKA_ROLE_TEXTURE) != 0) {
         return "texel";
     }
     return "";
@@ -75,22 +75,22 @@ json colour_chain(Session &session, const Scene &scene, std::size_t i, oska_stat
     const ShaderCall &call = scene.lights[i].shader;
     const lookdev::Roles p(scene.lights[i].shader.shader, session.lights()[i].params);
     const std::string source = colour_source(p);
-    const unsigned needed[] = {OSKA_PARAM_EMISSION, OSKA_PARAM_BURN, OSKA_PARAM_HSV};
+    const int needed[] = {OSKA_ROLE_EMISSION, OSKA_ROLE_BURN, OSKA_ROLE_HSV};
     if (source.empty() || std::any_of(std::begin(needed), std::end(needed),
-                                      [&](unsigned flag) { return p.row(flag) == nullptr; })) {
+                                      [&](int role) { return p.row(role) == nullptr; })) {
         return json::array();
     }
-    ShaderCall plain = with(call, *p.row(OSKA_PARAM_EMISSION), 1);
+    ShaderCall plain = with(call, *p.row(OSKA_ROLE_EMISSION), 1);
     for (const oska_param_info *row : p.rows(OSKA_PARAM_ATTENUATES)) {
         plain = with(plain, *row, 0);
     }
-    ShaderCall after_hsv = with(plain, *p.row(OSKA_PARAM_BURN), 0);
-    ShaderCall bare = with(after_hsv, *p.row(OSKA_PARAM_HSV), 0);
+    ShaderCall after_hsv = with(plain, *p.row(OSKA_ROLE_BURN), 0);
+    ShaderCall bare = with(after_hsv, *p.row(OSKA_ROLE_HSV), 0);
     json out = json::array();
     const std::pair<std::string, const ShaderCall *> steps[] = {
         {source, &bare},
         {"after HSV", &after_hsv},
-        {std::string("after ") + p.name(OSKA_PARAM_BURN), &plain}};
+        {std::string("after ") + p.name(OSKA_ROLE_BURN), &plain}};
     for (const auto &[label, variant] : steps) {
         std::vector<oska_state> states{state};
         Session::Answer a = session.evaluate_light_at(i, *variant, states)[0];
@@ -140,10 +140,10 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
         return state;
     };
     const lookdev::Roles p(scene.lights[i].shader.shader, bound.params);
-    const float start = p.scalar(OSKA_PARAM_RANGE_START), end = p.scalar(OSKA_PARAM_RANGE_END);
+    const float start = p.scalar(OSKA_ROLE_RANGE_START), end = p.scalar(OSKA_ROLE_RANGE_END);
     // A law's range sets the distances shown; otherwise 0 to 10, angles at 1.
     double far = 10, reference = 1;
-    if (ranged_decay(p.word(OSKA_PARAM_DECAY)) && end > 0) {
+    if (ranged_decay(p.word(OSKA_ROLE_DECAY)) && end > 0) {
         far = 1.25 * std::max(end, start);
         reference = 0.5 * (std::max(0.0f, start) + end);
     }
@@ -172,11 +172,9 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
             {"chain", colour_chain(session, scene, i, state_at(1, 1))}};
 }
 
-bool ranged_decay(int law) { return law == OSKA_DECAY_LINEAR || law == OSKA_DECAY_INVERSE_POWER; }
-
 ShaderCall without_emission(const ShaderCall &call, const void *record) {
     const lookdev::Roles p(call.shader, record);
-    const oska_param_info *row = p.row(OSKA_PARAM_EMISSION);
+    const oska_param_info *row = p.row(OSKA_ROLE_EMISSION);
     return row == nullptr ? call : with(call, *row, 0);
 }
 

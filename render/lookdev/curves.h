@@ -19,9 +19,6 @@ using nlohmann::json;
 // {"distance": ..., "angle": ..., "chain": [...]}.
 json response_curves(Session &session, const Scene &scene, std::size_t i);
 
-// Whether decay law `law` (OSKA_DECAY_...) works within a range.
-bool ranged_decay(int law);
-
 // `call` with its emission (the colour whose alpha is the intensity) zero: a
 // muted light, as `record` (its parameter record) lays the rows out.
 ShaderCall without_emission(const ShaderCall &call, const void *record);

@@ -2,22 +2,10 @@
 
 #include "declarations.h"
 #include "display.h"
-#include "lookdev/curves.h"
-
-#include <utility>
 
 namespace oska::render::lookdev {
 
 namespace {
-
-// The parameter table's roles the page knows by name.
-constexpr std::pair<unsigned, const char *> kRoles[] = {
-    {OSKA_PARAM_DECAY, "decay"},         {OSKA_PARAM_RANGE_START, "range_start"},
-    {OSKA_PARAM_RANGE_END, "range_end"}, {OSKA_PARAM_FRONT_ONLY, "front_only"},
-    {OSKA_PARAM_CUTOFF, "cutoff"},       {OSKA_PARAM_VERTEX_DATA, "vertex_data"},
-    {OSKA_PARAM_CHANNEL, "channel"},     {OSKA_PARAM_HSV, "hsv"},
-    {OSKA_PARAM_BURN, "burn"},           {OSKA_PARAM_SHADOWS, "shadows"},
-    {OSKA_PARAM_DEPTH, "depth"}};
 
 // The value a parameter has in a zeroed record, as the page sends it; null
 // for a tag (the page has no default to offer there).
@@ -47,20 +35,21 @@ json control_of(const std::string &shader, const ParamDecl &param) {
     if (row == nullptr || row->type != static_cast<int>(param.type)) {
         return control;
     }
-    if ((row->flags & OSKA_PARAM_DECAY) != 0) {
+    if (row->role == OSKA_ROLE_DECAY) {
         control["kind"] = "choice";
-#define OSKA_DECAY_CHOICE(name, code, text) {code, text},
+#define OSKA_DECAY_CHOICE(name, code, text, ranged) {code, text},
         control["choices"] = json::array({OSKA_DECAY_LAWS(OSKA_DECAY_CHOICE)});
 #undef OSKA_DECAY_CHOICE
     } else if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
         control["kind"] = "channel";
     }
-    // The roles the page reads to dim what the light's mode leaves idle.
+    // The role the page reads to dim what the light's mode leaves idle.
     json roles = json::array();
-    for (const auto &[flag, role] : kRoles) {
-        if ((row->flags & flag) != 0) {
-            roles.push_back(role);
-        }
+    if (row->role != OSKA_ROLE_NONE) {
+        roles.push_back(role_name(row->role));
+    }
+    if ((row->flags & OSKA_PARAM_CHANNEL) != 0) {
+        roles.push_back("channel");
     }
     control["roles"] = roles;
     if (row->min < row->max) {
@@ -77,8 +66,7 @@ json control_of(const std::string &shader, const ParamDecl &param) {
 // physical one reads the start as its cosine's exponent.
 json decay_laws() {
     json laws = json::array();
-    auto add = [&laws](int code, const char *name) {
-        const bool ranged = ranged_decay(code);
+    auto add = [&laws](int code, const char *name, bool ranged) {
         json reads = json::array();
         if (ranged || code == OSKA_DECAY_PHYSICAL) {
             reads.push_back("range_start");
@@ -88,7 +76,7 @@ json decay_laws() {
         }
         laws.push_back({{"code", code}, {"name", name}, {"ranged", ranged}, {"reads", reads}});
     };
-#define OSKA_DECAY_ENTRY(name, code, text) add(code, text);
+#define OSKA_DECAY_ENTRY(name, code, text, ranged) add(code, text, (ranged) != 0);
     OSKA_DECAY_LAWS(OSKA_DECAY_ENTRY)
 #undef OSKA_DECAY_ENTRY
     return laws;

@@ -267,49 +267,4 @@ std::string splice_light_params(const std::string &text, const std::vector<json>
     return out;
 }
 
-Roles::Roles(const std::string &shader, const void *record)
-    : table_(param_table(shader)), record_(static_cast<const unsigned char *>(record)) {}
-
-const oska_param_info *Roles::row(unsigned flag) const {
-    auto found = std::find_if(table_.begin(), table_.end(),
-                              [&](const oska_param_info &r) { return (r.flags & flag) != 0; });
-    return found == table_.end() ? nullptr : found;
-}
-
-std::vector<const oska_param_info *> Roles::rows(unsigned flag) const {
-    std::vector<const oska_param_info *> found;
-    for (const oska_param_info &r : table_) {
-        if ((r.flags & flag) != 0) {
-            found.push_back(&r);
-        }
-    }
-    return found;
-}
-
-const oska_param_info *Roles::next(const oska_param_info *row) const {
-    return row == nullptr || row + 1 == table_.end() ? nullptr : row + 1;
-}
-
-const char *Roles::name(unsigned flag) const {
-    const oska_param_info *r = row(flag);
-    return r == nullptr ? "" : r->name;
-}
-
-int32_t Roles::word(const oska_param_info *row) const {
-    int32_t word = 0;
-    if (row != nullptr && row->type != OSKA_PARAM_TYPE_SCALAR && row->size == sizeof word) {
-        std::memcpy(&word, record_ + row->offset, sizeof word);
-    }
-    return word;
-}
-
-float Roles::scalar(unsigned flag) const {
-    const oska_param_info *r = row(flag);
-    float number = 0;
-    if (r != nullptr && r->type == OSKA_PARAM_TYPE_SCALAR) {
-        std::memcpy(&number, record_ + r->offset, sizeof number);
-    }
-    return number;
-}
-
 } // namespace oska::render::lookdev

@@ -34,31 +34,9 @@ json params_to_write(const ShaderDecl &decl, const json &values,
 // text is not a scene with that many lights.
 std::string splice_light_params(const std::string &text, const std::vector<json> &params);
 
-// A light's parameter record read by the roles its shader's parameter table
-// gives its rows (OSKA_PARAM_... flags), so that what the page is shown of a
-// light names no parameter. A role the table lacks reads as 0 and names "".
-class Roles {
-  public:
-    // `record` is the shader's parameter record, laid out as its table says.
-    Roles(const std::string &shader, const void *record);
-
-    // The first row with `flag`; nullptr when there is none.
-    const oska_param_info *row(unsigned flag) const;
-    // Every row with `flag`, in record order.
-    std::vector<const oska_param_info *> rows(unsigned flag) const;
-    // The row after `row` in record order; nullptr after the last.
-    const oska_param_info *next(const oska_param_info *row) const;
-
-    const char *name(unsigned flag) const;
-    // The word of an integer, boolean or tag.
-    int32_t word(unsigned flag) const { return word(row(flag)); }
-    int32_t word(const oska_param_info *row) const;
-    float scalar(unsigned flag) const;
-
-  private:
-    ParamTable table_;
-    const unsigned char *record_;
-};
+// A light's parameter record read by the roles of its shader's table (the
+// one reader of roles, beside the declarations).
+using Roles = oska::render::Roles;
 
 } // namespace oska::render::lookdev
 

@@ -1,5 +1,7 @@
 #include "light_bounds.h"
 
+#include "declarations.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -11,32 +13,12 @@ namespace oska::render {
 
 namespace {
 
-constexpr oska_param_info kColorRows[] = {OSKACOLOR_PARAMS(OSKA_PARAM_INFO)};
-
-// The word of the first parameter with `flag`; 0 when there is none.
-int32_t word_with(const oskacolor_params *params, unsigned flag) {
-    for (const oska_param_info &row : kColorRows) {
-        if ((static_cast<unsigned>(row.flags) & flag) != 0 && row.size == 4) {
-            int32_t word = 0;
-            std::memcpy(&word, reinterpret_cast<const unsigned char *>(params) + row.offset, 4);
-            return word;
-        }
-    }
-    return 0;
-}
-
 // The mean of the emission colour times its intensity (its alpha), or 1
 // where that is not a positive finite number.
-float brightness_of(const oskacolor_params *params) {
-    for (const oska_param_info &row : kColorRows) {
-        if ((static_cast<unsigned>(row.flags) & OSKA_PARAM_EMISSION) != 0 && row.size == 16) {
-            float rgba[4];
-            std::memcpy(rgba, reinterpret_cast<const unsigned char *>(params) + row.offset, 16);
-            float value = (rgba[0] + rgba[1] + rgba[2]) / 3 * rgba[3];
-            return value > 0 && std::isfinite(value) ? value : 1.0f;
-        }
-    }
-    return 1;
+float brightness_of(const Roles &p) {
+    const oska_color c = p.color(OSKA_ROLE_EMISSION);
+    const float value = (c.r + c.g + c.b) / 3 * c.a;
+    return value > 0 && std::isfinite(value) ? value : 1.0f;
 }
 
 // Of the samples, the share that follows area alone, whatever the weights.
@@ -155,10 +137,10 @@ Vec3 flat_normal(const Mesh &mesh, uint32_t t) {
 LightTraits traits_of(const oskacolor_params *params) {
     LightTraits traits;
     if (params != nullptr) {
-        traits.law = word_with(params, OSKA_PARAM_DECAY);
-        traits.front_only =
-            word_with(params, OSKA_PARAM_FRONT_ONLY) != 0 || traits.law == OSKA_DECAY_PHYSICAL;
-        traits.brightness = brightness_of(params);
+        const Roles p("oskacolor", params);
+        traits.law = p.word(OSKA_ROLE_DECAY);
+        traits.front_only = p.word(OSKA_ROLE_FRONT_ONLY) != 0 || traits.law == OSKA_DECAY_PHYSICAL;
+        traits.brightness = brightness_of(p);
     }
     return traits;
 }

@@ -3,6 +3,7 @@
 #include "error.h"
 #include "files.h"
 
+#include <cstring>
 #include <iterator>
 #include <sstream>
 
@@ -173,9 +174,9 @@ const oska_param_info *param_row(const std::string &shader, const std::string &p
     return nullptr;
 }
 
-const oska_param_info *param_with(const std::string &shader, unsigned flag) {
+const oska_param_info *param_with(const std::string &shader, int role) {
     for (const oska_param_info &row : param_table(shader)) {
-        if ((row.flags & flag) != 0) {
+        if (role != OSKA_ROLE_NONE && row.role == role) {
             return &row;
         }
     }
@@ -185,6 +186,127 @@ const oska_param_info *param_with(const std::string &shader, unsigned flag) {
 bool param_has(const std::string &shader, const std::string &param, unsigned flag) {
     const oska_param_info *row = param_row(shader, param);
     return row != nullptr && (row->flags & flag) != 0;
+}
+
+bool param_is(const std::string &shader, const std::string &param, int role) {
+    const oska_param_info *row = param_row(shader, param);
+    return row != nullptr && role != OSKA_ROLE_NONE && row->role == role;
+}
+
+namespace {
+
+std::string described(const ParamDecl &d) {
+    return std::string(d.array ? "array " : "") + type_name(d.type) + " " + d.name + " at +" +
+           std::to_string(d.offset);
+}
+
+std::string described(const oska_param_info &row) {
+    return std::string(row.decl_type) + " " + row.name + " at +" + std::to_string(row.offset);
+}
+
+} // namespace
+
+void check_against_tables(const Declarations &declarations, const std::string &file) {
+    for (const ShaderDecl &shader : declarations.shaders) {
+        const ParamTable table = param_table(shader.name);
+        if (table.count == 0) {
+            continue;
+        }
+        const std::string where = file + ": shader " + shader.name + ": ";
+        const std::size_t common = std::min(table.count, shader.params.size());
+        for (std::size_t i = 0; i < common; ++i) {
+            const ParamDecl &d = shader.params[i];
+            const oska_param_info &row = table.rows[i];
+            if (d.name != row.name || static_cast<int>(d.type) != row.type ||
+                d.array != (row.array != 0) || d.offset != static_cast<std::size_t>(row.offset)) {
+                throw Error(where + "declares " + described(d) + " where this renderer's " +
+                            "parameter table has " + described(row));
+            }
+        }
+        if (shader.params.size() > common) {
+            throw Error(where + "declares " + described(shader.params[common]) +
+                        ", past the end of this renderer's parameter table");
+        }
+        if (table.count > common) {
+            throw Error(where + "lacks " + described(table.rows[common]) +
+                        " of this renderer's parameter table");
+        }
+    }
+}
+
+bool ranged_decay(int law) {
+#define OSKA_RANGED_LAW(name, code, text, ranged)                                                  \
+    if (law == (code)) {                                                                           \
+        return (ranged) != 0;                                                                      \
+    }
+    OSKA_DECAY_LAWS(OSKA_RANGED_LAW)
+#undef OSKA_RANGED_LAW
+    return false;
+}
+
+const char *role_name(int role) {
+#define OSKA_ROLE_NAME(name, code, text)                                                           \
+    if (role == (code)) {                                                                          \
+        return text;                                                                               \
+    }
+    OSKA_PARAM_ROLES(OSKA_ROLE_NAME)
+#undef OSKA_ROLE_NAME
+    return "";
+}
+
+Roles::Roles(const std::string &shader, const void *record)
+    : table_(param_table(shader)), record_(static_cast<const unsigned char *>(record)) {}
+
+const oska_param_info *Roles::row(int role) const {
+    auto found = std::find_if(table_.begin(), table_.end(), [&](const oska_param_info &r) {
+        return role != OSKA_ROLE_NONE && r.role == role;
+    });
+    return found == table_.end() ? nullptr : found;
+}
+
+std::vector<const oska_param_info *> Roles::rows(unsigned flag) const {
+    std::vector<const oska_param_info *> found;
+    for (const oska_param_info &r : table_) {
+        if ((r.flags & flag) != 0) {
+            found.push_back(&r);
+        }
+    }
+    return found;
+}
+
+const oska_param_info *Roles::next(const oska_param_info *row) const {
+    return row == nullptr || row + 1 == table_.end() ? nullptr : row + 1;
+}
+
+const char *Roles::name(int role) const {
+    const oska_param_info *r = row(role);
+    return r == nullptr ? "" : r->name;
+}
+
+int32_t Roles::word(const oska_param_info *row) const {
+    int32_t word = 0;
+    if (row != nullptr && row->type != OSKA_PARAM_TYPE_SCALAR && row->size == sizeof word) {
+        std::memcpy(&word, record_ + row->offset, sizeof word);
+    }
+    return word;
+}
+
+float Roles::scalar(int role) const {
+    const oska_param_info *r = row(role);
+    float number = 0;
+    if (r != nullptr && r->type == OSKA_PARAM_TYPE_SCALAR) {
+        std::memcpy(&number, record_ + r->offset, sizeof number);
+    }
+    return number;
+}
+
+oska_color Roles::color(int role) const {
+    const oska_param_info *r = row(role);
+    oska_color c{};
+    if (r != nullptr && r->type == OSKA_PARAM_TYPE_COLOR) {
+        std::memcpy(&c, record_ + r->offset, sizeof c);
+    }
+    return c;
 }
 
 } // namespace oska::render

@@ -244,7 +244,7 @@ void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCa
     for (const ParamSetting &setting : call.params) {
         std::string where = call.where + ": parameter '" + setting.decl->name + "'";
         if (setting.decl->type == ParamType::tag && !setting.decl->array &&
-            param_has(call.shader, setting.decl->name, OSKA_PARAM_TEXTURE) &&
+            param_is(call.shader, setting.decl->name, OSKA_ROLE_TEXTURE) &&
             scene.find_texture(setting.names.at(0)) < 0) {
             read.fail(where, "no texture named '" + setting.names.at(0) + "'");
         }
@@ -260,12 +260,12 @@ void check_call_names(const JsonReader &read, const Scene &scene, const ShaderCa
 // The scene-shader call that binds a light to the object named by its
 // "object" key: an oskalight instance with that object and light.
 json binding_call(const std::string &object, const std::string &light) {
-    auto name = [](unsigned role) { return param_with("oskalight", role)->name; };
+    auto name = [](int role) { return param_with("oskalight", role)->name; };
     return json{{"shader", "oskalight"},
                 {"params",
-                 {{name(OSKA_PARAM_ENABLE), true},
-                  {name(OSKA_PARAM_EMITTER), object},
-                  {name(OSKA_PARAM_BOUND_LIGHTS), {light}}}}};
+                 {{name(OSKA_ROLE_ENABLE), true},
+                  {name(OSKA_ROLE_EMITTER), object},
+                  {name(OSKA_ROLE_BOUND_LIGHTS), {light}}}}};
 }
 
 // A light's own settings: its distance exponent, emission divisor and
@@ -390,6 +390,11 @@ void read_library(const JsonReader &read, const json &root, const LoadOptions &o
             throw DeclarationsNotBeside(e.what(), scene.file, scene.library);
         }
         throw;
+    }
+    if (!beside) {
+        // Records are laid out from the declarations but read by role from
+        // the renderer's own tables: the two must describe the same records.
+        check_against_tables(scene.declarations, scene.declarations_file);
     }
     scene.inputs.insert(scene.inputs.end(), {scene.library, scene.declarations_file});
 }

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "declarations.h"
 #include "error.h"
 #include "files.h"
 
@@ -13,55 +14,44 @@ namespace oska::render {
 
 namespace {
 
-// The 32-bit word of `params` at a table row's offset.
-int32_t word_at(const oskacolor_params &params, const oska_param_info &row) {
-    int32_t word = 0;
-    std::memcpy(&word, reinterpret_cast<const unsigned char *>(&params) + row.offset, sizeof word);
-    return word;
-}
-
 // The shader reads the vector list at twice the channel numbers it is
 // given; a channel the object lacks would be read past the list's end. A
 // channel is used when vertex data is on and so is the boolean before it.
 void check_channels(const Scene &scene, const std::string &where, int object,
                     const oskacolor_params &params) {
     const Mesh &mesh = scene.objects[object].mesh;
-    const ParamTable table = param_table("oskacolor");
-    const bool vertex_data = std::any_of(table.begin(), table.end(), [&](const auto &row) {
-        return (row.flags & OSKA_PARAM_VERTEX_DATA) != 0 && word_at(params, row) != 0;
-    });
-    for (std::size_t i = 1; vertex_data && i < table.count; ++i) {
-        const oska_param_info &use = table.rows[i];
-        if ((use.flags & OSKA_PARAM_CHANNEL) == 0 || word_at(params, table.rows[i - 1]) == 0) {
+    const Roles p("oskacolor", &params);
+    if (p.word(OSKA_ROLE_VERTEX_DATA) == 0) {
+        return;
+    }
+    for (const oska_param_info *use : p.rows(OSKA_PARAM_CHANNEL)) {
+        if (use == p.table().begin() || p.word(use - 1) == 0) {
             continue;
         }
-        const int32_t channel = word_at(params, use);
+        const int32_t channel = p.word(use);
         bool present = channel == 0 ||
                        (channel > 0 && static_cast<std::size_t>(channel) < mesh.channels.size() &&
                         !mesh.channels[channel].empty());
         if (!present) {
-            throw Error(scene.file + ": " + where + ": " + use.name + " " +
+            throw Error(scene.file + ": " + where + ": " + use->name + " " +
                         std::to_string(channel) + ": object '" + scene.objects[object].name +
                         "' has no vertex channel " + std::to_string(channel));
         }
     }
 }
 
-// The row of oskacolor's table with `flag`; its record holds one of each.
-const oska_param_info &row_with(unsigned flag) { return *param_with("oskacolor", flag); }
-
 // Camera-visible points are at trace level 0: a depth limit of 0 or less
 // turns shadow tracing off, which is rarely what was meant. The warning, or
 // "" when shadow tracing is off or happens.
 std::string depth_warning(const oskacolor_params &params) {
-    const oska_param_info &tracing = row_with(OSKA_PARAM_SHADOWS);
-    const oska_param_info &depth = row_with(OSKA_PARAM_DEPTH);
-    const int32_t limit = word_at(params, depth);
-    if (word_at(params, tracing) == 0 || limit > 0) {
+    const Roles p("oskacolor", &params);
+    const int32_t limit = p.word(OSKA_ROLE_DEPTH);
+    if (p.word(OSKA_ROLE_SHADOWS) == 0 || limit > 0) {
         return "";
     }
-    return std::string("warning: ") + tracing.name + " is on but " + depth.name + " is " +
-           std::to_string(limit) + ", so no shadow is traced (set " + depth.name + " to 1 or more)";
+    const std::string tracing = p.name(OSKA_ROLE_SHADOWS), depth = p.name(OSKA_ROLE_DEPTH);
+    return "warning: " + tracing + " is on but " + depth + " is " + std::to_string(limit) +
+           ", so no shadow is traced (set " + depth + " to 1 or more)";
 }
 
 // The bytes of the array elements laid after the record.

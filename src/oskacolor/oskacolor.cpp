@@ -10,39 +10,40 @@
 //   color                 colour   eval  base emission colour; alpha is the intensity
 //   shadows               boolean  init  trace shadows
 //   shadow_color          colour   eval  multiplies the light where the shadow is complete
-//   decay                 integer  init  1 linear range, 2 inverse power within a range,
-//                                        3 physical; anything else: no decay
-//   decay_start           scalar   eval  range start (1, 2); emission cosine exponent (3)
-//   decay_end             scalar   eval  range end: from there on nothing arrives (1, 2)
+//   decay                 integer  init  decay law: 1 linear in range, 2 inverse power in range, 3
+//                                        physical, else none
+//   decay_start           scalar   eval  range start (laws 1, 2); exponent of the emission cosine
+//                                        (law 3)
+//   decay_end             scalar   eval  range end (laws 1, 2): from there on nothing arrives
 //   texture               tag      init  colour texture on the emitting surface
 //   use_texture           boolean  init  colour source is the texture (unless vertex data)
 //   use_alpha             boolean  init  texel alpha scales its colour and sizes the range
 //   alpha_scale           scalar   eval  factor on the texel alpha
 //   burn                  boolean  init  highlight burn of the colour source
-//   burn_multiplier       scalar   eval  brightening factor; 1 or less does nothing
+//   burn_multiplier       scalar   eval  brightening factor of the burn; 1 or less does nothing
 //   burn_threshold        scalar   eval  luminance above which the burn acts
 //   burn_power            scalar   eval  exponent of the burn blend
-//   hsv_adjust            boolean  init  scale hue, saturation, value of the colour source
+//   hsv_adjust            boolean  init  scale hue, saturation and value of the colour source
 //   hue                   scalar   eval  hue multiplied by 1 + hue
 //   saturation            scalar   eval  saturation multiplied by 1 + saturation
 //   value                 scalar   eval  value multiplied by 1 + value
-//   texture_range         boolean  init  decay range (1, 2) scaled by the texel
-//   range_gamma           scalar   eval  that scale: texel luminance (or alpha) raised to
-//                                        1 / (range_gamma + 1)
+//   texture_range         boolean  init  decay range (laws 1, 2) scaled by the texel
+//   range_gamma           scalar   eval  the texel's range scale is its luminance (or alpha) to 1 /
+//                                        (range_gamma + 1)
 //   tint_shadow           boolean  init  shadow colour multiplied by the colour source
-//   use_vertex_color      boolean  init  vertex data for colour, intensity, range, shadow
+//   use_vertex_color      boolean  init  vertex data for colour, intensity, range and shadow; wins
+//                                        over use_texture
 //   directional           boolean  init  emit from the front side only, beyond cutoff
 //   cosine                boolean  init  weight a directional light by the emission cosine
 //   cutoff                scalar   eval  the emission cosine must exceed it
-//   threshold             scalar   init  samples whose largest channel is below it go dark;
-//                                        0 off
-//   max_level             integer  init  shadows traced only below this reflection and
-//                                        refraction depth
+//   threshold             scalar   init  samples whose largest channel is below it go dark; 0 off
+//   max_level             integer  init  shadows traced only below this reflection and refraction
+//                                        depth
 //   vc_color              boolean  init  colour source is a vertex vector
 //   vc_color_channel      integer  init  its vertex channel
 //   vc_intensity          boolean  init  intensity scaled by a vertex vector's x
 //   vc_intensity_channel  integer  init  its vertex channel
-//   vc_range              boolean  init  range end (1, 2) scaled by a vertex vector's x
+//   vc_range              boolean  init  range end (laws 1, 2) scaled by a vertex vector's x
 //   vc_range_channel      integer  init  its vertex channel
 //   vc_shadow             boolean  init  shadow colour is a vertex vector
 //   vc_shadow_channel     integer  init  its vertex channel

@@ -212,6 +212,18 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
     json own_declarations = scene_with();
     own_declarations["declarations"] = "d.decl";
     const std::string declarations = slurp(directory_of(default_library_path()) + "/oska.decl");
+    // The scene's own declarations differing from the renderer's parameter
+    // tables: two lines swapped, the last parameter gone, one too many.
+    auto edited = [&](const std::string &from, const std::string &to) {
+        std::string text = declarations;
+        const std::size_t at = text.find(from);
+        return at == std::string::npos ? std::string() : text.replace(at, from.size(), to);
+    };
+    const std::string swapped = edited("  scalar  decay_start\n  scalar  decay_end\n",
+                                       "  scalar  decay_end\n  scalar  decay_start\n");
+    const std::string shortened = edited("  boolean set_instance_flags\n", "");
+    const std::string lengthened =
+        edited("  boolean set_instance_flags\n", "  boolean set_instance_flags\n  scalar  extra\n");
     // Without arguments a case runs "$D/s.json -o $D/out.png", in the folder $D.
     const struct {
         const char *name;
@@ -374,6 +386,18 @@ TEST(BadInput, EndsInOneLineAndKeepsTheOldFile) {
          {{"s.json", own_declarations.dump()}, {"d.decl", declarations}},
          "oska-render: $D/s.json: library '$D/folder.json': is a folder, not a file",
          {"$D/s.json", "-o", "$D/out.png", "--library", "$D/folder.json"}},
+        {"the scene's own declarations, two lines swapped",
+         {{"s.json", own_declarations.dump()}, {"d.decl", swapped}},
+         "oska-render: $D/d.decl: shader oskacolor: declares scalar decay_end at +40 where this "
+         "renderer's parameter table has scalar decay_start at +40"},
+        {"the scene's own declarations, a parameter missing",
+         {{"s.json", own_declarations.dump()}, {"d.decl", shortened}},
+         "oska-render: $D/d.decl: shader oskalight: lacks boolean set_instance_flags at +52 of "
+         "this renderer's parameter table"},
+        {"the scene's own declarations, a parameter too many",
+         {{"s.json", own_declarations.dump()}, {"d.decl", lengthened}},
+         "oska-render: $D/d.decl: shader oskalight: declares scalar extra at +56, past the end "
+         "of this renderer's parameter table"},
         {"duplicate key at the top",
          {{"s.json", R"({"image": {}, "image": {}})"}},
          "oska-render: $D/s.json: the key 'image' is given twice"},

@@ -100,7 +100,10 @@ test('a failed send does not stop the queue', async () => {
 test('what the light\'s mode leaves idle is found by role', () => {
   const d = (name, kind, ...roles) => ({ name, kind, roles });
   const declarations = [
-    d('shadows', 'boolean', 'shadows'), d('decay', 'choice', 'decay'),
+    d('shadows', 'boolean', 'shadows'),
+    // The laws as the server sends them: which work within a range is its to say.
+    { ...d('decay', 'choice', 'decay'), choices: [[0, 'none'], [1, 'a'], [2, 'b'], [3, 'c'], [4, 'd']],
+      ranged: [1, 2, 4] },
     d('decay_start', 'scalar', 'range_start'), d('decay_end', 'scalar', 'range_end'),
     d('burn', 'boolean', 'burn'), d('burn_multiplier', 'scalar'), d('burn_power', 'scalar'),
     d('hsv_adjust', 'boolean', 'hsv'), d('hue', 'scalar'), d('value', 'scalar'),

@@ -170,36 +170,48 @@ TEST(LookdevRoles, ReadEachRoleFromTheRecord) {
     record.use_vertex_color = 1;
     const Roles roles("oskacolor", &record);
     struct Case {
-        unsigned flag;
+        int role;
         const char *name;
         int32_t word;
         float scalar;
     };
     const Case cases[] = {
-        {OSKA_PARAM_DECAY, "decay", 2, 0},
-        {OSKA_PARAM_RANGE_START, "decay_start", 0, 1.5f},
-        {OSKA_PARAM_RANGE_END, "decay_end", 0, 7.25f},
-        {OSKA_PARAM_FRONT_ONLY, "directional", 1, 0},
-        {OSKA_PARAM_CUTOFF, "cutoff", 0, -0.5f},
-        {OSKA_PARAM_THRESHOLD, "threshold", 0, 0.125f},
-        {OSKA_PARAM_TEXTURE_SOURCE, "use_texture", 1, 0},
-        {OSKA_PARAM_TEXTURE, "texture", 0, 0},
-        {OSKA_PARAM_VERTEX_DATA, "use_vertex_color", 1, 0},
-        {OSKA_PARAM_VERTEX_SOURCE, "vc_color", 1, 0},
-        {OSKA_PARAM_HSV, "hsv_adjust", 1, 0},
-        {OSKA_PARAM_BURN, "burn", 0, 0},
-        {OSKA_PARAM_EMISSION, "color", 0, 0}, // a colour is neither a word nor a scalar
+        {OSKA_ROLE_DECAY, "decay", 2, 0},
+        {OSKA_ROLE_RANGE_START, "decay_start", 0, 1.5f},
+        {OSKA_ROLE_RANGE_END, "decay_end", 0, 7.25f},
+        {OSKA_ROLE_FRONT_ONLY, "directional", 1, 0},
+        {OSKA_ROLE_CUTOFF, "cutoff", 0, -0.5f},
+        {OSKA_ROLE_THRESHOLD, "threshold", 0, 0.125f},
+        {OSKA_ROLE_TEXTURE_SOURCE, "use_texture", 1, 0},
+        {OSKA_ROLE_TEXTURE, "texture", 0, 0},
+        {OSKA_ROLE_VERTEX_DATA, "use_vertex_color", 1, 0},
+        {OSKA_ROLE_VERTEX_SOURCE, "vc_color", 1, 0},
+        {OSKA_ROLE_HSV, "hsv_adjust", 1, 0},
+        {OSKA_ROLE_BURN, "burn", 0, 0},
+        {OSKA_ROLE_EMISSION, "color", 0, 0}, // a colour is neither a word nor a scalar
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_STREQ(roles.name(c.flag), c.name);
-        EXPECT_EQ(roles.word(c.flag), c.word);
-        EXPECT_EQ(roles.scalar(c.flag), c.scalar);
-        // Every role but the attenuating ones stands for one parameter.
-        EXPECT_EQ(roles.rows(c.flag).size(), 1u);
+        EXPECT_STREQ(roles.name(c.role), c.name);
+        EXPECT_EQ(roles.word(c.role), c.word);
+        EXPECT_EQ(roles.scalar(c.role), c.scalar);
+    }
+    const oska_color emission = roles.color(OSKA_ROLE_EMISSION);
+    EXPECT_EQ(std::vector<float>({emission.r, emission.g, emission.b, emission.a}),
+              std::vector<float>({0.5f, 0.25f, 1, 2}));
+    EXPECT_EQ(roles.color(OSKA_ROLE_CUTOFF).a, 0); // a scalar is not a colour
+    // No two parameters of a shader share a role.
+    for (const char *shader : {"oskacolor", "oskalight"}) {
+        std::vector<int> seen;
+        for (const oska_param_info &row : param_table(shader)) {
+            if (row.role != OSKA_ROLE_NONE) {
+                EXPECT_EQ(std::count(seen.begin(), seen.end(), row.role), 0) << row.name;
+                seen.push_back(row.role);
+            }
+        }
     }
     // The vertex colour's channel is the parameter after its switch.
-    EXPECT_EQ(roles.word(roles.next(roles.row(OSKA_PARAM_VERTEX_SOURCE))), 3);
+    EXPECT_EQ(roles.word(roles.next(roles.row(OSKA_ROLE_VERTEX_SOURCE))), 3);
     // What the colour swatches turn off: everything that weakens the light.
     std::vector<std::string> off;
     for (const oska_param_info *row : roles.rows(OSKA_PARAM_ATTENUATES)) {
@@ -211,10 +223,10 @@ TEST(LookdevRoles, ReadEachRoleFromTheRecord) {
     // A shader without these roles reads them as nothing.
     const oskalight_params light{};
     const Roles none("oskalight", &light);
-    EXPECT_STREQ(none.name(OSKA_PARAM_DECAY), "");
-    EXPECT_EQ(none.word(OSKA_PARAM_FRONT_ONLY), 0);
-    EXPECT_EQ(none.scalar(OSKA_PARAM_CUTOFF), 0);
-    EXPECT_EQ(none.next(none.row(OSKA_PARAM_VERTEX_SOURCE)), nullptr);
+    EXPECT_STREQ(none.name(OSKA_ROLE_DECAY), "");
+    EXPECT_EQ(none.word(OSKA_ROLE_FRONT_ONLY), 0);
+    EXPECT_EQ(none.scalar(OSKA_ROLE_CUTOFF), 0);
+    EXPECT_EQ(none.next(none.row(OSKA_ROLE_VERTEX_SOURCE)), nullptr);
 }
 
 } // namespace
