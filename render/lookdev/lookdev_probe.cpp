@@ -1,11 +1,13 @@
 // The pixel probe: the render's value at a pixel of the image shown, what
 // the pixel's centre sees there, and how much each light gives to it.
+#include "direct_light.h"
 #include "error.h"
 #include "geometry.h"
 #include "integrator.h"
 #include "lookdev/lookdev.h"
 #include "shading.h"
 
+#include <algorithm>
 #include <random>
 
 namespace oska::render::lookdev {
@@ -21,39 +23,27 @@ constexpr int kProbeSamples = 256;
 // it sends there.
 struct LightShares {
     const LitScene &lit;
-    ShaderStates states;
-    long shadow_rays = 0;
+    DirectLight light;
     std::mt19937 random{7}; // NOLINT(cert-msc32-c,cert-msc51-cpp): the same numbers at each probe
 
-    explicit LightShares(const LitScene &scene) : lit(scene), states(scene) {}
+    explicit LightShares(const LitScene &scene) : lit(scene), light(scene) {}
 
-    Vec3 irradiance(const BoundLight &light, const SurfacePoint &at) {
-        const Mesh &mesh = lit.scene->objects[light.object].mesh;
-        const float eps = lit.geometry->epsilon();
-        SampleContext context{at.position + at.geometric_normal * eps, {}, &shadow_rays};
-        oska_state state;
-        states.start(state, light, OSKA_RAY_LIGHT, 0, &context);
+    // Light `index`'s irradiance at the point, from points drawn on its
+    // emitter by area, shaded as the render shades them.
+    Vec3 irradiance(int index, const SurfacePoint &at) {
+        const BoundLight &bound = lit.lights[static_cast<std::size_t>(index)];
         std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+        LightBatch batch;
+        batch.light = index;
         Vec3 sum;
-        for (int i = 0; i < kProbeSamples; ++i) {
-            const float u1 = uniform(random), u2 = uniform(random), u3 = uniform(random);
-            EmitterPoint sample;
-            light.sampler->sample(&u1, &u2, &u3, 1, &sample);
-            const Vec3 to_sample = sample.position - at.position;
-            const float distance = length(to_sample);
-            const Vec3 w = to_sample * (1 / distance);
-            const float receiver_cosine = dot(at.normal, w);
-            if (!(distance > eps) || !(receiver_cosine > 0)) {
-                continue;
+        for (int i = 0; i < kProbeSamples; i += LightBatch::kSize) {
+            batch.count = std::min(LightBatch::kSize, kProbeSamples - i);
+            for (int k = 0; k < batch.count; ++k) {
+                const float u1 = uniform(random), u2 = uniform(random), u3 = uniform(random);
+                bound.sampler->sample(&u1, &u2, &u3, 1, &batch.points[k]);
+                batch.weights[k] = 1;
             }
-            oska_color color{0, 0, 0, 0};
-            if (states.light_sample(light, mesh, sample, distance, dot(sample.normal, w), state,
-                                    context, &color)) {
-                // As in the render: an answer that is not finite adds nothing.
-                if (Vec3 given = Vec3{color.r, color.g, color.b} * receiver_cosine; finite(given)) {
-                    sum += given;
-                }
-            }
+            light.shade(batch, at, sum);
         }
         return finite(sum) ? sum / static_cast<float>(kProbeSamples) : Vec3{};
     }
@@ -64,15 +54,13 @@ struct LightShares {
         SurfacePoint point = surface_point(object.mesh, hit.triangle, hit.b1, hit.b2);
         std::vector<Vec3> shares(lit.lights.size());
         for (int i : lit.lights_of(hit.object)) {
-            if (Vec3 emitted = states.emission(lit.lights[i], hit, point); finite(emitted)) {
-                shares[static_cast<std::size_t>(i)] += emitted;
-            }
+            shares[static_cast<std::size_t>(i)] += light.emission(lit.lights[i], hit, point);
         }
         face_towards(point, ray.direction); // the side the camera sees
         const Vec3 surface = albedo(*lit.scene, object, point.uv);
         for (std::size_t i = 0; i < shares.size(); ++i) {
             if (lit.lights[i].object != hit.object) { // a light does not light its own object
-                shares[i] += surface * irradiance(lit.lights[i], point);
+                shares[i] += surface * irradiance(static_cast<int>(i), point);
             }
         }
         return shares;

@@ -14,6 +14,26 @@ namespace {
 // pixel whose few samples happened to agree still gets more.
 constexpr float kLeastShare = 0.1f;
 
+// The RMS error of the mean of both halves, from the difference between the
+// halves' own means (`counts`: the camera samples a pixel has in each), in
+// display values: the error a viewer sees, where a bright emitter's edge
+// counts no more than a white wall.
+double estimate_noise(const std::vector<float> &even, const std::vector<float> &odd,
+                      const double counts[2]) {
+    if (!(counts[0] > 0) || !(counts[1] > 0) || even.empty()) {
+        return -1;
+    }
+    // Var(mean_even - mean_odd) = s2 (1/n0 + 1/n1), and the error of the
+    // mean of all n0 + n1 samples is s2 / (n0 + n1).
+    double scale = 1 / ((1 / counts[0] + 1 / counts[1]) * (counts[0] + counts[1]));
+    double total = 0;
+    for (std::size_t i = 0; i < even.size(); ++i) {
+        double difference = display_difference(even[i], odd[i], counts[0], counts[1]);
+        total += difference * difference;
+    }
+    return std::sqrt(total * scale / static_cast<double>(even.size()));
+}
+
 } // namespace
 
 double display_difference(float even, float odd, double n0, double n1) {
@@ -97,6 +117,15 @@ double PixelBudget::noise() const {
         total += error;
     }
     return std::sqrt(total / (3.0 * static_cast<double>(taken_.size())));
+}
+
+double PixelBudget::even_noise() const {
+    if (taken_.empty()) {
+        return -1;
+    }
+    double counts[2];
+    sample_counts(0, counts);
+    return estimate_noise(halves_[0], halves_[1], counts);
 }
 
 // Each pixel's spread of a sample's display value (its error times the

@@ -49,6 +49,10 @@ class PixelBudget {
     float *half(int which) { return halves_[which].data(); }
     // The estimated RMS error of a pixel's display value; -1: not known yet.
     double noise() const;
+    // The same where every pixel has taken the same samples (even passes),
+    // from their common counts: the halves' differences summed over the
+    // image before they are scaled.
+    double even_noise() const;
     // The mean of each pixel's samples.
     Framebuffer image() const;
 
