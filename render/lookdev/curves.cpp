@@ -2,6 +2,7 @@
 
 #include "geometry.h"
 #include "lookdev/values.h"
+#include "shading.h"
 
 #include <algorithm>
 #include <cmath>
@@ -123,20 +124,14 @@ json response_curves(Session &session, const Scene &scene, std::size_t i) {
     const Mesh &mesh = scene.objects[bound.object].mesh;
     const float third = 1.0f / 3.0f;
     SurfacePoint point = surface_point(mesh, 0, third, third, false);
-    std::vector<oska_vector> vectors(static_cast<std::size_t>(bound.vector_count));
-    vectors[0] = {point.uv.x, point.uv.y, point.uv.z};
-    for (int n = 1; 2 * n < bound.vector_count; ++n) {
-        Vec3 v = channel_at(mesh, static_cast<std::size_t>(n), 0, third, third);
-        vectors[2 * static_cast<std::size_t>(n)] = {v.x, v.y, v.z};
-    }
+    // The states a light sample of the render would have there, but for the
+    // distance and angle each point of a curve sets.
+    ShaderStates shading(session.lit());
+    shading.set_vectors(bound, mesh, point.uv, 0, third, third);
     auto state_at = [&](double distance, float emission_cosine) {
-        oska_state state{};
-        state.ray_kind = OSKA_RAY_LIGHT;
-        state.distance = distance;
-        state.emission_dot = -emission_cosine;
-        state.orientation = emission_cosine > 0 ? 1 : 0;
-        state.vectors = vectors.data();
-        state.vector_count = bound.vector_count;
+        oska_state state;
+        shading.start(state, bound, OSKA_RAY_LIGHT, distance, nullptr);
+        ShaderStates::set_sample(state, distance, -emission_cosine);
         return state;
     };
     const lookdev::Roles p(scene.lights[i].shader.shader, bound.params);

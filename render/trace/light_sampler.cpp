@@ -165,8 +165,6 @@ class ByBounds {
   public:
     ByBounds(const LitScene &scene, const RenderSettings &settings, Emitters emitters)
         : emitters_(std::move(emitters)), weights(scene, *emitters_, settings.light_samples) {}
-    ByBounds(const ByBounds &other) : emitters_(other.emitters_), weights(other.weights) {}
-    ByBounds &operator=(const ByBounds &) = delete;
 
     // False when no part of light `index`'s emitter can light the point;
     // weighs its clusters for the point as well.
@@ -180,9 +178,10 @@ class ByBounds {
     }
 
   private:
-    Emitters emitters_;
+    Emitters emitters_; // before the weights, which refer to them
 
   public:
+    // A copy's weights refer to the same shared emitters.
     LightWeights weights;
 };
 

@@ -38,8 +38,8 @@ class LightSampler {
     virtual Vec3 irradiance(const SurfacePoint &at, int own_object, PixelSampler &numbers,
                             uint32_t camera_index, DirectLight &estimator) = 0;
     // After irradiance(): the probability that a sample of that point goes
-    // to light `index` (1 where every light takes samples of its own, 0 for
-    // one that cannot light the point).
+    // to light `index`: 1 where every light takes samples of its own, else
+    // the light's share (0 for one that cannot light the point).
     virtual float probability(int index) const = 0;
     // A copy for another thread: the emitters are shared, the weighing of a
     // point is each copy's own.

@@ -41,10 +41,15 @@ class ShaderStates {
                       oska_color *color) {
         set_vectors(light, mesh, point.uv, point.triangle, point.b1, point.b2);
         context.to = point.position;
+        set_sample(state, distance, emission_dot);
+        return scene_.light_shader(color, &state, light.shader->record()) != 0;
+    }
+    // What a light sample sets of its own in a light-ray state: the distance,
+    // the emission dot product and the side of the emitter it sees.
+    static void set_sample(oska_state &state, double distance, float emission_dot) {
         state.distance = distance;
         state.emission_dot = emission_dot;
         state.orientation = -emission_dot > 0 ? 1 : 0;
-        return scene_.light_shader(color, &state, light.shader->record()) != 0;
     }
     // The emitter's own brightness where a camera ray meets it, as the
     // light's shader answers an eye ray (one shader call).

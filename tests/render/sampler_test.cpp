@@ -266,5 +266,40 @@ TEST(PixelBudget, SharesAPassExactlyByEachPixelsError) {
     }
 }
 
+// Even passes are a budget of one unit (the pass's camera samples) for every
+// pixel: each pass takes the next block of samples, its sums go to the half
+// of its parity, and the estimate from the common counts agrees with the
+// per-pixel one; neither is known before the second pass.
+TEST(PixelBudget, EvenPassesAreOneUnitForEveryPixel) {
+    constexpr int kWidth = 5, kHeight = 3;
+    for (const uint32_t spp : {1u, 4u, 7u}) {
+        SCOPED_TRACE(spp);
+        PixelBudget budget(kWidth, kHeight, spp);
+        for (int pass = 0; pass < 3; ++pass) {
+            budget.share_evenly(1);
+            for (std::size_t pixel = 0; pixel < kWidth * kHeight; ++pixel) {
+                EXPECT_EQ(budget.first(pixel), pass * spp);
+                EXPECT_EQ(budget.count(pixel), spp);
+                for (std::size_t k = 3 * pixel; k < 3 * pixel + 3; ++k) {
+                    // The odd passes are brighter: the halves differ.
+                    const float value = 0.1f * static_cast<float>(pixel % 4 + 2 * (pass & 1));
+                    budget.half(pass & 1)[k] += static_cast<float>(spp) * value;
+                }
+            }
+            budget.pass_done();
+            if (pass == 0) {
+                EXPECT_EQ(budget.even_noise(), -1);
+                EXPECT_EQ(budget.noise(), -1);
+            } else {
+                EXPECT_GT(budget.even_noise(), 0);
+                EXPECT_NEAR(budget.even_noise(), budget.noise(), 1e-9 * budget.noise());
+            }
+        }
+        // The mean of the three passes' values: 0.1 * (pixel % 4) + 0.2 / 3.
+        EXPECT_NEAR(budget.image().at(3, 0).x, 0.3f + 0.2f / 3, 1e-6);
+        EXPECT_NEAR(budget.image().at(4, 0).x, 0.2f / 3, 1e-6);
+    }
+}
+
 } // namespace
 } // namespace oska::render::test
