@@ -122,6 +122,7 @@ class LiveRender {
     std::atomic<bool> cancel_{false};
     uint64_t generation_ = 1;
     Clock::time_point change_time_;
+    // NOLINTNEXTLINE(bugprone-exception-escape): moving json and strings does not throw
     struct Light {
         ShaderCall call;             // the call to apply
         bool muted = false;          // rendered dark; its curves stay its own
