@@ -71,7 +71,7 @@ float luminance(Vec3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; 
 
 } // namespace
 
-json Lookdev::probe(uint64_t x, uint64_t y) {
+json LiveRender::probe(uint64_t x, uint64_t y) {
     std::shared_ptr<const Frame> shown = frame();
     if (!shown) {
         throw Error("no image yet");

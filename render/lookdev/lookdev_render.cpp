@@ -1,13 +1,15 @@
-#include "lookdev/lookdev.h"
+#include "lookdev/live_render.h"
 
+#include "display.h"
 #include "error.h"
-#include "geometry.h"
-#include "image_output.h"
+#include "framebuffer.h"
 #include "integrator.h"
 #include "lookdev/curves.h"
 
 #include <algorithm>
 #include <iterator>
+#include <tuple>
+#include <utility>
 
 namespace oska::render::lookdev {
 
@@ -17,49 +19,61 @@ constexpr std::size_t kMessagesKept = 200;
 
 } // namespace
 
-Lookdev::Lookdev(Scene scene, std::string text, LoadOptions load, int threads)
-    : load_(std::move(load)), scene_(std::move(scene)), text_(std::move(text)) {
+LiveRender::LiveRender(Scene scene, int threads) : scene_(std::move(scene)) {
     settings_ = settings_of(scene_, threads);
     SessionOptions options;
     options.report = [this](const std::string &line) { note("warning", line); };
     session_ = std::make_unique<Session>(scene_, options);
 }
 
-void Lookdev::open() {
+void LiveRender::open() {
     session_->open();
-    for (const LightDesc &light : scene_.lights) {
-        std::vector<std::string> given;
-        for (const ParamSetting &setting : light.shader.params) {
-            given.push_back(setting.decl->name);
-        }
-        lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl,
-                           lookdev::light_values(light), light.shader, false, false, given,
-                           lookdev::light_values(light)});
-        curves_.push_back(lookdev::response_curves(*session_, scene_, lights_.size() - 1));
-        curves_shown_.push_back(curves_serial_);
-        curves_waiting_.push_back(false);
+    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
+        Light light;
+        light.call = scene_.lights[i].shader;
+        light.curves = lookdev::response_curves(*session_, scene_, i);
+        light.curves_shown = curves_serial_;
+        lights_.push_back(std::move(light));
     }
     change_time_ = Clock::now();
     worker_ = std::thread([this] { render_loop(); });
 }
 
-// Stops rendering and takes the session down; throws Error for the
-// library's leaks.
-void Lookdev::close() {
+uint64_t LiveRender::wake(std::vector<LightChange> changes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (LightChange &change : changes) {
+        Light &light = lights_.at(change.light);
+        light.call = std::move(change.call);
+        light.muted = change.muted;
+        light.dirty = true;
+    }
+    ++generation_;
+    change_time_ = Clock::now();
+    cancel_ = true;
+    work_.notify_all();
+    return generation_;
+}
+
+uint64_t LiveRender::generation() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return generation_;
+}
+
+void LiveRender::close() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
         cancel_ = true;
     }
     work_.notify_all();
-    changed_();
+    news_();
     if (worker_.joinable()) {
         worker_.join();
     }
     session_->close();
 }
 
-Lookdev::~Lookdev() {
+LiveRender::~LiveRender() {
     if (worker_.joinable()) {
         try {
             close();
@@ -68,18 +82,18 @@ Lookdev::~Lookdev() {
     }
 }
 
-void Lookdev::note(const std::string &level, const std::string &text) {
+void LiveRender::note(const std::string &level, const std::string &text) {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.push_back({{"index", message_count_++}, {"level", level}, {"text", text}});
     if (messages_.size() > kMessagesKept) {
         messages_.pop_front();
     }
-    changed_();
+    news_();
 }
 
 // ---- The render thread: applies the latest parameters, then renders
 // coarse to full, giving up as soon as a newer change arrives.
-void Lookdev::render_loop() {
+void LiveRender::render_loop() {
     uint64_t rendered = 0;
     for (;;) {
         std::vector<std::tuple<std::size_t, ShaderCall, bool>> changes;
@@ -95,7 +109,7 @@ void Lookdev::render_loop() {
             changed = change_time_;
             for (std::size_t i = 0; i < lights_.size(); ++i) {
                 if (lights_[i].dirty) {
-                    changes.emplace_back(i, lights_[i].desired, lights_[i].muted);
+                    changes.emplace_back(i, lights_[i].call, lights_[i].muted);
                     lights_[i].dirty = false;
                 }
             }
@@ -110,13 +124,13 @@ void Lookdev::render_loop() {
         ++(render_passes(generation, changed) ? completed_ : cancelled_);
         std::lock_guard<std::mutex> lock(mutex_);
         if (publish_curves()) {
-            changed_();
+            news_();
         }
         rendered = generation;
     }
 }
 
-void Lookdev::apply(std::size_t i, ShaderCall call, bool muted) {
+void LiveRender::apply(std::size_t i, ShaderCall call, bool muted) {
     ShaderCall before = scene_.lights[i].shader;
     scene_.lights[i].shader = std::move(call);
     try {
@@ -128,8 +142,8 @@ void Lookdev::apply(std::size_t i, ShaderCall call, bool muted) {
                                                                  session_->lights()[i].params));
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        curves_[i] = std::move(made);
-        curves_waiting_[i] = true; // shown with the first image of the change
+        lights_[i].curves = std::move(made);
+        lights_[i].curves_waiting = true; // shown with the first image of the change
     } catch (const Error &e) {
         // The library refused them: back to what it took before.
         note("error", e.what());
@@ -139,14 +153,12 @@ void Lookdev::apply(std::size_t i, ShaderCall call, bool muted) {
         } catch (const Error &again) {
             note("error", again.what());
         }
-        std::lock_guard<std::mutex> lock(mutex_);
-        lights_[i].values = lookdev::light_values(scene_.lights[i]);
-        ++values_serial_;
-        changed_();
+        refused_(i, lookdev::light_values(scene_.lights[i]));
+        news_();
     }
 }
 
-bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
+bool LiveRender::render_passes(uint64_t generation, Clock::time_point changed) {
     struct Pass {
         const char *name;
         int divisor, spp, samples_divisor;
@@ -186,7 +198,7 @@ bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
             frame_ = frame;
             publish_curves();
             (frame->final ? full_ms_ : pass.divisor == 4 ? coarse_ms_ : medium_ms_) = elapsed;
-            changed_();
+            news_();
         }
         if (frame->final && stats.dropped > 0) {
             note("warning", "the light shader answered " + std::to_string(stats.dropped) +
@@ -197,34 +209,30 @@ bool Lookdev::render_passes(uint64_t generation, Clock::time_point changed) {
     return true;
 }
 
-// The curves of light `i` as they were last shown.
-json Lookdev::curves_of(uint64_t i) {
+json LiveRender::curves_of(uint64_t i) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (i >= lights_.size()) {
         throw Error("no light " + std::to_string(i));
     }
-    return {{"light", i}, {"serial", curves_shown_[i]}, {"data", curves_[i]}};
+    return {{"light", i}, {"serial", lights_[i].curves_shown}, {"data", lights_[i].curves}};
 }
 
-// The curves of the change just rendered become the pages'; under
-// mutex_. Whether there were any.
-bool Lookdev::publish_curves() {
-    if (std::none_of(curves_waiting_.begin(), curves_waiting_.end(), [](bool w) { return w; })) {
+bool LiveRender::publish_curves() {
+    if (std::none_of(lights_.begin(), lights_.end(),
+                     [](const Light &l) { return l.curves_waiting; })) {
         return false;
     }
     ++curves_serial_;
-    for (std::size_t i = 0; i < curves_waiting_.size(); ++i) {
-        if (curves_waiting_[i]) {
-            curves_waiting_[i] = false;
-            curves_shown_[i] = curves_serial_;
+    for (Light &light : lights_) {
+        if (light.curves_waiting) {
+            light.curves_waiting = false;
+            light.curves_shown = curves_serial_;
         }
     }
     return true;
 }
 
-// ---- Status for the page: nothing (it then waits) while there is
-// nothing newer than what it has, unless `now`.
-std::optional<json> Lookdev::status(const Seen &seen, bool now) {
+std::optional<json> LiveRender::news(const Seen &seen, bool now) {
     std::unique_lock<std::mutex> lock(mutex_);
     // A count past what the server has issued (another server's, or made
     // up) would hold back the news until the server caught up with it.
@@ -234,11 +242,10 @@ std::optional<json> Lookdev::status(const Seen &seen, bool now) {
     const uint64_t frame_seen = given(seen.frame, frame_serial_);
     const uint64_t messages_seen = given(seen.messages, message_count_);
     const uint64_t curves_seen = given(seen.curves, curves_serial_);
-    const uint64_t values_seen = given(seen.values, values_serial_);
     // Curves only of the light in view: they are most of what a status weighs.
     const std::size_t in_view = seen.light;
     if (!now && !stopping_ && frame_serial_ <= frame_seen && message_count_ <= messages_seen &&
-        curves_shown_[in_view] <= curves_seen && values_serial_ <= values_seen) {
+        lights_[in_view].curves_shown <= curves_seen) {
         return std::nullopt;
     }
     json messages = json::array();
@@ -251,23 +258,8 @@ std::optional<json> Lookdev::status(const Seen &seen, bool now) {
                 {"renders_cancelled", cancelled_.load()},
                 {"timing_ms", {{"coarse", coarse_ms_}, {"medium", medium_ms_}, {"full", full_ms_}}},
                 {"curves_serial", curves_serial_}};
-    if (curves_shown_[in_view] > curves_seen) {
-        out["curves"] = {{"light", in_view}, {"data", curves_[in_view]}};
-    }
-    // What every page shows of the values, whoever changed them.
-    out["values_serial"] = values_serial_;
-    if (values_serial_ > values_seen) {
-        json lights = json::array();
-        json muted = json::array();
-        for (const Light &light : lights_) {
-            lights.push_back(light.values);
-            muted.push_back(light.muted);
-        }
-        out["values"] = {{"lights", lights},
-                         {"muted", muted},
-                         {"undo", undoable_},
-                         {"redo", redoable_},
-                         {"unsaved", saved_serial_ != values_serial_}};
+    if (lights_[in_view].curves_shown > curves_seen) {
+        out["curves"] = {{"light", in_view}, {"data", lights_[in_view].curves}};
     }
     if (frame_) {
         out["frame"] = {{"serial", frame_->serial},
@@ -280,9 +272,20 @@ std::optional<json> Lookdev::status(const Seen &seen, bool now) {
     return out;
 }
 
-std::shared_ptr<const Frame> Lookdev::frame() {
+std::shared_ptr<const Frame> LiveRender::frame() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frame_;
+}
+
+json LiveRender::light_object(std::size_t i) const {
+    const Mesh &mesh = scene_.objects[session_->lights().at(i).object].mesh;
+    json channels = json::array();
+    for (std::size_t n = 1; n < mesh.channels.size(); ++n) {
+        if (!mesh.channels[n].empty()) {
+            channels.push_back(n);
+        }
+    }
+    return {{"object", scene_.objects[session_->lights()[i].object].name}, {"channels", channels}};
 }
 
 } // namespace oska::render::lookdev

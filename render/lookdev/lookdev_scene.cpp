@@ -3,6 +3,9 @@
 #include "declarations.h"
 #include "display.h"
 
+#include <exception>
+#include <utility>
+
 namespace oska::render::lookdev {
 
 namespace {
@@ -84,44 +87,65 @@ json decay_laws() {
 
 } // namespace
 
-// ---- What the page sees of the lights.
-json Lookdev::scene_json() {
-    json lights = json::array();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = 0; i < scene_.lights.size(); ++i) {
-        const BoundLight &bound = session_->lights()[i];
-        const Mesh &mesh = scene_.objects[bound.object].mesh;
-        json channels = json::array();
-        for (std::size_t n = 1; n < mesh.channels.size(); ++n) {
-            if (!mesh.channels[n].empty()) {
-                channels.push_back(n);
-            }
+Lookdev::Lookdev(Scene scene, std::string text, LoadOptions load, int threads)
+    : render_(std::move(scene), threads), edits_(render_, std::move(text), std::move(load)) {
+    render_.on_refused(
+        [this](std::size_t i, json values) { edits_.restore(i, std::move(values)); });
+}
+
+Lookdev::~Lookdev() {
+    if (render_.running()) {
+        try {
+            render_.close();
+        } catch (const std::exception &) {
         }
-        lights.push_back({{"name", lights_[i].name},
-                          {"object", scene_.objects[bound.object].name},
-                          {"channels", channels},
-                          {"params", lights_[i].values}});
+    }
+}
+
+void Lookdev::on_change(std::function<void()> changed) {
+    changed_ = std::move(changed);
+    render_.on_news([this] { changed_(); });
+    edits_.on_news([this] { changed_(); });
+}
+
+json Lookdev::scene_json() {
+    const Scene &scene = render_.scene();
+    json lights = json::array();
+    for (std::size_t i = 0; i < edits_.light_count(); ++i) {
+        json light = render_.light_object(i);
+        light["name"] = edits_.name(i);
+        light["params"] = edits_.values_at(i);
+        lights.push_back(light);
     }
     json declarations = json::array();
-    for (const ParamDecl &param : lights_.at(0).decl->params) {
+    for (const ParamDecl &param : edits_.decl(0).params) {
         if (!param.array) {
-            declarations.push_back(control_of(lights_.at(0).decl->name, param));
+            declarations.push_back(control_of(edits_.decl(0).name, param));
         }
     }
     json textures = json::array();
-    for (const TextureDesc &image : scene_.textures) {
+    for (const TextureDesc &image : scene.textures) {
         textures.push_back(image.name);
     }
     // The file's name without its folder (with none, rfind's npos + 1 is 0).
-    return {{"file", scene_.file.substr(scene_.file.rfind('/') + 1)},
-            {"width", settings_.width},
-            {"height", settings_.height},
+    return {{"file", scene.file.substr(scene.file.rfind('/') + 1)},
+            {"width", render_.settings().width},
+            {"height", render_.settings().height},
             {"lights", lights},
             {"declarations", declarations},
             {"textures", textures},
             {"decay_laws", decay_laws()},
             {"display", {{"tone_knee", tone_knee}}},
-            {"generation", generation_}};
+            {"generation", render_.generation()}};
+}
+
+std::optional<json> Lookdev::status(const Seen &seen, bool now) {
+    json values = edits_.news(seen.values);
+    std::optional<json> out = render_.news(seen, now || values.contains("values"));
+    if (out) {
+        out->update(values);
+    }
+    return out;
 }
 
 } // namespace oska::render::lookdev

@@ -1,11 +1,14 @@
-#include "lookdev/lookdev.h"
+#include "lookdev/scene_edits.h"
 
 #include "error.h"
 #include "files.h"
-#include "json_reader.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace oska::render::lookdev {
 
@@ -26,38 +29,46 @@ std::string link_target(const std::string &path) {
     return real ? std::string(real.get()) : path;
 }
 
-// One change from a page: the parameters it sets on one light, checked
-// together as the scene file's would be and applied together; nothing
-// changes when any is refused. Changes are taken one at a time, each on
-// the values the last one left, so none is lost.
-json Lookdev::change(const json &request) {
+SceneEdits::SceneEdits(LiveRender &render, std::string text, LoadOptions load)
+    : render_(render), scene_(render.scene()), load_(std::move(load)), text_(std::move(text)) {
+    for (const LightDesc &light : scene_.lights) {
+        std::vector<std::string> given;
+        for (const ParamSetting &setting : light.shader.params) {
+            given.push_back(setting.decl->name);
+        }
+        json values = light_values(light);
+        lights_.push_back({light.name, light.where, light.shader.shader, light.shader.decl, values,
+                           light.shader, false, given, values});
+    }
+}
+
+json SceneEdits::change(const json &request) {
     auto [i, set, stroke] = parse_change(request);
-    std::lock_guard<std::mutex> changing(change_mutex_);
-    json before = values_at(i);
-    json held = set_values(i, set);
+    std::lock_guard<std::mutex> lock(mutex_);
+    json before = lights_[i].values;
+    auto [held, generation] = set_values(i, set);
     json was = json::object();
     for (auto it = held.begin(); it != held.end(); ++it) {
         was[it.key()] = before[it.key()];
     }
     history_.record(i, was, held, stroke);
-    return committed(held);
+    return committed(held, generation);
 }
 
-// Undo (`back`) or redo one step of every page's history.
-json Lookdev::take_step(bool back) {
-    std::lock_guard<std::mutex> changing(change_mutex_);
+json SceneEdits::take_step(bool back) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const lookdev::Step *step = history_.next(back);
     if (step == nullptr) {
         throw Error(back ? "nothing to undo" : "nothing to redo");
     }
-    json held = set_values(step->light, back ? step->before : step->after);
+    auto [held, generation] = set_values(step->light, back ? step->before : step->after);
     history_.take(back);
-    json out = committed(held);
+    json out = committed(held, generation);
     out["light"] = step->light;
     return out;
 }
 
-json Lookdev::mute(const json &request, bool solo) {
+json SceneEdits::mute(const json &request, bool solo) {
     if (!request.is_object() || !request.contains("light") ||
         !request["light"].is_number_integer() ||
         (!solo && !(request.contains("muted") && request["muted"].is_boolean()))) {
@@ -79,24 +90,21 @@ json Lookdev::mute(const json &request, bool solo) {
     if (solo && already) {
         muted.assign(lights_.size(), false); // a second solo lets every light back
     }
+    std::vector<LightChange> changes;
     for (std::size_t i = 0; i < lights_.size(); ++i) {
-        lights_[i].dirty = lights_[i].dirty || lights_[i].muted != muted[i];
-        lights_[i].muted = muted[i];
+        if (lights_[i].muted != muted[i]) {
+            lights_[i].muted = muted[i];
+            changes.push_back({i, lights_[i].call, muted[i]});
+        }
     }
     // The pages hear of it; it leaves the file's values, saved or not, alone.
     saved_serial_ += saved_serial_ == values_serial_ ? 1 : 0;
-    ++values_serial_;
-    ++generation_;
-    change_time_ = Clock::now();
-    cancel_ = true;
-    work_.notify_all();
-    changed_();
-    return {{"generation", generation_}, {"muted", muted}};
+    const uint64_t generation = wake(std::move(changes));
+    news_();
+    return {{"generation", generation}, {"muted", muted}};
 }
 
-// A change as asked: {"light": index, "set": {name: value, ...}, "stroke":
-// text}, or one parameter as {"light": index, "name": name, "value": value}.
-std::tuple<std::size_t, json, std::string> Lookdev::parse_change(const json &request) const {
+std::tuple<std::size_t, json, std::string> SceneEdits::parse_change(const json &request) const {
     const bool one = request.is_object() && request.contains("name") &&
                      request["name"].is_string() && request.contains("value");
     const bool many = request.is_object() && request.contains("set") &&
@@ -118,12 +126,9 @@ std::tuple<std::size_t, json, std::string> Lookdev::parse_change(const json &req
     return {static_cast<std::size_t>(index), set, stroke};
 }
 
-// Sets `set` on light `i` and hands it to the render thread; gives the
-// values set as the light's record holds them (single precision), which
-// is what the page shows and Save writes.
-json Lookdev::set_values(std::size_t i, const json &set) {
+std::pair<json, uint64_t> SceneEdits::set_values(std::size_t i, const json &set) {
     Light &light = lights_[i];
-    json values = values_at(i);
+    json values = light.values;
     for (auto it = set.begin(); it != set.end(); ++it) {
         const ParamDecl *decl = light.decl->find(it.key());
         if (decl == nullptr || decl->array) {
@@ -145,13 +150,12 @@ json Lookdev::set_values(std::size_t i, const json &set) {
             params[it.key()] = *it;
         }
     }
-    ShaderCall call = parse_shader_params(scene_, light.shader, params.dump(), light.where);
-    session_->check_light(i, call);
+    ShaderCall call = parse_shader_params(scene_, light.shader, params, light.where);
+    render_.check(i, call);
     LightDesc as_held;
     as_held.shader = call;
     values = lookdev::light_values(as_held);
     json held = json::object();
-    std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = set.begin(); it != set.end(); ++it) {
         held[it.key()] = values[it.key()];
         if (std::find(light.given.begin(), light.given.end(), it.key()) == light.given.end()) {
@@ -159,29 +163,31 @@ json Lookdev::set_values(std::size_t i, const json &set) {
         }
     }
     light.values = values;
-    light.desired = std::move(call);
-    light.dirty = true;
-    ++generation_;
-    ++values_serial_;
-    change_time_ = Clock::now();
-    cancel_ = true;
-    work_.notify_all();
-    return held;
+    light.call = call;
+    const uint64_t generation = wake({{i, std::move(call), light.muted}});
+    return {held, generation};
 }
 
-// The answer to a change, once its history is recorded.
-json Lookdev::committed(const json &held) {
+json SceneEdits::committed(const json &held, uint64_t generation) {
+    news_();
+    return {{"generation", generation}, {"values", held}};
+}
+
+uint64_t SceneEdits::wake(std::vector<LightChange> changes) {
+    ++values_serial_;
+    return render_.wake(std::move(changes));
+}
+
+void SceneEdits::restore(std::size_t i, json values) {
     std::lock_guard<std::mutex> lock(mutex_);
-    undoable_ = history_.undoable();
-    redoable_ = history_.redoable();
-    changed_();
-    return {{"generation", generation_}, {"values", held}};
+    lights_[i].values = std::move(values);
+    ++values_serial_;
 }
 
 // What is written must read back as the same scene with these lights: the
 // command line then renders the saved scene as the page showed it.
-void Lookdev::check_reads_back(const std::string &text, const std::string &path,
-                               const std::vector<json> &values) const {
+void SceneEdits::check_reads_back(const std::string &text, const std::string &path,
+                                  const std::vector<json> &values) const {
     Scene check = load_scene_text(text, path, scene_.base_dir, load_);
     for (std::size_t i = 0; i < check.lights.size(); ++i) {
         json expected = lookdev::params_to_write(*check.lights[i].shader.decl,
@@ -199,29 +205,56 @@ void Lookdev::check_reads_back(const std::string &text, const std::string &path,
     }
 }
 
-json Lookdev::save() {
-    std::lock_guard<std::mutex> saving(save_mutex_);
+json SceneEdits::save() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    saved_.wait(lock, [this] { return !saving_; });
     std::vector<json> params, values;
-    uint64_t serial = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // A light left as the file has it keeps its text as it is.
-        for (const Light &light : lights_) {
-            params.push_back(
-                light.values == light.written
-                    ? json()
-                    : lookdev::params_to_write(*light.decl, light.values, light.given));
-            values.push_back(light.values);
-        }
-        serial = values_serial_;
+    // A light left as the file has it keeps its text as it is.
+    for (const Light &light : lights_) {
+        params.push_back(light.values == light.written
+                             ? json()
+                             : lookdev::params_to_write(*light.decl, light.values, light.given));
+        values.push_back(light.values);
     }
-    // A scene opened through a symbolic link is written where the link
-    // leads, and the link stays.
-    const std::string path = link_target(scene_.file);
-    if (read_scene_text(path) != text_) {
+    const uint64_t serial = values_serial_;
+    const std::string old_text = text_;
+    saving_ = true;
+    lock.unlock();
+    std::string path, text;
+    try {
+        path = link_target(scene_.file);
+        text = write(path, params, values, old_text);
+    } catch (...) {
+        lock.lock();
+        saving_ = false;
+        saved_.notify_all();
+        throw;
+    }
+    lock.lock();
+    saving_ = false;
+    saved_.notify_all();
+    text_ = text;
+    for (std::size_t i = 0; i < lights_.size(); ++i) {
+        lights_[i].written = values[i];
+    }
+    // The pages hear of it through the count: saved, unless a change came
+    // in while writing.
+    const bool current = serial == values_serial_;
+    ++values_serial_;
+    saved_serial_ = current ? values_serial_ : serial;
+    news_();
+    return {{"file", path}, {"backup", path + ".bak"}};
+}
+
+// Writes the scene with `params` to `path` (a scene opened through a
+// symbolic link is written where the link leads, and the link stays), and
+// gives the text written.
+std::string SceneEdits::write(const std::string &path, const std::vector<json> &params,
+                              const std::vector<json> &values, const std::string &old_text) {
+    if (read_scene_text(path) != old_text) {
         throw Error(path + ": changed on disk since it was opened; not overwritten");
     }
-    std::string text = lookdev::splice_light_params(text_, params);
+    std::string text = lookdev::splice_light_params(old_text, params);
     check_reads_back(text, path, values);
     // The previous version goes beside it first; on a failure the file is
     // as it was. Neither may replace another file the scene reads.
@@ -230,26 +263,36 @@ json Lookdev::save() {
         throw Error(path + ": cannot write the scene: " + problem);
     }
     others.push_back(path);
-    replace_file(path + ".bak", text_.data(), text_.size(), "backup", others);
+    replace_file(path + ".bak", old_text.data(), old_text.size(), "backup", others);
     others.pop_back();
     replace_file(path, text.data(), text.size(), "scene", others);
-    text_ = text;
-    for (std::size_t i = 0; i < lights_.size(); ++i) {
-        lights_[i].written = values[i];
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    // The pages hear of it through the count: saved, unless a change came
-    // in while writing.
-    const bool current = serial == values_serial_;
-    ++values_serial_;
-    saved_serial_ = current ? values_serial_ : serial;
-    changed_();
-    return {{"file", path}, {"backup", path + ".bak"}};
+    return text;
 }
 
-json Lookdev::values_at(std::size_t i) {
+json SceneEdits::values_at(std::size_t i) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return lights_[i].values;
+    return lights_.at(i).values;
+}
+
+json SceneEdits::news(const std::optional<uint64_t> &seen) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t values_seen = seen && *seen <= values_serial_ ? *seen : 0;
+    // What every page shows of the values, whoever changed them.
+    json out = {{"values_serial", values_serial_}};
+    if (values_serial_ > values_seen) {
+        json lights = json::array();
+        json muted = json::array();
+        for (const Light &light : lights_) {
+            lights.push_back(light.values);
+            muted.push_back(light.muted);
+        }
+        out["values"] = {{"lights", lights},
+                         {"muted", muted},
+                         {"undo", history_.undoable()},
+                         {"redo", history_.redoable()},
+                         {"unsaved", saved_serial_ != values_serial_}};
+    }
+    return out;
 }
 
 } // namespace oska::render::lookdev

@@ -482,15 +482,9 @@ Scene load_scene_text(const std::string &text, const std::string &file, const st
 }
 
 ShaderCall parse_shader_params(const Scene &scene, const std::string &shader,
-                               const std::string &params, const std::string &where) {
+                               const json &params, const std::string &where) {
     JsonReader read(scene.file, scene.base_dir);
-    json parsed;
-    try {
-        parsed = parse_json(params);
-    } catch (const Error &e) {
-        read.fail(where, std::string("the parameters: ") + e.what());
-    }
-    ShaderCall call = read_shader_call(read, scene, shader, parsed, where);
+    ShaderCall call = read_shader_call(read, scene, shader, params, where);
     check_call_names(read, scene, call);
     return call;
 }

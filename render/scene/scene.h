@@ -7,6 +7,8 @@
 #include "error.h"
 #include "scene_desc.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -45,11 +47,11 @@ Scene load_scene_file(const std::string &path, const LoadOptions &options);
 Scene load_scene_text(const std::string &text, const std::string &file, const std::string &base_dir,
                       const LoadOptions &options);
 
-// Checks `params`, the text of a JSON object of parameters, against the
+// Checks `params`, a JSON object of parameters, against the
 // declarations of `shader` as a scene file's would be (types, names of scene
 // elements), and gives the call it makes; throws Error naming `where`.
 ShaderCall parse_shader_params(const Scene &scene, const std::string &shader,
-                               const std::string &params, const std::string &where);
+                               const nlohmann::json &params, const std::string &where);
 
 // The library beside the running program, the one this build made.
 std::string default_library_path();
