@@ -211,8 +211,8 @@ def main(argv):
                 failed = True
                 print(f'{relative}:{line}: {what}')
     for key in sorted(KNOWN - seen):
-        print(f'{key[0]}: the known offender {key[1]} {key[2]} is short enough now: '
-              'take it out of KNOWN')
+        what = 'the file' if key[1] == 'file' else f'{key[1]} {key[2]}'
+        print(f'{key[0]}: {what} is short enough now: take it out of KNOWN')
     return 1 if failed else 0
 
 
