@@ -13,9 +13,9 @@ constructor's initialisers) opens a function; one after `class`, `struct` or
 `union` opens a class. Lambdas and local types count towards the function
 they are in.
 
-KNOWN lists the offenders of folders being restructured elsewhere; they are
-tolerated (and named on every run, so that they stay in sight). An entry that
-no longer offends is reported too, so that it can be taken out.
+KNOWN lists offenders tolerated while they are being restructured (named on
+every run, so that they stay in sight); an entry that no longer offends is
+reported too, so that it can be taken out. It is empty.
 Prints each fault as FILE:LINE: what is too long, and fails if there is any.
 """
 
@@ -31,10 +31,7 @@ SKIPPED = ('render/lookdev/page',)
 
 # (file, kind, name): kind is 'file', 'function' or 'class'; name is the
 # function's or class's name as the scanner reports it ('' for a file).
-KNOWN = {
-    ('render/trace/integrator.cpp', 'file', ''),
-    ('render/trace/session.cpp', 'file', ''),
-}
+KNOWN = set()
 
 CONTROL = re.compile(r'^(if|for|while|switch|catch|do|else|return|sizeof|decltype)\b')
 QUALIFIERS = re.compile(r'\)(\s*(const|noexcept|override|final|mutable|volatile|&&|&|'
