@@ -14,6 +14,7 @@
 #include "render_scene.h"
 #include "scene.h"
 #include "session.h"
+#include "slivers.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,43 +32,6 @@ using namespace oska::render;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// `count` slivers in the plane z = 0, each from the left of the view to its
-// right at heights of a fixed sequence, 0.003 units across.
-std::string slivers(int count) {
-    std::string text;
-    uint32_t state = 12345;
-    auto next = [&state] {
-        state = state * 1664525u + 1013904223u;
-        return static_cast<double>(state >> 8) / 16777216.0;
-    };
-    for (int i = 0; i < count; ++i) {
-        const double left = -2 + 4 * next(), right = -2 + 4 * next();
-        text += "v -3 " + std::to_string(left) + " 0\nv 3 " + std::to_string(right) + " 0\nv 3 " +
-                std::to_string(right + 0.003) + " 0\n";
-    }
-    for (int i = 0; i < count; ++i) {
-        text += "f " + std::to_string(3 * i + 1) + " " + std::to_string(3 * i + 3) + " " +
-                std::to_string(3 * i + 2) + "\n";
-    }
-    return text;
-}
-
-std::string scene_text(int width, int height, int spp) {
-    nlohmann::json scene = {
-        {"image", {{"width", width}, {"height", height}, {"spp", spp}, {"light_samples", 4}}},
-        {"camera", {{"position", {0, 0, 5}}, {"look_at", {0, 0, 0}}, {"fov", 40}}},
-        {"objects",
-         {{{"name", "backdrop"},
-           {"shape", "quad"},
-           {"size", {20, 20}},
-           {"rotate", {90, 0, 0}},
-           {"translate", {0, 0, -1}}},
-          {{"name", "slivers"}, {"mesh", "slivers.obj"}}}},
-        {"lights",
-         {{{"name", "lamp"}, {"object", "slivers"}, {"params", {{"color", {1, 1, 1, 1}}}}}}}};
-    return scene.dump();
 }
 
 int number(const char *text) {
@@ -116,7 +80,7 @@ int main(int argc, char **argv) {
     for (int count : counts) {
         {
             std::ofstream out(obj, std::ios::binary);
-            out << slivers(count);
+            out << slivers::model(count);
             if (!out.flush()) {
                 std::fprintf(stderr, "outline_bench: cannot write %s\n", obj.c_str());
                 status = 1;
@@ -125,24 +89,26 @@ int main(int argc, char **argv) {
         }
         OpenedScene opened;
         try {
-            with_open_scene(
-                SceneSource::from_text(scene_text(width, height, spp), "slivers", folder),
-                SceneRun{}, opened, [&](const Session &session) {
-                    RenderSettings settings = settings_of(opened.scene, threads);
-                    double took[2];
-                    for (int adaptive = 0; adaptive < 2; ++adaptive) {
-                        settings.adaptive = adaptive == 1;
-                        const auto start = std::chrono::steady_clock::now();
-                        Framebuffer image = render(session.lit(), settings, nullptr, {});
-                        took[adaptive] = seconds_since(start);
-                    }
-                    const auto start = std::chrono::steady_clock::now();
-                    EmitterOutline outline = emitter_outline(session.lit(), width, height);
-                    const double alone = seconds_since(start);
-                    std::printf("%8d %10.3f %10.3f %7.2f %10.3f\n", count, took[0], took[1],
-                                took[1] / took[0], alone);
-                    std::fflush(stdout);
-                });
+            with_open_scene(SceneSource::from_text(slivers::scene(width, height, spp, 4).dump(),
+                                                   "slivers", folder),
+                            SceneRun{}, opened, [&](const Session &session) {
+                                RenderSettings settings = settings_of(opened.scene, threads);
+                                double took[2];
+                                for (int adaptive = 0; adaptive < 2; ++adaptive) {
+                                    settings.adaptive = adaptive == 1;
+                                    const auto start = std::chrono::steady_clock::now();
+                                    Framebuffer image =
+                                        render(session.lit(), settings, nullptr, {});
+                                    took[adaptive] = seconds_since(start);
+                                }
+                                const auto start = std::chrono::steady_clock::now();
+                                EmitterOutline outline =
+                                    emitter_outline(session.lit(), width, height);
+                                const double alone = seconds_since(start);
+                                std::printf("%8d %10.3f %10.3f %7.2f %10.3f\n", count, took[0],
+                                            took[1], took[1] / took[0], alone);
+                                std::fflush(stdout);
+                            });
         } catch (const Error &e) {
             std::fprintf(stderr, "outline_bench: %s\n", e.what());
             status = 1;

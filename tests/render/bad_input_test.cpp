@@ -4,6 +4,7 @@
 // and the previous output file untouched with no temporary beside it.
 #include "files.h"
 #include "render_test.h"
+#include "slivers.h"
 #include "textures.h"
 
 #include <oska/host/library.h>
@@ -776,31 +777,8 @@ TEST(BadInput, ExtremeButValidScenesGiveFinitePixels) {
 // bound here only catches a hang; bench/outline_bench has the figures.
 TEST(BadInput, ManyThinEmittersRenderInBoundedTime) {
     TempDir d;
-    std::string model;
-    constexpr int kSlivers = 8000;
-    for (int i = 0; i < kSlivers; ++i) {
-        const double left = -2 + 4.0 * ((i * 7919) % kSlivers) / kSlivers;
-        const double right = -2 + 4.0 * ((i * 104729) % kSlivers) / kSlivers;
-        model += "v -3 " + std::to_string(left) + " 0\nv 3 " + std::to_string(right) + " 0\nv 3 " +
-                 std::to_string(right + 0.003) + " 0\n";
-    }
-    for (int i = 0; i < kSlivers; ++i) {
-        model += "f " + std::to_string(3 * i + 1) + " " + std::to_string(3 * i + 3) + " " +
-                 std::to_string(3 * i + 2) + "\n";
-    }
-    d.write("slivers.obj", model);
-    const json scene = {
-        {"image", {{"width", 160}, {"height", 120}, {"spp", 2}, {"light_samples", 1}}},
-        {"camera", {{"position", {0, 0, 5}}, {"look_at", {0, 0, 0}}, {"fov", 40}}},
-        {"objects",
-         {{{"name", "backdrop"},
-           {"shape", "quad"},
-           {"size", {20, 20}},
-           {"rotate", {90, 0, 0}},
-           {"translate", {0, 0, -1}}},
-          {{"name", "slivers"}, {"mesh", "slivers.obj"}}}},
-        {"lights",
-         {{{"name", "lamp"}, {"object", "slivers"}, {"params", {{"color", {1, 1, 1, 1}}}}}}}};
+    d.write("slivers.obj", slivers::model(8000));
+    const json scene = slivers::scene(160, 120, 2, 1);
     d.write("s.json", scene.dump());
     const std::vector<std::string> cases[] = {{}, {"--time", "1"}};
     for (const auto &options : cases) {

@@ -54,15 +54,19 @@ oska_boolean OSKA_CALL oskacolor(oska_color *result, oska_state *state, oskacolo
     return accepted;
 }
 
-void OSKA_CALL oskacolor_init(oska_state *state, oskacolor_params *params, oska_boolean *init_req) {
-    FORWARD(oskacolor_init);
-    real_oskacolor_init(state, params, init_req);
-}
-
-void OSKA_CALL oskacolor_exit(oska_state *state, oskacolor_params *params) {
-    FORWARD(oskacolor_exit);
-    real_oskacolor_exit(state, params);
-}
+/* A shader's init and exit, the real library's own. */
+#define FORWARD_INIT_EXIT(shader)                                                                  \
+    void OSKA_CALL shader##_init(oska_state *state, shader##_params *params,                       \
+                                 oska_boolean *init_req) {                                         \
+        FORWARD(shader##_init);                                                                    \
+        real_##shader##_init(state, params, init_req);                                             \
+    }                                                                                              \
+    void OSKA_CALL shader##_exit(oska_state *state, shader##_params *params) {                     \
+        FORWARD(shader##_exit);                                                                    \
+        real_##shader##_exit(state, params);                                                       \
+    }
+FORWARD_INIT_EXIT(oskacolor)
+FORWARD_INIT_EXIT(oskalight)
 
 int OSKA_CALL oskalight_version(void) {
     FORWARD(oskalight_version);
@@ -72,14 +76,4 @@ int OSKA_CALL oskalight_version(void) {
 oska_boolean OSKA_CALL oskalight(void *result, oska_state *state, oskalight_params *params) {
     FORWARD(oskalight);
     return real_oskalight(result, state, params);
-}
-
-void OSKA_CALL oskalight_init(oska_state *state, oskalight_params *params, oska_boolean *init_req) {
-    FORWARD(oskalight_init);
-    real_oskalight_init(state, params, init_req);
-}
-
-void OSKA_CALL oskalight_exit(oska_state *state, oskalight_params *params) {
-    FORWARD(oskalight_exit);
-    real_oskalight_exit(state, params);
 }
