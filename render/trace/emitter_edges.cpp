@@ -133,7 +133,7 @@ bool mark_segment(const Projection &view, Vec3 a, Vec3 b, std::vector<uint8_t> &
     }
     const auto first = static_cast<int>(std::max(0.0, std::floor(t0 * steps) - 1));
     const auto last = static_cast<int>(std::min<double>(steps, std::ceil(t1 * steps) + 1));
-    if (!work.take(static_cast<uint64_t>(last - first + 1))) {
+    if (!work.take(static_cast<uint64_t>(last - first) + 1)) {
         return false;
     }
     // Each step marks the pixels within half a pixel of it: an edge that
@@ -206,20 +206,20 @@ struct Polygon {
     int size = 0;
 };
 
-// The part of `polygon` on the side of the line coordinate `axis` = `at`
+// The part of `shape` on the side of the line coordinate `axis` = `at`
 // that `keep_below` names (one step of clipping to a pixel's square).
-void clip(const Polygon &polygon, int axis, float at, bool keep_below, Polygon &out) {
+void clip(const Polygon &shape, int axis, float at, bool keep_below, Polygon &kept) {
     auto value = [axis](Point2 p) { return axis == 0 ? p.x : p.y; };
     auto inside = [&](Point2 p) { return keep_below ? value(p) <= at : value(p) >= at; };
-    out.size = 0;
-    for (int i = 0; i < polygon.size; ++i) {
-        Point2 a = polygon.corners[i], b = polygon.corners[(i + 1) % polygon.size];
+    kept.size = 0;
+    for (int i = 0; i < shape.size; ++i) {
+        Point2 a = shape.corners[i], b = shape.corners[(i + 1) % shape.size];
         if (inside(a)) {
-            out.corners[out.size++] = a;
+            kept.corners[kept.size++] = a;
         }
         if (inside(a) != inside(b)) {
             float t = (at - value(a)) / (value(b) - value(a));
-            out.corners[out.size++] = {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+            kept.corners[kept.size++] = {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
         }
     }
 }
