@@ -8,29 +8,21 @@ Each attack is bounded in connections and in time.
 """
 import os
 import shutil
-import signal
 import socket
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
 import time
-import urllib.parse
+
+from lookdev_process import ServedScene
 
 WHOLE_REQUEST = 5.0  # seconds the server gives a request, headers and body
 
 
-class Server:
+class Server(ServedScene):
     def __init__(self, program, scene):
-        self.scene = scene
-        self.process = subprocess.Popen([program, "serve", scene, "--threads", "1"],
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        assert line.startswith("oska lookdev: http://127.0.0.1:"), line
-        parts = urllib.parse.urlparse(line.split(": ", 1)[1].strip())
-        self.port = parts.port
-        self.token = urllib.parse.parse_qs(parts.query)["token"][0]
+        super().__init__(program, scene, "1")
 
     def connect(self, nodelay=True):
         s = socket.create_connection(("127.0.0.1", self.port), timeout=10)
@@ -53,19 +45,8 @@ class Server:
             except OSError:
                 return None
 
-    def memory_kib(self):
-        with open(f"/proc/{self.process.pid}/status") as f:
-            return next(int(l.split()[1]) for l in f if l.startswith("VmRSS:"))
-
     def stop(self):
-        started = time.monotonic()
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        return time.monotonic() - started, self.process.returncode
+        return self.terminate(10)
 
 
 def status_of(s):

@@ -16,14 +16,12 @@ import http.client
 import json
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import urllib.parse
 
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
@@ -32,6 +30,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
+
+from lookdev_process import ServedScene
 
 DEADLINE = time.monotonic() + 480  # the whole test, whatever happens
 
@@ -54,17 +54,9 @@ def wait_for(what, check, seconds=60):
     raise AssertionError("timed out waiting for " + what)
 
 
-class Server:
+class Server(ServedScene):
     def __init__(self, program, scene, threads="2"):
-        self.process = subprocess.Popen(
-            [program, "serve", scene, "--threads", threads],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        assert line.startswith("oska lookdev: http://127.0.0.1:"), line
-        self.url = line.split(": ", 1)[1].strip()
-        parts = urllib.parse.urlparse(self.url)
-        self.port = parts.port
-        self.token = urllib.parse.parse_qs(parts.query)["token"][0]
+        super().__init__(program, scene, threads)
         self.connect()
 
     def connect(self):
@@ -106,21 +98,8 @@ class Server:
             return s if frame.get("final") and frame["generation"] >= generation else None
         return wait_for("the full render", done, 120)
 
-    def memory_kib(self):
-        with open(f"/proc/{self.process.pid}/status") as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        return 0
-
     def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        return self.process.returncode, self.process.stderr.read()
+        return self.terminate(30)[1], self.process.stderr.read()
 
 
 def browser():
