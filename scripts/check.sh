@@ -94,7 +94,13 @@ stage_coverage() {
     cmake --preset coverage -B "$dir" >/dev/null
     cmake --build "$dir" -j "$jobs"
     find "$dir" -name '*.gcda' -delete
-    OSKA_HARDENING_CYCLES=10000 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+    # libgcov's own complaints (a .gcda it cannot write under a test's file
+    # size limit, or merges from processes that end together) go to a file
+    # of their own, not into the standard error the tests compare. The
+    # browser test is left out: it measures the page, whose scripts are not
+    # counted here, and the instrumented server is too slow for its timing.
+    GCOV_ERROR_FILE="$dir/gcov-errors.txt" OSKA_HARDENING_CYCLES=10000 \
+        ctest --test-dir "$dir" --output-on-failure -j "$jobs" -E '^lookdev_browser$'
     mkdir -p "$dir/report"
     # Floors well below the figures in docs/hardening.md (100 % of lines,
     # 99.6 % of branches), so that a block of new untested code fails here.
@@ -103,10 +109,11 @@ stage_coverage() {
         --html-details "$dir/report/index.html" --txt "$dir/report/coverage.txt" \
         --print-summary --fail-under-line 97 --fail-under-branch 93
     cat "$dir/report/coverage.txt"
-    # oska-render's C++ (the page's scripts are the browser tests' to cover).
+    # oska-render's C++ (the page's scripts are the browser tests' to cover):
+    # a floor a few points below the 83 % of lines measured when it was set.
     gcovr --root . --object-directory "$dir" --filter 'render/' --exclude 'render/lookdev/page/' \
         --exclude-unreachable-branches --exclude-throw-branches \
-        --txt "$dir/report/render-coverage.txt" --print-summary
+        --txt "$dir/report/render-coverage.txt" --print-summary --fail-under-line 75
 }
 
 stage_fuzz() {
