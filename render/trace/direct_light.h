@@ -25,7 +25,7 @@ struct LightBatch {
     // Kept in place: a Vec3 starts zeroed, and a fresh batch would be
     // cleared at every shading point.
     EmitterPoint points[kSize];
-    float weights[kSize];
+    float weights[kSize] = {};
 };
 
 // One thread's estimator: its counters (light samples, shader calls, shadow
