@@ -110,10 +110,13 @@ stage_coverage() {
         --print-summary --fail-under-line 97 --fail-under-branch 93
     cat "$dir/report/coverage.txt"
     # oska-render's C++ (the page's scripts are the browser tests' to cover):
-    # a floor a few points below the 83 % of lines measured when it was set.
+    # a floor well below the 83-92 % of lines measured when it was set. The
+    # tests end some renderer processes by signal, which can leave a counter
+    # of a .gcda file garbled; gcov's line for it is skipped, not fatal.
     gcovr --root . --object-directory "$dir" --filter 'render/' --exclude 'render/lookdev/page/' \
         --exclude-unreachable-branches --exclude-throw-branches \
-        --txt "$dir/report/render-coverage.txt" --print-summary --fail-under-line 75
+        --txt "$dir/report/render-coverage.txt" --print-summary --fail-under-line 75 \
+        --gcov-ignore-parse-errors
 }
 
 stage_fuzz() {
