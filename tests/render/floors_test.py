@@ -57,8 +57,8 @@ def main(argv):
         raise SystemExit(__doc__)
     render = os.path.realpath(argv[0])
     floors = {}
-    for spec in argv[1:]:
-        name, _, used = spec.partition('=')
+    for floor_uses in argv[1:]:
+        name, _, used = floor_uses.partition('=')
         floors[name] = [u for u in used.split(',') if u]
     reached = reach(floors)
     reached[PROGRAM] = set(floors)
